@@ -43,12 +43,14 @@ function(scryde_add_test name)
   add_executable(${name} ${A_SOURCES})
   scryde_target_defaults(${name})
   target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gtest GTest::gtest_main)
+  set(_props ENVIRONMENT "SCRYDE_CLASSES=${SCRYDE_BIN_DIR}/classes.reg;SDL_AUDIODRIVER=dummy" TIMEOUT 300)
+  if(A_LABELS)
+    list(APPEND _props LABELS "${A_LABELS}")
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     WORKING_DIRECTORY ${SCRYDE_BIN_DIR}
-    PROPERTIES ENVIRONMENT "SCRYDE_CLASSES=${SCRYDE_BIN_DIR}/classes.reg"
-               LABELS "${A_LABELS}"
-               TIMEOUT 300)
+    PROPERTIES ${_props})
 endfunction()
 
 # scryde_add_plugin(<name> SOURCES ... LIBS ...)

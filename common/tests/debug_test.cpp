@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "common/debug.h"
+
+namespace {
+
+using namespace common;
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class DebugTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        DebugClose();
+        DebugSetStyle(kDefaultDebugStyle);
+        DebugSetLevel(0);
+    }
+    std::string TempLog(const char* name) { return ::testing::TempDir() + name + std::to_string(::getpid()) + ".log"; }
+};
+
+TEST_F(DebugTest, LinesCarryTheLevelAndAreFlushedAtOnce) {
+    std::string path = TempLog("debug_lines");
+    DebugOpen("ORMA source", path.c_str());
+    DebugPrint(4, "opened %s with %d clusters", "disk", 12);
+    DebugPrint(0, "plain");
+    // Read while the log is still open: each line is already on disk.
+    EXPECT_EQ(ReadAll(path), "4|opened disk with 12 clusters\n0|plain\n");
+    DebugClose();
+    ::unlink(path.c_str());
+}
+
+TEST_F(DebugTest, ProgramNameLosesItsPathAndIsCutAt80) {
+    std::string path = TempLog("debug_name");
+    DebugOpen("/usr/lib/scryde/Chekra", path.c_str());
+    EXPECT_STREQ(DebugProgramName(), "Chekra");
+    std::string longName(100, 'x');
+    DebugOpen(("dir/" + longName).c_str(), path.c_str());
+    EXPECT_EQ(std::string(DebugProgramName()), std::string(80, 'x'));
+    ::unlink(path.c_str());
+}
+
+TEST_F(DebugTest, UnopenableLogFallsBackToStandardErrorWithOneMessage) {
+    const char* missing = "/nonexistent-dir-scryde/ORMA.log";
+    ::testing::internal::CaptureStderr();
+    DebugOpen("ORMA source", missing);
+    DebugPrint(2, "after %d", 1);
+    DebugPrint(2, "again");
+    std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err, "Can not open log file /nonexistent-dir-scryde/ORMA.log. stderr will be used\n2|after 1\n2|again\n");
+}
+
+TEST_F(DebugTest, DoubleHeightStyleSeparatorAndNoFallback) {
+    std::string path = TempLog("debug_tallen");
+    DebugSetStyle(kDoubleHeightDebugStyle);
+    DebugOpen("Tallen", path.c_str());
+    DebugPrint(1, "field %d", 2);
+    EXPECT_EQ(ReadAll(path), "1 || field 2\n");
+    DebugClose();
+    ::unlink(path.c_str());
+
+    // Without a log file, and without a program name, these styles stay silent.
+    ::testing::internal::CaptureStderr();
+    DebugOpen("Tallen", "/nonexistent-dir-scryde/Tallen.log");
+    DebugPrint(1, "lost");
+    DebugSetStyle(kTextOverlayDebugStyle);
+    DebugOpen("", path.c_str());
+    DebugPrint(1, "lost too");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+}
+
+TEST_F(DebugTest, LongFormatIsCutWithoutHalfAConversion) {
+    std::string path = TempLog("debug_long");
+    DebugOpen("ORMA source", path.c_str());
+    std::string format = std::string(505, 'a') + "%d tail";
+    DebugPrint(3, format.c_str(), 7);
+    std::string line = ReadAll(path);
+    // "3|" + at most 509 bytes of the caller's format + "\n" stays within 512 bytes, and the cut
+    // falls before the dangling conversion.
+    EXPECT_EQ(line, "3|" + std::string(505, 'a') + "\n");
+    DebugClose();
+    ::unlink(path.c_str());
+}
+
+}  // namespace
