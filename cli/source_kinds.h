@@ -1,0 +1,53 @@
+// Recorder kinds behind `scryde info`, `scryde frames` and the other commands that take a SOURCE.
+// Each kind lives in a file kind_<name>.cpp and registers itself; the commands parse the common
+// options, pick the kind (file extension, --kind, or drive detection) and call it.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// Where the recording is: a file, or drive N of the drive map.
+struct SourceSpec {
+    std::string path;        // the file, or the drive's path in the drive map
+    int drive = -1;          // >= 0 for --drive N, or a file given with --as-drive (then a map number is made up)
+    bool asDrive = false;    // read as a whole physical drive (--drive, or --as-drive on a file)
+    std::string kind;        // "orma", "tav", "stream"
+    std::string Describe() const;  // "drive 1 (/dev/sdb)" or the file name, for messages
+};
+
+// --from TIME | --segment N, --count N.
+struct FramesOptions {
+    std::optional<std::string> from;
+    std::optional<int> segment;
+    int count = 20;
+};
+
+struct SourceKind {
+    const char* name;  // "orma", "tav", "stream"
+    // Whether drive `spec` (asDrive) holds a recording of this kind; null when the kind has no drives.
+    bool (*detectDrive)(const SourceSpec& spec);
+    // `scryde info`: prints the layout; with json, exactly one JSON document on standard output.
+    int (*info)(const SourceSpec& spec, bool json);
+    // `scryde frames`.
+    int (*frames)(const SourceSpec& spec, const FramesOptions& options, bool json);
+};
+
+struct SourceKindRegistrar {
+    explicit SourceKindRegistrar(const SourceKind& kind);
+};
+
+const std::vector<SourceKind>& SourceKinds();
+const SourceKind* FindSourceKind(const std::string& name);
+
+// Parses SOURCE | --drive N, --kind K and --as-drive out of `args` (removing them), and resolves the
+// kind. On failure prints one line and returns the exit status in *status.
+std::optional<SourceSpec> TakeSource(std::vector<std::string>& args, const char* command, int* status);
+
+// Removes "--name VALUE" from args; nothing when absent. Sets *bad when the value is missing.
+std::optional<std::string> TakeOption(std::vector<std::string>& args, const std::string& name, bool* bad);
+bool TakeFlag(std::vector<std::string>& args, const std::string& name);
+
+}  // namespace cli
