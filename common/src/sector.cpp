@@ -49,7 +49,8 @@ void PackRequest(BYTE* in, int drive, DWORD start, int count) {
 
 // One driver request bounded by a 1000 ms wait; a request still running then is cancelled and, in the
 // variants that say so, reported in a box.
-int DriverTransfer(DWORD code, HANDLE driver, int drive, void* buffer, DWORD start, int count, const char* what) {
+int DriverTransfer(DWORD code, HANDLE driver, int drive, void* buffer, DWORD start, int count, const char* what,
+                   const SectorVariant& variant) {
     DWORD size = 0;
     if (!TransferSize(count, &size) || !driver)
         return 0;
@@ -73,7 +74,7 @@ int DriverTransfer(DWORD code, HANDLE driver, int drive, void* buffer, DWORD sta
             // Cancelling waits for the driver to let go of the request, so neither the OVERLAPPED on
             // this stack frame nor the caller's buffer is touched after we return.
             CancelIo(driver);
-            if (CurrentSectorVariant().pendingRequestShowsBox)
+            if (variant.pendingRequestShowsBox)
                 ErrorBox(FailureText(what, "nSectors", error, bytes, start, count));
         }
         return 0;
@@ -117,8 +118,7 @@ std::string Format(const char* format, ...) {
 
 void ErrorBox(const std::string& text) { MessageBoxA(nullptr, text.c_str(), "Error", MB_OK); }
 
-int ReadSector(HANDLE file, void* buffer, DWORD start, int count) {
-    const SectorVariant& v = CurrentSectorVariant();
+int ReadSector(HANDLE file, void* buffer, DWORD start, int count, const SectorVariant& v) {
     if (v.nullHandleSucceeds && (!file || count == 0))
         return 1;
     DWORD size = 0;
@@ -143,20 +143,20 @@ int ReadSector(HANDLE file, void* buffer, DWORD start, int count) {
     return 0;
 }
 
-int ReadSector(HANDLE driver, int drive, void* buffer, DWORD start, int count) {
-    if (CurrentSectorVariant().nullHandleSucceeds && (!driver || count == 0))
+int ReadSector(HANDLE driver, int drive, void* buffer, DWORD start, int count, const SectorVariant& v) {
+    if (v.nullHandleSucceeds && (!driver || count == 0))
         return 1;
-    return DriverTransfer(GLM_IOCTL_READ, driver, drive, buffer, start, count, "ReadSector(): DeviceIoControl");
+    return DriverTransfer(GLM_IOCTL_READ, driver, drive, buffer, start, count, "ReadSector(): DeviceIoControl", v);
 }
 
-int ReadSector(bool driverMode, HANDLE handle, int drive, void* buffer, DWORD start, int count) {
-    return driverMode ? ReadSector(handle, drive, buffer, start, count) : ReadSector(handle, buffer, start, count);
+int ReadSector(bool driverMode, HANDLE handle, int drive, void* buffer, DWORD start, int count, const SectorVariant& v) {
+    return driverMode ? ReadSector(handle, drive, buffer, start, count, v) : ReadSector(handle, buffer, start, count, v);
 }
 
-int ReadSectorWait(HANDLE driver, int drive, void* buffer, DWORD start, int count) {
+int ReadSectorWait(HANDLE driver, int drive, void* buffer, DWORD start, int count, const SectorVariant& v) {
     if (!driver)
         return 0;
-    if (CurrentSectorVariant().waitedReadOneSector)
+    if (v.waitedReadOneSector)
         count = 1;
     DWORD size = 0;
     if (!TransferSize(count, &size))
@@ -176,12 +176,13 @@ int ReadSectorWait(HANDLE driver, int drive, void* buffer, DWORD start, int coun
     return ok && bytes == size ? 1 : 0;
 }
 
-int WriteSector(bool driverMode, HANDLE handle, int drive, const void* buffer, DWORD start, int count) {
+int WriteSector(bool driverMode, HANDLE handle, int drive, const void* buffer, DWORD start, int count,
+                const SectorVariant& v) {
     if (count == 0)
         return 1;
     if (driverMode)
         return DriverTransfer(GLM_IOCTL_WRITE, handle, drive, const_cast<void*>(buffer), start, count,
-                              "WriteSector(): DeviceIoControl");
+                              "WriteSector(): DeviceIoControl", v);
     DWORD size = 0;
     DWORD bytes = 0;
     bool ok = false;

@@ -37,7 +37,9 @@ extern const SectorVariant kCheckerVariant;     // the drive-structure checker
 extern const SectorVariant kTavSourceVariant;   // the TAV source filter
 extern const SectorVariant kReaderVariant;      // the reader application
 
-// The variant this module's sector functions follow; the ORMA source's unless set.
+// The variant the sector functions follow when the caller names none; the ORMA source's unless set.
+// Code that shares a program with other subsystems (the command line links them all) passes its
+// variant explicitly.
 void SetSectorVariant(const SectorVariant& variant);
 const SectorVariant& CurrentSectorVariant();
 
@@ -54,15 +56,20 @@ struct SectorOffset {
 constexpr SectorOffset SplitSectorOffset(DWORD sector) { return {sector >> 23, static_cast<DWORD>(sector << 9)}; }
 
 // File mode: positioned ReadFile of count sectors. Nonzero only when all count × 512 bytes came back.
-int ReadSector(HANDLE file, void* buffer, DWORD startSector, int count);
+int ReadSector(HANDLE file, void* buffer, DWORD startSector, int count,
+               const SectorVariant& variant = CurrentSectorVariant());
 // Driver mode: GLM_IOCTL_READ, waiting at most 1000 ms for the driver.
-int ReadSector(HANDLE driver, int drive, void* buffer, DWORD startSector, int count);
+int ReadSector(HANDLE driver, int drive, void* buffer, DWORD startSector, int count,
+               const SectorVariant& variant = CurrentSectorVariant());
 // Either mode, as the TAV source calls it.
-int ReadSector(bool driverMode, HANDLE handle, int drive, void* buffer, DWORD startSector, int count);
+int ReadSector(bool driverMode, HANDLE handle, int drive, void* buffer, DWORD startSector, int count,
+               const SectorVariant& variant = CurrentSectorVariant());
 // Driver mode, GLM_IOCTL_READ_WAIT, waiting without limit; used while a drive is being opened.
-int ReadSectorWait(HANDLE driver, int drive, void* buffer, DWORD startSector, int count);
+int ReadSectorWait(HANDLE driver, int drive, void* buffer, DWORD startSector, int count,
+                   const SectorVariant& variant = CurrentSectorVariant());
 // Either mode. A count of 0 succeeds at once without I/O.
-int WriteSector(bool driverMode, HANDLE handle, int drive, const void* buffer, DWORD startSector, int count);
+int WriteSector(bool driverMode, HANDLE handle, int drive, const void* buffer, DWORD startSector, int count,
+                const SectorVariant& variant = CurrentSectorVariant());
 
 // Geometry of an open drive or image: file mode asks the handle, driver mode asks the driver for
 // `drive`. Gives the sector count (Cylinders × TracksPerCylinder × SectorsPerTrack) and media type.
