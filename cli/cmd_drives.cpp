@@ -3,6 +3,7 @@
 
 #include "cli/command.h"
 #include "cli/json.h"
+#include "cli/source_kinds.h"
 #include "platform/drives.h"
 #include "platform/system.h"
 
@@ -26,11 +27,25 @@ int RunDrives(const std::vector<std::string>& args) {
     JsonWriter out;
     out.BeginArray();
     if (!json)
-        std::printf("%-5s  %-32s  %12s  %9s  %-9s\n", "drive", "path", "sectors", "GB", "media");
+        std::printf("%-5s  %-32s  %12s  %9s  %-9s  %s\n", "drive", "path", "sectors", "GB", "media", "recorder");
     for (const auto& [number, path] : map.Entries()) {
         platform::DriveInfo info = platform::DescribeDrive(number, path);
         double gb = static_cast<double>(info.sectors) * 512.0 / 1e9;
         const char* media = info.removable ? "removable" : "fixed";
+        // The recorder kind found on the drive, by each kind's own detection rules.
+        std::string kind;
+        if (info.readable) {
+            SourceSpec spec;
+            spec.path = path;
+            spec.drive = number;
+            spec.asDrive = true;
+            for (const SourceKind& k : SourceKinds()) {
+                if (k.detectDrive && k.detectDrive(spec)) {
+                    kind = k.name;
+                    break;
+                }
+            }
+        }
         if (json) {
             out.BeginObject();
             out.Key("drive").Int(number);
@@ -45,11 +60,14 @@ int RunDrives(const std::vector<std::string>& args) {
                 out.Key("media").Null();
                 out.Key("error").String(info.problem);
             }
-            out.Key("kind").Null();
+            if (kind.empty())
+                out.Key("kind").Null();
+            else
+                out.Key("kind").String(kind);
             out.EndObject();
         } else if (info.readable) {
-            std::printf("%-5d  %-32s  %12llu  %9.1f  %-9s\n", number, path.c_str(),
-                        static_cast<unsigned long long>(info.sectors), gb, media);
+            std::printf("%-5d  %-32s  %12llu  %9.1f  %-9s  %s\n", number, path.c_str(),
+                        static_cast<unsigned long long>(info.sectors), gb, media, kind.empty() ? "-" : kind.c_str());
         } else {
             std::printf("%-5d  %-32s  cannot be read: %s\n", number, path.c_str(), info.problem.c_str());
         }

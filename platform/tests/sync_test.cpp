@@ -57,8 +57,9 @@ TEST(Events, WaitOnTwoReturnsTheOneSetAndConsumesOnlyIt) {
 }
 
 TEST(Threads, HandleIsSignalledWithTheExitCode) {
+    static DWORD input = 41;
     HANDLE t = CreateThread(
-        nullptr, 0, [](LPVOID p) -> DWORD { return *static_cast<DWORD*>(p) + 1; }, new DWORD(41), 0, nullptr);
+        nullptr, 0, [](LPVOID p) -> DWORD { return *static_cast<DWORD*>(p) + 1; }, &input, 0, nullptr);
     ASSERT_NE(t, nullptr);
     EXPECT_EQ(WaitForSingleObject(t, 5000), WAIT_OBJECT_0);
     DWORD code = 0;

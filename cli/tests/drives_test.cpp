@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "run_scryde.h"
+
+namespace {
+
+using clitest::RunScryde;
+
+TEST(ScrydeCli, HelpVersionAndUsageErrors) {
+    auto help = RunScryde({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("drives"), std::string::npos);
+    EXPECT_EQ(RunScryde({"--version"}).status, 0);
+    EXPECT_EQ(RunScryde({"drives", "--help"}).status, 0);
+    auto none = RunScryde({});
+    EXPECT_EQ(none.status, 2);
+    auto unknown = RunScryde({"frobnicate"});
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_EQ(unknown.err, "scryde: unknown command \"frobnicate\" (see scryde --help)\n");
+    EXPECT_EQ(RunScryde({"drives", "--bogus"}).status, 2);
+}
+
+TEST(ScrydeCli, DrivesListsAnAttachedImageWithItsExactSectorCount) {
+    std::string path = ::testing::TempDir() + "drives_test_" + std::to_string(::getpid()) + ".img";
+    {
+        std::ofstream out(path, std::ios::binary);
+        out.seekp(1000 * 512 + 511);  // 1001 sectors, the last one partial: 1000 whole sectors
+        out.put('\0');
+    }
+    auto r = RunScryde({"drives", "--json"}, {"SCRYDE_DRIVES=1=" + path});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "[{\"drive\": 1, \"path\": \"" + path +
+                         "\", \"sectors\": 1001, \"gb\": 0.0, \"media\": \"fixed\", \"kind\": null}]\n");
+    auto text = RunScryde({"drives"}, {"SCRYDE_DRIVES=1=" + path});
+    EXPECT_NE(text.out.find("1001"), std::string::npos);
+    ::unlink(path.c_str());
+}
+
+TEST(ScrydeCli, BadEnvironmentGivesOneClearLine) {
+    struct Case {
+        std::vector<std::string> env;
+        std::vector<std::string> args;
+        std::string err;
+    } cases[] = {
+        {{"SCRYDE_DRIVES=1:/dev/sdb"}, {"drives"}, "scryde: SCRYDE_DRIVES: \"1:/dev/sdb\" is not of the form NUMBER=PATH\n"},
+        {{"SCRYDE_WINVER=xp"}, {"drives"}, "scryde: SCRYDE_WINVER: \"xp\" is not a Windows version such as 5.1\n"},
+        {{"SCRYDE_DRIVES=1=/nonexistent-scryde.img"}, {"info", "--drive", "2"},
+         "scryde: info: there is no drive 2 in the drive map (see scryde drives)\n"},
+        {{"SCRYDE_DRIVES=1=/nonexistent-scryde.img"}, {"info", "--drive", "1"},
+         "scryde: info: drive 1 (/nonexistent-scryde.img): No such file or directory\n"},
+        {{}, {"info", "/nonexistent-scryde.img"}, "scryde: info: /nonexistent-scryde.img: No such file or directory\n"},
+    };
+    for (const Case& c : cases) {
+        auto r = RunScryde(c.args, c.env);
+        EXPECT_EQ(r.status, 1) << c.err;
+        EXPECT_EQ(r.err, c.err);
+    }
+    // An unreadable device is reported on its own line, and the listing goes on.
+    auto r = RunScryde({"drives"}, {"SCRYDE_DRIVES=1=/nonexistent-scryde.img"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("cannot be read: No such file or directory"), std::string::npos) << r.out;
+}
+
+}  // namespace
