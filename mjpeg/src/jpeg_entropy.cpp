@@ -1,0 +1,308 @@
+// Entropy-coded data: restart processing, sequential block decoding (T.81 F.2.2) and the progressive
+// procedures (T.81 G.1.2), for the streamed sequential path and the buffered path.
+#include <cstring>
+
+#include "mjpeg/src/jpeg_decoder_impl.h"
+
+namespace mjpeg::detail {
+
+void jpeg_decoder_impl::start_scan() {
+    reset_bit_reader();
+    std::memset(m_dc_pred, 0, sizeof m_dc_pred);
+    m_eob_run = 0;
+    m_restarts_left = m_restart_interval;
+    m_next_restart = 0;
+}
+
+// Counts MCUs against the restart interval; true when a restart marker is due before this MCU.
+bool jpeg_decoder_impl::restart_due() {
+    if (m_restart_interval == 0)
+        return false;
+    bool due = m_restarts_left == 0;
+    if (due)
+        m_restarts_left = m_restart_interval;
+    --m_restarts_left;
+    return due;
+}
+
+// T.81 F.2.2.4 / E.2.4: the next RSTn (n counting 0..7) must follow within 1536 bytes; prediction and
+// the end-of-band run start afresh behind it.
+void jpeg_decoder_impl::process_restart() {
+    reset_bit_reader();
+    std::uint8_t c = 0;
+    for (int i = 0; i < kRestartSearchBytes; ++i) {
+        c = get_byte();
+        if (c == 0xFF)
+            break;
+    }
+    if (c != 0xFF)
+        stop_decoding(jpeg_error::restart_marker);
+    while (c == 0xFF)
+        c = get_byte();
+    if (c != M_RST0 + m_next_restart)
+        stop_decoding(jpeg_error::restart_marker);
+    std::memset(m_dc_pred, 0, sizeof m_dc_pred);
+    m_eob_run = 0;
+    m_next_restart = (m_next_restart + 1) & 7;
+    reset_bit_reader();
+}
+
+// T.81 F.2.2.1 and F.2.2.2: one block of a sequential scan, coefficients in natural order. Returns the
+// highest zig-zag index written (0 when the block holds only its DC term).
+int jpeg_decoder_impl::decode_block_sequential(std::int16_t* blk, int sc) {
+    const scan_component& s = m_scan[sc];
+    const huffman_table& dc = m_huff[s.dc_slot];
+    const huffman_table& ac = m_huff[s.ac_slot];
+
+    int t = decode_symbol(dc);
+    if (t > 15)
+        stop_decoding(jpeg_error::corrupt_data);
+    int diff = t ? extend(get_bits(t), t) : 0;
+    std::int16_t pred = static_cast<std::int16_t>(m_dc_pred[sc] + diff);
+    m_dc_pred[sc] = pred;
+    blk[0] = pred;
+
+    int last = 0;
+    for (int k = 1; k < 64;) {
+        if (m_bit_count < 32)
+            fill_bits();
+        std::int32_t e = ac.look_ac[m_bits >> (64 - huffman_table::kLookBits)];
+        if (e != 0) {
+            k += (e >> 8) & 0xFF;
+            int len = e & 0xFF;
+            m_bits <<= len;
+            m_bit_count -= len;
+            if (k > 63)
+                stop_decoding(jpeg_error::corrupt_data);
+            blk[kZigZag[k]] = static_cast<std::int16_t>(e >> 16);
+            last = k++;
+            continue;
+        }
+        int rs = decode_symbol(ac);
+        int r = rs >> 4, size = rs & 15;
+        if (size != 0) {
+            k += r;
+            if (k > 63)
+                stop_decoding(jpeg_error::corrupt_data);
+            blk[kZigZag[k]] = static_cast<std::int16_t>(extend(get_bits(size), size));
+            last = k++;
+        } else if (r == 15) {
+            k += 16;
+        } else {
+            break;
+        }
+    }
+    return last;
+}
+
+// T.81 G.1.2.1: DC first scan.
+void jpeg_decoder_impl::decode_dc_first(std::int16_t* blk, int sc) {
+    int t = decode_symbol(m_huff[m_scan[sc].dc_slot]);
+    if (t > 15)
+        stop_decoding(jpeg_error::corrupt_data);
+    int diff = t ? extend(get_bits(t), t) : 0;
+    std::int16_t pred = static_cast<std::int16_t>(m_dc_pred[sc] + diff);
+    m_dc_pred[sc] = pred;
+    blk[0] = static_cast<std::int16_t>(pred * (1 << m_approx_low));
+}
+
+// T.81 G.1.2.1: DC refinement, one bit per block.
+void jpeg_decoder_impl::decode_dc_refine(std::int16_t* blk) {
+    if (get_bit())
+        blk[0] = static_cast<std::int16_t>(blk[0] | (1 << m_approx_low));
+}
+
+// T.81 G.1.2.2: AC first scan with end-of-band runs.
+void jpeg_decoder_impl::decode_ac_first(std::int16_t* blk, int sc) {
+    if (m_eob_run > 0) {
+        --m_eob_run;
+        return;
+    }
+    const huffman_table& ac = m_huff[m_scan[sc].ac_slot];
+    for (int k = m_spectral_start; k <= m_spectral_end; ++k) {
+        int rs = decode_symbol(ac);
+        int r = rs >> 4, size = rs & 15;
+        if (size != 0) {
+            k += r;
+            if (k > 63)
+                stop_decoding(jpeg_error::corrupt_data);
+            int v = extend(get_bits(size), size);
+            blk[kZigZag[k]] = static_cast<std::int16_t>(v * (1 << m_approx_low));
+        } else if (r == 15) {
+            k += 15;
+        } else {
+            m_eob_run = (1 << r) - 1;
+            if (r)
+                m_eob_run += static_cast<int>(get_bits(r));
+            break;
+        }
+    }
+}
+
+// T.81 G.1.2.3: AC refinement. Coefficients already non-zero get one correction bit each; new ones have
+// magnitude 1 (in units of 2^Al) and are placed after skipping r zero-history coefficients.
+void jpeg_decoder_impl::decode_ac_refine(std::int16_t* blk, int sc) {
+    const int p1 = 1 << m_approx_low;
+    const int m1 = -p1;
+    int k = m_spectral_start;
+    const int end = m_spectral_end;
+
+    auto refine = [&](std::int16_t& c) {
+        if (get_bit() && (c & p1) == 0)
+            c = static_cast<std::int16_t>(c + (c >= 0 ? p1 : m1));
+    };
+
+    if (m_eob_run == 0) {
+        const huffman_table& ac = m_huff[m_scan[sc].ac_slot];
+        for (; k <= end; ++k) {
+            int rs = decode_symbol(ac);
+            int r = rs >> 4, size = rs & 15;
+            int value = 0;
+            if (size != 0) {
+                if (size != 1)
+                    stop_decoding(jpeg_error::corrupt_data);
+                value = get_bit() ? p1 : m1;
+            } else if (r != 15) {
+                m_eob_run = 1 << r;
+                if (r)
+                    m_eob_run += static_cast<int>(get_bits(r));
+                break;
+            }
+            // Walk over coefficients: refine the non-zero ones, count the zero ones against r.
+            for (; k <= end; ++k) {
+                std::int16_t& c = blk[kZigZag[k]];
+                if (c != 0) {
+                    refine(c);
+                } else {
+                    if (r == 0)
+                        break;
+                    --r;
+                }
+            }
+            if (value != 0) {
+                if (k > 63)
+                    stop_decoding(jpeg_error::corrupt_data);
+                blk[kZigZag[k]] = static_cast<std::int16_t>(value);
+            }
+        }
+    }
+    if (m_eob_run > 0) {
+        for (; k <= end; ++k) {
+            std::int16_t& c = blk[kZigZag[k]];
+            if (c != 0)
+                refine(c);
+        }
+        --m_eob_run;
+    }
+}
+
+void jpeg_decoder_impl::decode_buffered_block(std::int16_t* blk, int sc) {
+    if (!m_progressive) {
+        decode_block_sequential(blk, sc);
+    } else if (m_spectral_start == 0) {
+        if (m_approx_high == 0)
+            decode_dc_first(blk, sc);
+        else
+            decode_dc_refine(blk);
+    } else if (m_approx_high == 0) {
+        decode_ac_first(blk, sc);
+    } else {
+        decode_ac_refine(blk, sc);
+    }
+}
+
+// One scan into the coefficient buffers. A scan of one component covers that component's own blocks
+// (T.81 A.2.2); a scan of several goes MCU by MCU (A.2.3).
+void jpeg_decoder_impl::decode_buffered_scan() {
+    start_scan();
+    if (m_comps_in_scan == 1) {
+        frame_component& c = m_comp[m_scan[0].comp];
+        for (int by = 0; by < c.comp_blocks_h; ++by) {
+            for (int bx = 0; bx < c.comp_blocks_w; ++bx) {
+                if (restart_due())
+                    process_restart();
+                decode_buffered_block(c.coef + (static_cast<std::size_t>(by) * c.blocks_w + bx) * 64, 0);
+            }
+        }
+    } else {
+        for (int my = 0; my < m_mcus_per_col; ++my) {
+            for (int mx = 0; mx < m_mcus_per_row; ++mx) {
+                if (restart_due())
+                    process_restart();
+                for (int i = 0; i < m_comps_in_scan; ++i) {
+                    frame_component& c = m_comp[m_scan[i].comp];
+                    for (int v = 0; v < c.mcu_v; ++v) {
+                        for (int h = 0; h < c.mcu_h; ++h) {
+                            int bx = mx * c.mcu_h + h, by = my * c.mcu_v + v;
+                            if (bx >= c.blocks_w || by >= c.blocks_h)
+                                stop_decoding(jpeg_error::too_many_blocks);
+                            decode_buffered_block(c.coef + (static_cast<std::size_t>(by) * c.blocks_w + bx) * 64, i);
+                        }
+                    }
+                }
+            }
+        }
+    }
+    reset_bit_reader();
+}
+
+// Decodes every scan up to EOI into the coefficient buffers.
+void jpeg_decoder_impl::decode_buffered_image(bool first_scan_read) {
+    for (int ci = 0; ci < m_comps_in_frame; ++ci) {
+        frame_component& c = m_comp[ci];
+        std::size_t blocks = static_cast<std::size_t>(c.blocks_w) * c.blocks_h;
+        c.coef = static_cast<std::int16_t*>(alloc(blocks * 64 * sizeof(std::int16_t)));
+    }
+    bool have_scan = first_scan_read;
+    for (;;) {
+        if (!have_scan) {
+            int m = process_markers();
+            if (m == M_EOI)
+                break;
+            if (m != M_SOS)
+                stop_decoding(jpeg_error::unexpected_marker);
+            read_sos();
+        }
+        have_scan = false;
+        check_scan_tables();
+        if (m_progressive)
+            check_progressive_scan();
+        decode_buffered_scan();
+    }
+}
+
+// One row of MCUs of an interleaved sequential scan, each block dequantised and transformed into the
+// sample planes as soon as it is decoded.
+void jpeg_decoder_impl::decode_mcu_row_sequential() {
+    for (int mx = 0; mx < m_mcus_per_row; ++mx) {
+        if (restart_due())
+            process_restart();
+        for (int i = 0; i < m_comps_in_scan; ++i) {
+            frame_component& c = m_comp[m_scan[i].comp];
+            const std::int16_t* qt = m_quant_scaled[c.tq];
+            for (int v = 0; v < c.mcu_v; ++v) {
+                for (int h = 0; h < c.mcu_h; ++h) {
+                    int last = decode_block_sequential(m_block, i);
+                    std::uint8_t* dst = c.plane + v * 8 * c.plane_stride + (mx * c.mcu_h + h) * 8;
+                    if (last == 0)
+                        idct_dc_only(m_block[0], qt[0], dst, c.plane_stride);
+                    else
+                        m_kernels->idct(m_block, qt, dst, c.plane_stride);
+                    std::memset(m_block, 0, 64 * sizeof(std::int16_t));
+                }
+            }
+        }
+    }
+}
+
+// After the last MCU row: re-align and read on to the next marker. The picture is complete by then, so
+// what follows it cannot spoil it: a fault in trailing segments is ignored.
+void jpeg_decoder_impl::finish_sequential_scan() {
+    reset_bit_reader();
+    try {
+        process_markers();
+    } catch (const jpeg_failure&) {
+    }
+}
+
+} // namespace mjpeg::detail

@@ -1,0 +1,176 @@
+// SSE2 inner loops. Every lane operation matches the scalar form in jpeg_kernels.cpp exactly, so both
+// produce the same bytes; the tests compare them on random and exhaustive inputs.
+#include "mjpeg/src/jpeg_kernels.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+
+namespace mjpeg::detail {
+namespace {
+
+inline __m128i mul_1_414(__m128i x) { return _mm_add_epi16(x, _mm_mulhi_epi16(x, _mm_set1_epi16(27146))); }
+inline __m128i mul_1_847(__m128i x) {
+    return _mm_sub_epi16(_mm_add_epi16(x, x), _mm_mulhi_epi16(x, _mm_set1_epi16(9977)));
+}
+inline __m128i mul_1_082(__m128i x) { return _mm_add_epi16(x, _mm_mulhi_epi16(x, _mm_set1_epi16(5400))); }
+inline __m128i mul_2_613(__m128i x) {
+    return _mm_sub_epi16(_mm_add_epi16(_mm_add_epi16(x, x), x), _mm_mulhi_epi16(x, _mm_set1_epi16(25354)));
+}
+
+// Eight one-dimensional AAN inverse DCTs side by side: v[k] holds input k of each lane.
+inline void aan_idct_8x(__m128i* v) {
+    __m128i t10 = _mm_add_epi16(v[0], v[4]);
+    __m128i t11 = _mm_sub_epi16(v[0], v[4]);
+    __m128i t13 = _mm_add_epi16(v[2], v[6]);
+    __m128i t12 = _mm_sub_epi16(mul_1_414(_mm_sub_epi16(v[2], v[6])), t13);
+    __m128i e0 = _mm_add_epi16(t10, t13);
+    __m128i e3 = _mm_sub_epi16(t10, t13);
+    __m128i e1 = _mm_add_epi16(t11, t12);
+    __m128i e2 = _mm_sub_epi16(t11, t12);
+
+    __m128i z13 = _mm_add_epi16(v[5], v[3]);
+    __m128i z10 = _mm_sub_epi16(v[5], v[3]);
+    __m128i z11 = _mm_add_epi16(v[1], v[7]);
+    __m128i z12 = _mm_sub_epi16(v[1], v[7]);
+    __m128i o7 = _mm_add_epi16(z11, z13);
+    __m128i o11 = mul_1_414(_mm_sub_epi16(z11, z13));
+    __m128i z5 = mul_1_847(_mm_add_epi16(z10, z12));
+    __m128i o10 = _mm_sub_epi16(mul_1_082(z12), z5);
+    __m128i o12 = _mm_sub_epi16(z5, mul_2_613(z10));
+    __m128i o6 = _mm_sub_epi16(o12, o7);
+    __m128i o5 = _mm_sub_epi16(o11, o6);
+    __m128i o4 = _mm_add_epi16(o10, o5);
+
+    v[0] = _mm_add_epi16(e0, o7);
+    v[7] = _mm_sub_epi16(e0, o7);
+    v[1] = _mm_add_epi16(e1, o6);
+    v[6] = _mm_sub_epi16(e1, o6);
+    v[2] = _mm_add_epi16(e2, o5);
+    v[5] = _mm_sub_epi16(e2, o5);
+    v[4] = _mm_add_epi16(e3, o4);
+    v[3] = _mm_sub_epi16(e3, o4);
+}
+
+inline void transpose_8x8(__m128i* r) {
+    __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
+    __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
+    __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
+    __m128i a6 = _mm_unpacklo_epi16(r[6], r[7]), a7 = _mm_unpackhi_epi16(r[6], r[7]);
+    __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+    __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+    __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+    __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+    r[0] = _mm_unpacklo_epi64(b0, b4);
+    r[1] = _mm_unpackhi_epi64(b0, b4);
+    r[2] = _mm_unpacklo_epi64(b1, b5);
+    r[3] = _mm_unpackhi_epi64(b1, b5);
+    r[4] = _mm_unpacklo_epi64(b2, b6);
+    r[5] = _mm_unpackhi_epi64(b2, b6);
+    r[6] = _mm_unpacklo_epi64(b3, b7);
+    r[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+void idct_sse2(const std::int16_t* coef, const std::int16_t* qt, std::uint8_t* dst, int stride) {
+    __m128i v[8];
+    for (int k = 0; k < 8; ++k) {
+        __m128i c = _mm_load_si128(reinterpret_cast<const __m128i*>(coef + 8 * k));
+        __m128i q = _mm_load_si128(reinterpret_cast<const __m128i*>(qt + 8 * k));
+        v[k] = _mm_mullo_epi16(c, q);
+    }
+    v[0] = _mm_add_epi16(v[0], _mm_setr_epi16(kIdctDcBias, 0, 0, 0, 0, 0, 0, 0));
+
+    aan_idct_8x(v); // columns
+    transpose_8x8(v);
+    aan_idct_8x(v); // rows
+    transpose_8x8(v);
+
+    const __m128i level = _mm_set1_epi16(128);
+    for (int k = 0; k < 8; k += 2) {
+        __m128i a = _mm_add_epi16(_mm_srai_epi16(v[k], 5), level);
+        __m128i b = _mm_add_epi16(_mm_srai_epi16(v[k + 1], 5), level);
+        __m128i p = _mm_packus_epi16(a, b);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + k * stride), p);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + (k + 1) * stride), _mm_unpackhi_epi64(p, p));
+    }
+}
+
+// Eight pixels from eight Y, Cb and Cr samples (low 8 bytes of each register); writes 32 bytes.
+// The table terms are computed in 32-bit lanes with the same integers the tables hold:
+//   red   = (cr * 65536 + cr * 26346 - 11682187) >> 16            (91882 = 65536 + 26346)
+//   blue  = (cb * 131072 - cb * 14942 - 14773807) >> 16           (116130 = 131072 - 14942)
+//   green = (8875658 - 2 * (23401 * cr + 11277 * cb)) >> 16       (46802 = 2 * 23401, 22554 = 2 * 11277)
+inline void convert8(__m128i y8, __m128i cb8, __m128i cr8, std::uint8_t* out) {
+    const __m128i zero = _mm_setzero_si128();
+    __m128i y16 = _mm_unpacklo_epi8(y8, zero);
+    __m128i cb16 = _mm_unpacklo_epi8(cb8, zero);
+    __m128i cr16 = _mm_unpacklo_epi8(cr8, zero);
+
+    const __m128i k_red = _mm_setr_epi16(26346, 0, 26346, 0, 26346, 0, 26346, 0);
+    const __m128i k_blue = _mm_setr_epi16(14942, 0, 14942, 0, 14942, 0, 14942, 0);
+    const __m128i k_green = _mm_setr_epi16(23401, 11277, 23401, 11277, 23401, 11277, 23401, 11277);
+    const __m128i c_red = _mm_set1_epi32(-11682187);
+    const __m128i c_blue = _mm_set1_epi32(-14773807);
+    const __m128i c_green = _mm_set1_epi32(8875658);
+
+    __m128i r32[2], g32[2], b32[2];
+    for (int h = 0; h < 2; ++h) {
+        __m128i yy = h ? _mm_unpackhi_epi16(y16, zero) : _mm_unpacklo_epi16(y16, zero);
+        __m128i cb = h ? _mm_unpackhi_epi16(cb16, zero) : _mm_unpacklo_epi16(cb16, zero);
+        __m128i cr = h ? _mm_unpackhi_epi16(cr16, zero) : _mm_unpacklo_epi16(cr16, zero);
+        __m128i crcb = h ? _mm_unpackhi_epi16(cr16, cb16) : _mm_unpacklo_epi16(cr16, cb16);
+
+        __m128i red = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(cr, k_red), _mm_slli_epi32(cr, 16)), c_red);
+        __m128i blue = _mm_add_epi32(_mm_sub_epi32(_mm_slli_epi32(cb, 17), _mm_madd_epi16(cb, k_blue)), c_blue);
+        __m128i green = _mm_sub_epi32(c_green, _mm_slli_epi32(_mm_madd_epi16(crcb, k_green), 1));
+
+        r32[h] = _mm_add_epi32(yy, _mm_srai_epi32(red, 16));
+        g32[h] = _mm_add_epi32(yy, _mm_srai_epi32(green, 16));
+        b32[h] = _mm_add_epi32(yy, _mm_srai_epi32(blue, 16));
+    }
+    // Values are within -300..600, so the signed pack is exact and the unsigned pack clamps to 0..255.
+    __m128i r = _mm_packus_epi16(_mm_packs_epi32(r32[0], r32[1]), zero);
+    __m128i g = _mm_packus_epi16(_mm_packs_epi32(g32[0], g32[1]), zero);
+    __m128i b = _mm_packus_epi16(_mm_packs_epi32(b32[0], b32[1]), zero);
+    __m128i rg = _mm_unpacklo_epi8(r, g);
+    __m128i bx = _mm_unpacklo_epi8(b, zero);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(rg, bx));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(rg, bx));
+}
+
+void convert_h1_sse2(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, std::uint8_t* out,
+                     int width, const colour_tables&) {
+    for (int x = 0; x < width; x += 8) {
+        convert8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(y + x)),
+                 _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + x)),
+                 _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + x)), out + 4 * x);
+    }
+}
+
+void convert_h2_sse2(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, std::uint8_t* out,
+                     int width, const colour_tables&) {
+    for (int x = 0; x < width; x += 16) {
+        __m128i y16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + x));
+        __m128i c_b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + x / 2));
+        __m128i c_r = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + x / 2));
+        __m128i cb2 = _mm_unpacklo_epi8(c_b, c_b);
+        __m128i cr2 = _mm_unpacklo_epi8(c_r, c_r);
+        convert8(y16, cb2, cr2, out + 4 * x);
+        convert8(_mm_srli_si128(y16, 8), _mm_srli_si128(cb2, 8), _mm_srli_si128(cr2, 8), out + 4 * x + 32);
+    }
+}
+
+const jpeg_kernel_set kSse2 = {idct_sse2, convert_h1_sse2, convert_h2_sse2};
+
+} // namespace
+
+const jpeg_kernel_set* sse2_kernels() { return &kSse2; }
+
+} // namespace mjpeg::detail
+
+#else
+
+namespace mjpeg::detail {
+const jpeg_kernel_set* sse2_kernels() { return nullptr; }
+} // namespace mjpeg::detail
+
+#endif
