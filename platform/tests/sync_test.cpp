@@ -95,13 +95,12 @@ TEST(CAMThread, CallWorkerGetsTheReplyAndCloseJoins) {
 // CheckRequest lets a busy worker notice a request without consuming it until it replies.
 class Poller : public CAMThread {
 public:
-    std::atomic<int> loops{0};
     DWORD ThreadProc() override {
         DWORD req = GetRequest();  // start
         Reply(1);
         DWORD cmd = 0;
         while (!CheckRequest(&cmd))
-            ++loops, Sleep(1);
+            Sleep(1);
         EXPECT_TRUE(CheckRequest(nullptr));  // still pending until the reply
         Reply(cmd + req);
         return 0;
@@ -114,7 +113,6 @@ TEST(CAMThread, CheckRequestSeesAPendingRequest) {
     EXPECT_EQ(p.CallWorker(100), 1u);
     EXPECT_EQ(p.CallWorker(7), 107u);
     p.Close();
-    EXPECT_GT(p.loops.load(), 0);
 }
 
 }  // namespace
