@@ -1,0 +1,129 @@
+// A synthetic TAV v2.x recorder: writes a drive (a sparse file of any size) byte by byte from the
+// on-disk layout — drive header, segment trailers with write sequence numbers and events, block
+// indexes, packets with record header, stream header and PTS, an MPEG-4 video-object-layer header,
+// the trailer and status record of each recorder kind, IMA ADPCM / A-law / mu-law audio, a wrapped
+// recording with stale blocks, a protected partition, the system log ring, and damage on request.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sim_tav {
+
+// Geometry as the recorder lays the drive out from its size.
+struct Geometry {
+    std::uint32_t T = 0, G = 0, Tprime = 0, P = 0, S = 0, N = 0, K = 0, B = 0;
+};
+Geometry GeometryFor(std::uint32_t totalSectors);
+
+// Something to break on purpose.
+struct Damage {
+    enum Kind {
+        TrailerTag,    // segment `segment`'s trailer tag := value
+        BlockTag,      // index tag of (segment, block) := value
+        EntryTime,     // entry (segment, block, entry) time := value
+        EntryChannel,  // channel := value
+        EntryType,     // type byte := value
+        EntrySize,     // size := value
+        EntryOffset,   // offset := value
+        EntryCount,    // entry count of (segment, block) := value
+        EventCount,    // event count of segment's trailer := value
+        Sector2008,    // first word of drive sector 2008 := value
+    } kind;
+    std::uint32_t segment = 0, block = 0, entry = 0;
+    std::uint32_t value = 0;
+};
+
+struct RecorderOptions {
+    std::uint32_t gib = 3;            // drive size in whole GiB
+    std::uint32_t extraSectors = 0;   // sectors behind the whole GiB (ignored by the layout)
+    std::uint32_t totalSectors = 0;   // when nonzero: the exact size, overriding gib/extraSectors
+    int recorderKind = 2;             // 0, 1, 2, 3, 4, 8 or 32
+    int channels = 2;                 // video channels 0 .. channels-1
+    int audioFormat = 1;              // 0 none, 1 IMA ADPCM (4160-byte packets), 6 A-law, 7 mu-law (2080)
+    int audioChannel = 0;
+    int framesPerSecond = 2;          // per channel
+    int keyInterval = 4;              // every n-th frame of a channel is a key frame
+    int audioPerSecond = 1;
+    std::uint16_t width = 352, height = 240;
+    bool interlaced = false;
+    int aspectRatioInfo = 1;          // 15: extended PAR follows
+    bool volControlParameters = false;  // with VBV parameters
+    std::uint32_t startTime = 1262304000;  // 2010/01/01 00:00:00
+    std::uint32_t firstSegment = 0;   // first segment of the normal area
+    std::uint32_t segments = 4;       // segments written (ignored when wrapped: the pass covers the drive)
+    std::uint32_t blocksPerSegment = 2;
+    std::uint32_t packetsPerBlock = 24;
+    // Wrapped: a first pass over every data segment, then a second pass over firstSegment ..
+    // wrapNewest whose blocks from wrapStaleBlock on keep the first pass (stale blocks).
+    bool wrapped = false;
+    std::uint32_t wrapNewest = 0;
+    std::uint32_t wrapStaleBlock = 1;
+    bool letterTags = false;          // 'SEG0'/'BLK0'/'MHD0' instead of the numeric tags
+    bool highTypes = false;           // types 0x91/0x92/0x94
+    std::uint32_t protectedSegments = 0;  // a protected partition of that many segments, with its own recording
+    std::uint32_t logSize = 1024;
+    std::uint32_t logNext = 13;
+    std::uint32_t eventsEvery = 2;    // segment s carries events when s % eventsEvery == 0 (0: none)
+    std::uint16_t startSequence = 100;
+    bool crossBlockEnd = false;       // the last packet of every block but a segment's last runs into the next block
+    std::uint8_t packetCode = 0x12;   // index entry byte 22
+    std::vector<Damage> damage;
+};
+
+// One packet as stored, in chronological order of what survives on the drive.
+struct RecordedPacket {
+    std::uint32_t segment = 0, block = 0, entry = 0;
+    std::uint32_t offset = 0;  // from the block's first byte
+    std::uint32_t time = 0, size = 0;
+    std::uint8_t channel = 0, type = 0;  // reduced type
+    std::uint32_t timestamp = 0;         // 32-bit PTS value
+    bool crossesBlockEnd = false;
+};
+
+struct SegmentInfo {
+    std::uint32_t segment = 0;
+    std::uint16_t sequence = 0;
+    std::uint32_t firstTime = 0, lastTime = 0;
+    std::uint32_t blocksUsed = 0;
+    std::uint32_t events = 0;
+};
+
+struct Recording {
+    Geometry geo;
+    std::vector<RecordedPacket> packets;  // chronological (oldest first), protected partition excluded
+    std::vector<SegmentInfo> segments;    // the normal area's segments as their trailers end up
+    std::uint32_t oldestSegment = 0, newestSegment = 0;
+    std::uint32_t firstTime = 0, lastTime = 0;
+};
+
+// Writes a TAV drive into `path` (created or replaced, sparse). Throws std::runtime_error on I/O failure.
+Recording WriteTavDrive(const std::string& path, const RecorderOptions& options);
+
+// Byte builders, also used on their own by tests.
+// An MPEG-4 Visual video object + video-object-layer header (ISO/IEC 14496-2 6.2.3) and a VOP start code.
+std::vector<std::uint8_t> VideoObjectLayerHeader(std::uint16_t width, std::uint16_t height, bool interlaced,
+                                                 int aspectRatioInfo, bool volControlParameters);
+// The PTS bytes 41..45 of a stored packet for a 33-bit time stamp.
+void WritePts(std::uint8_t* packet, std::uint64_t timestamp);
+// A complete stored audio packet of an IMA ADPCM stereo block in WAV layout (two 4-byte channel headers,
+// then groups of 4 left + 4 right bytes): the 8 + 4096 bytes go to packet offsets 88 .. 4191.
+std::vector<std::uint8_t> AdpcmPacket(const std::uint8_t* imaBlock, std::uint32_t time, std::uint8_t channel);
+// A stored 2080-byte G.711 packet (format 6 A-law, 7 mu-law) with `samples` (2048 bytes).
+std::vector<std::uint8_t> G711Packet(const std::uint8_t* samples, int format, std::uint32_t time,
+                                     std::uint8_t channel);
+
+// Copies an image of drive sectors [first, last) of the drive file into a TAV drive image in the
+// layout the reader exports: header with the image fields, trailer copy, sectors. A range that wraps
+// (last < first) runs to the system segment and continues at sector 0.
+struct ImageRange {
+    std::uint32_t firstSegment, firstBlock, firstEntry;
+    std::uint32_t lastSegment, lastBlock, lastEntry;
+    std::uint32_t firstTime, lastTime;
+    std::uint32_t firstEntryOffset;  // byte offset of the first entry's packet in its block
+};
+void WriteTavImage(const std::string& drivePath, const Recording& recording, const ImageRange& range,
+                   const std::string& imagePath);
+
+}  // namespace sim_tav
