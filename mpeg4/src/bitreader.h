@@ -1,0 +1,83 @@
+// Big-endian bit reader over one frame's bytes with a sticky overrun flag: reading past the end
+// yields zero bits and sets Overrun(), so callers check once per header or macroblock.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace mpeg4 {
+
+class BitReader {
+public:
+    BitReader(const uint8_t* data, size_t length) : m_data(data), m_length(length) {}
+
+    // Returns the next n (0..32) bits without consuming them.
+    uint32_t Peek(int n) const {
+        if (n == 0)
+            return 0;
+        uint64_t cache = Window64();
+        return static_cast<uint32_t>(cache >> (64 - n));
+    }
+    void Skip(int n) {
+        m_pos += static_cast<size_t>(n);
+        if (m_pos > m_length * 8) {
+            m_overrun = true;
+            m_pos = m_length * 8;
+        }
+    }
+    uint32_t Read(int n) {
+        uint32_t v = Peek(n);
+        Skip(n);
+        return v;
+    }
+    bool Bit() { return Read(1) != 0; }
+    void Marker() { Skip(1); }  // marker bits are not checked: encoders differ in setting them
+
+    void ByteAlign() { Skip(static_cast<int>((8 - (m_pos & 7)) & 7)); }
+    bool Overrun() const { return m_overrun; }
+    size_t BitPos() const { return m_pos; }
+    size_t BitsLeft() const { return m_length * 8 - m_pos; }
+    size_t BytePos() const { return (m_pos + 7) >> 3; }
+    void SeekByte(size_t byte) {
+        m_pos = byte > m_length ? m_length * 8 : byte * 8;
+    }
+
+    // Moves to the next byte-aligned start code prefix 00 00 01 at or after the current position
+    // and returns true with the reader on the prefix; false (at the end) when there is none.
+    bool NextStartCode() {
+        size_t i = BytePos();
+        while (i + 3 <= m_length) {
+            if (m_data[i + 2] > 1) {
+                i += 3;
+            } else if (m_data[i] == 0 && m_data[i + 1] == 0 && m_data[i + 2] == 1) {
+                m_pos = i * 8;
+                return true;
+            } else {
+                ++i;
+            }
+        }
+        m_pos = m_length * 8;
+        return false;
+    }
+
+private:
+    uint64_t Window64() const {
+        size_t byte = m_pos >> 3;
+        uint64_t v = 0;
+        if (byte + 8 <= m_length) {
+            for (int i = 0; i < 8; ++i)
+                v = (v << 8) | m_data[byte + i];
+        } else {
+            for (int i = 0; i < 8; ++i)
+                v = (v << 8) | (byte + i < m_length ? m_data[byte + i] : 0);
+        }
+        return v << (m_pos & 7);
+    }
+
+    const uint8_t* m_data;
+    size_t m_length;
+    size_t m_pos = 0;
+    bool m_overrun = false;
+};
+
+}  // namespace mpeg4

@@ -1,0 +1,41 @@
+// Pixel kernels of the decoder: the 8 × 8 IDCT, motion compensation, residual reconstruction,
+// the de-interlacer and the output conversions. Each exists as a portable scalar routine and, on
+// x86-64, as an SSE2 twin that gives the same bytes; Dsp() picks the fastest one present.
+#pragma once
+
+#include <cstdint>
+
+namespace mpeg4 {
+
+struct DspTable {
+    // 8 × 8 inverse DCT in place; input coefficients in -2048..2047, output saturated to int16.
+    void (*idct)(int16_t* block);
+    // Reconstruction: dst = clamp(block) for intra, dst = clamp(dst + block) for inter residuals.
+    void (*putBlock)(uint8_t* dst, int stride, const int16_t* block);
+    void (*addBlock)(uint8_t* dst, int stride, const int16_t* block);
+    // Half-sample interpolation (7.6.2.1) of a w × h block (w = 8 or 16) from src, whose window of
+    // (w + 1) × (h + 1) samples must be readable; dx, dy in {0, 1}; rounding is the VOP rounding type.
+    void (*halfPel)(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int w, int h,
+                    int dx, int dy, int rounding);
+    // Quarter-sample interpolation of an n × n block (n = 8 or 16); fx, fy in 0..3. The 8-tap
+    // half-sample filter mirrors the samples outside the (n + 1) × (n + 1) window.
+    void (*quarterPel)(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int n,
+                       int fx, int fy, int rounding);
+    // De-interlaces the luma plane into dst (odd lines blended where they comb).
+    void (*deinterlace)(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int width,
+                        int height);
+    // One output row of w pixels from a luma row and the chroma rows that serve it.
+    void (*rowRgb32)(uint8_t* dst, const uint8_t* y, const uint8_t* u, const uint8_t* v, int w);
+    void (*rowRgb24)(uint8_t* dst, const uint8_t* y, const uint8_t* u, const uint8_t* v, int w);
+    void (*rowRgb565)(uint8_t* dst, const uint8_t* y, const uint8_t* u, const uint8_t* v, int w);
+    void (*rowYuy2)(uint8_t* dst, const uint8_t* y, const uint8_t* u, const uint8_t* v, int w);
+    void (*rowUyvy)(uint8_t* dst, const uint8_t* y, const uint8_t* u, const uint8_t* v, int w);
+};
+
+const DspTable& ScalarDsp();
+// The SSE2 table, or nullptr where SSE2 is not built.
+const DspTable* Sse2Dsp();
+// The table the decoder uses.
+const DspTable& Dsp();
+
+}  // namespace mpeg4

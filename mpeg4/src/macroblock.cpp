@@ -1,0 +1,540 @@
+// ISO/IEC 14496-2 macroblock layer for I- and P-VOPs: 6.2.6 syntax, 7.4 texture decoding (DC and AC
+// prediction, inverse quantisation, IDCT) and 7.6 motion compensation.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "codec.h"
+#include "vlc.h"
+
+namespace mpeg4 {
+namespace {
+
+// 7.4.3.1 intra_dc_vlc_thr: the DC VLC is used while the quantiser is below the threshold.
+constexpr int kDcVlcThreshold[8] = {32, 13, 15, 17, 19, 21, 23, 0};
+constexpr int kDquant[4] = {-1, -2, 1, 2};
+
+// 7.4.3.1 table 7-1: dc_scaler.
+int DcScaler(int qp, bool luma) {
+    if (qp <= 4)
+        return 8;
+    if (luma)
+        return qp <= 8 ? 2 * qp : (qp <= 24 ? qp + 8 : 2 * qp - 16);
+    return qp <= 24 ? (qp + 13) / 2 : qp - 6;
+}
+
+// "//": integer division rounded to the nearest integer, halves away from zero.
+int RoundedDiv(int a, int b) { return a >= 0 ? (a + b / 2) / b : -((-a + b / 2) / b); }
+
+int Median(int a, int b, int c) { return std::max(std::min(a, b), std::min(std::max(a, b), c)); }
+
+int16_t Clamp2048(int v) { return static_cast<int16_t>(std::clamp(v, -2048, 2047)); }
+
+// 7.6.3.1: motion vector component from its motion_code and residual, wrapped into the f_code range.
+bool DecodeComponent(BitReader& br, int pred, int fcode, int& out) {
+    int code = DecodeMotionCode(br);
+    if (code == kInvalidMotionCode)
+        return false;
+    int rSize = fcode - 1;
+    int diff = code;
+    if (code != 0 && rSize > 0) {
+        int residual = static_cast<int>(br.Read(rSize));
+        diff = ((std::abs(code) - 1) << rSize) + residual + 1;
+        if (code < 0)
+            diff = -diff;
+    }
+    int f = 1 << rSize;
+    int low = -32 * f, high = 32 * f - 1, range = 64 * f;
+    int v = pred + diff;
+    if (v < low)
+        v += range;
+    else if (v > high)
+        v -= range;
+    out = v;
+    return true;
+}
+
+// 7.6.2 chrominance vector of one luminance vector in half-sample units: the odd quarter positions
+// go to the half-sample position.
+int ChromaFromLuma(int v) { return (v >> 1) | (v & 1); }
+
+// 7.6.2 chrominance vector of a four-vector macroblock: the sum of the four vectors divided by 8,
+// the sixteenth-sample fraction rounded by table 7-6 (symmetric in sign).
+int ChromaFromSum(int sum) {
+    static constexpr int kRound[16] = {0, 0, 0, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2, 2};
+    int a = std::abs(sum);
+    int c = (a >> 4) * 2 + kRound[a & 15];
+    return sum < 0 ? -c : c;
+}
+
+}  // namespace
+
+int CMp4Codec::DecodeVop(BitReader& br) {
+    m_dsp = &Dsp();
+    m_quant = m_vop.quant;
+    for (int mby = 0; mby < m_mbHeight; ++mby) {
+        for (int mbx = 0; mbx < m_mbWidth; ++mbx) {
+            if (int r = DecodeMacroblock(br, mbx, mby); r != 0 || br.Overrun()) {
+                            return kCorruptMacroblocks;
+            }
+        }
+    }
+    return kOk;
+}
+
+void CMp4Codec::ResetPredictors(int mbx, int mby) {
+    const BlockPredictor none;
+    for (int b = 0; b < 4; ++b) {
+        int bx = 2 * mbx + (b & 1), by = 2 * mby + (b >> 1);
+        m_lumaPred[(by + 1) * m_lumaPredStride + bx + 1] = none;
+    }
+    m_chromaPred[0][(mby + 1) * m_chromaPredStride + mbx + 1] = none;
+    m_chromaPred[1][(mby + 1) * m_chromaPredStride + mbx + 1] = none;
+}
+
+// 7.6.5: the median of three candidate vectors around an 8 × 8 block; candidates outside the VOP
+// are replaced following the standard's rules for one, two or three missing candidates.
+MotionVector CMp4Codec::PredictVector(int bx, int by, int block) const {
+    int cand[3][2];
+    switch (block) {
+        case 0: cand[0][0] = bx - 1; cand[0][1] = by; cand[1][0] = bx; cand[1][1] = by - 1;
+                cand[2][0] = bx + 2; cand[2][1] = by - 1; break;
+        case 1:
+        case 2: cand[0][0] = bx - 1; cand[0][1] = by; cand[1][0] = bx; cand[1][1] = by - 1;
+                cand[2][0] = bx + 1; cand[2][1] = by - 1; break;
+        default: cand[0][0] = bx - 1; cand[0][1] = by; cand[1][0] = bx - 1; cand[1][1] = by - 1;
+                 cand[2][0] = bx; cand[2][1] = by - 1; break;
+    }
+    int gridWidth = 2 * m_mbWidth;
+    MotionVector v[3];
+    bool valid[3];
+    int invalid = 0;
+    for (int i = 0; i < 3; ++i) {
+        valid[i] = cand[i][0] >= 0 && cand[i][0] < gridWidth && cand[i][1] >= 0;
+        if (valid[i])
+            v[i] = m_vectors[cand[i][1] * gridWidth + cand[i][0]];
+        else
+            ++invalid;
+    }
+    if (invalid == 3)
+        return MotionVector{};
+    if (invalid == 2) {
+        for (int i = 0; i < 3; ++i)
+            if (valid[i])
+                return v[i];
+    }
+    MotionVector out;
+    out.x = static_cast<int16_t>(Median(v[0].x, v[1].x, v[2].x));
+    out.y = static_cast<int16_t>(Median(v[0].y, v[1].y, v[2].y));
+    return out;
+}
+
+bool CMp4Codec::DecodeVector(BitReader& br, MotionVector pred, MotionVector& out, int predDivY) {
+    int x, y;
+    if (!DecodeComponent(br, pred.x, m_vop.fcode, x))
+        return false;
+    if (!DecodeComponent(br, pred.y / predDivY, m_vop.fcode, y))
+        return false;
+    out.x = static_cast<int16_t>(x);
+    out.y = static_cast<int16_t>(y);
+    return true;
+}
+
+// Reference window of w × h samples at (x, y), in frame coordinates or in the rows of one field
+// (parity). The store's border repeats the frame's edge samples, so a field window reads the frame's
+// first or last line beyond the field's edges, as the common decoders do. Windows entirely beyond
+// the border are clamped into it, which reads the same repeated samples.
+const uint8_t* CMp4Codec::FetchWindow(const Plane& ref, int x, int y, int w, int h, int field,
+                                      int parity, int& stride) {
+    x = std::clamp(x, -ref.border, ref.codedWidth + ref.border - w);
+    if (!field) {
+        y = std::clamp(y, -ref.border, ref.codedHeight + ref.border - h);
+        stride = ref.stride;
+        return ref.origin + static_cast<ptrdiff_t>(y) * ref.stride + x;
+    }
+    y = std::clamp(y, -ref.border / 2, (ref.codedHeight + ref.border) / 2 - h - 1);
+    stride = ref.stride * 2;
+    return ref.origin + static_cast<ptrdiff_t>(parity) * ref.stride + static_cast<ptrdiff_t>(y) * stride + x;
+}
+
+void CMp4Codec::PredictLumaBlock(uint8_t* dst, int ds, const Plane& ref, int x, int y, int w, int h,
+                                 int mvx, int mvy, int field, int parity) {
+    int stride;
+    if (m_layer.quarterSample) {
+        // 7.6.2.1 quarter-sample: square 8 or 16 blocks; a 16 × 8 field block is two 8 × 8 blocks.
+        int n = std::min(w, h);
+        for (int off = 0; off < w; off += n) {
+            const uint8_t* src =
+                FetchWindow(ref, x + off + (mvx >> 2), y + (mvy >> 2), n + 1, n + 1, field, parity, stride);
+            m_dsp->quarterPel(dst + off, ds, src, stride, n, mvx & 3, mvy & 3, m_vop.rounding);
+        }
+        return;
+    }
+    const uint8_t* src = FetchWindow(ref, x + (mvx >> 1), y + (mvy >> 1), w + 1, h + 1, field, parity, stride);
+    m_dsp->halfPel(dst, ds, src, stride, w, h, mvx & 1, mvy & 1, m_vop.rounding);
+}
+
+void CMp4Codec::PredictChromaBlock(uint8_t* dst, int ds, const Plane& ref, int x, int y, int w, int h,
+                                   int cmx, int cmy, int field, int parity) {
+    int stride;
+    const uint8_t* src = FetchWindow(ref, x + (cmx >> 1), y + (cmy >> 1), w + 1, h + 1, field, parity, stride);
+    m_dsp->halfPel(dst, ds, src, stride, w, h, cmx & 1, cmy & 1, m_vop.rounding);
+}
+
+void CMp4Codec::PredictFrame(int mbx, int mby, const MotionVector* mv, bool fourMv) {
+    Picture& cur = *m_current;
+    const Picture& ref = *m_reference;
+    const int ys = cur.y.stride, cs = cur.u.stride;
+    uint8_t* dy = cur.y.origin + static_cast<ptrdiff_t>(mby) * 16 * ys + mbx * 16;
+    uint8_t* du = cur.u.origin + static_cast<ptrdiff_t>(mby) * 8 * cs + mbx * 8;
+    uint8_t* dv = cur.v.origin + static_cast<ptrdiff_t>(mby) * 8 * cs + mbx * 8;
+    const bool qpel = m_layer.quarterSample;
+    int cmx, cmy;
+    if (!fourMv) {
+        PredictLumaBlock(dy, ys, ref.y, mbx * 16, mby * 16, 16, 16, mv[0].x, mv[0].y, 0, 0);
+        cmx = ChromaFromLuma(qpel ? mv[0].x / 2 : mv[0].x);
+        cmy = ChromaFromLuma(qpel ? mv[0].y / 2 : mv[0].y);
+    } else {
+        int sx = 0, sy = 0;
+        for (int b = 0; b < 4; ++b) {
+            int ox = (b & 1) * 8, oy = (b >> 1) * 8;
+            PredictLumaBlock(dy + oy * ys + ox, ys, ref.y, mbx * 16 + ox, mby * 16 + oy, 8, 8, mv[b].x,
+                             mv[b].y, 0, 0);
+            sx += qpel ? mv[b].x / 2 : mv[b].x;
+            sy += qpel ? mv[b].y / 2 : mv[b].y;
+        }
+        cmx = ChromaFromSum(sx);
+        cmy = ChromaFromSum(sy);
+    }
+    PredictChromaBlock(du, cs, ref.u, mbx * 8, mby * 8, 8, 8, cmx, cmy, 0, 0);
+    PredictChromaBlock(dv, cs, ref.v, mbx * 8, mby * 8, 8, 8, cmx, cmy, 0, 0);
+}
+
+// 7.6.2 field prediction: each field of the macroblock (16 × 8 luma, 8 × 4 chroma) from the
+// reference field its field select names.
+void CMp4Codec::PredictFields(int mbx, int mby, const MotionVector* mv, const int* fieldSelect) {
+    Picture& cur = *m_current;
+    const Picture& ref = *m_reference;
+    const int ys = cur.y.stride, cs = cur.u.stride;
+    const bool qpel = m_layer.quarterSample;
+    for (int f = 0; f < 2; ++f) {
+        uint8_t* dy = cur.y.origin + static_cast<ptrdiff_t>(mby * 16 + f) * ys + mbx * 16;
+        uint8_t* du = cur.u.origin + static_cast<ptrdiff_t>(mby * 8 + f) * cs + mbx * 8;
+        uint8_t* dv = cur.v.origin + static_cast<ptrdiff_t>(mby * 8 + f) * cs + mbx * 8;
+        PredictLumaBlock(dy, 2 * ys, ref.y, mbx * 16, mby * 8, 16, 8, mv[f].x, mv[f].y, 1, fieldSelect[f]);
+        int cmx = ChromaFromLuma(qpel ? mv[f].x / 2 : mv[f].x);
+        int cmy = ChromaFromLuma(qpel ? mv[f].y / 2 : mv[f].y);
+        PredictChromaBlock(du, 2 * cs, ref.u, mbx * 8, mby * 4, 8, 4, cmx, cmy, 1, fieldSelect[f]);
+        PredictChromaBlock(dv, 2 * cs, ref.v, mbx * 8, mby * 4, 8, 4, cmx, cmy, 1, fieldSelect[f]);
+    }
+}
+
+// 6.2.8 block(): TCOEF events (tables B-16/B-17 with the three escape modes of 7.4.1.3) placed
+// along `scan` from position `start`. Returns 0, or 1 for an invalid code or a run beyond 63.
+int CMp4Codec::DecodeTcoefRun(BitReader& br, int16_t* qf, int start, bool intra, const uint8_t* scan) {
+    int i = start;
+    for (;;) {
+        TcoefEvent e = DecodeTcoef(br, intra);
+        if (e.length == 0)
+            return 1;
+        int last, run, level;
+        if (e.run != kEscapeRun) {
+            last = e.last;
+            run = e.run;
+            level = br.Bit() ? -e.level : e.level;
+        } else if (!br.Bit()) {  // escape type 1: level offset by LMAX
+            TcoefEvent f = DecodeTcoef(br, intra);
+            if (f.length == 0 || f.run == kEscapeRun)
+                return 1;
+            last = f.last;
+            run = f.run;
+            level = f.level + TcoefMaxLevel(intra, f.last, f.run);
+            if (br.Bit())
+                level = -level;
+        } else if (!br.Bit()) {  // escape type 2: run offset by RMAX + 1
+            TcoefEvent f = DecodeTcoef(br, intra);
+            if (f.length == 0 || f.run == kEscapeRun)
+                return 1;
+            last = f.last;
+            run = f.run + TcoefMaxRun(intra, f.last, f.level) + 1;
+            level = f.level;
+            if (br.Bit())
+                level = -level;
+        } else {  // escape type 3: fixed-length last, run and 12-bit level
+            last = static_cast<int>(br.Read(1));
+            run = static_cast<int>(br.Read(6));
+            br.Marker();
+            level = static_cast<int>(br.Read(12));
+            br.Marker();
+            if (level >= 2048)
+                level -= 4096;
+            if (level == 0)
+                return 1;
+        }
+        i += run;
+        if (i > 63)
+            return 1;
+        qf[scan[i]] = Clamp2048(level);
+        ++i;
+        if (last)
+            return 0;
+        if (i > 63 || br.Overrun())
+            return 1;
+    }
+}
+
+// 7.4.3 and 7.4.4: one intra block, DC and AC prediction then inverse quantisation.
+int CMp4Codec::DecodeIntraBlock(BitReader& br, int16_t* block, int b, int mbx, int mby, int qp,
+                                bool acPred, bool dcVlc) {
+    const bool luma = b < 4;
+    BlockPredictor* base;
+    int stride, idx;
+    if (luma) {
+        base = m_lumaPred.get();
+        stride = m_lumaPredStride;
+        idx = (2 * mby + (b >> 1) + 1) * stride + 2 * mbx + (b & 1) + 1;
+    } else {
+        base = m_chromaPred[b - 4].get();
+        stride = m_chromaPredStride;
+        idx = (mby + 1) * stride + mbx + 1;
+    }
+    const BlockPredictor& a = base[idx - 1];
+    const BlockPredictor& bb = base[idx - stride - 1];
+    const BlockPredictor& c = base[idx - stride];
+    const bool fromAbove = std::abs(a.dc - bb.dc) < std::abs(bb.dc - c.dc);
+    const int scaler = DcScaler(qp, luma);
+
+    const uint8_t* scan = kZigzag;
+    if (m_vop.alternateVerticalScan)
+        scan = kAlternateVertical;
+    else if (acPred)
+        scan = fromAbove ? kAlternateHorizontal : kAlternateVertical;
+
+    alignas(16) int16_t qf[64] = {};
+    int start = 0;
+    if (dcVlc) {
+        int size = luma ? DecodeDcSizeLuma(br) : DecodeDcSizeChroma(br);
+        if (size < 0)
+            return 1;
+        int diff = 0;
+        if (size > 0) {
+            int code = static_cast<int>(br.Read(size));
+            diff = (code >> (size - 1)) ? code : code - ((1 << size) - 1);
+            if (size > 8)
+                br.Marker();
+        }
+        qf[0] = static_cast<int16_t>(diff);
+        start = 1;
+    }
+    if (m_codedBlock && DecodeTcoefRun(br, qf, start, true, scan) != 0)
+        return 1;
+
+    // DC: predicted from the neighbour's reconstructed DC, rescaled to this block's dc_scaler.
+    const BlockPredictor& p = fromAbove ? c : a;
+    int dc = std::clamp((qf[0] + RoundedDiv(p.dc, scaler)) * scaler, 0, 2047);
+    if (acPred) {
+        auto scale = [qp](int v, int pqp) { return pqp == qp ? v : RoundedDiv(v * pqp, qp); };
+        if (fromAbove)
+            for (int i = 1; i < 8; ++i)
+                qf[i] = Clamp2048(qf[i] + scale(c.row[i - 1], c.qp));
+        else
+            for (int i = 1; i < 8; ++i)
+                qf[i * 8] = Clamp2048(qf[i * 8] + scale(a.col[i - 1], a.qp));
+    }
+    BlockPredictor& self = base[idx];
+    self.dc = static_cast<int16_t>(dc);
+    for (int i = 1; i < 8; ++i) {
+        self.row[i - 1] = qf[i];
+        self.col[i - 1] = qf[i * 8];
+    }
+    self.qp = static_cast<uint8_t>(qp);
+
+    // 7.4.4 inverse quantisation of the AC coefficients.
+    block[0] = static_cast<int16_t>(dc);
+    if (m_layer.mpegQuant) {
+        int sum = dc;
+        for (int i = 1; i < 64; ++i) {
+            int v = qf[i];
+            int f = 0;
+            if (v) {
+                f = (2 * std::abs(v) * m_layer.intraMatrix[i] * qp) >> 4;
+                f = std::min(f, v < 0 ? 2048 : 2047);
+                f = v < 0 ? -f : f;
+            }
+            block[i] = static_cast<int16_t>(f);
+            sum += f;
+        }
+        if ((sum & 1) == 0)
+            block[63] = static_cast<int16_t>(block[63] ^ 1);  // 7.4.4.3 mismatch control
+    } else {
+        const int add = (qp & 1) ? qp : qp - 1;
+        for (int i = 1; i < 64; ++i) {
+            int v = qf[i];
+            block[i] = v == 0 ? 0 : Clamp2048(v < 0 ? -(2 * qp * -v + add) : 2 * qp * v + add);
+        }
+    }
+    return 0;
+}
+
+// 7.4.4: one inter block's residual coefficients, inverse quantised.
+int CMp4Codec::DecodeInterBlock(BitReader& br, int16_t* block, int qp) {
+    alignas(16) int16_t qf[64] = {};
+    const uint8_t* scan = m_vop.alternateVerticalScan ? kAlternateVertical : kZigzag;
+    if (DecodeTcoefRun(br, qf, 0, false, scan) != 0)
+        return 1;
+    if (m_layer.mpegQuant) {
+        int sum = 0;
+        for (int i = 0; i < 64; ++i) {
+            int v = qf[i];
+            int f = 0;
+            if (v) {
+                f = ((2 * std::abs(v) + 1) * m_layer.nonIntraMatrix[i] * qp) >> 4;
+                f = std::min(f, v < 0 ? 2048 : 2047);
+                f = v < 0 ? -f : f;
+            }
+            block[i] = static_cast<int16_t>(f);
+            sum += f;
+        }
+        if ((sum & 1) == 0)
+            block[63] = static_cast<int16_t>(block[63] ^ 1);
+    } else {
+        const int add = (qp & 1) ? qp : qp - 1;
+        for (int i = 0; i < 64; ++i) {
+            int v = qf[i];
+            block[i] = v == 0 ? 0 : Clamp2048(v < 0 ? -(2 * qp * -v + add) : 2 * qp * v + add);
+        }
+    }
+    return 0;
+}
+
+// 6.2.6 macroblock(): one macroblock of an I- or P-VOP, reconstructed into the current picture.
+int CMp4Codec::DecodeMacroblock(BitReader& br, int mbx, int mby) {
+    Picture& cur = *m_current;
+    const Picture& ref = *m_reference;
+    const bool pvop = m_vop.codingType == kPVop;
+    const int ys = cur.y.stride, cs = cur.u.stride;
+    uint8_t* dy = cur.y.origin + static_cast<ptrdiff_t>(mby) * 16 * ys + mbx * 16;
+    uint8_t* du = cur.u.origin + static_cast<ptrdiff_t>(mby) * 8 * cs + mbx * 8;
+    uint8_t* dv = cur.v.origin + static_cast<ptrdiff_t>(mby) * 8 * cs + mbx * 8;
+    MotionVector* vectors = &m_vectors[static_cast<size_t>(2 * mby) * (2 * m_mbWidth) + 2 * mbx];
+    const int gridWidth = 2 * m_mbWidth;
+    auto storeVectors = [&](MotionVector v) {
+        vectors[0] = vectors[1] = vectors[gridWidth] = vectors[gridWidth + 1] = v;
+    };
+
+    int mcbpc;
+    for (;;) {
+        if (pvop && br.Bit()) {
+            // not_coded: the co-located reference macroblock, zero vector.
+            m_dsp->halfPel(dy, ys, ref.y.origin + (dy - cur.y.origin), ys, 16, 16, 0, 0, 0);
+            m_dsp->halfPel(du, cs, ref.u.origin + (du - cur.u.origin), cs, 8, 8, 0, 0, 0);
+            m_dsp->halfPel(dv, cs, ref.v.origin + (dv - cur.v.origin), cs, 8, 8, 0, 0, 0);
+            storeVectors(MotionVector{});
+            ResetPredictors(mbx, mby);
+            return 0;
+        }
+        mcbpc = pvop ? DecodeMcbpcInter(br) : DecodeMcbpcIntra(br);
+        if (mcbpc < 0)
+            return 1;
+        if (mcbpc != kMcbpcStuffing)
+            break;
+        if (br.Overrun())
+            return 1;
+    }
+    const int type = mcbpc >> 2;
+    const int cbpc = mcbpc & 3;
+    const bool intra = type >= 3;
+    const bool acPred = intra && br.Bit();
+    int cbpy = DecodeCbpy(br);
+    if (cbpy < 0)
+        return 1;
+    if (!intra)
+        cbpy = 15 - cbpy;
+    if (type == 1 || type == 4)
+        m_quant = std::clamp(m_quant + kDquant[br.Read(2)], 1, 31);
+    const int qp = m_quant;
+    const int cbp = (cbpy << 2) | cbpc;
+
+    bool fieldDct = false, fieldPred = false;
+    int fieldSelect[2] = {0, 0};
+    if (m_layer.interlaced) {
+        if (intra || cbp)
+            fieldDct = br.Bit();
+        if (!intra && type != 2) {
+            fieldPred = br.Bit();
+            if (fieldPred) {
+                fieldSelect[0] = br.Bit();
+                fieldSelect[1] = br.Bit();
+            }
+        }
+    }
+
+    MotionVector mv[4];
+    if (intra) {
+        storeVectors(MotionVector{});
+    } else if (type == 2) {
+        for (int b = 0; b < 4; ++b) {
+            int bx = 2 * mbx + (b & 1), by = 2 * mby + (b >> 1);
+            if (!DecodeVector(br, PredictVector(bx, by, b), mv[b]))
+                return 1;
+            m_vectors[static_cast<size_t>(by) * gridWidth + bx] = mv[b];
+        }
+    } else if (fieldPred) {
+        MotionVector pred = PredictVector(2 * mbx, 2 * mby, 0);
+        for (int f = 0; f < 2; ++f)
+            if (!DecodeVector(br, pred, mv[f], 2))
+                return 1;
+        // The macroblock's vector for later predictions: the mean of the field vectors in frame units.
+        int sx = mv[0].x + mv[1].x;
+        storeVectors(MotionVector{static_cast<int16_t>((sx >> 1) | (sx & 1)),
+                                  static_cast<int16_t>(mv[0].y + mv[1].y)});
+    } else {
+        if (!DecodeVector(br, PredictVector(2 * mbx, 2 * mby, 0), mv[0]))
+            return 1;
+        storeVectors(mv[0]);
+    }
+    if (br.Overrun())
+        return 1;
+
+    if (!intra) {
+        ResetPredictors(mbx, mby);
+        if (fieldPred)
+            PredictFields(mbx, mby, mv, fieldSelect);
+        else
+            PredictFrame(mbx, mby, mv, type == 2);
+    }
+
+    const bool dcVlc = qp < kDcVlcThreshold[m_vop.intraDcVlcThreshold];
+    alignas(16) int16_t block[64];
+    for (int b = 0; b < 6; ++b) {
+        uint8_t* dst;
+        int stride;
+        if (b < 4) {
+            if (fieldDct) {
+                dst = dy + (b >> 1) * ys + (b & 1) * 8;
+                stride = 2 * ys;
+            } else {
+                dst = dy + (b >> 1) * 8 * ys + (b & 1) * 8;
+                stride = ys;
+            }
+        } else {
+            dst = b == 4 ? du : dv;
+            stride = cs;
+        }
+        m_codedBlock = (cbp >> (5 - b)) & 1;
+        if (intra) {
+            if (DecodeIntraBlock(br, block, b, mbx, mby, qp, acPred, dcVlc) != 0)
+                return 1;
+            m_dsp->idct(block);
+            m_dsp->putBlock(dst, stride, block);
+        } else if (m_codedBlock) {
+            if (DecodeInterBlock(br, block, qp) != 0)
+                return 1;
+            m_dsp->idct(block);
+            m_dsp->addBlock(dst, stride, block);
+        }
+    }
+    return 0;
+}
+
+}  // namespace mpeg4

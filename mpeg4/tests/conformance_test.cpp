@@ -1,0 +1,245 @@
+// Conformance against ffmpeg's decode of streams made by its mpeg4 encoder (see data/README.md):
+// luma PSNR measured through the YUY2 output, plus the refusals and header cases.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "mpeg4/m4v_split.h"
+#include "mpeg4/mpeg4_core.h"
+#include "test_streams.h"
+
+namespace mpeg4 {
+namespace {
+
+using test::DataPath;
+using test::ReadFile;
+
+struct CodecDeleter {
+    void operator()(CMp4Codec* c) const { Destroy(c); }
+};
+using CodecPtr = std::unique_ptr<CMp4Codec, CodecDeleter>;
+
+CodecPtr MakeCodec(int w, int h) {
+    CMp4Codec* c = nullptr;
+    EXPECT_EQ(Create(w, h, &c), kOk);
+    return CodecPtr(c);
+}
+
+int DecodeInto(CMp4Codec* codec, const uint8_t* data, size_t len, std::vector<uint8_t>& out, int w, int h,
+               int32_t format = kYuy2) {
+    out.resize(static_cast<size_t>(w) * h * 4);
+    DecodeParams p;
+    p.width = w;
+    p.height = h;
+    p.data = data;
+    p.length = static_cast<int32_t>(len);
+    p.output = out.data();
+    p.format = format;
+    p.stride = w;
+    return DecodeFrame(codec, p);
+}
+
+struct StreamCase {
+    const char* name;
+    double minAverage;
+    double minWorst;  // 0: not checked
+};
+
+class Conformance : public ::testing::TestWithParam<StreamCase> {};
+
+TEST_P(Conformance, LumaPsnrAgainstReference) {
+    const StreamCase& sc = GetParam();
+    test::Reference ref;
+    ASSERT_TRUE(ref.Load(sc.name));
+    std::vector<uint8_t> stream = ReadFile(DataPath(std::string(sc.name) + ".m4v"));
+    std::vector<FrameSpan> frames = SplitElementaryStream(stream.data(), stream.size());
+    ASSERT_EQ(static_cast<int>(frames.size()), ref.frames);
+
+    CodecPtr codec = MakeCodec(ref.width, ref.height);
+    std::vector<uint8_t> out, luma(static_cast<size_t>(ref.width) * ref.height);
+    double sumPsnr = 0, worst = 1e9;
+    int measured = 0, exact = 0;
+    for (int f = 0; f < ref.frames; ++f) {
+        ASSERT_EQ(DecodeInto(codec.get(), stream.data() + frames[f].offset, frames[f].length, out, ref.width,
+                             ref.height),
+                  kOk)
+            << "frame " << f;
+        for (size_t i = 0; i < luma.size(); ++i)
+            luma[i] = out[2 * i];
+        if (test::Fnv1a64(luma.data(), luma.size()) == ref.lumaChecksum[f])
+            ++exact;
+        if (f % ref.step != 0)
+            continue;
+        const uint8_t* samples = ref.lumaSamples.data() + static_cast<size_t>(f / ref.step) * ref.samples;
+        double se = 0;
+        for (int i = 0; i < ref.samples; ++i) {
+            double d = static_cast<double>(luma[ref.Position(i)]) - samples[i];
+            se += d * d;
+        }
+        double mse = se / ref.samples;
+        double psnr = mse == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse);
+        sumPsnr += psnr;
+        worst = std::min(worst, psnr);
+        ++measured;
+    }
+    double average = sumPsnr / measured;
+    std::printf("%s: %d frames, luma PSNR average %.2f dB, worst %.2f dB, %d frames bit-exact\n", sc.name,
+                ref.frames, average, worst, exact);
+    RecordProperty("psnr_average", std::to_string(average));
+    RecordProperty("psnr_worst", std::to_string(worst));
+    EXPECT_GE(average, sc.minAverage);
+    if (sc.minWorst > 0) {
+        EXPECT_GE(worst, sc.minWorst);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, Conformance,
+                         ::testing::Values(StreamCase{"simple_352x240", 50, 44}, StreamCase{"mv4_352x240", 50, 44},
+                                           StreamCase{"qpel_352x240", 50, 44},
+                                           StreamCase{"mpegquant_352x240", 50, 44},
+                                           StreamCase{"interlaced_704x480", 50, 44},
+                                           StreamCase{"interlaced_720x576", 50, 44},
+                                           StreamCase{"longgop_352x240", 46, 0},
+                                           StreamCase{"bare_704x480", 50, 44}, StreamCase{"bare_352x240", 50, 44}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace mpeg4
+
+namespace mpeg4 {
+namespace {
+
+// Output buffer pre-filled with a pattern, to show that a refused frame writes nothing.
+struct Sentinel {
+    std::vector<uint8_t> bytes;
+    explicit Sentinel(size_t n) : bytes(n, 0xA5) {}
+    bool Untouched() const {
+        return std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0xA5; });
+    }
+};
+
+int DecodeToSentinel(CMp4Codec* codec, const uint8_t* data, size_t len, Sentinel& s, int w, int h) {
+    DecodeParams p;
+    p.width = w;
+    p.height = h;
+    p.data = data;
+    p.length = static_cast<int32_t>(len);
+    p.output = s.bytes.data();
+    p.format = kRgb32;
+    p.stride = w;
+    return DecodeFrame(codec, p);
+}
+
+TEST(Mpeg4Headers, BVopsAreRefusedWithoutWriting) {
+    std::vector<uint8_t> stream = ReadFile(DataPath("bvop_352x240.m4v"));
+    std::vector<FrameSpan> frames = SplitElementaryStream(stream.data(), stream.size());
+    ASSERT_GE(frames.size(), 3u);
+    CodecPtr codec = MakeCodec(352, 240);
+    int decoded = 0, refused = 0;
+    for (const FrameSpan& f : frames) {
+        Sentinel out(352 * 240 * 4);
+        int r = DecodeToSentinel(codec.get(), stream.data() + f.offset, f.length, out, 352, 240);
+        if (r == kUnsupportedVop) {
+            EXPECT_TRUE(out.Untouched());
+            ++refused;
+        } else {
+            EXPECT_EQ(r, kOk);
+            ++decoded;
+        }
+    }
+    EXPECT_GE(decoded, 2);  // the I- and P-VOPs around the B-VOPs still decode
+    EXPECT_GE(refused, 1);
+}
+
+struct LayerCase {
+    const char* file;
+    int width, height;
+    int expected;
+};
+
+class LayerRefusal : public ::testing::TestWithParam<LayerCase> {};
+
+TEST_P(LayerRefusal, FirstFrameGivesCodeAndLeavesOutput) {
+    const LayerCase& c = GetParam();
+    std::vector<uint8_t> stream = ReadFile(DataPath(c.file));
+    std::vector<FrameSpan> frames = SplitElementaryStream(stream.data(), stream.size());
+    ASSERT_FALSE(frames.empty());
+    CodecPtr codec = MakeCodec(c.width, c.height);
+    Sentinel out(static_cast<size_t>(c.width) * c.height * 4);
+    EXPECT_EQ(DecodeToSentinel(codec.get(), stream.data() + frames[0].offset, frames[0].length, out, c.width,
+                               c.height),
+              c.expected);
+    EXPECT_TRUE(out.Untouched());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, LayerRefusal,
+                         ::testing::Values(LayerCase{"cif_352x288.m4v", 704, 576, kSizeMismatch},
+                                           LayerCase{"partitioned_176x144.m4v", 176, 144, kDataPartitioned}));
+
+TEST(Mpeg4Headers, ProbeFindsLayerSizeInFirstBytes) {
+    std::vector<uint8_t> simple = ReadFile(DataPath("simple_352x240.m4v"));
+    EXPECT_EQ(ProbeSize(simple.data(), 64), 352u * 4096 + 240);
+    std::vector<uint8_t> bare = ReadFile(DataPath("bare_352x240.m4v"));
+    EXPECT_EQ(ProbeSize(bare.data(), 64), 0u);
+    EXPECT_EQ(ProbeSize(nullptr, 0), 0u);
+}
+
+TEST(Mpeg4Headers, FramesWithoutAVopGiveCodes) {
+    CodecPtr codec = MakeCodec(352, 240);
+    Sentinel out(352 * 240 * 4);
+    const uint8_t noStartCode[] = {1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_EQ(DecodeToSentinel(codec.get(), noStartCode, sizeof noStartCode, out, 352, 240), kNoVopStartCode);
+    // A visual object that is not video.
+    const uint8_t stillTexture[] = {0, 0, 1, 0xB5, 0x02 << 3, 0, 0};
+    EXPECT_EQ(DecodeToSentinel(codec.get(), stillTexture, sizeof stillTexture, out, 352, 240), kNotVideoObject);
+    EXPECT_TRUE(out.Untouched());
+}
+
+// A P-VOP with vop_coded = 0 repeats the reference picture.
+TEST(Mpeg4Headers, NotCodedVopRepeatsReference) {
+    std::vector<uint8_t> stream = ReadFile(DataPath("bare_352x240.m4v"));
+    std::vector<FrameSpan> frames = SplitElementaryStream(stream.data(), stream.size());
+    CodecPtr codec = MakeCodec(352, 240);
+    std::vector<uint8_t> first, repeat;
+    ASSERT_EQ(DecodeInto(codec.get(), stream.data() + frames[0].offset, frames[0].length, first, 352, 240), kOk);
+    // 00 00 01 B6, then: type 01, modulo 0, marker 1, 15-bit increment 0, marker 1, coded 0.
+    // Bits: 01 0 1 000000000000000 1 0 -> 0101 0000 0000 0000 0001 0(pad 1111)
+    const uint8_t notCoded[] = {0, 0, 1, 0xB6, 0x50, 0x00, 0x01, 0x0F};
+    ASSERT_EQ(DecodeInto(codec.get(), notCoded, sizeof notCoded, repeat, 352, 240), kOk);
+    EXPECT_EQ(first, repeat);
+}
+
+// Damaged macroblock data ends the frame with 1 and keeps the reference; the stream goes on.
+TEST(Mpeg4Robustness, CorruptedFramesFailCleanly) {
+    std::vector<uint8_t> stream = ReadFile(DataPath("mv4_352x240.m4v"));
+    std::vector<FrameSpan> frames = SplitElementaryStream(stream.data(), stream.size());
+    CodecPtr codec = MakeCodec(352, 240);
+    std::vector<uint8_t> out;
+    uint32_t seed = 12345;
+    int failures = 0;
+    for (size_t f = 0; f < frames.size(); ++f) {
+        std::vector<uint8_t> frame(stream.begin() + static_cast<ptrdiff_t>(frames[f].offset),
+                                   stream.begin() + static_cast<ptrdiff_t>(frames[f].offset + frames[f].length));
+        if (f > 0) {
+            for (int k = 0; k < 4; ++k) {
+                seed = seed * 1103515245u + 12345u;
+                size_t pos = 8 + (seed >> 8) % (frame.size() - 8);
+                frame[pos] ^= static_cast<uint8_t>(1u << ((seed >> 4) & 7));
+            }
+        }
+        int r = DecodeInto(codec.get(), frame.data(), frame.size(), out, 352, 240);
+        EXPECT_TRUE(r == kOk || r == kCorruptMacroblocks) << "frame " << f << " gave " << r;
+        failures += r != kOk;
+        // Truncated frames end early.
+        r = DecodeInto(codec.get(), frame.data(), frame.size() / 2, out, 352, 240);
+        EXPECT_TRUE(r == kOk || r == kCorruptMacroblocks);
+    }
+    EXPECT_GT(failures, 0);
+}
+
+}  // namespace
+}  // namespace mpeg4
