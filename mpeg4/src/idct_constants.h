@@ -13,7 +13,10 @@ namespace mpeg4::idct {
 constexpr int kRowShift = 14 - 5;
 constexpr int kColShift = 14 + 5;
 
-// 2^13 × cos(mπ/16) for m = 0..8, rounded; m = 0 and 4 also serve as 2^14 / √8.
+// 2^13 × cos(mπ/16) for m = 0..8, rounded to nearest, except that the DC basis (m = 4, and
+// 2^14 / √8 = 5792.6 for k = 0) is rounded down: a flat block whose exact value is a half (DC
+// 132 → 16.5) then falls to the lower integer like in the widespread integer IDCTs, instead of
+// every pixel of such blocks differing by one from what other decoders show.
 constexpr int kCos[9] = {8192, 8035, 7568, 6811, 5792, 4551, 3135, 1598, 0};
 
 constexpr int Coef(int n, int k) {
