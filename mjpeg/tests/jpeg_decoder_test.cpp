@@ -397,3 +397,49 @@ TEST(JpegDecoder, ErrorTextsCoverEveryCode) {
 
 } // namespace
 } // namespace mjpeg::test
+
+namespace mjpeg::test {
+namespace {
+
+// The DC difference v as T.81 codes it: its size category's code, then s bits (F.1.2.1).
+std::string DcBits(int v) {
+    int s = 0;
+    while ((std::abs(v) >> s) != 0)
+        ++s;
+    std::string code = s == 0 ? "0" : s == 8 ? "100" : s == 10 ? "101" : "110";
+    int bits = v >= 0 ? v : v + (1 << s) - 1;
+    for (int i = s - 1; i >= 0; --i)
+        code += ((bits >> i) & 1) ? '1' : '0';
+    return code;
+}
+
+TEST(JpegDecoder, FlatColourBlocksComeOutWithTheFixedColours) {
+    // One 8x8 4:4:4 block per component, DC only, quantiser 1: Y = 128 + dc / 8, Cb = Cr = 128.
+    struct Case {
+        int y_dc;
+        std::uint8_t r, g, b;
+    } cases[] = {{-224, 101, 99, 101}, {-1024, 1, 0, 1}, {1016, 255, 254, 255}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.y_dc);
+        JpegWriter w;
+        w.Marker(0xD8).Segment(0xDB, DqtPayload(0, 1));
+        w.Segment(0xC4, DhtPayload(0, 0, {{1, 0x00}, {3, 0x08}, {3, 0x0A}, {3, 0x0B}}));
+        w.Segment(0xC4, DhtPayload(1, 0, kAcCodes));
+        w.Segment(0xC0, SofPayload(8, 8, {{1, 0x11, 0}, {2, 0x11, 0}, {3, 0x11, 0}}));
+        w.Segment(0xDA, SosPayload({{1, 0x00}, {2, 0x00}, {3, 0x00}}));
+        w.Raw(PackBits(DcBits(c.y_dc) + "00" + "0" "00" + "0" "00")).Marker(0xD9);
+        for (jpeg_kernels k : {jpeg_kernels::fast, jpeg_kernels::scalar}) {
+            Decoded d = DecodeAll(w.out, k);
+            ASSERT_EQ(d.error, 0);
+            ASSERT_EQ(d.pixels.size(), 8u * 8 * 3);
+            for (std::size_t i = 0; i < d.pixels.size(); i += 3) {
+                ASSERT_EQ(d.pixels[i], c.r);
+                ASSERT_EQ(d.pixels[i + 1], c.g);
+                ASSERT_EQ(d.pixels[i + 2], c.b);
+            }
+        }
+    }
+}
+
+} // namespace
+} // namespace mjpeg::test

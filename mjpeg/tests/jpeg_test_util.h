@@ -135,8 +135,8 @@ struct JpegWriter {
 };
 
 inline Bytes DqtPayload(int table, std::uint8_t value) {
-    Bytes p{static_cast<std::uint8_t>(table)};
-    p.insert(p.end(), 64, value);
+    Bytes p(65, value);
+    p[0] = static_cast<std::uint8_t>(table);
     return p;
 }
 
