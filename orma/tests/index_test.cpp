@@ -54,7 +54,7 @@ TEST(OrmaIndex, ImageOpensWithItsGeometryBaseAndSegments) {
     ASSERT_EQ(disk.GetAlarmList(a.data(), &alarms), S_OK);
     EXPECT_EQ(platform::ReadLE32(a.data() + 4), 0u);       // sector, base subtracted
     EXPECT_EQ(platform::ReadLE16(a.data() + 8), 0x100);    // big-endian on disk, host order here
-    EXPECT_EQ(a[10], 1);                                   // the entry's byte at +11
+    EXPECT_EQ(a[10], 9);                                   // the entry's byte at +11: its year
     EXPECT_EQ(a[11], 0);                                   // the entry's byte at +10
     EXPECT_EQ(platform::ReadLE32(a.data() + 12 + 4), 65536u);
     EXPECT_EQ(disk.GetAlarmList(a.data(), nullptr), E_POINTER);

@@ -273,8 +273,8 @@ bool Recorder::WriteD32M(std::uint32_t cluster, std::uint16_t segId, Stamp first
         WriteSwapped32(p, first.packed);
         WriteSwapped32(p + 4, Abs(std::uint64_t(cluster) * C() + std::uint64_t(j % P()) * kBlockSectors));
         WriteBE16(p + 8, static_cast<std::uint16_t>(0x100 + j));
-        p[10] = static_cast<std::uint8_t>(j % std::max(1, m_o.channels));
-        p[11] = 1;
+        p[10] = static_cast<std::uint8_t>(j % std::max(1, m_o.channels));  // the camera that raised it
+        p[11] = first.year;
         ++m_r.alarmsWritten;
     }
     for (std::uint32_t c : m_o.damage.brokenD32M)
