@@ -50,14 +50,13 @@ int RunDecodeJpeg(const std::vector<std::string>& args) {
     std::vector<std::uint8_t> pixels;
     pixels.reserve(static_cast<std::size_t>(width) * height * (grey ? 1 : 3));
     int lines = 0;
+    int result = 0;
     for (;;) {
         const void* line = nullptr;
         std::uint32_t bytes = 0;
-        int r = decoder.decode(&line, &bytes);
-        if (r == 1)
+        result = decoder.decode(&line, &bytes);
+        if (result != 0)
             break;
-        if (r != 0)
-            return failure(r);
         const auto* p = static_cast<const std::uint8_t*>(line);
         if (grey) {
             pixels.insert(pixels.end(), p, p + width);
@@ -68,6 +67,7 @@ int RunDecodeJpeg(const std::vector<std::string>& args) {
         ++lines;
     }
 
+    // The lines decoded before a failure are still written: they are what the picture holds.
     std::string out_name = files[1];
     FILE* out = std::fopen(out_name.c_str(), "wb");
     if (out == nullptr)
@@ -77,6 +77,10 @@ int RunDecodeJpeg(const std::vector<std::string>& args) {
     ok = (std::fclose(out) == 0) && ok;
     if (!ok)
         return Fail(kFailure, "decode-jpeg: writing \"" + out_name + "\" failed");
+    if (result != 1) {
+        std::printf("%s: %d of %d lines decoded\n", files[0].c_str(), lines, height);
+        return failure(result);
+    }
     std::printf("%s: %d x %d, %s, %d lines\n", files[0].c_str(), width, height, grey ? "greyscale" : "colour",
                 lines);
     return kSuccess;
@@ -87,9 +91,11 @@ const CommandRegistrar reg({"decode-jpeg", "decode a JPEG file with the project'
                             "\n"
                             "Decodes IN.jpg (baseline, extended 8-bit or progressive Huffman JPEG) with the\n"
                             "JPEG core of the Motion-JPEG decoder and writes the picture as a binary PPM\n"
-                            "(colour) or PGM (greyscale; give OUT a .pgm name). On failure it prints the\n"
-                            "decoder's error code and its meaning. --scalar uses the portable inner loops\n"
-                            "instead of the SIMD ones (the output is the same).\n",
+                            "for colour images or PGM for greyscale ones (name OUT .pgm for those). On\n"
+                            "failure it prints the decoder's error code and its meaning; when the failure\n"
+                            "comes part-way through the picture, the lines decoded so far are written.\n"
+                            "--scalar uses the portable inner loops instead of the SIMD ones (the output\n"
+                            "is the same).\n",
                             RunDecodeJpeg});
 
 } // namespace
