@@ -59,7 +59,8 @@ void Compress(Frame& f) {
     unsigned char* buf = nullptr;
     unsigned long size = 0;
     int flags = f.progressive ? TJFLAG_PROGRESSIVE : 0;
-    if (tjCompress2(tj, rgb.data(), f.width, 0, f.height, TJPF_RGB, &buf, &size, f.subsamp, f.quality, flags) != 0) {
+    if (tjCompress2(tj, rgb.data(), f.width, 0, f.height, TJPF_RGB, &buf, &size, f.subsamp, f.quality,
+                    flags) != 0) {
         std::fprintf(stderr, "compressing %s failed: %s\n", f.name, tjGetErrorStr2(tj));
         std::exit(1);
     }
@@ -91,7 +92,8 @@ void BM_Turbo(benchmark::State& state, const Frame* f) {
     tjhandle tj = tjInitDecompress();
     std::vector<unsigned char> bgrx(static_cast<std::size_t>(f->width) * f->height * 4);
     for (auto _ : state) {
-        if (tjDecompress2(tj, f->jpeg.data(), f->jpeg.size(), bgrx.data(), f->width, 0, f->height, TJPF_BGRX, 0) != 0) {
+        if (tjDecompress2(tj, f->jpeg.data(), f->jpeg.size(), bgrx.data(), f->width, 0, f->height, TJPF_BGRX,
+                          0) != 0) {
             state.SkipWithError("tjDecompress2 failed");
             break;
         }
@@ -113,7 +115,8 @@ public:
         ConsoleReporter::ReportRuns(runs);
     }
     void Summary() const {
-        std::printf("\n%-22s %12s %10s %12s %8s\n", "frame (CPU time)", "ours ms", "ours MP/s", "turbo ms", "ratio");
+        std::printf("\n%-22s %12s %10s %12s %8s\n", "frame (CPU time)", "ours ms", "ours MP/s", "turbo ms",
+                    "ratio");
         for (const Frame& f : g_frames) {
             auto ours = m_seconds.find(std::string("ours/") + f.name);
             auto turbo = m_seconds.find(std::string("turbo/") + f.name);
@@ -134,8 +137,10 @@ private:
 int main(int argc, char** argv) {
     for (Frame& f : g_frames) {
         Compress(f);
-        benchmark::RegisterBenchmark((std::string("ours/") + f.name).c_str(), BM_Ours, &f)->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark((std::string("turbo/") + f.name).c_str(), BM_Turbo, &f)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((std::string("ours/") + f.name).c_str(), BM_Ours, &f)
+            ->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((std::string("turbo/") + f.name).c_str(), BM_Turbo, &f)
+            ->Unit(benchmark::kMillisecond);
     }
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;

@@ -115,7 +115,8 @@ void jpeg_decoder_impl::layout_frame() {
         frame_component& c = m_comp[ci];
         c.plane_stride = m_mcus_per_row * c.mcu_h * 8;
         // 16 bytes of slack: the SIMD colour conversion may read one register beyond the last MCU.
-        c.plane = static_cast<std::uint8_t*>(alloc(static_cast<std::size_t>(c.plane_stride) * c.mcu_v * 8 + 16));
+        c.plane =
+            static_cast<std::uint8_t*>(alloc(static_cast<std::size_t>(c.plane_stride) * c.mcu_v * 8 + 16));
         c.blocks_w = m_mcus_per_row * c.mcu_h;
         c.blocks_h = m_mcus_per_col * c.mcu_v;
         int comp_w = (m_width * c.mcu_h + m_max_h - 1) / m_max_h;
@@ -282,48 +283,93 @@ int jpeg_decoder::decode(const void** scan_line, std::uint32_t* scan_line_bytes)
     return jpeg_error::corrupt_data;
 }
 
-int jpeg_decoder::get_error_code() const { return m_impl ? m_impl->m_error : m_error; }
-int jpeg_decoder::get_width() const { return m_impl ? m_impl->m_width : 0; }
-int jpeg_decoder::get_height() const { return m_impl ? m_impl->m_height : 0; }
-int jpeg_decoder::get_num_components() const { return m_impl ? m_impl->m_comps_in_frame : 0; }
-int jpeg_decoder::get_bytes_per_pixel() const { return m_impl ? m_impl->m_bytes_per_pixel : 0; }
-int jpeg_decoder::get_bytes_per_scan_line() const { return m_impl ? m_impl->m_bytes_per_line : 0; }
+int jpeg_decoder::get_error_code() const {
+    return m_impl ? m_impl->m_error : m_error;
+}
+int jpeg_decoder::get_width() const {
+    return m_impl ? m_impl->m_width : 0;
+}
+int jpeg_decoder::get_height() const {
+    return m_impl ? m_impl->m_height : 0;
+}
+int jpeg_decoder::get_num_components() const {
+    return m_impl ? m_impl->m_comps_in_frame : 0;
+}
+int jpeg_decoder::get_bytes_per_pixel() const {
+    return m_impl ? m_impl->m_bytes_per_pixel : 0;
+}
+int jpeg_decoder::get_bytes_per_scan_line() const {
+    return m_impl ? m_impl->m_bytes_per_line : 0;
+}
 
 const char* jpeg_error_text(int code) {
     switch (code) {
-    case 0: return "no error";
-    case jpeg_error::dht_counts: return "Huffman table: the code counts add up to more than 255";
-    case jpeg_error::dht_slot: return "Huffman table: table number out of range";
-    case jpeg_error::dht_length: return "Huffman table: segment too short";
-    case jpeg_error::dqt_length: return "quantisation table: segment length below 2";
-    case jpeg_error::dqt_table: return "quantisation table: table number above 3";
-    case jpeg_error::frame_precision: return "frame header: sample precision is not 8 bits";
-    case jpeg_error::frame_height: return "frame header: height is 0 or above 8192";
-    case jpeg_error::frame_width: return "frame header: width is 0 or above 8192";
-    case jpeg_error::frame_components: return "frame header: more than 4 components";
-    case jpeg_error::frame_length: return "frame header: wrong segment length";
-    case jpeg_error::segment_length: return "marker segment with a length below 2";
-    case jpeg_error::dri_length: return "restart interval: segment length is not 4";
-    case jpeg_error::scan_length: return "scan header: bad component count or segment length";
-    case jpeg_error::scan_component: return "scan header: component not in the frame";
-    case jpeg_error::arithmetic_coding: return "arithmetic coding is not supported";
-    case jpeg_error::unexpected_marker: return "marker out of place";
-    case jpeg_error::no_start_of_image: return "not a JPEG image: no start-of-image marker in the first 512 bytes";
-    case jpeg_error::unsupported_frame: return "unsupported JPEG process (only baseline, extended 8-bit and progressive Huffman)";
-    case jpeg_error::dqt_short: return "quantisation table: segment too short";
-    case jpeg_error::too_many_allocations: return "too many working buffers";
-    case jpeg_error::undefined_quant_table: return "a quantisation table the scan needs is not defined";
-    case jpeg_error::undefined_huffman_table: return "a Huffman table the scan needs is not defined";
-    case jpeg_error::unsupported_components: return "unsupported colour space: only greyscale and 3-component images";
-    case jpeg_error::unsupported_sampling: return "unsupported sampling factors";
-    case jpeg_error::corrupt_data: return "corrupt entropy-coded data";
-    case jpeg_error::restart_marker: return "restart marker missing or out of sequence";
-    case jpeg_error::too_many_blocks: return "too many blocks per MCU row";
-    case jpeg_error::spectral_range: return "progressive scan: bad spectral range";
-    case jpeg_error::successive_approximation: return "progressive scan: bad successive-approximation bits";
-    case jpeg_error::stream_read: return "reading the input failed";
-    case jpeg_error::out_of_memory: return "out of memory";
-    default: return "unknown error";
+    case 0:
+        return "no error";
+    case jpeg_error::dht_counts:
+        return "Huffman table: the code counts add up to more than 255";
+    case jpeg_error::dht_slot:
+        return "Huffman table: table number out of range";
+    case jpeg_error::dht_length:
+        return "Huffman table: segment too short";
+    case jpeg_error::dqt_length:
+        return "quantisation table: segment length below 2";
+    case jpeg_error::dqt_table:
+        return "quantisation table: table number above 3";
+    case jpeg_error::frame_precision:
+        return "frame header: sample precision is not 8 bits";
+    case jpeg_error::frame_height:
+        return "frame header: height is 0 or above 8192";
+    case jpeg_error::frame_width:
+        return "frame header: width is 0 or above 8192";
+    case jpeg_error::frame_components:
+        return "frame header: more than 4 components";
+    case jpeg_error::frame_length:
+        return "frame header: wrong segment length";
+    case jpeg_error::segment_length:
+        return "marker segment with a length below 2";
+    case jpeg_error::dri_length:
+        return "restart interval: segment length is not 4";
+    case jpeg_error::scan_length:
+        return "scan header: bad component count or segment length";
+    case jpeg_error::scan_component:
+        return "scan header: component not in the frame";
+    case jpeg_error::arithmetic_coding:
+        return "arithmetic coding is not supported";
+    case jpeg_error::unexpected_marker:
+        return "marker out of place";
+    case jpeg_error::no_start_of_image:
+        return "not a JPEG image: no start-of-image marker in the first 512 bytes";
+    case jpeg_error::unsupported_frame:
+        return "unsupported JPEG process (only baseline, extended 8-bit and progressive Huffman)";
+    case jpeg_error::dqt_short:
+        return "quantisation table: segment too short";
+    case jpeg_error::too_many_allocations:
+        return "too many working buffers";
+    case jpeg_error::undefined_quant_table:
+        return "a quantisation table the scan needs is not defined";
+    case jpeg_error::undefined_huffman_table:
+        return "a Huffman table the scan needs is not defined";
+    case jpeg_error::unsupported_components:
+        return "unsupported colour space: only greyscale and 3-component images";
+    case jpeg_error::unsupported_sampling:
+        return "unsupported sampling factors";
+    case jpeg_error::corrupt_data:
+        return "corrupt entropy-coded data";
+    case jpeg_error::restart_marker:
+        return "restart marker missing or out of sequence";
+    case jpeg_error::too_many_blocks:
+        return "too many blocks per MCU row";
+    case jpeg_error::spectral_range:
+        return "progressive scan: bad spectral range";
+    case jpeg_error::successive_approximation:
+        return "progressive scan: bad successive-approximation bits";
+    case jpeg_error::stream_read:
+        return "reading the input failed";
+    case jpeg_error::out_of_memory:
+        return "out of memory";
+    default:
+        return "unknown error";
     }
 }
 

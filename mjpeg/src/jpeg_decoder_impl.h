@@ -14,7 +14,9 @@ struct jpeg_failure {
     int code;
 };
 
-[[noreturn]] inline void stop_decoding(int code) { throw jpeg_failure{code}; }
+[[noreturn]] inline void stop_decoding(int code) {
+    throw jpeg_failure{code};
+}
 
 // Limits. Frames of up to 8192 x 8192 pixels; a row of MCUs of at most 6144 blocks (8192 pixels of
 // 4:4:4 need 3072, so this only refuses absurd sampling); at most 100 working buffers per image.
@@ -32,10 +34,30 @@ inline constexpr int kRestartSearchBytes = 1536;
 
 // Marker codes (T.81 Table B.1).
 enum marker : int {
-    M_SOF0 = 0xC0, M_SOF1 = 0xC1, M_SOF2 = 0xC2, M_SOF3 = 0xC3, M_DHT = 0xC4, M_SOF5 = 0xC5, M_SOF6 = 0xC6,
-    M_SOF7 = 0xC7, M_JPG = 0xC8, M_SOF9 = 0xC9, M_SOF10 = 0xCA, M_SOF11 = 0xCB, M_DAC = 0xCC, M_SOF13 = 0xCD,
-    M_SOF14 = 0xCE, M_SOF15 = 0xCF, M_RST0 = 0xD0, M_RST7 = 0xD7, M_SOI = 0xD8, M_EOI = 0xD9, M_SOS = 0xDA,
-    M_DQT = 0xDB, M_DRI = 0xDD, M_TEM = 0x01,
+    M_SOF0 = 0xC0,
+    M_SOF1 = 0xC1,
+    M_SOF2 = 0xC2,
+    M_SOF3 = 0xC3,
+    M_DHT = 0xC4,
+    M_SOF5 = 0xC5,
+    M_SOF6 = 0xC6,
+    M_SOF7 = 0xC7,
+    M_JPG = 0xC8,
+    M_SOF9 = 0xC9,
+    M_SOF10 = 0xCA,
+    M_SOF11 = 0xCB,
+    M_DAC = 0xCC,
+    M_SOF13 = 0xCD,
+    M_SOF14 = 0xCE,
+    M_SOF15 = 0xCF,
+    M_RST0 = 0xD0,
+    M_RST7 = 0xD7,
+    M_SOI = 0xD8,
+    M_EOI = 0xD9,
+    M_SOS = 0xDA,
+    M_DQT = 0xDB,
+    M_DRI = 0xDD,
+    M_TEM = 0x01,
 };
 
 // T.81 Figure A.6: zig-zag position k to natural (row-major) index.
@@ -64,15 +86,15 @@ struct huffman_table {
 
 struct frame_component {
     int id = 0;
-    int h = 1, v = 1;     // sampling factors as coded
-    int tq = 0;           // quantisation table number
+    int h = 1, v = 1;         // sampling factors as coded
+    int tq = 0;               // quantisation table number
     int mcu_h = 1, mcu_v = 1; // blocks across and down in one MCU
     // Sample plane for one MCU row.
     std::uint8_t* plane = nullptr;
     int plane_stride = 0;
     // Coefficient buffer of a progressive (or multi-scan) image, 64 coefficients per block.
     std::int16_t* coef = nullptr;
-    int blocks_w = 0, blocks_h = 0;   // the buffer's extent
+    int blocks_w = 0, blocks_h = 0;           // the buffer's extent
     int comp_blocks_w = 0, comp_blocks_h = 0; // blocks that hold the component's own samples
 };
 
@@ -223,8 +245,8 @@ private:
     int m_mcu_width = 8, m_mcu_height = 8;
     int m_mcus_per_row = 0, m_mcus_per_col = 0;
     int m_blocks_per_mcu = 0, m_blocks_per_mcu_row = 0;
-    int m_mcu_row = 0;       // next MCU row to produce
-    int m_line_in_mcu = 0;   // next line within the current MCU row
+    int m_mcu_row = 0;     // next MCU row to produce
+    int m_line_in_mcu = 0; // next line within the current MCU row
     int m_lines_left = 0;
     bool m_scan_finished = false;
 

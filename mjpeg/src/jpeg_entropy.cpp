@@ -236,7 +236,8 @@ void jpeg_decoder_impl::decode_buffered_scan() {
                             int bx = mx * c.mcu_h + h, by = my * c.mcu_v + v;
                             if (bx >= c.blocks_w || by >= c.blocks_h)
                                 stop_decoding(jpeg_error::too_many_blocks);
-                            decode_buffered_block(c.coef + (static_cast<std::size_t>(by) * c.blocks_w + bx) * 64, i);
+                            decode_buffered_block(
+                                c.coef + (static_cast<std::size_t>(by) * c.blocks_w + bx) * 64, i);
                         }
                     }
                 }

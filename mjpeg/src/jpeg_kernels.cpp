@@ -49,19 +49,35 @@ void prescale_quant_table(const std::uint16_t* q, std::int16_t* out) {
 
 namespace {
 
-inline std::uint8_t clamp_sample(int v) { return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); }
+inline std::uint8_t clamp_sample(int v) {
+    return static_cast<std::uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
 
 // 16-bit lane arithmetic, wrapping exactly like the SIMD instructions.
-inline std::int16_t add16(int a, int b) { return static_cast<std::int16_t>(a + b); }
-inline std::int16_t sub16(int a, int b) { return static_cast<std::int16_t>(a - b); }
-inline std::int16_t mulhi16(int a, int c) { return static_cast<std::int16_t>((a * c) >> 16); }
+inline std::int16_t add16(int a, int b) {
+    return static_cast<std::int16_t>(a + b);
+}
+inline std::int16_t sub16(int a, int b) {
+    return static_cast<std::int16_t>(a - b);
+}
+inline std::int16_t mulhi16(int a, int c) {
+    return static_cast<std::int16_t>((a * c) >> 16);
+}
 
 // x times 1.414213562, 1.847759065, 1.082392200 and 2.613125930, each as x plus or minus a product by a
 // Q16 fraction below 0.5 so that every constant fits a signed 16-bit lane.
-inline std::int16_t mul_1_414(std::int16_t x) { return add16(x, mulhi16(x, 27146)); }
-inline std::int16_t mul_1_847(std::int16_t x) { return sub16(add16(x, x), mulhi16(x, 9977)); }
-inline std::int16_t mul_1_082(std::int16_t x) { return add16(x, mulhi16(x, 5400)); }
-inline std::int16_t mul_2_613(std::int16_t x) { return sub16(add16(add16(x, x), x), mulhi16(x, 25354)); }
+inline std::int16_t mul_1_414(std::int16_t x) {
+    return add16(x, mulhi16(x, 27146));
+}
+inline std::int16_t mul_1_847(std::int16_t x) {
+    return sub16(add16(x, x), mulhi16(x, 9977));
+}
+inline std::int16_t mul_1_082(std::int16_t x) {
+    return add16(x, mulhi16(x, 5400));
+}
+inline std::int16_t mul_2_613(std::int16_t x) {
+    return sub16(add16(add16(x, x), x), mulhi16(x, 25354));
+}
 
 // One-dimensional Arai-Agui-Nakajima inverse DCT on 8 pre-scaled values (T.81 A.3.3 in the scaled form).
 inline void aan_idct_1d(const std::int16_t* in, int in_step, std::int16_t* out, int out_step) {
@@ -121,8 +137,8 @@ void idct_scalar(const std::int16_t* coef, const std::int16_t* qt, std::uint8_t*
     }
 }
 
-void convert_h1_scalar(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, std::uint8_t* out,
-                       int width, const colour_tables& t) {
+void convert_h1_scalar(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
+                       std::uint8_t* out, int width, const colour_tables& t) {
     for (int x = 0; x < width; ++x, out += 4) {
         int yy = y[x], b = cb[x], r = cr[x];
         out[0] = clamp_sample(yy + t.red_cr[r]);
@@ -131,8 +147,8 @@ void convert_h1_scalar(const std::uint8_t* y, const std::uint8_t* cb, const std:
     }
 }
 
-void convert_h2_scalar(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, std::uint8_t* out,
-                       int width, const colour_tables& t) {
+void convert_h2_scalar(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
+                       std::uint8_t* out, int width, const colour_tables& t) {
     for (int x = 0; x < width; ++x, out += 4) {
         int yy = y[x], b = cb[x >> 1], r = cr[x >> 1];
         out[0] = clamp_sample(yy + t.red_cr[r]);
@@ -145,7 +161,9 @@ const jpeg_kernel_set kScalar = {idct_scalar, convert_h1_scalar, convert_h2_scal
 
 } // namespace
 
-const jpeg_kernel_set& scalar_kernels() { return kScalar; }
+const jpeg_kernel_set& scalar_kernels() {
+    return kScalar;
+}
 
 void idct_dc_only(std::int16_t dc, std::int16_t q, std::uint8_t* dst, int stride) {
     std::int16_t v = add16(static_cast<std::int16_t>(dc * q), kIdctDcBias);

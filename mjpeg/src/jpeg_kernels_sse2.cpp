@@ -8,11 +8,15 @@
 namespace mjpeg::detail {
 namespace {
 
-inline __m128i mul_1_414(__m128i x) { return _mm_add_epi16(x, _mm_mulhi_epi16(x, _mm_set1_epi16(27146))); }
+inline __m128i mul_1_414(__m128i x) {
+    return _mm_add_epi16(x, _mm_mulhi_epi16(x, _mm_set1_epi16(27146)));
+}
 inline __m128i mul_1_847(__m128i x) {
     return _mm_sub_epi16(_mm_add_epi16(x, x), _mm_mulhi_epi16(x, _mm_set1_epi16(9977)));
 }
-inline __m128i mul_1_082(__m128i x) { return _mm_add_epi16(x, _mm_mulhi_epi16(x, _mm_set1_epi16(5400))); }
+inline __m128i mul_1_082(__m128i x) {
+    return _mm_add_epi16(x, _mm_mulhi_epi16(x, _mm_set1_epi16(5400)));
+}
 inline __m128i mul_2_613(__m128i x) {
     return _mm_sub_epi16(_mm_add_epi16(_mm_add_epi16(x, x), x), _mm_mulhi_epi16(x, _mm_set1_epi16(25354)));
 }
@@ -120,7 +124,8 @@ inline void convert8(__m128i y8, __m128i cb8, __m128i cr8, std::uint8_t* out) {
         __m128i crcb = h ? _mm_unpackhi_epi16(cr16, cb16) : _mm_unpacklo_epi16(cr16, cb16);
 
         __m128i red = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(cr, k_red), _mm_slli_epi32(cr, 16)), c_red);
-        __m128i blue = _mm_add_epi32(_mm_sub_epi32(_mm_slli_epi32(cb, 17), _mm_madd_epi16(cb, k_blue)), c_blue);
+        __m128i blue =
+            _mm_add_epi32(_mm_sub_epi32(_mm_slli_epi32(cb, 17), _mm_madd_epi16(cb, k_blue)), c_blue);
         __m128i green = _mm_sub_epi32(c_green, _mm_slli_epi32(_mm_madd_epi16(crcb, k_green), 1));
 
         r32[h] = _mm_add_epi32(yy, _mm_srai_epi32(red, 16));
@@ -163,14 +168,18 @@ const jpeg_kernel_set kSse2 = {idct_sse2, convert_h1_sse2, convert_h2_sse2};
 
 } // namespace
 
-const jpeg_kernel_set* sse2_kernels() { return &kSse2; }
+const jpeg_kernel_set* sse2_kernels() {
+    return &kSse2;
+}
 
 } // namespace mjpeg::detail
 
 #else
 
 namespace mjpeg::detail {
-const jpeg_kernel_set* sse2_kernels() { return nullptr; }
+const jpeg_kernel_set* sse2_kernels() {
+    return nullptr;
+}
 } // namespace mjpeg::detail
 
 #endif

@@ -46,9 +46,22 @@ int jpeg_decoder_impl::process_markers() {
     for (;;) {
         int c = next_marker();
         switch (c) {
-        case M_SOF0: case M_SOF1: case M_SOF2: case M_SOF3: case M_SOF5: case M_SOF6: case M_SOF7:
-        case M_SOF9: case M_SOF10: case M_SOF11: case M_SOF13: case M_SOF14: case M_SOF15:
-        case M_SOI: case M_EOI: case M_SOS:
+        case M_SOF0:
+        case M_SOF1:
+        case M_SOF2:
+        case M_SOF3:
+        case M_SOF5:
+        case M_SOF6:
+        case M_SOF7:
+        case M_SOF9:
+        case M_SOF10:
+        case M_SOF11:
+        case M_SOF13:
+        case M_SOF14:
+        case M_SOF15:
+        case M_SOI:
+        case M_EOI:
+        case M_SOS:
             return c;
         case M_DHT:
             read_dht();
@@ -61,7 +74,8 @@ int jpeg_decoder_impl::process_markers() {
             break;
         case M_DAC:
             stop_decoding(jpeg_error::arithmetic_coding);
-        case M_TEM: case M_JPG:
+        case M_TEM:
+        case M_JPG:
             stop_decoding(jpeg_error::unexpected_marker);
         default:
             if (c >= M_RST0 && c <= M_RST7)
@@ -180,7 +194,8 @@ void jpeg_decoder_impl::build_huffman(huffman_table& t, bool ac) {
             int run = sym >> 4, size = sym & 15;
             if (ac && size != 0 && len + size <= kLook) {
                 for (int j = 0; j < (1 << shift); ++j) {
-                    std::uint32_t bits = static_cast<std::uint32_t>(((base + j) >> (kLook - len - size)) & ((1 << size) - 1));
+                    std::uint32_t bits =
+                        static_cast<std::uint32_t>(((base + j) >> (kLook - len - size)) & ((1 << size) - 1));
                     int value = extend(bits, size);
                     t.look_ac[base + j] = static_cast<std::int32_t>(value * 65536 + (run << 8) + len + size);
                 }

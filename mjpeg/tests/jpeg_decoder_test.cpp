@@ -15,7 +15,9 @@ const std::vector<std::pair<int, std::uint8_t>> kDcCodes = {{1, 0x00}};
 const std::vector<std::pair<int, std::uint8_t>> kAcCodes = {{2, 0x00}, {2, 0xF1}, {3, 0x02}};
 
 JpegWriter Tables(JpegWriter w = JpegWriter().Marker(0xD8)) {
-    return w.Segment(0xDB, DqtPayload(0, 16)).Segment(0xC4, DhtPayload(0, 0, kDcCodes)).Segment(0xC4, DhtPayload(1, 0, kAcCodes));
+    return w.Segment(0xDB, DqtPayload(0, 16))
+        .Segment(0xC4, DhtPayload(0, 0, kDcCodes))
+        .Segment(0xC4, DhtPayload(1, 0, kAcCodes));
 }
 
 // A greyscale image whose every block is DC 0 followed by EOB ("0" "00"), unless other bits are given.
@@ -55,7 +57,9 @@ Bytes Progressive(const Bytes& second_sos, const std::string& second_bits) {
     return w.Marker(0xD9).out;
 }
 
-Bytes File(const char* name) { return ReadFile(DataPath(name)); }
+Bytes File(const char* name) {
+    return ReadFile(DataPath(name));
+}
 
 Bytes EditSof(const char* name, const std::function<void(Bytes&)>& edit) {
     JpegSegments s = JpegSegments::Parse(File(name));
@@ -244,14 +248,16 @@ TEST(JpegDecoder, TruncatedImageReturnsEveryLine) {
         EXPECT_EQ(d.lines, whole.lines);
         // The top MCU row lies well before every cut and decodes as in the whole file.
         std::size_t top = static_cast<std::size_t>(whole.width) * 3 * 16;
-        EXPECT_TRUE(std::equal(d.pixels.begin(), d.pixels.begin() + static_cast<std::ptrdiff_t>(top), whole.pixels.begin()));
+        EXPECT_TRUE(std::equal(d.pixels.begin(), d.pixels.begin() + static_cast<std::ptrdiff_t>(top),
+                               whole.pixels.begin()));
     }
 }
 
 // A stream over memory that can be made to fail, and that counts the decoder's calls.
 class ProbeStream : public jpeg_decoder_stream {
 public:
-    explicit ProbeStream(Bytes data) : m_data(std::move(data)), m_mem(m_data.data(), static_cast<std::int32_t>(m_data.size())) {}
+    explicit ProbeStream(Bytes data)
+        : m_data(std::move(data)), m_mem(m_data.data(), static_cast<std::int32_t>(m_data.size())) {}
     int read(std::uint8_t* buffer, int max_bytes, std::uint8_t* eof_flag) override {
         ++reads;
         return failing ? -1 : m_mem.read(buffer, max_bytes, eof_flag);
@@ -297,7 +303,8 @@ TEST(JpegDecoder, ProgressiveImageIsDecodedBeforeTheFirstLine) {
     int r;
     while ((r = dec.decode(&line, &bytes)) == 0)
         for (std::uint32_t x = 0; x < bytes; x += 4)
-            pixels.insert(pixels.end(), static_cast<const std::uint8_t*>(line) + x, static_cast<const std::uint8_t*>(line) + x + 3);
+            pixels.insert(pixels.end(), static_cast<const std::uint8_t*>(line) + x,
+                          static_cast<const std::uint8_t*>(line) + x + 3);
     EXPECT_EQ(r, 1);
     EXPECT_EQ(stream.reads, reads_at_begin);
     EXPECT_EQ(pixels, reference.pixels);
@@ -427,7 +434,12 @@ TEST(JpegDecoder, FlatColourBlocksComeOutWithTheFixedColours) {
         w.Segment(0xC4, DhtPayload(1, 0, kAcCodes));
         w.Segment(0xC0, SofPayload(8, 8, {{1, 0x11, 0}, {2, 0x11, 0}, {3, 0x11, 0}}));
         w.Segment(0xDA, SosPayload({{1, 0x00}, {2, 0x00}, {3, 0x00}}));
-        w.Raw(PackBits(DcBits(c.y_dc) + "00" + "0" "00" + "0" "00")).Marker(0xD9);
+        w.Raw(PackBits(DcBits(c.y_dc) + "00" +
+                       "0"
+                       "00" +
+                       "0"
+                       "00"))
+            .Marker(0xD9);
         for (jpeg_kernels k : {jpeg_kernels::fast, jpeg_kernels::scalar}) {
             Decoded d = DecodeAll(w.out, k);
             ASSERT_EQ(d.error, 0);

@@ -24,12 +24,14 @@ inline Bytes ReadFile(const std::string& path) {
     return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
-inline std::string DataPath(const std::string& name) { return std::string(MJPEG_TEST_DATA) + "/" + name; }
+inline std::string DataPath(const std::string& name) {
+    return std::string(MJPEG_TEST_DATA) + "/" + name;
+}
 
 struct Decoded {
-    int begin = 0;        // begin_decoding() result
-    int last = 0;         // the decode() result that ended the loop
-    int error = 0;        // get_error_code() at the end
+    int begin = 0; // begin_decoding() result
+    int last = 0;  // the decode() result that ended the loop
+    int error = 0; // get_error_code() at the end
     int width = 0, height = 0, components = 0;
     int lines = 0;
     std::vector<std::uint32_t> line_bytes;
@@ -158,8 +160,8 @@ struct FrameComponent {
 };
 inline Bytes SofPayload(int width, int height, const std::vector<FrameComponent>& comps, int precision = 8) {
     Bytes p{static_cast<std::uint8_t>(precision), static_cast<std::uint8_t>(height >> 8),
-            static_cast<std::uint8_t>(height), static_cast<std::uint8_t>(width >> 8),
-            static_cast<std::uint8_t>(width), static_cast<std::uint8_t>(comps.size())};
+            static_cast<std::uint8_t>(height),    static_cast<std::uint8_t>(width >> 8),
+            static_cast<std::uint8_t>(width),     static_cast<std::uint8_t>(comps.size())};
     for (auto& c : comps) {
         p.push_back(static_cast<std::uint8_t>(c.id));
         p.push_back(static_cast<std::uint8_t>(c.hv));

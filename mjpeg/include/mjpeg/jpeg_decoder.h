@@ -17,37 +17,37 @@ namespace mjpeg {
 
 // Error codes, recorded by the decoder and readable through get_error_code().
 namespace jpeg_error {
-inline constexpr int dht_counts = -200;              // DHT: the 16 counts add up to more than 255
-inline constexpr int dht_slot = -201;                // DHT: table slot above 7
-inline constexpr int dht_length = -202;              // DHT: length below 2, or too short for a table
-inline constexpr int dqt_length = -203;              // DQT: segment length below 2
-inline constexpr int dqt_table = -204;               // DQT: table number above 3
-inline constexpr int frame_precision = -205;         // frame header: precision not 8
-inline constexpr int frame_height = -206;            // frame header: height 0 or above 8192
-inline constexpr int frame_width = -207;             // frame header: width 0 or above 8192
-inline constexpr int frame_components = -208;        // frame header: more than 4 components
-inline constexpr int frame_length = -209;            // frame header: length not 8 + 3 x components
-inline constexpr int segment_length = -210;          // skipped segment with length below 2
-inline constexpr int dri_length = -211;              // DRI: length not 4
-inline constexpr int scan_length = -212;             // scan header: count not 1..4 or length not 6 + 2n
-inline constexpr int scan_component = -213;          // scan header: component identifier not in the frame
-inline constexpr int arithmetic_coding = -215;       // DAC marker or SOF9
-inline constexpr int unexpected_marker = -216;       // TEM, JPG or RSTn in the marker loop; no SOS
-inline constexpr int no_start_of_image = -217;       // no SOI within the first 512 bytes
-inline constexpr int unsupported_frame = -218;       // a frame type other than SOF0, SOF1, SOF2 or SOF9
-inline constexpr int dqt_short = -219;               // DQT: segment too short for a table
-inline constexpr int too_many_allocations = -221;    // more than 100 working buffers
-inline constexpr int undefined_quant_table = -222;   // a scan component's quantisation table is missing
-inline constexpr int undefined_huffman_table = -223; // a Huffman table a scan needs is missing
-inline constexpr int unsupported_components = -225;  // component count other than 1 or 3
-inline constexpr int unsupported_sampling = -226;    // sampling factors outside the MCU layouts
-inline constexpr int corrupt_data = -227;            // corrupt entropy-coded data; any error in decode()
-inline constexpr int restart_marker = -228;          // restart marker missing or out of sequence
-inline constexpr int too_many_blocks = -229;         // more than 6144 blocks per MCU row
-inline constexpr int spectral_range = -230;          // progressive scan with a bad spectral range
+inline constexpr int dht_counts = -200;               // DHT: the 16 counts add up to more than 255
+inline constexpr int dht_slot = -201;                 // DHT: table slot above 7
+inline constexpr int dht_length = -202;               // DHT: length below 2, or too short for a table
+inline constexpr int dqt_length = -203;               // DQT: segment length below 2
+inline constexpr int dqt_table = -204;                // DQT: table number above 3
+inline constexpr int frame_precision = -205;          // frame header: precision not 8
+inline constexpr int frame_height = -206;             // frame header: height 0 or above 8192
+inline constexpr int frame_width = -207;              // frame header: width 0 or above 8192
+inline constexpr int frame_components = -208;         // frame header: more than 4 components
+inline constexpr int frame_length = -209;             // frame header: length not 8 + 3 x components
+inline constexpr int segment_length = -210;           // skipped segment with length below 2
+inline constexpr int dri_length = -211;               // DRI: length not 4
+inline constexpr int scan_length = -212;              // scan header: count not 1..4 or length not 6 + 2n
+inline constexpr int scan_component = -213;           // scan header: component identifier not in the frame
+inline constexpr int arithmetic_coding = -215;        // DAC marker or SOF9
+inline constexpr int unexpected_marker = -216;        // TEM, JPG or RSTn in the marker loop; no SOS
+inline constexpr int no_start_of_image = -217;        // no SOI within the first 512 bytes
+inline constexpr int unsupported_frame = -218;        // a frame type other than SOF0, SOF1, SOF2 or SOF9
+inline constexpr int dqt_short = -219;                // DQT: segment too short for a table
+inline constexpr int too_many_allocations = -221;     // more than 100 working buffers
+inline constexpr int undefined_quant_table = -222;    // a scan component's quantisation table is missing
+inline constexpr int undefined_huffman_table = -223;  // a Huffman table a scan needs is missing
+inline constexpr int unsupported_components = -225;   // component count other than 1 or 3
+inline constexpr int unsupported_sampling = -226;     // sampling factors outside the MCU layouts
+inline constexpr int corrupt_data = -227;             // corrupt entropy-coded data; any error in decode()
+inline constexpr int restart_marker = -228;           // restart marker missing or out of sequence
+inline constexpr int too_many_blocks = -229;          // more than 6144 blocks per MCU row
+inline constexpr int spectral_range = -230;           // progressive scan with a bad spectral range
 inline constexpr int successive_approximation = -231; // progressive scan with a bad Ah/Al pair
-inline constexpr int stream_read = -232;             // the stream's read failed
-inline constexpr int out_of_memory = -233;           // out of memory
+inline constexpr int stream_read = -232;              // the stream's read failed
+inline constexpr int out_of_memory = -233;            // out of memory
 } // namespace jpeg_error
 
 // A short English text for an error code ("unknown error" for codes the decoder never records).
