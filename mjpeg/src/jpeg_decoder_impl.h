@@ -162,7 +162,19 @@ private:
         return r;
     }
     int get_bit() { return static_cast<int>(get_bits(1)); }
-    int decode_symbol(const huffman_table& t);
+    // T.81 F.2.2.3 DECODE: the first 9 bits are looked up; longer codes take the canonical ranges.
+    int decode_symbol(const huffman_table& t) {
+        if (m_bit_count < 16)
+            fill_bits();
+        std::uint16_t e = t.look[m_bits >> (64 - huffman_table::kLookBits)];
+        if (e == 0)
+            return decode_long_symbol(t);
+        int len = e >> 8;
+        m_bits <<= len;
+        m_bit_count -= len;
+        return e & 0xFF;
+    }
+    int decode_long_symbol(const huffman_table& t);
     static int extend(std::uint32_t v, int s) {
         return v < (1u << (s - 1)) ? static_cast<int>(v) - (1 << s) + 1 : static_cast<int>(v);
     }

@@ -97,17 +97,9 @@ void jpeg_decoder_impl::fill_bits() {
     }
 }
 
-// T.81 F.2.2.3 DECODE, with a lookup of the first 9 bits for the common short codes.
-int jpeg_decoder_impl::decode_symbol(const huffman_table& t) {
-    if (m_bit_count < 16)
-        fill_bits();
-    std::uint16_t e = t.look[m_bits >> (64 - huffman_table::kLookBits)];
-    if (e != 0) {
-        int len = e >> 8;
-        m_bits <<= len;
-        m_bit_count -= len;
-        return e & 0xFF;
-    }
+// Codes longer than the lookup (T.81 F.2.2.3 with MINCODE, MAXCODE and VALPTR); the buffer holds at
+// least 16 bits here.
+int jpeg_decoder_impl::decode_long_symbol(const huffman_table& t) {
     std::int32_t code16 = static_cast<std::int32_t>(m_bits >> 48);
     for (int len = huffman_table::kLookBits + 1; len <= 16; ++len) {
         std::int32_t code = code16 >> (16 - len);
