@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace mpeg4 {
 
@@ -65,8 +66,8 @@ private:
         size_t byte = m_pos >> 3;
         uint64_t v = 0;
         if (byte + 8 <= m_length) {
-            for (int i = 0; i < 8; ++i)
-                v = (v << 8) | m_data[byte + i];
+            std::memcpy(&v, m_data + byte, 8);
+            v = __builtin_bswap64(v);
         } else {
             for (int i = 0; i < 8; ++i)
                 v = (v << 8) | (byte + i < m_length ? m_data[byte + i] : 0);

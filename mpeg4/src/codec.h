@@ -90,6 +90,7 @@ struct VopState {
 
 // Prediction state of one 8 × 8 block for intra DC and AC prediction (7.4.3).
 struct BlockPredictor {
+    uint32_t serial = 0;  // the VOP that wrote it; older entries read as "not intra"
     int16_t dc = 1024;
     int16_t row[7] = {};  // first row of quantised coefficients, positions 1..7
     int16_t col[7] = {};  // first column, positions 8, 16, ..., 56
@@ -120,11 +121,11 @@ private:
     int DecodeMacroblock(BitReader& br, int mbx, int mby);
     int DecodeIntraBlock(BitReader& br, int16_t* block, int b, int mbx, int mby, int qp, bool acPred,
                          bool dcVlc);  // reads coefficients when m_codedBlock
-    int DecodeInterBlock(BitReader& br, int16_t* block, int qp);
-    int DecodeTcoefRun(BitReader& br, int16_t* qf, int start, bool intra, const uint8_t* scan);
+    int DecodeInterBlock(BitReader& br, int16_t* block, int qp, bool& dcOnly);
+    template <typename Sink>
+    int DecodeTcoefRun(BitReader& br, int start, bool intra, const uint8_t* scan, Sink sink);
     MotionVector PredictVector(int bx, int by, int block) const;
     bool DecodeVector(BitReader& br, MotionVector pred, MotionVector& out, int predDivY = 1);
-    void ResetPredictors(int mbx, int mby);
     void PredictFrame(int mbx, int mby, const MotionVector* mv, bool fourMv);
     void PredictFields(int mbx, int mby, const MotionVector* mv, const int* fieldSelect);
     void PredictLumaBlock(uint8_t* dst, int dstStride, const Plane& ref, int x, int y, int w, int h,
@@ -155,6 +156,7 @@ private:
     int m_lumaPredStride = 0;
     int m_chromaPredStride = 0;
     uint32_t m_frameCount = 0;
+    uint32_t m_vopSerial = 0;  // numbers the VOPs for the prediction state
     int m_quant = 1;        // running quantiser of the VOP being decoded
     bool m_codedBlock = false;
     const DspTable* m_dsp = nullptr;

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "codec.h"
+#include "idct_constants.h"
 #include "vlc.h"
 
 namespace mpeg4 {
@@ -54,6 +55,17 @@ bool DecodeComponent(BitReader& br, int pred, int fcode, int& out) {
     return true;
 }
 
+// The IDCT of a block whose only coefficient is the DC: every sample takes the value the full
+// transform gives (row pass on the first row, then the column pass), without computing the rest.
+void FlatIdct(int16_t* block) {
+    const int32_t row = std::clamp((idct::Coef(0, 0) * block[0] + (1 << (idct::kRowShift - 1))) >> idct::kRowShift,
+                                   -32768, 32767);
+    const int32_t value =
+        std::clamp((idct::Coef(0, 0) * row + (1 << (idct::kColShift - 1))) >> idct::kColShift, -32768, 32767);
+    for (int i = 0; i < 64; ++i)
+        block[i] = static_cast<int16_t>(value);
+}
+
 // 7.6.2 chrominance vector of one luminance vector in half-sample units: the odd quarter positions
 // go to the half-sample position.
 int ChromaFromLuma(int v) { return (v >> 1) | (v & 1); }
@@ -72,6 +84,7 @@ int ChromaFromSum(int sum) {
 int CMp4Codec::DecodeVop(BitReader& br) {
     m_dsp = &Dsp();
     m_quant = m_vop.quant;
+    ++m_vopSerial;
     for (int mby = 0; mby < m_mbHeight; ++mby) {
         for (int mbx = 0; mbx < m_mbWidth; ++mbx) {
             if (int r = DecodeMacroblock(br, mbx, mby); r != 0 || br.Overrun()) {
@@ -80,16 +93,6 @@ int CMp4Codec::DecodeVop(BitReader& br) {
         }
     }
     return kOk;
-}
-
-void CMp4Codec::ResetPredictors(int mbx, int mby) {
-    const BlockPredictor none;
-    for (int b = 0; b < 4; ++b) {
-        int bx = 2 * mbx + (b & 1), by = 2 * mby + (b >> 1);
-        m_lumaPred[(by + 1) * m_lumaPredStride + bx + 1] = none;
-    }
-    m_chromaPred[0][(mby + 1) * m_chromaPredStride + mbx + 1] = none;
-    m_chromaPred[1][(mby + 1) * m_chromaPredStride + mbx + 1] = none;
 }
 
 // 7.6.5: the median of three candidate vectors around an 8 × 8 block; candidates outside the VOP
@@ -231,7 +234,8 @@ void CMp4Codec::PredictFields(int mbx, int mby, const MotionVector* mv, const in
 
 // 6.2.8 block(): TCOEF events (tables B-16/B-17 with the three escape modes of 7.4.1.3) placed
 // along `scan` from position `start`. Returns 0, or 1 for an invalid code or a run beyond 63.
-int CMp4Codec::DecodeTcoefRun(BitReader& br, int16_t* qf, int start, bool intra, const uint8_t* scan) {
+template <typename Sink>
+int CMp4Codec::DecodeTcoefRun(BitReader& br, int start, bool intra, const uint8_t* scan, Sink sink) {
     int i = start;
     for (;;) {
         TcoefEvent e = DecodeTcoef(br, intra);
@@ -274,7 +278,7 @@ int CMp4Codec::DecodeTcoefRun(BitReader& br, int16_t* qf, int start, bool intra,
         i += run;
         if (i > 63)
             return 1;
-        qf[scan[i]] = Clamp2048(level);
+        sink(scan[i], level);
         ++i;
         if (last)
             return 0;
@@ -298,9 +302,13 @@ int CMp4Codec::DecodeIntraBlock(BitReader& br, int16_t* block, int b, int mbx, i
         stride = m_chromaPredStride;
         idx = (mby + 1) * stride + mbx + 1;
     }
-    const BlockPredictor& a = base[idx - 1];
-    const BlockPredictor& bb = base[idx - stride - 1];
-    const BlockPredictor& c = base[idx - stride];
+    static const BlockPredictor kNotIntra;
+    auto neighbour = [&](int i) -> const BlockPredictor& {
+        return base[i].serial == m_vopSerial ? base[i] : kNotIntra;
+    };
+    const BlockPredictor& a = neighbour(idx - 1);
+    const BlockPredictor& bb = neighbour(idx - stride - 1);
+    const BlockPredictor& c = neighbour(idx - stride);
     const bool fromAbove = std::abs(a.dc - bb.dc) < std::abs(bb.dc - c.dc);
     const int scaler = DcScaler(qp, luma);
 
@@ -326,7 +334,8 @@ int CMp4Codec::DecodeIntraBlock(BitReader& br, int16_t* block, int b, int mbx, i
         qf[0] = static_cast<int16_t>(diff);
         start = 1;
     }
-    if (m_codedBlock && DecodeTcoefRun(br, qf, start, true, scan) != 0)
+    if (m_codedBlock &&
+        DecodeTcoefRun(br, start, true, scan, [&qf](int pos, int level) { qf[pos] = Clamp2048(level); }) != 0)
         return 1;
 
     // DC: predicted from the neighbour's reconstructed DC, rescaled to this block's dc_scaler.
@@ -348,6 +357,7 @@ int CMp4Codec::DecodeIntraBlock(BitReader& br, int16_t* block, int b, int mbx, i
         self.col[i - 1] = qf[i * 8];
     }
     self.qp = static_cast<uint8_t>(qp);
+    self.serial = m_vopSerial;
 
     // 7.4.4 inverse quantisation of the AC coefficients.
     block[0] = static_cast<int16_t>(dc);
@@ -376,34 +386,39 @@ int CMp4Codec::DecodeIntraBlock(BitReader& br, int16_t* block, int b, int mbx, i
     return 0;
 }
 
-// 7.4.4: one inter block's residual coefficients, inverse quantised.
-int CMp4Codec::DecodeInterBlock(BitReader& br, int16_t* block, int qp) {
-    alignas(16) int16_t qf[64] = {};
+// 7.4.4: one inter block's residual coefficients, inverse quantised as they are read. dcOnly tells
+// that no coefficient but the first is set.
+int CMp4Codec::DecodeInterBlock(BitReader& br, int16_t* block, int qp, bool& dcOnly) {
+    std::memset(block, 0, 64 * sizeof(int16_t));
     const uint8_t* scan = m_vop.alternateVerticalScan ? kAlternateVertical : kZigzag;
-    if (DecodeTcoefRun(br, qf, 0, false, scan) != 0)
-        return 1;
+    int highest = 0;
     if (m_layer.mpegQuant) {
+        const uint8_t* matrix = m_layer.nonIntraMatrix;
         int sum = 0;
-        for (int i = 0; i < 64; ++i) {
-            int v = qf[i];
-            int f = 0;
-            if (v) {
-                f = ((2 * std::abs(v) + 1) * m_layer.nonIntraMatrix[i] * qp) >> 4;
-                f = std::min(f, v < 0 ? 2048 : 2047);
-                f = v < 0 ? -f : f;
-            }
-            block[i] = static_cast<int16_t>(f);
+        auto sink = [&](int pos, int level) {
+            int f = ((2 * std::abs(level) + 1) * matrix[pos] * qp) >> 4;
+            f = std::min(f, level < 0 ? 2048 : 2047);
+            f = level < 0 ? -f : f;
+            block[pos] = static_cast<int16_t>(f);
             sum += f;
-        }
-        if ((sum & 1) == 0)
+            highest |= pos;
+        };
+        if (DecodeTcoefRun(br, 0, false, scan, sink) != 0)
+            return 1;
+        if ((sum & 1) == 0) {  // 7.4.4.3 mismatch control
             block[63] = static_cast<int16_t>(block[63] ^ 1);
+            highest |= 63;
+        }
     } else {
         const int add = (qp & 1) ? qp : qp - 1;
-        for (int i = 0; i < 64; ++i) {
-            int v = qf[i];
-            block[i] = v == 0 ? 0 : Clamp2048(v < 0 ? -(2 * qp * -v + add) : 2 * qp * v + add);
-        }
+        auto sink = [&](int pos, int level) {
+            block[pos] = Clamp2048(level < 0 ? -(2 * qp * -level + add) : 2 * qp * level + add);
+            highest |= pos;
+        };
+        if (DecodeTcoefRun(br, 0, false, scan, sink) != 0)
+            return 1;
     }
+    dcOnly = highest == 0;
     return 0;
 }
 
@@ -430,7 +445,6 @@ int CMp4Codec::DecodeMacroblock(BitReader& br, int mbx, int mby) {
             m_dsp->halfPel(du, cs, ref.u.origin + (du - cur.u.origin), cs, 8, 8, 0, 0, 0);
             m_dsp->halfPel(dv, cs, ref.v.origin + (dv - cur.v.origin), cs, 8, 8, 0, 0, 0);
             storeVectors(MotionVector{});
-            ResetPredictors(mbx, mby);
             return 0;
         }
         mcbpc = pvop ? DecodeMcbpcInter(br) : DecodeMcbpcIntra(br);
@@ -497,7 +511,6 @@ int CMp4Codec::DecodeMacroblock(BitReader& br, int mbx, int mby) {
         return 1;
 
     if (!intra) {
-        ResetPredictors(mbx, mby);
         if (fieldPred)
             PredictFields(mbx, mby, mv, fieldSelect);
         else
@@ -528,9 +541,13 @@ int CMp4Codec::DecodeMacroblock(BitReader& br, int mbx, int mby) {
             m_dsp->idct(block);
             m_dsp->putBlock(dst, stride, block);
         } else if (m_codedBlock) {
-            if (DecodeInterBlock(br, block, qp) != 0)
+            bool dcOnly = false;
+            if (DecodeInterBlock(br, block, qp, dcOnly) != 0)
                 return 1;
-            m_dsp->idct(block);
+            if (dcOnly)
+                FlatIdct(block);
+            else
+                m_dsp->idct(block);
             m_dsp->addBlock(dst, stride, block);
         }
     }
