@@ -72,11 +72,9 @@ bool CTavDiskSource::ReadDeviceSectors(ULONGLONG dev, DWORD count, BYTE* buf) {
 
 bool CTavDiskSource::ReadSectors(ULONGLONG sector, DWORD count, BYTE* buf) {
     if (m_isImage) {
-        if (sector < m_sectorOffset) {
-            std::memset(buf, 0, ULONGLONG(count) * 512);
-            return false;
-        }
-        return ReadDeviceSectors(sector - m_sectorOffset, count, buf);
+        // Image sector = drive sector - offset, in 32-bit arithmetic: a range starting within the first
+        // 11 sectors of the drive has an offset of "minus" a few sectors.
+        return ReadDeviceSectors(static_cast<DWORD>(sector - m_sectorOffset), count, buf);
     }
     return ReadDeviceSectors(sector, count, buf);
 }

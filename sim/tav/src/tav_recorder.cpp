@@ -259,8 +259,8 @@ private:
         Le32(b + 8, sz);
         b[18] = p.channel;
         b[19] = static_cast<u8>(p.type + (m_o.highTypes ? 0x10 : 0));
-        char title[13];
-        std::snprintf(title, sizeof title, "CAM%02u", p.channel + 1);
+        char title[24];
+        std::snprintf(title, sizeof title, "CAM%02u", (p.channel + 1) % 100u);
         std::memcpy(b + 20, title, std::strlen(title));
         b[32] = 0;
         b[33] = 0;
@@ -353,8 +353,8 @@ private:
             for (int i = 0; i < 5; ++i)
                 std::memcpy(&r[159 + 3 * i], labels[5 + i], 3);
             for (int j = 0; j < 8; ++j) {
-                char text[13];
-                std::snprintf(text, sizeof text, "UNIT-%d", j + 1);
+                char text[24];
+                std::snprintf(text, sizeof text, "UNIT-%d", (j + 1) % 10);
                 std::memcpy(&r[198 + 12 * j], text, std::strlen(text));
             }
             r[294] = 0x5A;

@@ -1,0 +1,213 @@
+// The "tav" recorder kind of `scryde info` and `scryde frames`: TAV v2.x drives and drive images read
+// through the TAV disk source's own index.
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/command.h"
+#include "cli/json.h"
+#include "cli/source_kinds.h"
+#include "common/sector.h"
+#include "platform/drives.h"
+#include "platform/system.h"
+#include "tav/disk_source.h"
+
+namespace cli {
+
+// Probe reads stay quiet: a drive of another kind is not an error.
+static const common::SectorVariant kTavProbeVariant = {"TAV probe", false, false, true, false, false, false, false};
+
+static DWORD TavWindowsMajor() {
+    OSVERSIONINFOA info{};
+    info.dwOSVersionInfoSize = sizeof info;
+    return GetVersionExA(&info) ? info.dwMajorVersion : 0;
+}
+
+// The reader's TAV signature: the index of block 0 at sector 2008 (through the driver also the first
+// segment's trailer), or, when that is missing, the drive header at the start of the system segment
+// and the index of the first segment behind the protected partition.
+static bool DetectTavDrive(const SourceSpec& spec) {
+    auto size = platform::DeviceSize(spec.path);
+    if (!size)
+        return false;
+    const ULONGLONG s = std::min<ULONGLONG>(*size / 512, 0xFFFFFFFFull);
+    HANDLE h = CreateFileA(spec.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_READONLY, nullptr);
+    if (h == INVALID_HANDLE_VALUE || !h)
+        return false;
+    const bool throughDriver =
+        common::ChooseAccessMode(TavWindowsMajor(), common::kReaderVariant) == common::AccessMode::Driver;
+    ULONGLONG d = s / 0x600000;
+    ULONGLONG n = 32;
+    if (d) {
+        n = 1;
+        while (n <= d)
+            n <<= 1;
+        n = std::max<ULONGLONG>(n, 32);
+    }
+    BYTE sector[512];
+    auto read = [&](ULONGLONG at) {
+        return at + 1 <= s && common::ReadSector(h, sector, static_cast<DWORD>(at), 1, kTavProbeVariant);
+    };
+    bool found = false;
+    if (read(2008) && tav::IsBlockTag(platform::ReadLE32(sector))) {
+        found = !throughDriver || (read(n * 2048 - 12) && tav::IsSegmentTag(platform::ReadLE32(sector)) &&
+                                   platform::ReadLE16(sector + 22) != 0);
+    } else if ((s & 0xFFE00000ull) >= n * 2048 && read((s & 0xFFE00000ull) - n * 2048) &&
+               platform::ReadLE32(sector) == tav::kDriveHeaderTag) {
+        ULONGLONG w = platform::ReadLE32(sector + 38);
+        found = read(n * w * 2048 + 2008) && platform::ReadLE32(sector) == tav::kBlockTagB;
+    }
+    CloseHandle(h);
+    return found;
+}
+
+// Opens the source as the reader would: a drive of the drive map in the access mode the Windows
+// version picks, a file given as a whole drive in physical-drive mode, anything else as a drive image.
+// Used by info, frames, diag and syslog.
+int OpenTavSource(const SourceSpec& spec, tav::CTavDiskSource** out, const char* command) {
+    std::unique_ptr<tav::CTavDiskSource> src;
+    HRESULT hr;
+    if (spec.asDrive && spec.drive > 0) {
+        src = std::make_unique<tav::CTavDiskSource>(TavWindowsMajor());
+        std::string path = "\\\\.\\PHYSICALDRIVE" + std::to_string(spec.drive);
+        hr = src->Open(tav::kOpenDrive, spec.drive, path.c_str());
+    } else if (spec.asDrive) {
+        src = std::make_unique<tav::CTavDiskSource>(4);
+        hr = src->Open(tav::kOpenDrive, 0, spec.path.c_str());
+    } else {
+        src = std::make_unique<tav::CTavDiskSource>(4);
+        hr = src->Open(tav::kOpenImage, 0, spec.path.c_str());
+    }
+    if (hr < 0)
+        return Fail(kFailure, std::string(command) + ": " + spec.Describe() + ": not a readable TAV drive or image");
+    if (src->LoadIndex() != S_OK)
+        return Fail(kFailure, std::string(command) + ": " + spec.Describe() + ": no recording found on it");
+    *out = src.release();
+    return kSuccess;
+}
+
+static const char* TypeName(BYTE type) {
+    return type == tav::kTypeKey ? "key" : type == tav::kTypePredicted ? "predicted" : "audio";
+}
+
+static int TavInfo(const SourceSpec& spec, bool json) {
+    tav::CTavDiskSource* raw = nullptr;
+    if (int status = OpenTavSource(spec, &raw, "info"))
+        return status;
+    std::unique_ptr<tav::CTavDiskSource> src(raw);
+    const tav::TavGeometry& g = src->Geometry();
+    std::vector<std::string> events;
+    for (int s = 0; s < src->SectionCount(); ++s) {
+        src->SelectSection(s);
+        std::vector<BYTE> records(12 * g.K * 256);
+        DWORD n = src->GetEventTimes(records.data(), g.K * 256);
+        for (DWORD i = 0; i < n; ++i)
+            events.push_back(tav::FormatTime(platform::ReadLE32(records.data() + 12 * i)));
+    }
+    const auto& sections = src->Sections();
+    if (json) {
+        JsonWriter w;
+        w.BeginObject();
+        w.Key("kind").String("tav");
+        w.Key("G").UInt(g.G).Key("S").UInt(g.S).Key("N").UInt(g.N).Key("K").UInt(g.K);
+        w.Key("T_prime").UInt(g.Tprime).Key("header_sector").UInt(g.HeaderSector());
+        w.Key("segment_count").UInt(src->SegmentCount()).Key("valid_segment_count").UInt(src->ValidSegmentCount());
+        w.Key("section_unit").UInt(g.K * 256).Key("sections_in_use").Int(src->SectionCount());
+        w.Key("sections").BeginArray();
+        for (int i = 0; i < src->SectionCount(); ++i) {
+            w.BeginObject();
+            w.Key("index").Int(i);
+            w.Key("start").String(tav::FormatTime(sections[i].start));
+            w.Key("end").String(tav::FormatTime(sections[i].end));
+            w.EndObject();
+        }
+        w.EndArray();
+        w.Key("recorder_kind").Int(src->RecorderKind()).Key("width").UInt(src->Width()).Key("height").UInt(src->Height());
+        w.Key("audio_format").Int(src->AudioFormat()).Key("audio_present").Bool(src->AudioPresent());
+        w.Key("events").BeginArray();
+        for (const auto& e : events)
+            w.String(e);
+        w.EndArray();
+        w.EndObject();
+        std::printf("%s\n", w.Text().c_str());
+        return kSuccess;
+    }
+    std::printf("TAV %s: %u GiB, segment %u sectors (S), %u segments (N), %u per section (K)\n",
+                src->IsImage() ? "drive image" : "drive", g.G, g.S, g.N, g.K);
+    std::printf("T' %u sectors, drive header at sector %u; %u valid segments%s\n", g.Tprime, g.HeaderSector(),
+                src->ValidSegmentCount(), src->Wrapped() ? ", wrapped" : "");
+    std::printf("recorder kind %d, %ux%u, audio %s (format %d)\n", src->RecorderKind(), src->Width(), src->Height(),
+                src->AudioPresent() ? "present" : "absent", src->AudioFormat());
+    for (int i = 0; i < src->SectionCount(); ++i)
+        std::printf("  section %3d  %s .. %s  segments %u..%u\n", i, tav::FormatTime(sections[i].start).c_str(),
+                    tav::FormatTime(sections[i].end).c_str(), sections[i].first, sections[i].last);
+    std::printf("%zu events\n", events.size());
+    for (const auto& e : events)
+        std::printf("  %s\n", e.c_str());
+    return kSuccess;
+}
+
+static int TavFrames(const SourceSpec& spec, const FramesOptions& options, bool json) {
+    tav::CTavDiskSource* raw = nullptr;
+    if (int status = OpenTavSource(spec, &raw, "frames"))
+        return status;
+    std::unique_ptr<tav::CTavDiskSource> src(raw);
+    int section = 0;
+    bool haveCurrent = false;
+    if (options.from) {
+        DWORD t = 0;
+        if (!tav::ParseTime(*options.from, &t))
+            return Fail(kUsage, "frames: --from wants \"YYYY/MM/DD hh:mm:ss\", not \"" + *options.from + "\"");
+        if (src->SeekToSectionTime(t) != S_OK)
+            return Fail(kFailure, "frames: no section holds " + *options.from);
+        section = src->CurrentSection();
+        haveCurrent = true;
+    } else if (options.segment) {
+        if (*options.segment >= src->SectionCount())
+            return Fail(kFailure, "frames: there are only " + std::to_string(src->SectionCount()) + " sections");
+        section = *options.segment;
+        src->SelectSection(section);
+    } else {
+        src->SelectSection(0);
+    }
+    JsonWriter w;
+    w.BeginArray();
+    int emitted = 0;
+    auto emit = [&]() {
+        auto p = src->CurrentPacket();
+        if (json) {
+            w.BeginObject();
+            w.Key("time").String(tav::FormatTime(p.time));
+            w.Key("channel").Int(p.channel);
+            w.Key("type").String(TypeName(p.type));
+            w.Key("size").UInt(p.size);
+            w.EndObject();
+        } else {
+            std::printf("%s  ch %2d  %-9s %6u bytes  (segment %u block %d entry %d)\n", tav::FormatTime(p.time).c_str(),
+                        p.channel, TypeName(p.type), p.size, p.segment, p.block, p.entry);
+        }
+        ++emitted;
+    };
+    if (haveCurrent && options.count > 0)
+        emit();
+    while (emitted < options.count) {
+        if (!src->NextEntry()) {
+            if (++section >= src->SectionCount())
+                break;
+            src->SelectSection(section);
+            continue;
+        }
+        emit();
+    }
+    w.EndArray();
+    if (json)
+        std::printf("%s\n", w.Text().c_str());
+    return kSuccess;
+}
+
+static const SourceKindRegistrar tavKind({"tav", DetectTavDrive, TavInfo, TavFrames});
+
+}  // namespace cli
