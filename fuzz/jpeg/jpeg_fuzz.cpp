@@ -17,8 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     mjpeg::jpeg_decoder_memory_stream fast_stream(data, static_cast<std::int32_t>(size));
     mjpeg::jpeg_decoder_memory_stream scalar_stream(data, static_cast<std::int32_t>(size));
     mjpeg::jpeg_decoder fast(&fast_stream, mjpeg::jpeg_kernels::fast);
-    if (fast.get_error_code() != 0)
-        return fast.begin_decoding() == -1 ? 0 : (std::abort(), 0);
+    if (fast.get_error_code() != 0) {
+        // A failed construction is reported by the next call and nothing more happens.
+        if (fast.begin_decoding() != -1 || fast.decode(nullptr, nullptr) != -1)
+            std::abort();
+        return 0;
+    }
     if (static_cast<long>(fast.get_width()) * fast.get_height() > kMaxFuzzPixels)
         return 0;
     mjpeg::jpeg_decoder scalar(&scalar_stream, mjpeg::jpeg_kernels::scalar);
