@@ -32,6 +32,10 @@ struct DspTable {
     void (*rowUyvy)(uint8_t* dst, const uint8_t* y, const uint8_t* u, const uint8_t* v, int w);
 };
 
+// The IDCT of a block whose only non-zero coefficient is block[0]: the value the full transform
+// gives to every sample, without computing the rest (the same on every path).
+void IdctDcOnly(int16_t* block);
+
 const DspTable& ScalarDsp();
 // The SSE2 table, or nullptr where SSE2 is not built.
 const DspTable* Sse2Dsp();

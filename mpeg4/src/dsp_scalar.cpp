@@ -35,6 +35,18 @@ void IdctScalar(int16_t* block) {
         Idct1D(tmp + c, block + c, 8, idct::kColShift);
 }
 
+}  // namespace
+
+void IdctDcOnly(int16_t* block) {
+    const int32_t bias1 = 1 << (idct::kRowShift - 1), bias2 = 1 << (idct::kColShift - 1);
+    const int32_t row = std::clamp((idct::Coef(0, 0) * block[0] + bias1) >> idct::kRowShift, -32768, 32767);
+    const int32_t value = std::clamp((idct::Coef(0, 0) * row + bias2) >> idct::kColShift, -32768, 32767);
+    for (int i = 0; i < 64; ++i)
+        block[i] = static_cast<int16_t>(value);
+}
+
+namespace {
+
 void PutBlockScalar(uint8_t* dst, int stride, const int16_t* block) {
     for (int y = 0; y < 8; ++y, dst += stride)
         for (int x = 0; x < 8; ++x)

@@ -227,11 +227,16 @@ int CMp4Codec::ParseVopHeader(BitReader& br) {
 int CMp4Codec::Decode(const DecodeParams& p) {
     if (!p.data || p.length <= 0)
         return kNoVopStartCode;
-    if (!p.output || BytesPerPixel(p.format) == 0 || p.stride < m_width)
+    // The caller's buffer is sized for its own width and height: a call for another size than the
+    // instance's would write outside it.
+    if (!p.output || BytesPerPixel(p.format) == 0 || p.stride < m_width || p.width != m_width ||
+        p.height != m_height)
         return kBadParameters;
     BitReader br(p.data, static_cast<size_t>(p.length));
     int headerError = 0;
+    bool anyStartCode = false;
     while (br.NextStartCode()) {
+        anyStartCode = true;
         br.Skip(24);
         uint32_t code = br.Read(8);
         if (code == kSequenceStart) {
@@ -274,6 +279,8 @@ int CMp4Codec::Decode(const DecodeParams& p) {
         }
         // video object start codes, user data and unknown codes carry nothing we need
     }
+    if (!anyStartCode)
+        return kNoSequenceStartCode;  // not even the sequence header that is looked for first
     return headerError ? headerError : kNoVopStartCode;
 }
 

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "codec.h"
-#include "idct_constants.h"
 #include "vlc.h"
 
 namespace mpeg4 {
@@ -53,17 +52,6 @@ bool DecodeComponent(BitReader& br, int pred, int fcode, int& out) {
         v -= range;
     out = v;
     return true;
-}
-
-// The IDCT of a block whose only coefficient is the DC: every sample takes the value the full
-// transform gives (row pass on the first row, then the column pass), without computing the rest.
-void FlatIdct(int16_t* block) {
-    const int32_t row = std::clamp((idct::Coef(0, 0) * block[0] + (1 << (idct::kRowShift - 1))) >> idct::kRowShift,
-                                   -32768, 32767);
-    const int32_t value =
-        std::clamp((idct::Coef(0, 0) * row + (1 << (idct::kColShift - 1))) >> idct::kColShift, -32768, 32767);
-    for (int i = 0; i < 64; ++i)
-        block[i] = static_cast<int16_t>(value);
 }
 
 // 7.6.2 chrominance vector of one luminance vector in half-sample units: the odd quarter positions
@@ -545,7 +533,7 @@ int CMp4Codec::DecodeMacroblock(BitReader& br, int mbx, int mby) {
             if (DecodeInterBlock(br, block, qp, dcOnly) != 0)
                 return 1;
             if (dcOnly)
-                FlatIdct(block);
+                IdctDcOnly(block);
             else
                 m_dsp->idct(block);
             m_dsp->addBlock(dst, stride, block);

@@ -192,10 +192,15 @@ TEST(Mpeg4Headers, FramesWithoutAVopGiveCodes) {
     CodecPtr codec = MakeCodec(352, 240);
     Sentinel out(352 * 240 * 4);
     const uint8_t noStartCode[] = {1, 2, 3, 4, 5, 6, 7, 8};
-    EXPECT_EQ(DecodeToSentinel(codec.get(), noStartCode, sizeof noStartCode, out, 352, 240), kNoVopStartCode);
+    EXPECT_EQ(DecodeToSentinel(codec.get(), noStartCode, sizeof noStartCode, out, 352, 240), kNoSequenceStartCode);
+    const uint8_t groupOnly[] = {0, 0, 1, 0xB3, 0, 0, 0, 0};
+    EXPECT_EQ(DecodeToSentinel(codec.get(), groupOnly, sizeof groupOnly, out, 352, 240), kNoVopStartCode);
     // A visual object that is not video.
     const uint8_t stillTexture[] = {0, 0, 1, 0xB5, 0x02 << 3, 0, 0};
     EXPECT_EQ(DecodeToSentinel(codec.get(), stillTexture, sizeof stillTexture, out, 352, 240), kNotVideoObject);
+    // Parameters for another size than the instance's are refused before anything is written.
+    std::vector<uint8_t> bare = ReadFile(DataPath("bare_352x240.m4v"));
+    EXPECT_EQ(DecodeToSentinel(codec.get(), bare.data(), bare.size(), out, 176, 144), kBadParameters);
     EXPECT_TRUE(out.Untouched());
 }
 
