@@ -1,0 +1,113 @@
+// The ORMA source's pins and the picture slots between them.
+//
+// The audio pin's streaming thread drives the whole filter: each FillBuffer reads the next stored
+// frame (COrmaDisk::GetFrame), delivers the frame's audio and puts the frame's picture into the slot of
+// its camera channel. Each video pin's thread asks for its channel's next picture (frame-wanted),
+// waits for it (frame-ready) and delivers it.
+//
+// The frame reader fills a staging slot per channel; signalling a channel ready publishes the staging
+// slot into the channel's delivery slot under that channel's lock, and the video pin copies out of the
+// delivery slot under the same lock. So a picture is never read while the next one is being written.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "media/source.h"
+#include "orma/pins.h"
+
+class COrmaSrc;
+
+// Sixteen channels' slots and events, the frame reader's side of the hand-off.
+class COrmaSrcSlots final : public orma::IOrmaPinHandoff {
+public:
+    explicit COrmaSrcSlots(COrmaSrc* filter);
+
+    // orma::IOrmaPinHandoff (called by the frame reader, under the filter's disk lock)
+    orma::COrmaSlot& Slot(int channel) override { return m_staging[Index(channel)]; }
+    void SetFrameReady(int channel) override;
+    bool WaitFrameWanted(int channel, DWORD ms) override;
+    void BeginFlush() override;
+    void EndFlush() override;
+    void SetAudioStamp(DWORD stamp) override { m_audioStamp = stamp; }
+    void StopPlaying() override { m_playing = false; }
+
+    // Sets every channel's frame-ready event (so that waiting video threads return).
+    void WakeAll();
+    // Clears all events left over from an earlier run.
+    void ResetEvents();
+    // The video pin's side: asks for the channel's next picture and waits for it; false when the
+    // filter is stopping.
+    bool WaitFrameReady(int channel);
+    // Copies the channel's published picture into `out` (at most `capacity` bytes) and returns its
+    // length (−1 none, 0 emptied by a repositioning) and stamp. `out` may be null to learn the length.
+    LONG CopyPicture(int channel, BYTE* out, LONG capacity, DWORD* stamp);
+
+    std::atomic<bool> m_playing{false};
+    std::atomic<DWORD> m_audioStamp{0};
+    CAMEvent m_stopping{TRUE, FALSE};  // manual reset: set while the filter stops
+
+private:
+    static std::size_t Index(int channel) { return static_cast<std::size_t>(channel); }
+
+    struct Delivery {
+        CCritSec lock;
+        LONG length = -1;
+        DWORD stamp = 0;
+        std::vector<BYTE> picture;
+    };
+
+    COrmaSrc* m_filter;
+    std::array<orma::COrmaSlot, orma::kChannels> m_staging{};
+    std::array<std::vector<BYTE>, orma::kChannels> m_stagingBuffers;
+    std::array<Delivery, orma::kChannels> m_delivery;
+    std::array<std::unique_ptr<CAMEvent>, orma::kChannels> m_ready;
+    std::array<std::unique_ptr<CAMEvent>, orma::kChannels> m_wanted;
+};
+
+// Pin 0, "Audio Out": 8-bit stereo PCM, one stored frame's audio per sample.
+class COrmaSrcAudio final : public CSourceStream {
+public:
+    COrmaSrcAudio(HRESULT* phr, COrmaSrc* filter);
+
+    HRESULT GetMediaType(CMediaType* pmt) override;
+    HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
+    HRESULT FillBuffer(IMediaSample* sample) override;
+    HRESULT OnThreadStartPlay() override;
+    HRESULT OnThreadDestroy() override;
+
+    // The sample rate changes with the playback speed; the next sample carries the new type.
+    void FormatChanged() { m_formatChanged = true; }
+
+    static constexpr LONG kBufferBytes = 51040;
+
+private:
+    // The type for the current speed; needs no lock, so the streaming thread can build it.
+    void BuildMediaType(CMediaType* pmt) const;
+
+    COrmaSrc* m_src;
+    std::atomic<bool> m_formatChanged{false};
+};
+
+// Pins 1 … 16, "Video00" … "Video15": one JPEG picture of one camera channel per sample.
+class COrmaSrcVideo final : public CSourceStream {
+public:
+    COrmaSrcVideo(HRESULT* phr, COrmaSrc* filter, int channel, const char* name);
+
+    HRESULT GetMediaType(CMediaType* pmt) override;
+    HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
+    HRESULT FillBuffer(IMediaSample* sample) override;
+
+    int Channel() const { return m_channel; }
+
+    static constexpr LONG kWidth = 720;
+    static constexpr LONG kHeight = 288;
+    static constexpr DWORD kSizeImage = 1036800;  // 720 × 480 × 3: room for the largest picture
+    static constexpr ULONG kFormatBytes = 1128;   // a VIDEOINFOHEADER with room for a full palette
+
+private:
+    COrmaSrc* m_src;
+    int m_channel;
+};
