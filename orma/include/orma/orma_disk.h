@@ -154,7 +154,10 @@ private:
     DWORD m_WriteCluster = 0;
     DWORD m_BlocksPerCluster = 0;
     BYTE m_marker[kSectorBytes] = {};
-    std::unique_ptr<BYTE[]> m_Disk32M_index;
+    struct FreeIndex {
+        void operator()(BYTE* p) const;
+    };
+    std::unique_ptr<BYTE[], FreeIndex> m_Disk32M_index;
     std::vector<OrmaSegment> m_seg;
     DWORD m_AlarmTotal = 0;
     DWORD m_UsedClusters = 0;
