@@ -10,6 +10,7 @@
 
 #include "media/streams.h"
 #include "platform/bytes.h"
+#include "platform/registry.h"
 #include "platform/system.h"
 
 namespace testfilters {
@@ -263,14 +264,18 @@ public:
         return f;
     }
     HRESULT CheckMediaType(const CMediaType* pmt) override {
-        return *pmt->Type() == MEDIATYPE_Video ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+        if (m_onlySubtype != GUID_NULL && *pmt->Subtype() != m_onlySubtype)
+            return VFW_E_TYPE_NOT_ACCEPTED;
+        return (*pmt->Type() == MEDIATYPE_Video || *pmt->Type() == MEDIATYPE_Audio) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
     }
     HRESULT DoRenderSample(IMediaSample* sample) override {
         BYTE* p = nullptr;
         sample->GetPointer(&p);
         Presented pr;
-        pr.number = static_cast<LONG>(platform::ReadLE32(p + 4));
+        pr.number = sample->GetActualDataLength() >= 8 ? static_cast<LONG>(platform::ReadLE32(p + 4)) : -1;
         pr.timeResult = sample->GetTime(&pr.start, &pr.stop);
+        if (m_keepData)
+            pr.data.assign(p, p + sample->GetActualDataLength());
         std::lock_guard lock(m_mutexLog);
         m_presented.push_back(pr);
         return S_OK;
@@ -282,6 +287,7 @@ public:
         HRESULT timeResult;
         REFERENCE_TIME start = 0;
         REFERENCE_TIME stop = 0;
+        std::vector<BYTE> data;
     };
     std::vector<Presented> TakePresented() {
         std::lock_guard lock(m_mutexLog);
@@ -292,10 +298,130 @@ public:
         return m_presented.size();
     }
     bool m_byClock = false;
+    bool m_keepData = false;
+    // Accept only this subtype (any when GUID_NULL).
+    GUID m_onlySubtype = GUID_NULL;
+    void EnableStepping() { m_bCanStep = true; }
 
 private:
     std::mutex m_mutexLog;
     std::vector<Presented> m_presented;
 };
+
+// A picture and sound source: an RGB32 video pin ("Video") of `width` × `height` whose frame i is a
+// gradient shifted by i, and optionally an 8-bit mono 8000 Hz PCM pin ("Audio") with 800 bytes (0.1 s)
+// per sample; both at 10 samples a second, `count` samples each.
+class CPatternSource;
+
+class CPatternStream : public CSourceStream {
+public:
+    CPatternStream(CPatternSource* filter, bool audio, HRESULT* phr);
+    HRESULT GetMediaType(CMediaType* pmt) override;
+    HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override {
+        request->cBuffers = 2;
+        request->cbBuffer = FrameBytes();
+        ALLOCATOR_PROPERTIES actual;
+        HRESULT hr = allocator->SetProperties(request, &actual);
+        if (FAILED(hr))
+            return hr;
+        return actual.cbBuffer < request->cbBuffer ? E_FAIL : S_OK;
+    }
+    HRESULT FillBuffer(IMediaSample* sample) override;
+    LONG FrameBytes() const;
+
+    static void Fill(bool audio, LONG width, LONG height, LONG n, BYTE* p) {
+        if (audio) {
+            for (LONG i = 0; i < 800; ++i)
+                p[i] = static_cast<BYTE>(128 + ((i * 7 + n * 13) % 64) - 32);
+            return;
+        }
+        for (LONG y = 0; y < height; ++y)
+            for (LONG x = 0; x < width; ++x) {
+                BYTE* px = p + (y * width + x) * 4;
+                px[0] = static_cast<BYTE>(x * 4 + n * 20);
+                px[1] = static_cast<BYTE>(y * 4);
+                px[2] = static_cast<BYTE>(n * 25);
+                px[3] = 0;
+            }
+    }
+
+private:
+    CPatternSource* m_source;
+    bool m_audio;
+    LONG m_next = 0;
+};
+
+class CPatternSource : public CSource {
+public:
+    CPatternSource(LONG width, LONG height, LONG count, bool withAudio, HRESULT* phr)
+        : CSource("pattern source", nullptr, CLSID_TestSource, phr), m_width(width), m_height(height), m_count(count) {
+        new CPatternStream(this, false, phr);
+        if (withAudio)
+            new CPatternStream(this, true, phr);
+    }
+    static CPatternSource* Create(LONG width, LONG height, LONG count, bool withAudio) {
+        HRESULT hr = S_OK;
+        auto* f = new CPatternSource(width, height, count, withAudio, &hr);
+        f->NonDelegatingAddRef();
+        return f;
+    }
+    LONG m_width;
+    LONG m_height;
+    LONG m_count;
+};
+
+inline CPatternStream::CPatternStream(CPatternSource* filter, bool audio, HRESULT* phr)
+    : CSourceStream("pattern stream", phr, filter, audio ? "Audio" : "Video"), m_source(filter), m_audio(audio) {}
+
+inline LONG CPatternStream::FrameBytes() const { return m_audio ? 800 : m_source->m_width * m_source->m_height * 4; }
+
+inline HRESULT CPatternStream::GetMediaType(CMediaType* pmt) {
+    pmt->InitMediaType();
+    if (m_audio) {
+        WAVEFORMATEX w;
+        w.wFormatTag = WAVE_FORMAT_PCM;
+        w.nChannels = 1;
+        w.nSamplesPerSec = 8000;
+        w.nAvgBytesPerSec = 8000;
+        w.nBlockAlign = 1;
+        w.wBitsPerSample = 8;
+        pmt->SetType(&MEDIATYPE_Audio);
+        pmt->SetSubtype(&MEDIASUBTYPE_PCM);
+        SetWaveFormat(*pmt, w);
+        pmt->SetSampleSize(1);
+        return S_OK;
+    }
+    VIDEOINFOHEADER v;
+    v.rcSource = v.rcTarget = RECT{0, 0, m_source->m_width, m_source->m_height};
+    v.AvgTimePerFrame = UNITS / 10;
+    v.bmiHeader.biSize = 40;
+    v.bmiHeader.biWidth = m_source->m_width;
+    v.bmiHeader.biHeight = -m_source->m_height;  // top-down
+    v.bmiHeader.biPlanes = 1;
+    v.bmiHeader.biBitCount = 32;
+    v.bmiHeader.biSizeImage = static_cast<DWORD>(FrameBytes());
+    pmt->SetType(&MEDIATYPE_Video);
+    pmt->SetSubtype(&MEDIASUBTYPE_RGB32);
+    pmt->AllocFormatBuffer(VIDEOINFOHEADER::kSize);
+    SetVideoInfo(*pmt, v);
+    pmt->SetSampleSize(static_cast<ULONG>(FrameBytes()));
+    return S_OK;
+}
+
+inline HRESULT CPatternStream::FillBuffer(IMediaSample* sample) {
+    CAutoLock lock(&m_cSharedState);
+    if (m_next >= m_source->m_count)
+        return S_FALSE;
+    BYTE* p = nullptr;
+    sample->GetPointer(&p);
+    Fill(m_audio, m_source->m_width, m_source->m_height, m_next, p);
+    sample->SetActualDataLength(FrameBytes());
+    REFERENCE_TIME start = m_next * (UNITS / 10);
+    REFERENCE_TIME stop = start + UNITS / 10;
+    sample->SetTime(&start, &stop);
+    sample->SetSyncPoint(TRUE);
+    ++m_next;
+    return S_OK;
+}
 
 }  // namespace testfilters

@@ -84,7 +84,7 @@ protected:
     REFERENCE_TIME m_tStart = 0;
     REFERENCE_TIME m_tStop = 0x7FFFFFFFFFFFFFFFLL;
     double m_dRate = 1.0;
-    bool m_bRunTimeError = false;
+    std::atomic<bool> m_bRunTimeError{false};
     bool m_bCanReconnectWhenActive = false;
     bool m_bTryMyTypesFirst = false;
 };

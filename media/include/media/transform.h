@@ -97,9 +97,9 @@ protected:
     // Creates the pins on first use (the constructor of a derived class may be needed first).
     virtual void CreatePins();
 
-    bool m_bEOSDelivered = false;
-    bool m_bSampleSkipped = false;
-    bool m_bQualityChanged = false;
+    std::atomic<bool> m_bEOSDelivered{false};
+    std::atomic<bool> m_bSampleSkipped{false};
+    std::atomic<bool> m_bQualityChanged{false};
     CCritSec m_csFilter;   // the state lock
     CCritSec m_csReceive;  // serialises Receive against Stop
     CTransformInputPin* m_pInput = nullptr;

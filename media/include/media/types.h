@@ -91,10 +91,10 @@ constexpr LONG EC_STEP_COMPLETE = 0x24;
 
 // More media framework results not in the platform set.
 constexpr HRESULT VFW_S_DUPLICATE_NAME = MakeHResult(0x0004022Du);
-constexpr HRESULT VFW_E_DUPLICATE_NAME = MakeHResult(0x8004022Fu);
+constexpr HRESULT VFW_E_DUPLICATE_NAME = MakeHResult(0x8004022Du);
+constexpr HRESULT VFW_E_INVALID_FILE_FORMAT = MakeHResult(0x8004022Fu);
 constexpr HRESULT VFW_E_NO_TRANSPORT = MakeHResult(0x80040266u);
 constexpr HRESULT VFW_E_ENUM_OUT_OF_SYNC = MakeHResult(0x80040203u);
-constexpr HRESULT VFW_E_NOT_IN_GRAPH = MakeHResult(0x8004025Fu);
 constexpr HRESULT VFW_E_FRAME_STEP_UNSUPPORTED = MakeHResult(0x8004028Eu);
 constexpr HRESULT VFW_E_SAMPLE_TIME_NOT_SET = MakeHResult(0x80040249u);
 constexpr HRESULT VFW_E_MEDIA_TIME_NOT_SET = MakeHResult(0x80040251u);

@@ -1,0 +1,615 @@
+// "AVI Mux" and "File writer".
+//
+// The multiplexer takes any number of streams (a new free input appears whenever one is connected) and
+// writes an AVI 1.0 file through the writer: a placeholder header when streaming starts, every sample
+// as a chunk of 'movi' in the order samples arrive (so video and audio interleave as they are
+// produced), and at the end (all inputs at end of stream, or stop) the 'idx1' index and the final
+// headers with the frame counts and rates measured from the stream. The writer's input pin offers
+// positioned writes (IMuxFileSink) rather than samples, so the multiplexer can finish the file even
+// after the writer has been stopped.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "avi_format.h"
+#include "media/clsids.h"
+#include "media/streams.h"
+#include "platform/system.h"
+#include "stock.h"
+
+namespace {
+
+// Positioned writes into the writer's file.
+constexpr IID IID_IMuxFileSink = {0x7B2E5A10, 0x34C1, 0x4F8E, {0x9D, 0x02, 0x6A, 0xE1, 0x5B, 0x77, 0xC3, 0x19}};
+struct IMuxFileSink : IUnknown {
+    virtual HRESULT OpenFile() = 0;
+    virtual HRESULT WriteAt(LONGLONG position, const BYTE* data, LONG length) = 0;
+    virtual HRESULT CloseFile() = 0;
+
+protected:
+    ~IMuxFileSink() = default;
+};
+
+// AVI 1.0 keeps sizes in 32 bits; the file stops growing before the RIFF size would overflow.
+constexpr LONGLONG kMaxRiffBytes = 0x7FFFFFF0LL;
+
+// ---- File writer ------------------------------------------------------------------------------------------
+
+class CFileWriter;
+
+class CWriterInputPin : public CBasePin, public IMuxFileSink {
+public:
+    CWriterInputPin(CFileWriter* filter, CCritSec* lock);
+    DECLARE_IUNKNOWN
+    HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
+        if (riid == IID_IMuxFileSink)
+            return GetInterface(static_cast<IMuxFileSink*>(this), ppv);
+        return CBasePin::NonDelegatingQueryInterface(riid, ppv);
+    }
+    HRESULT CheckMediaType(const CMediaType* pmt) override {
+        return *pmt->Type() == MEDIATYPE_Stream ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    }
+    HRESULT BeginFlush() override { return S_OK; }
+    HRESULT EndFlush() override { return S_OK; }
+    HRESULT EndOfStream() override;
+    HRESULT OpenFile() override;
+    HRESULT WriteAt(LONGLONG position, const BYTE* data, LONG length) override;
+    HRESULT CloseFile() override;
+
+    CFileWriter* m_writer;
+};
+
+class CFileWriter : public CBaseFilter, public IFileSinkFilter {
+public:
+    CFileWriter(LPUNKNOWN outer, HRESULT* phr)
+        : CBaseFilter("File writer", outer, &m_lock, CLSID_FileWriter, phr), m_pin(this, &m_lock) {}
+    ~CFileWriter() override {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    DECLARE_IUNKNOWN
+    HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
+        if (riid == IID_IFileSinkFilter)
+            return GetInterface(static_cast<IFileSinkFilter*>(this), ppv);
+        return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
+    }
+    int GetPinCount() override { return 1; }
+    CBasePin* GetPin(int n) override { return n == 0 ? &m_pin : nullptr; }
+
+    HRESULT SetFileName(const char* file, const AM_MEDIA_TYPE*) override {
+        if (!file)
+            return E_POINTER;
+        CAutoLock lock(&m_lock);
+        m_file = file;
+        return S_OK;
+    }
+    HRESULT GetCurFile(char** file, AM_MEDIA_TYPE* pmt) override {
+        if (!file)
+            return E_POINTER;
+        CAutoLock lock(&m_lock);
+        *file = static_cast<char*>(CoTaskMemAlloc(m_file.size() + 1));
+        if (!*file)
+            return E_OUTOFMEMORY;
+        std::memcpy(*file, m_file.c_str(), m_file.size() + 1);
+        if (pmt) {
+            CMediaType mt;
+            mt.SetType(&MEDIATYPE_Stream);
+            mt.SetSubtype(&MEDIASUBTYPE_Avi);
+            CopyMediaType(pmt, &mt);
+        }
+        return S_OK;
+    }
+
+    HRESULT Stop() override {
+        CAutoLock lock(&m_lock);
+        std::lock_guard l(m_fileMutex);
+        m_eos = false;
+        m_State = State_Stopped;
+        return S_OK;
+    }
+    HRESULT Run(REFERENCE_TIME start) override {
+        CAutoLock lock(&m_lock);
+        HRESULT hr = CBaseFilter::Run(start);
+        bool complete = false;
+        {
+            std::lock_guard l(m_fileMutex);
+            complete = m_eos && !m_eosSent;
+            m_eosSent = m_eosSent || complete;
+        }
+        if (complete)
+            NotifyEvent(EC_COMPLETE, S_OK, 0);
+        return hr;
+    }
+
+    HRESULT StreamEnded() {
+        bool complete = false;
+        {
+            std::lock_guard l(m_fileMutex);
+            m_eos = true;
+            complete = m_State == State_Running && !m_eosSent;
+            m_eosSent = m_eosSent || complete;
+        }
+        if (complete)
+            NotifyEvent(EC_COMPLETE, S_OK, 0);
+        return S_OK;
+    }
+
+    HRESULT Open() {
+        std::lock_guard l(m_fileMutex);
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_eos = false;
+        m_eosSent = false;
+        m_fd = ::open(m_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (m_fd < 0)
+            return HRESULT_FROM_WIN32(platform::Win32ErrorFromErrno(errno));
+        return S_OK;
+    }
+    HRESULT Write(LONGLONG position, const BYTE* data, LONG length) {
+        std::lock_guard l(m_fileMutex);
+        if (m_fd < 0)
+            return E_UNEXPECTED;
+        std::size_t done = 0;
+        while (done < static_cast<std::size_t>(length)) {
+            ssize_t n = ::pwrite(m_fd, data + done, static_cast<std::size_t>(length) - done,
+                                 static_cast<off_t>(position) + static_cast<off_t>(done));
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                return HRESULT_FROM_WIN32(platform::Win32ErrorFromErrno(errno));
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        return S_OK;
+    }
+    HRESULT Close() {
+        std::lock_guard l(m_fileMutex);
+        if (m_fd < 0)
+            return S_FALSE;
+        int rc = ::close(m_fd);
+        m_fd = -1;
+        return rc == 0 ? S_OK : E_FAIL;
+    }
+
+private:
+    CCritSec m_lock;
+    CWriterInputPin m_pin;
+    std::mutex m_fileMutex;
+    std::string m_file;
+    int m_fd = -1;
+    bool m_eos = false;
+    bool m_eosSent = false;
+};
+
+CWriterInputPin::CWriterInputPin(CFileWriter* filter, CCritSec* lock)
+    : CBasePin("writer input", filter, lock, nullptr, "in", PINDIR_INPUT), m_writer(filter) {}
+HRESULT CWriterInputPin::EndOfStream() { return m_writer->StreamEnded(); }
+HRESULT CWriterInputPin::OpenFile() { return m_writer->Open(); }
+HRESULT CWriterInputPin::WriteAt(LONGLONG position, const BYTE* data, LONG length) {
+    return m_writer->Write(position, data, length);
+}
+HRESULT CWriterInputPin::CloseFile() { return m_writer->Close(); }
+
+// ---- Multiplexer -------------------------------------------------------------------------------------------
+
+class CAviMux;
+
+class CMuxInputPin : public CBaseInputPin {
+public:
+    CMuxInputPin(CAviMux* mux, CCritSec* lock, const std::string& name);
+    HRESULT CheckMediaType(const CMediaType* pmt) override;
+    HRESULT CompleteConnect(IPin* receivePin) override;
+    HRESULT Receive(IMediaSample* sample) override;
+    HRESULT EndOfStream() override;
+    HRESULT GetAllocatorRequirements(ALLOCATOR_PROPERTIES* props) override {
+        props->cBuffers = 4;
+        props->cbBuffer = 0;
+        props->cbAlign = 1;
+        props->cbPrefix = 0;
+        return S_OK;
+    }
+
+    CAviMux* m_mux;
+};
+
+class CMuxOutputPin : public CBasePin {
+public:
+    CMuxOutputPin(CBaseFilter* mux, CCritSec* lock)
+        : CBasePin("mux output", mux, lock, nullptr, "AVI Out", PINDIR_OUTPUT) {}
+    HRESULT CheckConnect(IPin* pin) override {
+        HRESULT hr = CBasePin::CheckConnect(pin);
+        if (FAILED(hr))
+            return hr;
+        return pin->QueryInterface(IID_IMuxFileSink, m_sink.ReleaseAndGetVoidAddress());
+    }
+    HRESULT BreakConnect() override {
+        m_sink.Reset();
+        return S_OK;
+    }
+    HRESULT CheckMediaType(const CMediaType* pmt) override {
+        return (*pmt->Type() == MEDIATYPE_Stream && *pmt->Subtype() == MEDIASUBTYPE_Avi) ? S_OK : S_FALSE;
+    }
+    HRESULT GetMediaType(int position, CMediaType* pmt) override {
+        if (position < 0)
+            return E_INVALIDARG;
+        if (position > 0)
+            return VFW_S_NO_MORE_ITEMS;
+        pmt->InitMediaType();
+        pmt->SetType(&MEDIATYPE_Stream);
+        pmt->SetSubtype(&MEDIASUBTYPE_Avi);
+        pmt->SetFormatType(&FORMAT_None);
+        return S_OK;
+    }
+    HRESULT BeginFlush() override { return E_UNEXPECTED; }
+    HRESULT EndFlush() override { return E_UNEXPECTED; }
+
+    ComPtr<IMuxFileSink> m_sink;
+};
+
+struct StreamState {
+    CMuxInputPin* pin = nullptr;
+    CMediaType type;
+    bool video = false;
+    bool compressed = false;
+    DWORD frames = 0;   // chunks
+    LONGLONG bytes = 0;
+    DWORD maxChunk = 0;
+    bool timed = false;
+    REFERENCE_TIME firstStart = 0;
+    REFERENCE_TIME lastStart = 0;
+    bool eos = false;
+};
+
+class CAviMux : public CBaseFilter {
+public:
+    CAviMux(LPUNKNOWN outer, HRESULT* phr) : CBaseFilter("AVI Mux", outer, &m_lock, CLSID_AviDest, phr) {
+        m_output = std::make_unique<CMuxOutputPin>(this, &m_lock);
+        AddFreeInput();
+    }
+    ~CAviMux() override = default;
+
+    int GetPinCount() override {
+        CAutoLock lock(&m_lock);
+        return static_cast<int>(m_inputs.size()) + 1;
+    }
+    CBasePin* GetPin(int n) override {
+        CAutoLock lock(&m_lock);
+        if (n >= 0 && n < static_cast<int>(m_inputs.size()))
+            return m_inputs[static_cast<std::size_t>(n)].get();
+        if (n == static_cast<int>(m_inputs.size()))
+            return m_output.get();
+        return nullptr;
+    }
+
+    void AddFreeInput() {
+        char name[32];
+        std::snprintf(name, sizeof name, "Input %02d", static_cast<int>(m_inputs.size()) + 1);
+        m_inputs.push_back(std::make_unique<CMuxInputPin>(this, &m_lock, name));
+    }
+    // A connected input leaves a new free one behind.
+    void InputConnected() {
+        bool allUsed = std::all_of(m_inputs.begin(), m_inputs.end(), [](auto& p) { return p->IsConnected(); });
+        if (allUsed)
+            AddFreeInput();
+    }
+
+    HRESULT Pause() override {
+        CAutoLock lock(&m_lock);
+        if (m_State == State_Stopped) {
+            HRESULT hr = StartFile();
+            if (FAILED(hr))
+                return hr;
+        }
+        return CBaseFilter::Pause();
+    }
+
+    HRESULT Stop() override {
+        CAutoLock lock(&m_lock);
+        HRESULT hr = CBaseFilter::Stop();
+        std::lock_guard l(m_writeMutex);
+        FinishFileLocked();
+        if (m_output->m_sink)
+            m_output->m_sink->CloseFile();
+        return hr;
+    }
+
+    HRESULT Write(int stream, IMediaSample* sample) {
+        std::lock_guard l(m_writeMutex);
+        if (!m_started || m_finished || stream < 0 || stream >= static_cast<int>(m_streams.size()))
+            return VFW_E_WRONG_STATE;
+        StreamState& s = m_streams[static_cast<std::size_t>(stream)];
+        BYTE* data = nullptr;
+        sample->GetPointer(&data);
+        LONG length = sample->GetActualDataLength();
+        if (length < 0)
+            return E_UNEXPECTED;
+        if (m_position + 8 + length + 1 + LONGLONG(m_index.size() + 1) * avi::kIndexEntrySize > kMaxRiffBytes)
+            return S_FALSE;  // the file is full: further samples are dropped
+        DWORD id = avi::ChunkId(stream, s.video ? (s.compressed ? "dc" : "db") : "wb");
+        BYTE head[8];
+        platform::WriteLE32(head, id);
+        platform::WriteLE32(head + 4, static_cast<DWORD>(length));
+        HRESULT hr = m_output->m_sink->WriteAt(m_position, head, 8);
+        if (SUCCEEDED(hr) && length > 0)
+            hr = m_output->m_sink->WriteAt(m_position + 8, data, length);
+        if (SUCCEEDED(hr) && (length & 1)) {
+            const BYTE pad = 0;
+            hr = m_output->m_sink->WriteAt(m_position + 8 + length, &pad, 1);
+        }
+        if (FAILED(hr))
+            return hr;
+        IndexEntry e;
+        e.id = id;
+        e.flags = (!s.video || sample->IsSyncPoint() == S_OK) ? avi::AVIIF_KEYFRAME : 0;
+        e.offset = static_cast<DWORD>(m_position - m_moviListPos);
+        e.length = static_cast<DWORD>(length);
+        m_index.push_back(e);
+        m_position += 8 + length + (length & 1);
+        ++s.frames;
+        s.bytes += length;
+        s.maxChunk = std::max(s.maxChunk, static_cast<DWORD>(length));
+        REFERENCE_TIME start = 0;
+        REFERENCE_TIME stop = 0;
+        if (SUCCEEDED(sample->GetTime(&start, &stop))) {
+            if (!s.timed) {
+                s.timed = true;
+                s.firstStart = start;
+            }
+            s.lastStart = start;
+        }
+        return S_OK;
+    }
+
+    HRESULT StreamEnded(int stream) {
+        bool all = false;
+        {
+            std::lock_guard l(m_writeMutex);
+            if (stream >= 0 && stream < static_cast<int>(m_streams.size()))
+                m_streams[static_cast<std::size_t>(stream)].eos = true;
+            all = !m_streams.empty() &&
+                  std::all_of(m_streams.begin(), m_streams.end(), [](const StreamState& s) { return s.eos; });
+            if (all)
+                FinishFileLocked();
+        }
+        if (all && m_output->GetConnected())
+            m_output->GetConnected()->EndOfStream();
+        return S_OK;
+    }
+
+    int StreamOf(CMuxInputPin* pin) {
+        std::lock_guard l(m_writeMutex);
+        for (std::size_t i = 0; i < m_streams.size(); ++i)
+            if (m_streams[i].pin == pin)
+                return static_cast<int>(i);
+        return -1;
+    }
+
+private:
+    struct IndexEntry {
+        DWORD id;
+        DWORD flags;
+        DWORD offset;
+        DWORD length;
+    };
+
+    static ULONG StrfSize(const StreamState& s) {
+        return s.video ? BITMAPINFOHEADER::kSize : WAVEFORMATEX::kSize;
+    }
+
+    ULONG HeaderBytes() const {
+        ULONG n = 12 + 12 + 8 + avi::kAvihSize;
+        for (const StreamState& s : m_streams)
+            n += 12 + 8 + avi::kStrhSize + 8 + StrfSize(s);
+        return n;
+    }
+
+    HRESULT StartFile() {
+        std::lock_guard l(m_writeMutex);
+        m_streams.clear();
+        m_index.clear();
+        m_started = m_finished = false;
+        // Without a writer or any stream there is no file to make: the filter pauses idle.
+        if (!m_output->m_sink)
+            return S_OK;
+        for (auto& pin : m_inputs) {
+            if (!pin->IsConnected())
+                continue;
+            StreamState s;
+            s.pin = pin.get();
+            s.type = pin->CurrentMediaType();
+            s.video = s.type.majortype == MEDIATYPE_Video;
+            VIDEOINFOHEADER vih;
+            s.compressed = s.video && GetVideoInfo(s.type, &vih) && vih.bmiHeader.biCompression != BI_RGB;
+            m_streams.push_back(std::move(s));
+        }
+        if (m_streams.empty())
+            return S_OK;
+        HRESULT hr = m_output->m_sink->OpenFile();
+        if (FAILED(hr))
+            return hr;
+        // Room for the headers, then the 'movi' list; both are completed when the file is finished.
+        ULONG header = HeaderBytes();
+        std::vector<BYTE> blank(header + 12, 0);
+        hr = m_output->m_sink->WriteAt(0, blank.data(), static_cast<LONG>(blank.size()));
+        if (FAILED(hr))
+            return hr;
+        m_moviListPos = header + 8;  // the 'movi' four-letter code; index offsets count from here
+        m_position = header + 12;
+        m_started = true;
+        return S_OK;
+    }
+
+    // Frame duration of a video stream, from its sample times when it has them.
+    static REFERENCE_TIME FrameDuration(const StreamState& s) {
+        if (s.timed && s.frames > 1 && s.lastStart > s.firstStart)
+            return (s.lastStart - s.firstStart) / (s.frames - 1);
+        VIDEOINFOHEADER vih;
+        if (GetVideoInfo(s.type, &vih) && vih.AvgTimePerFrame > 0)
+            return vih.AvgTimePerFrame;
+        return UNITS / 25;
+    }
+
+    void FinishFileLocked() {
+        if (!m_started || m_finished)
+            return;
+        m_finished = true;
+        IMuxFileSink* sink = m_output->m_sink.Get();
+        if (!sink)
+            return;
+        // The index follows 'movi'.
+        std::vector<BYTE> idx(8 + m_index.size() * avi::kIndexEntrySize);
+        platform::WriteLE32(idx.data(), avi::kIdx1);
+        platform::WriteLE32(idx.data() + 4, static_cast<DWORD>(m_index.size() * avi::kIndexEntrySize));
+        for (std::size_t i = 0; i < m_index.size(); ++i) {
+            BYTE* p = idx.data() + 8 + i * avi::kIndexEntrySize;
+            platform::WriteLE32(p, m_index[i].id);
+            platform::WriteLE32(p + 4, m_index[i].flags);
+            platform::WriteLE32(p + 8, m_index[i].offset);
+            platform::WriteLE32(p + 12, m_index[i].length);
+        }
+        sink->WriteAt(m_position, idx.data(), static_cast<LONG>(idx.size()));
+        LONGLONG end = m_position + static_cast<LONGLONG>(idx.size());
+
+        ULONG header = HeaderBytes();
+        std::vector<BYTE> h(header + 12, 0);
+        BYTE* p = h.data();
+        platform::WriteLE32(p, avi::kRIFF);
+        platform::WriteLE32(p + 4, static_cast<DWORD>(end - 8));
+        platform::WriteLE32(p + 8, avi::kAVI);
+        platform::WriteLE32(p + 12, avi::kLIST);
+        platform::WriteLE32(p + 16, header - 20);
+        platform::WriteLE32(p + 20, avi::kHdrl);
+        platform::WriteLE32(p + 24, avi::kAvih);
+        platform::WriteLE32(p + 28, avi::kAvihSize);
+
+        avi::MainHeader mh;
+        mh.dwFlags = avi::AVIF_HASINDEX | avi::AVIF_ISINTERLEAVED;
+        mh.dwStreams = static_cast<DWORD>(m_streams.size());
+        REFERENCE_TIME totalTime = 0;
+        LONGLONG totalBytes = 0;
+        for (const StreamState& s : m_streams) {
+            mh.dwSuggestedBufferSize = std::max(mh.dwSuggestedBufferSize, s.maxChunk + 8);
+            totalBytes += s.bytes;
+            if (s.video && mh.dwTotalFrames == 0) {
+                REFERENCE_TIME d = FrameDuration(s);
+                VIDEOINFOHEADER vih;
+                GetVideoInfo(s.type, &vih);
+                mh.dwMicroSecPerFrame = static_cast<DWORD>(d / 10);
+                mh.dwTotalFrames = s.frames;
+                mh.dwWidth = static_cast<DWORD>(vih.bmiHeader.biWidth);
+                mh.dwHeight = static_cast<DWORD>(std::abs(vih.bmiHeader.biHeight));
+                totalTime = d * s.frames;
+            }
+        }
+        if (totalTime > 0)
+            mh.dwMaxBytesPerSec = static_cast<DWORD>(std::min<LONGLONG>(totalBytes * UNITS / totalTime, 0xFFFFFFFF));
+        mh.Write(p + 32);
+
+        std::size_t at = 32 + avi::kAvihSize;
+        for (const StreamState& s : m_streams) {
+            ULONG strf = StrfSize(s);
+            platform::WriteLE32(p + at, avi::kLIST);
+            platform::WriteLE32(p + at + 4, 4 + 8 + avi::kStrhSize + 8 + strf);
+            platform::WriteLE32(p + at + 8, avi::kStrl);
+            platform::WriteLE32(p + at + 12, avi::kStrh);
+            platform::WriteLE32(p + at + 16, avi::kStrhSize);
+            avi::StreamHeader sh;
+            sh.dwLength = s.frames;
+            sh.dwSuggestedBufferSize = s.maxChunk;
+            BYTE* strfAt = p + at + 20 + avi::kStrhSize;
+            platform::WriteLE32(strfAt, avi::kStrf);
+            platform::WriteLE32(strfAt + 4, strf);
+            if (s.video) {
+                VIDEOINFOHEADER vih;
+                GetVideoInfo(s.type, &vih);
+                sh.fccType = avi::kVids;
+                sh.fccHandler = vih.bmiHeader.biCompression ? vih.bmiHeader.biCompression : MAKEFOURCC('D', 'I', 'B', ' ');
+                sh.dwScale = static_cast<DWORD>(FrameDuration(s));
+                sh.dwRate = static_cast<DWORD>(UNITS);
+                sh.rcFrame[2] = static_cast<SHORT>(vih.bmiHeader.biWidth);
+                sh.rcFrame[3] = static_cast<SHORT>(std::abs(vih.bmiHeader.biHeight));
+                BITMAPINFOHEADER bih = vih.bmiHeader;
+                bih.biSize = BITMAPINFOHEADER::kSize;
+                bih.Write(strfAt + 8);
+            } else {
+                WAVEFORMATEX wfx;
+                GetWaveFormat(s.type, &wfx);
+                wfx.cbSize = 0;
+                sh.fccType = avi::kAuds;
+                sh.dwScale = std::max<DWORD>(wfx.nBlockAlign, 1);
+                sh.dwRate = wfx.nAvgBytesPerSec;
+                sh.dwSampleSize = wfx.nBlockAlign;
+                sh.dwLength = static_cast<DWORD>(s.bytes / std::max<DWORD>(wfx.nBlockAlign, 1));
+                wfx.Write(strfAt + 8);
+            }
+            sh.Write(p + at + 20);
+            at += 12 + 8 + avi::kStrhSize + 8 + strf;
+        }
+        // The 'movi' list header.
+        platform::WriteLE32(p + header, avi::kLIST);
+        platform::WriteLE32(p + header + 4, static_cast<DWORD>(m_position - m_moviListPos));
+        platform::WriteLE32(p + header + 8, avi::kMovi);
+        sink->WriteAt(0, h.data(), static_cast<LONG>(h.size()));
+    }
+
+    CCritSec m_lock;
+    std::vector<std::unique_ptr<CMuxInputPin>> m_inputs;
+    std::unique_ptr<CMuxOutputPin> m_output;
+
+    std::mutex m_writeMutex;  // the file layout below; taken by every input's streaming thread
+    std::vector<StreamState> m_streams;
+    std::vector<IndexEntry> m_index;
+    LONGLONG m_position = 0;
+    LONGLONG m_moviListPos = 0;
+    bool m_started = false;
+    bool m_finished = false;
+};
+
+CMuxInputPin::CMuxInputPin(CAviMux* mux, CCritSec* lock, const std::string& name)
+    : CBaseInputPin("mux input", mux, lock, nullptr, name.c_str()), m_mux(mux) {}
+
+HRESULT CMuxInputPin::CheckMediaType(const CMediaType* pmt) {
+    if (*pmt->Type() == MEDIATYPE_Video) {
+        VIDEOINFOHEADER vih;
+        return GetVideoInfo(*pmt, &vih) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    }
+    if (*pmt->Type() == MEDIATYPE_Audio) {
+        WAVEFORMATEX wfx;
+        return GetWaveFormat(*pmt, &wfx) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+    }
+    return VFW_E_TYPE_NOT_ACCEPTED;
+}
+
+HRESULT CMuxInputPin::CompleteConnect(IPin* receivePin) {
+    HRESULT hr = CBaseInputPin::CompleteConnect(receivePin);
+    if (SUCCEEDED(hr))
+        m_mux->InputConnected();
+    return hr;
+}
+
+HRESULT CMuxInputPin::Receive(IMediaSample* sample) {
+    HRESULT hr = CBaseInputPin::Receive(sample);
+    if (hr != S_OK)
+        return hr;
+    hr = m_mux->Write(m_mux->StreamOf(this), sample);
+    return FAILED(hr) ? hr : S_OK;
+}
+
+HRESULT CMuxInputPin::EndOfStream() {
+    HRESULT hr = CheckStreaming();
+    if (hr != S_OK)
+        return hr;
+    return m_mux->StreamEnded(m_mux->StreamOf(this));
+}
+
+}  // namespace
+
+CUnknown* CreateAviMux(LPUNKNOWN outer, HRESULT* phr) { return new (std::nothrow) CAviMux(outer, phr); }
+CUnknown* CreateFileWriter(LPUNKNOWN outer, HRESULT* phr) { return new (std::nothrow) CFileWriter(outer, phr); }
