@@ -27,30 +27,33 @@ private:
     uint32_t m_x = 1;
 };
 
-double Basis(int k, int n) {
-    double c = k == 0 ? std::sqrt(0.125) : 0.5;
-    return c * std::cos((2 * n + 1) * k * M_PI / 16.0);
-}
+// Orthonormal DCT basis c(k) cos((2n + 1)kπ / 16), tabulated.
+struct BasisTable {
+    double v[8][8];
+    BasisTable() {
+        for (int k = 0; k < 8; ++k)
+            for (int n = 0; n < 8; ++n)
+                v[k][n] = (k == 0 ? std::sqrt(0.125) : 0.5) * std::cos((2 * n + 1) * k * M_PI / 16.0);
+    }
+};
+const BasisTable kBasis;
 
-void ForwardDct(const double* in, double* out) {
-    for (int v = 0; v < 8; ++v)
-        for (int u = 0; u < 8; ++u) {
+// Separable 2-D transforms in double precision: forward (pixels to coefficients) or inverse.
+void Transform(const double* in, double* out, bool inverse) {
+    double tmp[64];
+    for (int r = 0; r < 8; ++r)
+        for (int a = 0; a < 8; ++a) {
             double s = 0;
-            for (int y = 0; y < 8; ++y)
-                for (int x = 0; x < 8; ++x)
-                    s += in[y * 8 + x] * Basis(u, x) * Basis(v, y);
-            out[v * 8 + u] = s;
+            for (int b = 0; b < 8; ++b)
+                s += in[r * 8 + b] * (inverse ? kBasis.v[b][a] : kBasis.v[a][b]);
+            tmp[r * 8 + a] = s;
         }
-}
-
-void InverseDct(const double* in, double* out) {
-    for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x) {
+    for (int c = 0; c < 8; ++c)
+        for (int a = 0; a < 8; ++a) {
             double s = 0;
-            for (int v = 0; v < 8; ++v)
-                for (int u = 0; u < 8; ++u)
-                    s += in[v * 8 + u] * Basis(u, x) * Basis(v, y);
-            out[y * 8 + x] = s;
+            for (int b = 0; b < 8; ++b)
+                s += tmp[b * 8 + c] * (inverse ? kBasis.v[b][a] : kBasis.v[a][b]);
+            out[a * 8 + c] = s;
         }
 }
 
@@ -70,13 +73,13 @@ TEST_P(Ieee1180, MeetsAccuracyLimits) {
         double pixels[64], coef[64], ref[64];
         for (double& p : pixels)
             p = rc.sign * random.Next(rc.low, rc.high);
-        ForwardDct(pixels, coef);
+        Transform(pixels, coef, false);
         int16_t block[64];
         for (int i = 0; i < 64; ++i) {
             coef[i] = std::clamp(std::floor(coef[i] + 0.5), -2048.0, 2047.0);
             block[i] = static_cast<int16_t>(coef[i]);
         }
-        InverseDct(coef, ref);
+        Transform(coef, ref, true);
         ScalarDsp().idct(block);
         for (int i = 0; i < 64; ++i) {
             int r = static_cast<int>(std::clamp(std::floor(ref[i] + 0.5), -256.0, 255.0));
