@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <atomic>
 #include <functional>
 
 #include "orma_test_util.h"
+#include "platform/glmdrv.h"
 
 namespace orma {
 namespace {
@@ -314,6 +316,63 @@ TEST(OrmaIndex, CancelledScanFailsThisAndEveryLaterOpen) {
     UINT n = 0;
     EXPECT_EQ(disk.GetSegmentList(nullptr, &n), E_FAIL);
     EXPECT_EQ(disk.GetAlarmList(nullptr, &n), E_FAIL);
+}
+
+}  // namespace
+}  // namespace orma
+
+namespace orma {
+namespace {
+
+// Every request the raw-disk driver receives while a damaged drive is opened and walked stays inside
+// the drive.
+TEST(OrmaIndex, DamagedDriveIsNeverReadPastItsEnd) {
+    simorma::Options o = test::SmallImage();
+    o.image = false;
+    o.driveSectors = 4 * 65536 + 7000;
+    o.damage.smallFrameSizeEvery = 5;
+    o.damage.missingFrameMagicEvery = 3;
+    o.damage.brokenDisk01M = {{0, 2}, {1, 0}};
+    o.damage.brokenD32M = {2};
+    Recording rec("bounds.img", o);
+    ASSERT_EQ(rec.result.error, "");
+    ::setenv("SCRYDE_DRIVES", ("1=" + rec.path).c_str(), 1);
+    const unsigned long long bytes = rec.result.fileBytes;
+    std::atomic<int> requests{0}, outside{0};
+    platform::SetDriverFaultHook([&](const platform::DriverRequest& r) {
+        ++requests;
+        if (r.byteOffset + ULONGLONG(r.sectorCount ? r.sectorCount : 1) * 512 > bytes)
+            ++outside;
+        return platform::DriverFault{};
+    });
+    {
+        Capture cap;
+        COrmaSlotBank pins;
+        COrmaDisk disk(&pins);
+        disk.SetWindowsMajor(5);
+        ASSERT_EQ(disk.OpenDisk(1, "\\\\.\\PHYSICALDRIVE1"), S_OK);
+        disk.StartPlayback();
+        std::vector<BYTE> audio(51040);
+        auto readOn = [&](int frames) {  // keeps reading past failures, as a restarted stream would
+            for (int i = 0; i < frames; ++i) {
+                LONG length = static_cast<LONG>(audio.size());
+                BYTE ch = 0;
+                disk.GetFrame(audio.data(), &length, &ch);
+            }
+        };
+        for (int round = 0; round < 6; ++round) {
+            readOn(100);
+            disk.SetPlaybackSpeed(round % 2 ? 1000 : -2000);
+            disk.SetPointerSegment(round % 3, round % 2);
+        }
+        disk.SetPointerTime(0xFF, 0xFFFFFFFF);
+        disk.SetPointerPosition(1000);
+        readOn(20);
+    }
+    platform::SetDriverFaultHook({});
+    ::unsetenv("SCRYDE_DRIVES");
+    EXPECT_GT(requests.load(), 500);
+    EXPECT_EQ(outside.load(), 0);
 }
 
 }  // namespace

@@ -54,8 +54,11 @@ protected:
         std::ifstream in(platform::FindDataFile("bluescreen_PAL.jpg").value_or(""), std::ios::binary);
         return std::vector<BYTE>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     }
-    // The recorded frame with index k in recording order.
-    const simorma::FrameInfo& Frame(std::size_t k) { return s_image->result.frames.at(k); }
+    // The recorded frame with index k in reading order: playback goes on from the last segment's end
+    // to the first segment's start.
+    const simorma::FrameInfo& Frame(std::size_t k) {
+        return s_image->result.frames.at(k % s_image->result.frames.size());
+    }
 
     static std::unique_ptr<Recording> s_image;
     static unsigned long long s_sum;
@@ -96,8 +99,8 @@ TEST_F(OrmaSrcPlay, EveryChannelGetsItsOwnPicturesInTimeOrder) {
                 ASSERT_EQ(a.data[b], static_cast<BYTE>(raw[b] ^ 0x80)) << i << " " << b;
         }
     }
-    // Video: channels 0 … 3 get the pictures of their channel, in time order; the three that had no
-    // picture when the first frame came get the blue screen first. Channels 4 … 15 get only that.
+    // Video: channels 0 … 3 get the pictures of their channel, in time order; channels without a
+    // picture when a round starts get the blue screen, channels 4 … 15 only that.
     for (int ch = 0; ch < 16; ++ch) {
         auto video = m_harness->Received(ch + 1);
         SCOPED_TRACE(ch);
@@ -110,8 +113,9 @@ TEST_F(OrmaSrcPlay, EveryChannelGetsItsOwnPicturesInTimeOrder) {
             EXPECT_GT(v.start, last);
             last = v.start;
             if (v.data == blue) {
-                EXPECT_EQ(i, 0u);
-                EXPECT_EQ(v.start, 0);
+                // Sent at the start of a round: the first frame read after a segment was entered.
+                const auto k = static_cast<std::size_t>(v.start / kNtsc) % s_image->result.frames.size();
+                EXPECT_TRUE(k == 0 || k == 384) << k;
                 EXPECT_NE(ch, 0);
                 continue;
             }
@@ -123,10 +127,7 @@ TEST_F(OrmaSrcPlay, EveryChannelGetsItsOwnPicturesInTimeOrder) {
             EXPECT_EQ(v.data[0], 0xFF);
             EXPECT_EQ(v.data[1], 0xD8);
         }
-        if (ch >= 4)
-            EXPECT_EQ(video.size(), 1u);
-        else
-            EXPECT_GE(video.size(), ch == 0 ? 2u : 3u);
+        EXPECT_GE(video.size(), ch < 4 ? 2u : 1u);
     }
 
     // What the pins delivered last stays readable through the interface.
