@@ -149,11 +149,13 @@ TEST_F(OrmaSrcPlay, EveryChannelGetsItsOwnPicturesInTimeOrder) {
     EXPECT_EQ(reinterpret_cast<const BYTE*>(info)[0x14], 9);
 }
 
-TEST_F(OrmaSrcPlay, WithoutTheBlueScreenOnlyTheFirstChannelPlays) {
+TEST_F(OrmaSrcPlay, WithoutTheBlueScreenChannelsWithoutPicturesEnd) {
     EXPECT_EQ(Src()->LoadBlueScreen("/nonexistent/bluescreen_PAL.jpg"), 0u);
     ASSERT_EQ(m_harness->Run(), S_OK);
     ASSERT_TRUE(m_harness->WaitForSamples(40, 60000, 1));
-    for (int ch = 1; ch < 16; ++ch) {
+    // Channels 4 … 15 never have a picture: their streams end at the first frame. (Channels 1 … 3
+    // end too when their threads take the empty slot before the channel's own first picture.)
+    for (int ch = 4; ch < 16; ++ch) {
         EXPECT_TRUE(m_harness->WaitForEndOfStream(60000, ch + 1)) << ch;
         EXPECT_EQ(m_harness->ReceivedCount(ch + 1), 0u) << ch;
     }
