@@ -50,7 +50,7 @@ COrmaSrc::COrmaSrc(LPUNKNOWN outer, HRESULT* phr)
     HRESULT hr = S_OK;
     m_audio = new COrmaSrcAudio(&hr, this);
     for (int ch = 0; ch < orma::kChannels; ++ch) {
-        char name[16];
+        char name[24];
         std::snprintf(name, sizeof name, "Video%02d", ch);
         m_video[static_cast<std::size_t>(ch)] = new COrmaSrcVideo(&hr, this, ch, name);
     }

@@ -37,7 +37,7 @@ protected:
         ASSERT_EQ(m_harness->ConnectOutput(&index, {}, {}, "Audio Out"), S_OK);
         ASSERT_EQ(index, 0);
         for (int ch = 0; ch < 16; ++ch) {
-            char name[16];
+            char name[24];
             std::snprintf(name, sizeof name, "Video%02d", ch);
             ASSERT_EQ(m_harness->ConnectOutput(&index, {}, {}, name), S_OK);
             ASSERT_EQ(index, ch + 1);

@@ -58,7 +58,7 @@ TEST(OrmaSrcPins, AudioPinFirstThenSixteenVideoPinsWithTheirTypes) {
     ASSERT_EQ(src->GetPinCount(), 17);
     EXPECT_EQ(src->GetPin(0)->Name(), "Audio Out");
     for (int ch = 0; ch < 16; ++ch) {
-        char name[16];
+        char name[24];
         std::snprintf(name, sizeof name, "Video%02d", ch);
         EXPECT_EQ(src->GetPin(ch + 1)->Name(), name);
         CMediaType mt = PinType(f.base.Get(), ch + 1);
