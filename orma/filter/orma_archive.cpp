@@ -169,8 +169,10 @@ void COrmaSrc::ExportThread() {
         LARGE_INTEGER at{};
         at.QuadPart = static_cast<LONGLONG>(ULONGLONG(n) * C * orma::kSectorBytes);
         DWORD written = 0;
+        // Blocks of a cluster left incomplete by a cancel or a full disk lie beyond the marker; the
+        // image ends with the marker, so they are cut off.
         if (!SetFilePointerEx(out, at, nullptr, FILE_BEGIN) || !WriteFile(out, marker, sizeof marker, &written, nullptr) ||
-            written != sizeof marker)
+            written != sizeof marker || !SetEndOfFile(out))
             common::ErrorBox("Write to file failed! Disk full?");
     }
     // The export owns the file it was given from the start on, so it is closed in every case.

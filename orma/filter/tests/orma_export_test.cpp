@@ -129,13 +129,16 @@ TEST_F(OrmaSrcExport, CancelKeepsTheCompletedClusters) {
     // Hold the export in its second cluster (progress 34 … 60 of the three), cancel, then let it go.
     int progress = 0;
     bool held = false;
-    for (int i = 0; i < 200000 && !held; ++i) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!held && std::chrono::steady_clock::now() < deadline) {
         s->ArchiveOrmaFile(nullptr, 0, 0, 0, 0, &progress);
         if (progress >= 34 && progress <= 60) {
             src->DiskLock()->Lock();
             held = true;
         } else if (progress < 0 || progress > 60) {
             break;
+        } else {
+            std::this_thread::yield();
         }
     }
     ASSERT_TRUE(held) << "progress " << progress;
