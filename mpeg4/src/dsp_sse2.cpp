@@ -121,28 +121,34 @@ inline __m128i Average(__m128i a, __m128i b, int rounding) {
     return avg;
 }
 
-void HalfPelSse2(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h, int dx, int dy, int rounding) {
+template <int W>
+void HalfPelFixed(uint8_t* dst, int ds, const uint8_t* src, int ss, int h, int dx, int dy, int rounding) {
     if (!dx && !dy) {
         for (int y = 0; y < h; ++y)
-            Store(dst + y * ds, Load(src + y * ss, w), w);
+            Store(dst + y * ds, Load(src + y * ss, W), W);
         return;
     }
     if (!dy) {
         for (int y = 0; y < h; ++y, dst += ds, src += ss)
-            Store(dst, Average(Load(src, w), Load(src + 1, w), rounding), w);
+            Store(dst, Average(Load(src, W), Load(src + 1, W), rounding), W);
         return;
     }
     if (!dx) {
-        for (int y = 0; y < h; ++y, dst += ds, src += ss)
-            Store(dst, Average(Load(src, w), Load(src + ss, w), rounding), w);
+        __m128i above = Load(src, W);
+        for (int y = 0; y < h; ++y, dst += ds) {
+            src += ss;
+            __m128i below = Load(src, W);
+            Store(dst, Average(above, below, rounding), W);
+            above = below;
+        }
         return;
     }
     const __m128i zero = _mm_setzero_si128();
     const __m128i bias = _mm_set1_epi16(static_cast<int16_t>(2 - rounding));
     auto rowSum = [&](const uint8_t* p, __m128i& lo, __m128i& hi) {
-        __m128i a = Load(p, w), b = Load(p + 1, w);
+        __m128i a = Load(p, W), b = Load(p + 1, W);
         lo = _mm_add_epi16(_mm_unpacklo_epi8(a, zero), _mm_unpacklo_epi8(b, zero));
-        hi = _mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero));
+        hi = W == 16 ? _mm_add_epi16(_mm_unpackhi_epi8(a, zero), _mm_unpackhi_epi8(b, zero)) : zero;
     };
     __m128i lo0, hi0;
     rowSum(src, lo0, hi0);
@@ -151,11 +157,18 @@ void HalfPelSse2(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h,
         __m128i lo1, hi1;
         rowSum(src, lo1, hi1);
         __m128i lo = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(lo0, lo1), bias), 2);
-        __m128i hi = _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(hi0, hi1), bias), 2);
-        Store(dst, _mm_packus_epi16(lo, hi), w);
+        __m128i hi = W == 16 ? _mm_srli_epi16(_mm_add_epi16(_mm_add_epi16(hi0, hi1), bias), 2) : zero;
+        Store(dst, _mm_packus_epi16(lo, hi), W);
         lo0 = lo1;
         hi0 = hi1;
     }
+}
+
+void HalfPelSse2(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h, int dx, int dy, int rounding) {
+    if (w == 16)
+        HalfPelFixed<16>(dst, ds, src, ss, h, dx, dy, rounding);
+    else
+        HalfPelFixed<8>(dst, ds, src, ss, h, dx, dy, rounding);
 }
 
 // The 8-tap half-sample filter on eight 16-bit lanes: taps t[0..7] are the samples at i-3..i+4.
@@ -274,29 +287,31 @@ struct Rgb16 {
     __m128i b, g, r;  // 16 bytes each
 };
 
+// 16 pixels: the chroma terms are computed once for each of the 8 chroma samples and then serve
+// two pixels each (the same values the scalar routine computes per pixel).
 inline Rgb16 Convert16(const uint8_t* y, const uint8_t* u, const uint8_t* v) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i c128 = _mm_set1_epi16(128);
     __m128i yv = _mm_subs_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y)), _mm_set1_epi8(16));
-    __m128i uv = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(u));
-    __m128i vv = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(v));
-    uv = _mm_unpacklo_epi8(uv, uv);  // each chroma sample serves two pixels
-    vv = _mm_unpacklo_epi8(vv, vv);
+    __m128i uu = _mm_slli_epi16(
+        _mm_sub_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(u)), zero), c128), 3);
+    __m128i vw = _mm_slli_epi16(
+        _mm_sub_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v)), zero), c128), 3);
+    const __m128i rv = _mm_mulhi_epi16(vw, _mm_set1_epi16(13123));
+    const __m128i gu = _mm_mulhi_epi16(uu, _mm_set1_epi16(-3218));
+    const __m128i gv = _mm_mulhi_epi16(vw, _mm_set1_epi16(-6686));
+    const __m128i bu = _mm_mulhi_epi16(uu, _mm_set1_epi16(16591));
     __m128i out[3][2];
     for (int half = 0; half < 2; ++half) {
         __m128i yy = half ? _mm_unpackhi_epi8(yv, zero) : _mm_unpacklo_epi8(yv, zero);
-        __m128i uu = _mm_sub_epi16(half ? _mm_unpackhi_epi8(uv, zero) : _mm_unpacklo_epi8(uv, zero), c128);
-        __m128i vw = _mm_sub_epi16(half ? _mm_unpackhi_epi8(vv, zero) : _mm_unpacklo_epi8(vv, zero), c128);
         yy = _mm_mulhi_epi16(_mm_slli_epi16(yy, 3), _mm_set1_epi16(9576));
-        uu = _mm_slli_epi16(uu, 3);
-        vw = _mm_slli_epi16(vw, 3);
-        __m128i r = _mm_adds_epi16(yy, _mm_mulhi_epi16(vw, _mm_set1_epi16(13123)));
-        __m128i g = _mm_adds_epi16(_mm_adds_epi16(yy, _mm_mulhi_epi16(uu, _mm_set1_epi16(-3218))),
-                                   _mm_mulhi_epi16(vw, _mm_set1_epi16(-6686)));
-        __m128i b = _mm_adds_epi16(yy, _mm_mulhi_epi16(uu, _mm_set1_epi16(16591)));
-        out[0][half] = b;
-        out[1][half] = g;
-        out[2][half] = r;
+        __m128i r2 = half ? _mm_unpackhi_epi16(rv, rv) : _mm_unpacklo_epi16(rv, rv);
+        __m128i gu2 = half ? _mm_unpackhi_epi16(gu, gu) : _mm_unpacklo_epi16(gu, gu);
+        __m128i gv2 = half ? _mm_unpackhi_epi16(gv, gv) : _mm_unpacklo_epi16(gv, gv);
+        __m128i b2 = half ? _mm_unpackhi_epi16(bu, bu) : _mm_unpacklo_epi16(bu, bu);
+        out[0][half] = _mm_adds_epi16(yy, b2);
+        out[1][half] = _mm_adds_epi16(_mm_adds_epi16(yy, gu2), gv2);
+        out[2][half] = _mm_adds_epi16(yy, r2);
     }
     return {_mm_packus_epi16(out[0][0], out[0][1]), _mm_packus_epi16(out[1][0], out[1][1]),
             _mm_packus_epi16(out[2][0], out[2][1])};

@@ -374,10 +374,10 @@ struct Tables {
     }
 };
 
-const Tables& GetTables() {
-    static const Tables tables;
-    return tables;
-}
+// Built before main(); nothing decodes during static initialisation.
+const Tables kTables;
+
+inline const Tables& GetTables() { return kTables; }
 
 }  // namespace
 
