@@ -113,6 +113,8 @@ int RunDecodeM4v(const std::vector<std::string>& args) {
     if (std::fclose(dst) != 0 || writeError)
         return Fail(kFailure, "decode-m4v: writing \"" + out + "\" failed");
     std::fprintf(stderr, "%zu frames, %d pictures written, %d failed\n", frames.size(), written, failed);
+    if (written == 0)
+        return Fail(kFailure, "decode-m4v: no frame of \"" + in + "\" decoded");
     return kSuccess;
 }
 

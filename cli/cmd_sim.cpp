@@ -34,6 +34,10 @@ int RunSim(const std::vector<std::string>& args) {
         PrintSimHelp();
         return kUsage;
     }
+    if (args[0] == "--help" || args[0] == "-h") {
+        PrintSimHelp();
+        return kSuccess;
+    }
     for (const SimKind& k : Kinds()) {
         if (args[0] == k.name) {
             std::vector<std::string> rest(args.begin() + 1, args.end());
@@ -49,9 +53,8 @@ int RunSim(const std::vector<std::string>& args) {
     return Fail(kUsage, "sim: unknown kind \"" + args[0] + "\"");
 }
 
-// `scryde sim --help` lists the kinds; the generic handler would print only this text.
 const CommandRegistrar reg({"sim", "write a synthetic recorder drive or image (for tests and demos)",
-                            "Usage: scryde sim KIND [OPTIONS]   (scryde sim with no kind lists them)\n", RunSim});
+                            "Usage: scryde sim KIND [OPTIONS]\n", RunSim});
 
 }  // namespace
 }  // namespace cli

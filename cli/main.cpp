@@ -81,7 +81,8 @@ int main(int argc, char** argv) {
     for (const Command& c : Commands()) {
         if (first == c.name) {
             std::vector<std::string> args(argv + 2, argv + argc);
-            if (WantsHelp(c, args))
+            // `scryde sim` hands the rest to the recorder kind, which answers --help itself.
+            if (std::strcmp(c.name, "sim") != 0 && WantsHelp(c, args))
                 return kSuccess;
             return c.run(args);
         }
