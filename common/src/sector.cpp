@@ -87,6 +87,21 @@ int DriverTransfer(DWORD code, HANDLE driver, int drive, void* buffer, DWORD sta
     return result;
 }
 
+// File mode: SetFilePointer to the sector's offset, then one ReadFile or WriteFile of count sectors.
+// True only when every byte moved.
+bool FileTransfer(bool write, HANDLE file, void* buffer, DWORD start, int count, DWORD* bytes) {
+    DWORD size = 0;
+    if (!TransferSize(count, &size) || !file)
+        return false;
+    SectorOffset off = SplitSectorOffset(start);
+    LONG high = static_cast<LONG>(off.high);
+    DWORD pos = SetFilePointer(file, static_cast<LONG>(off.low), &high, FILE_BEGIN);
+    if (pos == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS)
+        return false;
+    BOOL ok = write ? WriteFile(file, buffer, size, bytes, nullptr) : ReadFile(file, buffer, size, bytes, nullptr);
+    return ok && *bytes == size;
+}
+
 }  // namespace
 
 void SetSectorVariant(const SectorVariant& variant) { g_variant = &variant; }
@@ -121,17 +136,8 @@ void ErrorBox(const std::string& text) { MessageBoxA(nullptr, text.c_str(), "Err
 int ReadSector(HANDLE file, void* buffer, DWORD start, int count, const SectorVariant& v) {
     if (v.nullHandleSucceeds && (!file || count == 0))
         return 1;
-    DWORD size = 0;
     DWORD bytes = 0;
-    bool ok = false;
-    if (TransferSize(count, &size) && file) {
-        SectorOffset off = SplitSectorOffset(start);
-        LONG high = static_cast<LONG>(off.high);
-        DWORD pos = SetFilePointer(file, static_cast<LONG>(off.low), &high, FILE_BEGIN);
-        if (pos != INVALID_SET_FILE_POINTER || GetLastError() == ERROR_SUCCESS)
-            ok = ReadFile(file, buffer, size, &bytes, nullptr) && bytes == size;
-    }
-    if (ok)
+    if (FileTransfer(false, file, buffer, start, count, &bytes))
         return 1;
     if (v.fileReadFailureSilent)
         return 0;
@@ -183,17 +189,8 @@ int WriteSector(bool driverMode, HANDLE handle, int drive, const void* buffer, D
     if (driverMode)
         return DriverTransfer(GLM_IOCTL_WRITE, handle, drive, const_cast<void*>(buffer), start, count,
                               "WriteSector(): DeviceIoControl", v);
-    DWORD size = 0;
     DWORD bytes = 0;
-    bool ok = false;
-    if (TransferSize(count, &size) && handle) {
-        SectorOffset off = SplitSectorOffset(start);
-        LONG high = static_cast<LONG>(off.high);
-        DWORD pos = SetFilePointer(handle, static_cast<LONG>(off.low), &high, FILE_BEGIN);
-        if (pos != INVALID_SET_FILE_POINTER || GetLastError() == ERROR_SUCCESS)
-            ok = WriteFile(handle, buffer, size, &bytes, nullptr) && bytes == size;
-    }
-    if (ok)
+    if (FileTransfer(true, handle, const_cast<void*>(buffer), start, count, &bytes))
         return 1;
     std::string text = FailureText("WriteSector(): WriteFile", "nSectors", GetLastError(), bytes, start, count);
     ErrorBox(text);
