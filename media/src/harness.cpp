@@ -173,6 +173,7 @@ public:
         return m_pins[static_cast<std::size_t>(n)].get();
     }
     CCritSec m_lock;
+    CCritSec m_feedLock;
     std::vector<std::unique_ptr<CBasePin>> m_pins;
     CFeedPin* m_feed = nullptr;
     std::vector<CCapturePin*> m_captures;
@@ -243,7 +244,9 @@ HRESULT CFilterHarness::ConnectInput(const CMediaType& type, const ALLOCATOR_PRO
     {
         CAutoLock lock(&m_host->m_lock);
         if (!m_host->m_feed) {
-            auto feed = std::make_unique<CFeedPin>(m_host, &m_host->m_lock, type, props);
+            // The feeding pin has a lock of its own: connections run feed -> filter and filter -> capture,
+            // so one lock for both would be taken in both orders.
+            auto feed = std::make_unique<CFeedPin>(m_host, &m_host->m_feedLock, type, props);
             m_host->m_feed = feed.get();
             m_host->m_pins.push_back(std::move(feed));
         } else {

@@ -80,9 +80,8 @@ HRESULT CMediaSample::GetTime(REFERENCE_TIME* start, REFERENCE_TIME* end) {
 }
 
 HRESULT CMediaSample::SetTime(REFERENCE_TIME* start, REFERENCE_TIME* end) {
+    // Without a start the sample carries no times, whatever the stop says.
     if (!start) {
-        if (end)
-            return E_POINTER;
         m_dwFlags &= ~(Sample_TimeValid | Sample_StopValid);
         return S_OK;
     }

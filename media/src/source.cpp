@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "platform/system.h"
 
 // ---- CSource ----------------------------------------------------------------------------------------------
 
@@ -183,7 +182,7 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
             HRESULT hr = GetDeliveryBuffer(&sample, nullptr, nullptr, 0);
             if (FAILED(hr)) {
                 // Decommitted: a stop is on its way; wait for the command.
-                Sleep(1);
+                WaitForSingleObject(GetRequestHandle(), INFINITE);
                 continue;
             }
             hr = FillBuffer(sample);

@@ -12,7 +12,6 @@
 #include <cmath>
 #include <mutex>
 #include <new>
-#include <thread>
 #include <vector>
 
 #include "media/clsids.h"
@@ -158,13 +157,12 @@ public:
             SDL_QueueAudio(device, pcm.data(), static_cast<Uint32>(pcm.size() * 2));
             m_lastBufferMs = static_cast<DWORD>(std::uint64_t(pcm.size()) * 2 * 1000 / std::max<DWORD>(bytesPerSecond, 1));
         }
-        // Pace delivery by the device: wait while more than half a second is queued.
-        unsigned gen = Generation();
-        while (SDL_GetQueuedAudioSize(device) > bytesPerSecond / 2) {
-            if (Generation() != gen)
-                break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        // Pace delivery by the device: while more than half a second is queued, look again every 10 ms
+        // (SDL signals nothing as its queue drains); a stop, flush or state change ends the wait.
+        std::unique_lock l(m_mutex);
+        unsigned gen = m_generation;
+        while (m_generation == gen && SDL_GetQueuedAudioSize(device) > bytesPerSecond / 2)
+            m_cond.wait_for(l, std::chrono::milliseconds(10));
         return S_OK;
     }
 
@@ -236,11 +234,6 @@ public:
     }
 
 private:
-    unsigned Generation() {
-        std::lock_guard lock(m_mutex);
-        return m_generation;
-    }
-
     void CloseDevice() {
         std::lock_guard lock(m_audioMutex);
         if (m_device) {

@@ -507,9 +507,11 @@ HRESULT CFilterGraph::PauseLocked() {
         }
         for (const Entry& e : m_filters)
             e.filter->SetSyncSource(m_pClock);
+        // Counted before the event lock is taken: streaming threads hold their own locks when they notify.
+        int renderers = CountRenderers();
         std::lock_guard ev(m_eventMutex);
         m_completed.clear();
-        m_renderers = CountRenderers();
+        m_renderers = renderers;
     }
     HRESULT result = S_OK;
     for (IBaseFilter* f : DownstreamFirst()) {

@@ -178,3 +178,62 @@ TEST(Streaming, SampleWithANewTypeIsCheckedByTheInput) {
     }
     t->Release();
 }
+
+namespace {
+// Changes its output format before the first sample, as a decoder does on a picture-size change: the
+// new type is offered to the connected downstream pin, then the allocator is resized and handed on.
+class CResizingTransform : public CTestTransform {
+public:
+    CResizingTransform(HRESULT* phr) : CTestTransform(phr) {}
+    HRESULT Receive(IMediaSample* sample) override {
+        if (!m_resized) {
+            m_resized = true;
+            CMediaType mt = m_pOutput->CurrentMediaType();
+            VIDEOINFOHEADER vih;
+            GetVideoInfo(mt, &vih);
+            vih.bmiHeader.biWidth = 8;
+            SetVideoInfo(mt, vih);
+            mt.SetSampleSize(2 * kSampleBytes);
+            HRESULT hr = m_pOutput->GetConnected()->ReceiveConnection(m_pOutput, &mt);
+            if (FAILED(hr))
+                return hr;
+            IMemAllocator* allocator = m_pOutput->Allocator();
+            allocator->Decommit();
+            ALLOCATOR_PROPERTIES props;
+            m_pOutput->ConnectedInputPin()->GetAllocatorRequirements(&props);
+            if (props.cbAlign == 0)
+                props.cbAlign = 1;
+            m_bufferBytes = 2 * kSampleBytes;
+            hr = DecideBufferSize(allocator, &props);
+            if (FAILED(hr))
+                return hr;
+            allocator->Commit();
+            m_pOutput->ConnectedInputPin()->NotifyAllocator(allocator, FALSE);
+        }
+        return CTestTransform::Receive(sample);
+    }
+    bool m_resized = false;
+};
+}  // namespace
+
+TEST(Streaming, OutputFormatChangesWhileRunning) {
+    HRESULT hr = S_OK;
+    auto* t = new CResizingTransform(&hr);
+    t->NonDelegatingAddRef();
+    {
+        CFilterHarness h(t);
+        ASSERT_EQ(h.ConnectInput(TestType(MEDIASUBTYPE_TestA), kFeedProps), S_OK);
+        ASSERT_EQ(h.ConnectOutput(), S_OK);
+        EXPECT_EQ(h.CaptureAllocator().cbBuffer, kSampleBytes);
+        ASSERT_EQ(h.Run(), S_OK);
+        std::vector<BYTE> data = Payload(1);
+        ASSERT_EQ(h.Push(data.data(), kSampleBytes), S_OK);
+        VIDEOINFOHEADER vih;
+        ASSERT_TRUE(GetVideoInfo(h.CaptureType(), &vih));
+        EXPECT_EQ(vih.bmiHeader.biWidth, 8);
+        EXPECT_EQ(h.CaptureAllocator().cbBuffer, 2 * kSampleBytes);
+        EXPECT_EQ(h.ReceivedCount(), 1u);
+        h.Stop();
+    }
+    t->Release();
+}

@@ -113,7 +113,7 @@ TEST(StockFilters, EveryRegisteredFilterCyclesThroughItsStates) {
     EXPECT_EQ(filters, 8);
     // An unknown class is not registered.
     ComPtr<IBaseFilter> none;
-    const CLSID unknown = {0x76164178, 0xDA73, 0x476D, {0xAB, 0x9F, 0x52, 0xC2, 0x16, 0xF6, 0x84, 0x49}};
+    const CLSID unknown = {0x0BADC0DE, 0x1234, 0x4321, {0x80, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66}};
     EXPECT_EQ(CoCreateInstance(unknown, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                none.ReleaseAndGetVoidAddress()),
               REGDB_E_CLASSNOTREG);

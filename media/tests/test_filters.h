@@ -178,12 +178,12 @@ public:
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override {
         Log("DecideBufferSize");
         request->cBuffers = 1;
-        request->cbBuffer = kSampleBytes;
+        request->cbBuffer = m_bufferBytes;
         ALLOCATOR_PROPERTIES actual;
         HRESULT hr = allocator->SetProperties(request, &actual);
         if (FAILED(hr))
             return hr;
-        return actual.cbBuffer < kSampleBytes ? E_FAIL : S_OK;
+        return actual.cbBuffer < m_bufferBytes ? E_FAIL : S_OK;
     }
     HRESULT SetMediaType(PIN_DIRECTION dir, const CMediaType*) override {
         Log(dir == PINDIR_INPUT ? "SetMediaType(in)" : "SetMediaType(out)");
@@ -219,6 +219,7 @@ public:
         return std::exchange(m_log, {});
     }
 
+    LONG m_bufferBytes = kSampleBytes;
     HRESULT m_refuseInput = S_OK;
     HRESULT m_refuseTransform = S_OK;
     int m_skipEvery = 0;

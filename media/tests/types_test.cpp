@@ -118,6 +118,9 @@ TEST(Allocator, GetBufferBlocksUntilReleaseAndDecommitReleasesWaiters) {
     REFERENCE_TIME r1 = 0;
     EXPECT_EQ(s->GetTime(&r0, &r1), VFW_S_NO_STOP_TIME);
     EXPECT_EQ(r1, 6);
+    REFERENCE_TIME stopOnly = 9;
+    EXPECT_EQ(s->SetTime(nullptr, &stopOnly), S_OK);  // a stop without a start: no times
+    EXPECT_EQ(s->GetTime(&r0, &r1), VFW_E_SAMPLE_TIME_NOT_SET);
     IMediaSample* none = nullptr;
     EXPECT_EQ(a->GetBuffer(&none, nullptr, nullptr, AM_GBF_NOWAIT), VFW_E_TIMEOUT);
 
