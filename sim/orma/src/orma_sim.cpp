@@ -195,7 +195,8 @@ bool Recorder::WriteBlock(std::uint16_t segId, std::uint32_t cluster, std::uint3
         if (sectors > 255)
             return Fail("a frame needs more than 255 sectors; make the pictures smaller");
         std::uint32_t h = s;
-        const bool straddle = m_o.straddle && i == want - 1 && nextBlockRecorded;
+        // A block's first frame always starts at the block start; a later last frame may run over the header.
+        const bool straddle = m_o.straddle && i > 0 && i == want - 1 && nextBlockRecorded;
         if (straddle) {
             h = std::max(s, kFrameArea - (sectors + 1) / 2);
             if (h >= kFrameArea) {

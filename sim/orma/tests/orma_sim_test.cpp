@@ -3,7 +3,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <iterator>
 
 #include "platform/bytes.h"
 #include "sim_orma/orma_sim.h"
@@ -11,9 +10,18 @@
 namespace simorma {
 namespace {
 
-std::vector<std::uint8_t> ReadAll(const std::string& path) {
+// One 512-byte sector of a (large, sparse) file.
+std::vector<std::uint8_t> Sector(const std::string& path, std::uint64_t sector) {
+    std::vector<std::uint8_t> out(512);
     std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    in.seekg(static_cast<std::streamoff>(sector * 512));
+    in.read(reinterpret_cast<char*>(out.data()), 512);
+    return in ? out : std::vector<std::uint8_t>();
+}
+
+std::uint64_t FileSize(const std::string& path) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    return static_cast<std::uint64_t>(in.tellg());
 }
 
 std::string TempPath(const char* name) { return std::string(::testing::TempDir()) + name; }
@@ -55,26 +63,51 @@ TEST(OrmaSim, ImageHasTheExportLayout) {
     ASSERT_EQ(r.error, "");
     EXPECT_EQ(r.fileBytes, (3ull * 65536 + 1) * 512);
     EXPECT_EQ(r.sectorBase, 5u * 65536);
-    std::vector<std::uint8_t> bytes = ReadAll(path);
-    ASSERT_EQ(bytes.size(), r.fileBytes);
-    const std::uint8_t* marker = bytes.data() + 3ull * 65536 * 512;
+    ASSERT_EQ(FileSize(path), r.fileBytes);
+    const std::vector<std::uint8_t> markerSector = Sector(path, 3ull * 65536);
+    ASSERT_EQ(markerSector.size(), 512u);
+    const std::uint8_t* marker = markerSector.data();
     EXPECT_EQ(platform::ReadLE32(marker), 0xAA995599u);
     EXPECT_EQ(platform::ReadLE32(marker + 4), 3u * 65536);
     EXPECT_EQ(platform::ReadLE32(marker + 8), 65536u);
     EXPECT_EQ(platform::ReadLE32(marker + 12), 3u);
     EXPECT_EQ(platform::ReadLE32(marker + 16), 0u);
-    const std::uint8_t* d32m = bytes.data() + (65536ull - 1) * 512;
+    const std::vector<std::uint8_t> d32mSector = Sector(path, 65536ull - 1);
+    const std::uint8_t* d32m = d32mSector.data();
     EXPECT_EQ(platform::ReadLE32(d32m), 0xAA325532u);
     EXPECT_EQ(platform::ReadSwapped32(d32m + 8), 5u * 65536);
     EXPECT_EQ(platform::ReadLE16(d32m + 0x14), 7);
     EXPECT_EQ(platform::ReadLE16(d32m + 0x16), 1);  // two alarm entries
-    const std::uint8_t* header = bytes.data() + 2044ull * 512;
+    const std::vector<std::uint8_t> headerSector = Sector(path, 2044);
+    const std::uint8_t* header = headerSector.data();
     EXPECT_EQ(platform::ReadLE32(header), 0xAA015501u);
     EXPECT_EQ(platform::ReadLE16(header + 4), 7);
     EXPECT_EQ(platform::ReadLE16(header + 6), 1);  // entries 0 and 1
     // The first frame lies at the block start, recorded as an absolute drive sector.
     EXPECT_EQ(platform::ReadSwapped32(header + 0x0C + 4), 5u * 65536);
     std::remove(path.c_str());
+}
+
+TEST(OrmaSim, DriveBeginsWithAFrameAndEndsWithTheMarker) {
+    for (int framesPerBlock : {1, 3}) {
+        Options o;
+        o.driveSectors = 3 * 65536 + 777;
+        o.framesPerBlock = framesPerBlock;
+        o.width = o.height = 32;
+        o.segments = {{1, 2, SecondsOf(2009, 5, 1, 10, 0, 0), 600, 0, 2}};
+        std::string path = TempPath("sim_drive.img");
+        Result r = Write(path, o);
+        ASSERT_EQ(r.error, "");
+        EXPECT_EQ(r.clusterCount, 3u);
+        EXPECT_EQ(r.writeCluster, 2u);
+        ASSERT_EQ(FileSize(path), (3ull * 65536 + 777) * 512);
+        EXPECT_EQ(platform::ReadLE16(Sector(path, 0).data()), 0x5588) << framesPerBlock;  // the reader's drive signature
+        const std::vector<std::uint8_t> markerSector = Sector(path, 3ull * 65536);
+        const std::uint8_t* marker = markerSector.data();
+        EXPECT_EQ(platform::ReadLE32(marker), 0xAA995599u);
+        EXPECT_EQ(platform::ReadSwapped32(marker + 16), 2u * 65536);  // the record start point
+        std::remove(path.c_str());
+    }
 }
 
 TEST(OrmaSim, RefusesWhatTheDriveCannotHold) {
