@@ -42,13 +42,26 @@ std::int16_t UlawToLinear(BYTE u) {
 class CAudioRenderer : public CBaseRenderer, public IBasicAudio, public IAMAudioRendererStats {
 public:
     CAudioRenderer(LPUNKNOWN outer, HRESULT* phr) : CBaseRenderer(CLSID_DSoundRender, "Audio Renderer", outer, phr) {
-        // Without an audio system there is no renderer: creating it fails.
+        // Without an audio device there is no renderer: creating it fails (the caller reports "no audio
+        // device"). The default device is opened once to find out, and closed again.
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
             if (phr)
                 *phr = E_FAIL;
-        } else {
-            m_sdl = true;
+            return;
         }
+        m_sdl = true;
+        SDL_AudioSpec probe{};
+        probe.freq = 8000;
+        probe.format = AUDIO_S16SYS;
+        probe.channels = 1;
+        probe.samples = 1024;
+        SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &probe, nullptr, 0);
+        if (!device) {
+            if (phr)
+                *phr = E_FAIL;
+            return;
+        }
+        SDL_CloseAudioDevice(device);
     }
     ~CAudioRenderer() override {
         CloseDevice();
@@ -97,8 +110,10 @@ public:
         want.samples = 1024;
         SDL_AudioSpec have{};
         m_device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
+        // A device that went away since creation: the stream is consumed silently rather than failing
+        // the whole graph.
         if (!m_device)
-            return E_FAIL;
+            return S_OK;
         m_bytesPerSecond = static_cast<DWORD>(want.freq) * want.channels * 2;
         m_breaks = 0;
         m_lastBufferMs = 0;
@@ -134,6 +149,18 @@ public:
                 SDL_ClearQueuedAudio(m_device);
         }
         return CBaseRenderer::BeginFlush();
+    }
+
+    // The stream is complete once the device has played what is queued (or the wait is cut short by
+    // a stop, flush or state change).
+    HRESULT EndOfStream() override {
+        {
+            std::unique_lock l(m_mutex);
+            unsigned gen = m_generation;
+            while (m_generation == gen && m_renderState == State_Running && QueuedBytes() > 0)
+                m_cond.wait_for(l, std::chrono::milliseconds(10));
+        }
+        return CBaseRenderer::EndOfStream();
     }
 
     HRESULT DoRenderSample(IMediaSample* sample) override {
@@ -234,6 +261,11 @@ public:
     }
 
 private:
+    Uint32 QueuedBytes() {
+        std::lock_guard lock(m_audioMutex);
+        return m_device ? SDL_GetQueuedAudioSize(m_device) : 0;
+    }
+
     void CloseDevice() {
         std::lock_guard lock(m_audioMutex);
         if (m_device) {
