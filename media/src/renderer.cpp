@@ -51,6 +51,15 @@ HRESULT CRendererInputPin::Receive(IMediaSample* sample) {
     HRESULT hr = CBaseInputPin::Receive(sample);
     if (hr != S_OK)
         return hr;
+    // A sample that carries a new format (already checked by the base) changes the renderer's format.
+    AM_MEDIA_TYPE* changed = nullptr;
+    if (sample->GetMediaType(&changed) == S_OK && changed) {
+        CMediaType mt(*changed);
+        DeleteMediaType(changed);
+        hr = m_pRenderer->SetMediaType(&mt);
+        if (FAILED(hr))
+            return hr;
+    }
     return m_pRenderer->Receive(sample);
 }
 

@@ -91,9 +91,20 @@ public:
         return VFW_E_TYPE_NOT_ACCEPTED;
     }
 
+    // A new format while streaming (a sample carrying a changed rate) reopens the device for it.
     HRESULT SetMediaType(const CMediaType* pmt) override {
         std::lock_guard lock(m_audioMutex);
-        GetWaveFormat(*pmt, &m_format);
+        WAVEFORMATEX wfx;
+        GetWaveFormat(*pmt, &wfx);
+        bool changed = wfx.nSamplesPerSec != m_format.nSamplesPerSec || wfx.nChannels != m_format.nChannels;
+        m_format = wfx;
+        if (m_device && changed) {
+            SDL_CloseAudioDevice(m_device);
+            m_device = 0;
+            OpenDeviceLocked();
+            if (m_device && m_State == State_Running)
+                SDL_PauseAudioDevice(m_device, 0);
+        }
         return S_OK;
     }
 
@@ -103,6 +114,16 @@ public:
         std::lock_guard lock(m_audioMutex);
         if (m_device)
             return S_OK;
+        OpenDeviceLocked();
+        m_breaks = 0;
+        m_lastBufferMs = 0;
+        m_started = false;
+        return S_OK;
+    }
+
+    // Opens the device for the current format. A device that went away since creation leaves none:
+    // the stream is then consumed silently rather than failing the whole graph.
+    void OpenDeviceLocked() {
         SDL_AudioSpec want{};
         want.freq = static_cast<int>(m_format.nSamplesPerSec);
         want.format = AUDIO_S16SYS;
@@ -110,15 +131,7 @@ public:
         want.samples = 1024;
         SDL_AudioSpec have{};
         m_device = SDL_OpenAudioDevice(nullptr, 0, &want, &have, 0);
-        // A device that went away since creation: the stream is consumed silently rather than failing
-        // the whole graph.
-        if (!m_device)
-            return S_OK;
         m_bytesPerSecond = static_cast<DWORD>(want.freq) * want.channels * 2;
-        m_breaks = 0;
-        m_lastBufferMs = 0;
-        m_started = false;
-        return S_OK;
     }
 
     HRESULT OnStopStreaming() override {

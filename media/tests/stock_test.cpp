@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "media/harness.h"
 #include "media/videowindow.h"
 #include "platform/registry.h"
 #include "test_filters.h"
@@ -363,4 +364,41 @@ TEST(StockFilters, AviWrittenByTheMultiplexerReadsBackFrameForFrame) {
         std::printf("ffprobe not installed: stream check skipped\n");
     }
     fs::remove(file);
+}
+
+TEST(StockFilters, AudioRendererFollowsAFormatCarriedByASample) {
+    ASSERT_TRUE(kDummyAudio);
+    auto audio = Create<IBaseFilter>(CLSID_DSoundRender, IID_IBaseFilter);
+    media::CFilterHarness h(audio.Get());
+    auto pcm = [](DWORD rate) {
+        CMediaType mt;
+        WAVEFORMATEX w;
+        w.wFormatTag = WAVE_FORMAT_PCM;
+        w.nChannels = 2;
+        w.nSamplesPerSec = rate;
+        w.nAvgBytesPerSec = rate * 2;
+        w.nBlockAlign = 2;
+        w.wBitsPerSample = 8;
+        mt.SetType(&MEDIATYPE_Audio);
+        mt.SetSubtype(&MEDIASUBTYPE_PCM);
+        SetWaveFormat(mt, w);
+        mt.SetSampleSize(2);
+        return mt;
+    };
+    ASSERT_EQ(h.ConnectInput(pcm(8820), ALLOCATOR_PROPERTIES{1, 4096, 1, 0}), S_OK);
+    ASSERT_EQ(h.Run(), S_OK);
+    auto stats = Query<IAMAudioRendererStats>(audio.Get(), IID_IAMAudioRendererStats);
+    DWORD rate = 0;
+    std::vector<BYTE> silence(1764, 0x80);
+    ASSERT_EQ(h.Push(silence.data(), static_cast<LONG>(silence.size())), S_OK);
+    stats->GetStatParam(AM_AUDREND_STAT_PARAM_SLAVE_RATE, &rate, nullptr);
+    EXPECT_EQ(rate, 8820u);
+    // A slower playback speed: the next sample carries 2940 samples a second.
+    CMediaType slower = pcm(2940);
+    ASSERT_EQ(h.Push(silence.data(), 588, nullptr, nullptr, true, true, &slower), S_OK);
+    stats->GetStatParam(AM_AUDREND_STAT_PARAM_SLAVE_RATE, &rate, nullptr);
+    EXPECT_EQ(rate, 2940u);
+    EXPECT_EQ(stats->GetStatParam(AM_AUDREND_STAT_PARAM_LAST_BUFFER_DUR, &rate, nullptr), S_OK);
+    EXPECT_EQ(rate, 100u);  // 588 bytes of 8-bit stereo at 2940 a second
+    h.Stop();
 }
