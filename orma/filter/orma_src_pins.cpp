@@ -88,10 +88,49 @@ LONG COrmaSrcSlots::CopyPicture(int channel, BYTE* out, LONG capacity, DWORD* st
     return d.length;
 }
 
+// ---- Streaming loop ----------------------------------------------------------------------------------
+
+HRESULT COrmaSrcStream::DoBufferProcessingLoop() {
+    OnThreadStartPlay();
+    Command com = CMD_INIT;
+    do {
+        while (!CheckRequest(&com)) {
+            IMediaSample* sample = nullptr;
+            HRESULT hr = GetDeliveryBuffer(&sample, nullptr, nullptr, 0);
+            if (FAILED(hr)) {
+                Sleep(1);  // decommitted: a stop is on its way
+                continue;
+            }
+            hr = FillBuffer(sample);
+            if (hr == S_OK) {
+                hr = Deliver(sample);
+                sample->Release();
+                if (FAILED(hr))
+                    return S_OK;  // downstream has stopped: wait for a command
+                // S_FALSE: refused while flushing; the next sample follows the new position.
+            } else if (hr == S_FALSE) {
+                sample->Release();
+                DeliverEndOfStream();
+                return S_OK;
+            } else {
+                sample->Release();
+                DeliverEndOfStream();
+                m_pFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
+                return hr;
+            }
+        }
+        if (com == CMD_RUN || com == CMD_PAUSE)
+            Reply(S_OK);
+        else if (com != CMD_STOP)
+            Reply(static_cast<DWORD>(E_UNEXPECTED));
+    } while (com != CMD_STOP);
+    return S_FALSE;
+}
+
 // ---- Audio pin ---------------------------------------------------------------------------------------
 
 COrmaSrcAudio::COrmaSrcAudio(HRESULT* phr, COrmaSrc* filter)
-    : CSourceStream("COrmaSrcAudio", phr, filter, "Audio Out"), m_src(filter) {}
+    : COrmaSrcStream("COrmaSrcAudio", phr, filter, "Audio Out"), m_src(filter) {}
 
 void COrmaSrcAudio::BuildMediaType(CMediaType* pmt) const {
     pmt->InitMediaType();
@@ -200,7 +239,7 @@ HRESULT COrmaSrcAudio::OnThreadDestroy() {
 // ---- Video pins --------------------------------------------------------------------------------------
 
 COrmaSrcVideo::COrmaSrcVideo(HRESULT* phr, COrmaSrc* filter, int channel, const char* name)
-    : CSourceStream("COrmaSrcVideo", phr, filter, name), m_src(filter), m_channel(channel) {}
+    : COrmaSrcStream("COrmaSrcVideo", phr, filter, name), m_src(filter), m_channel(channel) {}
 
 HRESULT COrmaSrcVideo::GetMediaType(CMediaType* pmt) {
     if (!pmt)
@@ -241,6 +280,11 @@ HRESULT COrmaSrcVideo::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROP
     return actual.cbBuffer < static_cast<LONG>(kSizeImage) ? E_FAIL : S_OK;
 }
 
+HRESULT COrmaSrcVideo::OnThreadStartPlay() {
+    m_lastStamp = kNoStamp;
+    return S_OK;
+}
+
 HRESULT COrmaSrcVideo::FillBuffer(IMediaSample* sample) {
     CAutoLock lock(&m_cSharedState);
     BYTE* data = nullptr;
@@ -250,14 +294,18 @@ HRESULT COrmaSrcVideo::FillBuffer(IMediaSample* sample) {
 
     LONG length = 0;
     DWORD stamp = 0;
-    // A slot emptied by a repositioning holds nothing to deliver: wait for the channel's next picture.
+    // A slot emptied by a repositioning holds nothing to deliver, and a channel signalled without a
+    // new picture (a stored picture that was no JPEG) would repeat the last one: wait for the next.
     while (length == 0) {
         if (!slots.WaitFrameReady(m_channel) || !slots.m_playing)
             return S_FALSE;
         length = slots.CopyPicture(m_channel, data, capacity, &stamp);
         if (length < 0)
             return S_FALSE;  // no picture for this channel: its stream ends
+        if (stamp == m_lastStamp)
+            length = 0;
     }
+    m_lastStamp = stamp;
     sample->SetActualDataLength(std::min(length, capacity));
     if (m_src->Timestamps()) {
         REFERENCE_TIME start = static_cast<REFERENCE_TIME>(stamp) * m_src->FrameDuration();

@@ -67,8 +67,17 @@ private:
     std::array<std::unique_ptr<CAMEvent>, orma::kChannels> m_wanted;
 };
 
+// The streaming loop of the ORMA pins. A repositioning flushes downstream while the threads keep
+// running, so a sample refused during that flush is dropped and streaming goes on; only a command
+// (stop, pause, run) or the end of the stream leaves the loop.
+class COrmaSrcStream : public CSourceStream {
+public:
+    using CSourceStream::CSourceStream;
+    HRESULT DoBufferProcessingLoop() override;
+};
+
 // Pin 0, "Audio Out": 8-bit stereo PCM, one stored frame's audio per sample.
-class COrmaSrcAudio final : public CSourceStream {
+class COrmaSrcAudio final : public COrmaSrcStream {
 public:
     COrmaSrcAudio(HRESULT* phr, COrmaSrc* filter);
 
@@ -92,13 +101,14 @@ private:
 };
 
 // Pins 1 … 16, "Video00" … "Video15": one JPEG picture of one camera channel per sample.
-class COrmaSrcVideo final : public CSourceStream {
+class COrmaSrcVideo final : public COrmaSrcStream {
 public:
     COrmaSrcVideo(HRESULT* phr, COrmaSrc* filter, int channel, const char* name);
 
     HRESULT GetMediaType(CMediaType* pmt) override;
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
     HRESULT FillBuffer(IMediaSample* sample) override;
+    HRESULT OnThreadStartPlay() override;
 
     int Channel() const { return m_channel; }
 
@@ -110,4 +120,6 @@ public:
 private:
     COrmaSrc* m_src;
     int m_channel;
+    DWORD m_lastStamp = kNoStamp;  // stamp of the picture delivered last
+    static constexpr DWORD kNoStamp = 0xFFFFFFFFu;
 };
