@@ -36,3 +36,40 @@ TEST(HResult, CodesHaveTheirWindowsValues) {
 }
 
 }  // namespace
+
+#include "platform/com.h"
+
+namespace {
+
+// A counted object that records its reference count.
+struct Counted final : IUnknown {
+    long refs = 1;
+    HRESULT QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    ULONG AddRef() override { return static_cast<ULONG>(++refs); }
+    ULONG Release() override { return static_cast<ULONG>(--refs); }
+};
+
+TEST(ComPtr, CopyAndMoveKeepTheCountRight) {
+    Counted a, b;
+    {
+        ComPtr<IUnknown> p(&a), q(&b);
+        EXPECT_EQ(a.refs, 2);
+        q = p;  // b released, a shared
+        EXPECT_EQ(b.refs, 1);
+        EXPECT_EQ(a.refs, 3);
+        ComPtr<IUnknown> r(&b);
+        r = std::move(p);  // b released, a moved without a count change
+        EXPECT_EQ(b.refs, 1);
+        EXPECT_EQ(a.refs, 3);
+        EXPECT_FALSE(p);
+        ComPtr<IUnknown>& alias = r;
+        r = std::move(alias);  // self-move keeps the pointer
+        EXPECT_EQ(r.Get(), &a);
+        ComPtr<IUnknown>& same = q;
+        q = same;
+        EXPECT_EQ(a.refs, 3);
+    }
+    EXPECT_EQ(a.refs, 1);
+}
+
+}  // namespace

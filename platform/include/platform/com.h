@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <utility>
 
 #include "platform/guid.h"
@@ -113,14 +114,14 @@ public:
     ComPtr(ComPtr&& o) noexcept : m_p(std::exchange(o.m_p, nullptr)) {}
     ~ComPtr() { Reset(); }
     ComPtr& operator=(const ComPtr& o) {
-        if (this != &o) {
+        if (this != std::addressof(o)) {
             ComPtr tmp(o);
             Swap(tmp);
         }
         return *this;
     }
     ComPtr& operator=(ComPtr&& o) noexcept {
-        if (this != &o) {
+        if (this != std::addressof(o)) {
             Reset();
             m_p = std::exchange(o.m_p, nullptr);
         }
