@@ -43,7 +43,9 @@ function(scryde_add_test name)
   add_executable(${name} ${A_SOURCES})
   scryde_target_defaults(${name})
   target_link_libraries(${name} PRIVATE ${A_LIBS} GTest::gtest GTest::gtest_main)
-  set(_props ENVIRONMENT "SCRYDE_CLASSES=${SCRYDE_BIN_DIR}/classes.reg;SDL_AUDIODRIVER=dummy" TIMEOUT 300)
+  # Tests run beside the programs, so the class registry there is found without SCRYDE_CLASSES; the
+  # test presets set SDL_AUDIODRIVER=dummy for the audio renderer.
+  set(_props TIMEOUT 300)
   if(A_LABELS)
     list(APPEND _props LABELS "${A_LABELS}")
   endif()
