@@ -11,6 +11,7 @@
 #include "cli/command.h"
 #include "cli/contact_sheet.h"
 #include "cli/json.h"
+#include "cli/orma_open.h"
 #include "cli/source_kinds.h"
 #include "media/clsids.h"
 #include "media/interfaces.h"
@@ -51,25 +52,10 @@ HRESULT Create(REFCLSID clsid, REFIID iid, ComPtr<T>& out) {
     return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, out.ReleaseAndGetVoidAddress());
 }
 
-std::string HrText(HRESULT hr) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(hr));
-    return buf;
-}
-
 ComPtr<IPin> FindPin(IBaseFilter* filter, const char* name) {
     ComPtr<IPin> pin;
     filter->FindPin(name, &pin);
     return pin;
-}
-
-std::string OrmaPositionTime(IOrmaSrc* src) {
-    int permille = 0;
-    BYTE year = 0;
-    DWORD time = 0;
-    if (FAILED(src->GetPointerPosition(&permille, &year, &time)) || time == 0)
-        return "";
-    return orma::FormatTime(year, time);
 }
 
 // Seconds since 2000 of an ORMA time stamp, for measuring how much recording has played.
@@ -84,54 +70,16 @@ long long OrmaSeconds(BYTE year, DWORD time) {
     return static_cast<long long>(timegm(&tm));
 }
 
-// Opens the drive or image on a worker thread while this one reports the scan's progress, as the reader
-// does with its progress dialog.
-HRESULT OpenOrma(IOrmaSrc* src, const SourceSpec& spec) {
-    std::string path = spec.asDrive ? "\\\\.\\PHYSICALDRIVE" + std::to_string(spec.drive) : spec.path;
-    int drive = spec.asDrive ? spec.drive : 0;
-    std::atomic<bool> done{false};
-    HRESULT hr = E_FAIL;
-    std::thread worker([&] {
-        hr = src->OpenDisk(drive, path.c_str());
-        done = true;
-    });
-    UINT last = 0;
-    while (!done) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        UINT permille = 0;
-        if (!done && SUCCEEDED(src->GetScanProgress(&permille, 0)) && permille != last) {
-            std::fprintf(stderr, "\rOpening %s: %u%%", spec.Describe().c_str(), permille / 10);
-            last = permille;
-        }
-    }
-    worker.join();
-    if (last)
-        std::fprintf(stderr, "\n");
-    return hr;
-}
-
 bool PlayOrma(const SourceSpec& spec, const PlayOptions& o, PlayResult* r) {
     ComPtr<IGraphBuilder> graph;
     HRESULT hr = Create(CLSID_FilterGraph, IID_IGraphBuilder, graph);
     if (FAILED(hr))
         return r->message = "cannot create the filter graph (" + HrText(hr) + ")", false;
     ComPtr<IBaseFilter> source;
-    hr = Create(CLSID_OrmaSrc, IID_IBaseFilter, source);
-    if (FAILED(hr))
-        return r->message = "cannot create the ORMA source filter (" + HrText(hr) + ")", false;
     ComPtr<IOrmaSrc> orma;
-    source.As(IID_IOrmaSrc, orma);
-    if (!orma)
-        return r->message = "the ORMA source filter has no IOrmaSrc", false;
+    if (!OpenOrmaSource(spec, o.model, o.standard, source, orma, &r->message))
+        return false;
     graph->AddFilter(source.Get(), "ORMA source");
-
-    if (o.model >= 0 && FAILED(orma->SetDvrModel(static_cast<UINT>(o.model))))
-        return r->message = "recorder model " + std::to_string(o.model) + " is not one the source knows", false;
-    if (o.standard >= 0)
-        orma->SetVideo(o.standard);
-    hr = OpenOrma(orma.Get(), spec);
-    if (FAILED(hr))
-        return r->message = spec.Describe() + ": not an ORMA recording the source can open (" + HrText(hr) + ")", false;
     orma->SetVideoTimestamp(0);
 
     if (o.segment) {

@@ -65,3 +65,16 @@ TEST(ScrydeCli, BadEnvironmentGivesOneClearLine) {
 }
 
 }  // namespace
+
+#include "cli/sha256.h"
+
+namespace {
+
+TEST(Sha256, KnownAnswers) {
+    EXPECT_EQ(cli::Sha256Hex("abc", 3), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(cli::Sha256Hex("", 0), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+    std::string two = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";  // two blocks once padded
+    EXPECT_EQ(cli::Sha256Hex(two.data(), two.size()), "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+}
+
+}  // namespace

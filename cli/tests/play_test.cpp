@@ -7,6 +7,7 @@
 #include "media/clsids.h"
 #include "platform/registry.h"
 #include "run_scryde.h"
+#include "cli/sha256.h"
 
 namespace {
 
@@ -72,6 +73,27 @@ TEST_F(PlayTest, ADamagedImageEndsWithAClearMessage) {
     auto r = RunScryde({"play", damaged, "--out", m_dir, "--time-limit", "60", "--json"});
     EXPECT_TRUE(r.status == 0 || r.status == 1) << r.err;
     EXPECT_EQ(r.out.find("\"end\": \"limit\""), std::string::npos) << r.out;  // ended by the stream, not the clock
+}
+
+TEST_F(PlayTest, ExportsOneClusterAsAnImageThatOpensAgain) {
+    std::string before = Slurp(m_image);
+    std::string out = m_dir + "/one.orm";
+    auto r = RunScryde({"export", m_image, "--from", "2009/03/01 08:00:10", "--to", "2009/03/01 08:00:20", "--out", out});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::string image = Slurp(out);
+    EXPECT_EQ(image.size(), 65536u * 512 + 512);
+    EXPECT_EQ(r.out, cli::Sha256Hex(image.data(), image.size()) + "  " + out + "\n");
+    auto info = RunScryde({"info", out, "--json"});
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("\"cluster_count\": 1"), std::string::npos) << info.out;
+    EXPECT_EQ(Slurp(m_image), before);
+
+    // An end before the start is refused and leaves no file behind.
+    std::string bad = m_dir + "/bad.orm";
+    auto refused = RunScryde({"export", m_image, "--from", "2009/03/01 09:02:00", "--to", "2009/03/01 08:00:20", "--out", bad});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("cannot be exported"), std::string::npos) << refused.err;
+    EXPECT_NE(::access(bad.c_str(), F_OK), 0);
 }
 
 }  // namespace

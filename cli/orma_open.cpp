@@ -1,0 +1,65 @@
+#include "cli/orma_open.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "orma/layout.h"
+#include "platform/registry.h"
+
+namespace cli {
+
+std::string HrText(HRESULT hr) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(hr));
+    return buf;
+}
+
+std::string OrmaPositionTime(IOrmaSrc* src) {
+    int permille = 0;
+    BYTE year = 0;
+    DWORD time = 0;
+    if (FAILED(src->GetPointerPosition(&permille, &year, &time)) || time == 0)
+        return "";
+    return orma::FormatTime(year, time);
+}
+
+bool OpenOrmaSource(const SourceSpec& spec, int model, int standard, ComPtr<IBaseFilter>& filter,
+                    ComPtr<IOrmaSrc>& orma, std::string* message) {
+    HRESULT hr = CoCreateInstance(CLSID_OrmaSrc, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                  filter.ReleaseAndGetVoidAddress());
+    if (FAILED(hr))
+        return *message = "cannot create the ORMA source filter (" + HrText(hr) + ")", false;
+    if (FAILED(filter.As(IID_IOrmaSrc, orma)))
+        return *message = "the ORMA source filter has no IOrmaSrc", false;
+    if (model >= 0 && FAILED(orma->SetDvrModel(static_cast<UINT>(model))))
+        return *message = "recorder model " + std::to_string(model) + " is not one the source knows", false;
+    if (standard >= 0)
+        orma->SetVideo(standard);
+
+    std::string path = spec.asDrive ? "\\\\.\\PHYSICALDRIVE" + std::to_string(spec.drive) : spec.path;
+    int drive = spec.asDrive ? spec.drive : 0;
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        hr = orma->OpenDisk(drive, path.c_str());
+        done = true;
+    });
+    UINT last = 0;
+    while (!done) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        UINT permille = 0;
+        if (!done && SUCCEEDED(orma->GetScanProgress(&permille, 0)) && permille != last) {
+            std::fprintf(stderr, "\rOpening %s: %u%%", spec.Describe().c_str(), permille / 10);
+            last = permille;
+        }
+    }
+    worker.join();
+    if (last)
+        std::fprintf(stderr, "\n");
+    if (FAILED(hr))
+        return *message = spec.Describe() + ": not an ORMA recording the source can open (" + HrText(hr) + ")", false;
+    return true;
+}
+
+}  // namespace cli
