@@ -188,10 +188,12 @@ bool CTavDiskSource::OpenImage(const char* path) {
     m_rangeLastSegment = platform::ReadLE32(h + hdr::kRangeLastSegment);
     DWORD fb = platform::ReadLE32(h + hdr::kRangeFirstBlock), lb = platform::ReadLE32(h + hdr::kRangeLastBlock);
     DWORD fe = platform::ReadLE32(h + hdr::kRangeFirstEntry), le = platform::ReadLE32(h + hdr::kRangeLastEntry);
-    // The fields must describe one range of at most one pass over the drive.
+    // The fields must describe one range of at most one pass over the drive. A pass may end in the
+    // segment it starts in, one turn later, in the blocks before its first block.
     if (ok) {
+        DWORD span = m_rangeLastSegment - m_rangeFirstSegment;
         ok = lastSection >= firstSection && lastSection - firstSection <= 2 * g.G + 1 &&
-             m_rangeLastSegment >= m_rangeFirstSegment && m_rangeLastSegment - m_rangeFirstSegment < g.N - 1 &&
+             m_rangeLastSegment >= m_rangeFirstSegment && (span < g.N - 1 || (span == g.N - 1 && lb < fb)) &&
              m_rangeFirstSegment < 2 * (g.N - 1) && fb < g.B && lb < g.B && fe < kMaxIndexEntries &&
              le < kMaxIndexEntries && ULONGLONG(m_rangeLastSegment + 1) * g.S <= 0xFFFFFFFFull;
     }

@@ -113,9 +113,14 @@ HRESULT CTavDiskSource::ExportImage(const char* path) {
     DWORD entry = static_cast<DWORD>(std::clamp(start.entry, 0, static_cast<int>(kMaxIndexEntries) - 1));
     DWORD offset = platform::ReadLE32(index.data() + idx::kEntries + kIndexEntryBytes * entry + ent::kOffset);
     offset = std::min<DWORD>(offset, kDataSectors * 512 - 1);
-    DWORD R = BlockSector(start.segment, start.block) - m_sectorOffset + offset / 512;
-    DWORD E = BlockSector(end.segment, end.block) - m_sectorOffset + 2448;
-    bool wraps = E < R;
+    const DWORD startBlock = BlockSector(start.segment, start.block) - m_sectorOffset;
+    const DWORD endBlock = BlockSector(end.segment, end.block) - m_sectorOffset;
+    DWORD R = startBlock + offset / 512;
+    // The copy ends 400 sectors into the block behind the end block, where the end block's last packet
+    // may run on. The range wraps past the end of the drive when the end block lies before the start
+    // block, even when it is the block just before it and E therefore lands past R.
+    DWORD E = endBlock + 2448;
+    bool wraps = endBlock < startBlock;
     std::vector<BYTE> header = m_header;
     BYTE* h = header.data();
     platform::WriteLE32(h + hdr::kSectorOffset, m_sectorOffset + R - 11);

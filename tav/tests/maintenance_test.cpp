@@ -209,6 +209,80 @@ TEST_F(TavMaintenance, ExportedImageOfAWrappedRangeReopensAsOneRange) {
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
+// The newest segment holds both ends of a range over the whole recording: its newest block comes just
+// before its oldest, so the end block's copy (the block and the 400 sectors a packet may run on into)
+// reaches past the start sector although the range wraps. Both the source's export and the
+// simulator's image writer must still take the way round the end of the drive.
+TEST_F(TavMaintenance, RangeEndingInTheBlockBeforeItsStartBlockIsExportedRoundTheDrive) {
+    sim_tav::RecorderOptions o;
+    o.gib = 1;  // the range spans the drive: keep the images at 1 GiB
+    o.wrapped = true;
+    o.wrapNewest = 5;
+    o.wrapStaleBlock = 1;
+    o.packetsPerBlock = 6;
+    o.channels = 1;
+    std::string path = dir.File("wrap.img");
+    auto rec = sim_tav::WriteTavDrive(path, o);
+    const DWORD W = 5;
+    // Start a few packets into the oldest data (block 1 of W), end a few before the newest (block 0 of W).
+    std::size_t first = 3, last = rec.packets.size() - 4;
+    while (rec.packets[first].time == rec.packets[first - 1].time)
+        --first;
+    while (rec.packets[last].time == rec.packets[last - 1].time)
+        --last;
+    ASSERT_EQ(rec.packets[first].segment, W);
+    ASSERT_EQ(rec.packets[first].block, 1u);
+    ASSERT_LT(rec.packets[first].offset / 512, 400u);
+    ASSERT_EQ(rec.packets[last].segment, W);
+    ASSERT_EQ(rec.packets[last].block, 0u);
+
+    auto expectRange = [&](const std::string& image) {
+        tav::CTavDiskSource img(4);
+        ASSERT_GE(img.Open(tav::kOpenImage, 0, image.c_str()), 0);
+        ASSERT_EQ(img.LoadIndex(), S_OK);
+        const DWORD N = img.Geometry().N;
+        auto walked = tavtest::WalkAll(img);
+        ASSERT_EQ(walked.size(), last - first + 1);
+        for (std::size_t i = 0; i < walked.size(); ++i) {
+            const auto& want = rec.packets[first + i];
+            ASSERT_EQ(walked[i].time, want.time) << i;
+            ASSERT_EQ(walked[i].segment % (N - 1), want.segment) << i;
+            ASSERT_EQ(walked[i].block, static_cast<int>(want.block)) << i;
+            ASSERT_EQ(walked[i].entry, static_cast<int>(want.entry)) << i;
+        }
+        // The walk stops on the last frame, whose packet is read from the copy behind the drive's end.
+        ASSERT_EQ(img.CurrentPacket().time, rec.packets[last].time);
+        std::vector<BYTE> sample(tav::kMaxPacketReadBytes);
+        img.SetDisplayCounter(0, 1);
+        EXPECT_GT(img.GetFrame(sample.data(), static_cast<DWORD>(sample.size()), 0), 4);
+    };
+
+    {
+        auto src = tavtest::OpenDrive(path);
+        ASSERT_EQ(src->SeekToSectionTime(rec.packets[first].time), S_OK);
+        auto p = src->CurrentPacket();
+        ASSERT_EQ(p.segment, W);
+        ASSERT_EQ(p.entry, static_cast<int>(rec.packets[first].entry));
+        src->MarkStart(nullptr);
+        src->SelectSection(src->SectionCount() - 1);
+        src->SeekToTime(rec.packets[last].time);
+        ASSERT_EQ(src->CurrentPacket().entry, static_cast<int>(rec.packets[last].entry));
+        src->MarkEnd(nullptr);
+        std::string image = dir.File("exported.tav");
+        ASSERT_EQ(src->ExportImage(image.c_str()), S_OK);
+        src.reset();
+        expectRange(image);
+        std::filesystem::remove(image);
+    }
+    const auto& f = rec.packets[first];
+    const auto& l = rec.packets[last];
+    sim_tav::ImageRange r{f.segment, f.block, f.entry, l.segment, l.block, l.entry, f.time, l.time, f.offset};
+    std::string image = dir.File("simulated.tav");
+    sim_tav::WriteTavImage(path, rec, r, image);
+    expectRange(image);
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
 TEST_F(TavMaintenance, ClearDriveZeroesTheIndexStructuresOfACopy) {
     sim_tav::RecorderOptions o;
     o.gib = 100;

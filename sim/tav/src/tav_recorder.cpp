@@ -697,9 +697,14 @@ void WriteTavImage(const std::string& drivePath, const Recording& rec, const Ima
     const Geometry& g = rec.geo;
     DriveFile drive(drivePath, 0, false);
     DriveFile image(imagePath, 0, true);
-    u32 R = r.firstSegment * g.S + r.firstBlock * kBlock + r.firstEntryOffset / 512;
-    u32 E = r.lastSegment * g.S + r.lastBlock * kBlock + 2448;
-    bool wraps = E < R;
+    const u32 firstBlock = r.firstSegment * g.S + r.firstBlock * kBlock;
+    const u32 lastBlock = r.lastSegment * g.S + r.lastBlock * kBlock;
+    u32 R = firstBlock + r.firstEntryOffset / 512;
+    // The copy takes 400 sectors of the block behind the last one, where its last packet may run on.
+    // The range wraps when the last block lies before the first, even the block just before it, whose
+    // copy then reaches past R.
+    u32 E = lastBlock + 2448;
+    bool wraps = lastBlock < firstBlock;
     std::vector<u8> h(512);
     drive.Read(u64(g.Tprime - g.S) * 512, h.data(), 512);
     Le32(&h[148], R - 11);

@@ -116,7 +116,8 @@ std::vector<std::uint8_t> G711Packet(const std::uint8_t* samples, int format, st
 
 // Copies an image of drive sectors [first, last) of the drive file into a TAV drive image in the
 // layout the reader exports: header with the image fields, trailer copy, sectors. A range that wraps
-// (last < first) runs to the system segment and continues at sector 0.
+// (its last block lies before its first block on the drive) runs to the system segment and continues at
+// sector 0.
 struct ImageRange {
     std::uint32_t firstSegment, firstBlock, firstEntry;
     std::uint32_t lastSegment, lastBlock, lastEntry;
