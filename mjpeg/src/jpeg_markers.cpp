@@ -138,7 +138,7 @@ void jpeg_decoder_impl::read_sof() {
     }
 }
 
-// T.81 B.2.4.2 Huffman table specification.
+// T.81 B.2.4.2 Huffman table segment (DHT).
 void jpeg_decoder_impl::read_dht() {
     int left = get16();
     if (left < 2)
@@ -207,7 +207,7 @@ void jpeg_decoder_impl::build_huffman(huffman_table& t, bool ac) {
     t.maxcode[17] = 0x7FFFFFFF;
 }
 
-// T.81 B.2.4.1 quantisation table specification.
+// T.81 B.2.4.1 quantisation table segment (DQT).
 void jpeg_decoder_impl::read_dqt() {
     int left = get16();
     if (left < 2)
