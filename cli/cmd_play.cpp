@@ -58,16 +58,13 @@ ComPtr<IPin> FindPin(IBaseFilter* filter, const char* name) {
     return pin;
 }
 
-// Seconds since 2000 of an ORMA time stamp, for measuring how much recording has played.
-long long OrmaSeconds(BYTE year, DWORD time) {
-    std::tm tm{};
-    tm.tm_year = 100 + year;
-    tm.tm_mon = orma::Month(time) - 1;
-    tm.tm_mday = orma::Day(time);
-    tm.tm_hour = orma::Hour(time);
-    tm.tm_min = orma::Minute(time);
-    tm.tm_sec = orma::Second(time);
-    return static_cast<long long>(timegm(&tm));
+// Media samples the audio renderer has played (0 without one).
+long RenderedAudioSamples(IBaseFilter* audio) {
+    ComPtr<IAMAudioRendererStats> stats;
+    DWORD samples = 0;
+    if (audio && SUCCEEDED(audio->QueryInterface(IID_IAMAudioRendererStats, stats.ReleaseAndGetVoidAddress())))
+        stats->GetStatParam(AM_AUDREND_STAT_PARAM_RENDERED, &samples, nullptr);
+    return static_cast<long>(samples);
 }
 
 bool PlayOrma(const SourceSpec& spec, const PlayOptions& o, PlayResult* r) {
@@ -210,6 +207,7 @@ bool PlayOrma(const SourceSpec& spec, const PlayOptions& o, PlayResult* r) {
     }
     r->lastTime = OrmaPositionTime(orma.Get());
     control->Stop();
+    r->audioSamples = RenderedAudioSamples(audio.Get());
 
     ContactSheet sheet;
     sheet.title = spec.Describe() + "  " + r->firstTime + " - " + r->lastTime;

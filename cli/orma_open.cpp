@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <thread>
 
 #include "orma/layout.h"
@@ -60,6 +61,17 @@ bool OpenOrmaSource(const SourceSpec& spec, int model, int standard, ComPtr<IBas
     if (FAILED(hr))
         return *message = spec.Describe() + ": not an ORMA recording the source can open (" + HrText(hr) + ")", false;
     return true;
+}
+
+long long OrmaSeconds(BYTE year, DWORD time) {
+    std::tm tm{};
+    tm.tm_year = 100 + year;
+    tm.tm_mon = orma::Month(time) - 1;
+    tm.tm_mday = orma::Day(time);
+    tm.tm_hour = orma::Hour(time);
+    tm.tm_min = orma::Minute(time);
+    tm.tm_sec = orma::Second(time);
+    return static_cast<long long>(timegm(&tm));
 }
 
 }  // namespace cli

@@ -51,6 +51,10 @@ TEST_F(PlayTest, PlaysFourChannelsThroughTheGraphAndLeavesTheImageAlone) {
         at = r.out.find(',', at) + 1;
     }
     EXPECT_NE(r.out.find("\"first_time\": \"2009/03/01 08:00"), std::string::npos) << r.out;
+    // The audio renderer played the recording's sound alongside (the dummy SDL driver takes it).
+    std::size_t audio = r.out.find("\"audio_samples\": ");
+    ASSERT_NE(audio, std::string::npos);
+    EXPECT_GT(std::strtol(r.out.c_str() + audio + 17, nullptr, 10), 10) << r.out;
     EXPECT_EQ(Slurp(m_dir + "/contact-sheet.png").substr(1, 3), "PNG");
     EXPECT_EQ(Slurp(m_image), before);
 }
@@ -94,6 +98,37 @@ TEST_F(PlayTest, ExportsOneClusterAsAnImageThatOpensAgain) {
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("cannot be exported"), std::string::npos) << refused.err;
     EXPECT_NE(::access(bad.c_str(), F_OK), 0);
+}
+
+TEST_F(PlayTest, ExportsTheStatusOfEveryFrameInTheRangeAsTextAndAsRecords) {
+    std::string before = Slurp(m_image);
+    const std::string text = m_dir + "/range.txt", binary = m_dir + "/range.bin";
+    auto t = RunScryde({"export", m_image, "--from", "2009/03/01 08:00:10", "--to", "2009/03/01 08:00:20", "--out", text,
+                        "--type", "text"});
+    ASSERT_EQ(t.status, 0) << t.err;
+    auto b = RunScryde({"export", m_image, "--from", "2009/03/01 08:00:10", "--to", "2009/03/01 08:00:20", "--out",
+                        binary, "--type", "binary"});
+    ASSERT_EQ(b.status, 0) << b.err;
+    // One line per frame read, in reading order, all inside the range, from its first second to its last.
+    std::istringstream lines(Slurp(text));
+    std::vector<std::string> times;
+    for (std::string line; std::getline(lines, line);) {
+        ASSERT_GE(line.size(), 21u) << line;
+        EXPECT_EQ(line.back(), '\r');
+        times.push_back(line.substr(0, 19));
+        EXPECT_GE(times.back(), "2009/03/01 08:00:10");
+        EXPECT_LE(times.back(), "2009/03/01 08:00:20");
+        EXPECT_NE(line.find(" CH0"), std::string::npos) << line;
+    }
+    ASSERT_GT(times.size(), 20u);
+    EXPECT_EQ(times.front(), "2009/03/01 08:00:10");
+    EXPECT_EQ(times.back(), "2009/03/01 08:00:20");
+    // The same frames as 44-byte records: time value, then the status text of the line.
+    std::string records = Slurp(binary);
+    ASSERT_EQ(records.size(), times.size() * 44);
+    EXPECT_EQ(records.substr(4, 4), "CH01");
+    EXPECT_EQ(Slurp(m_image), before);
+    EXPECT_NE(::access((text + ".part").c_str(), F_OK), 0);
 }
 
 }  // namespace

@@ -190,6 +190,8 @@ public:
             if (!device || length <= 0)
                 return S_OK;
             Convert(data, length, pcm);
+            ++m_renderedSamples;
+            m_renderedFrames += static_cast<DWORD>(pcm.size() / std::max<WORD>(m_format.nChannels, 1));
             // An empty queue after the first buffer means the device ran dry: a break.
             if (m_started && SDL_GetQueuedAudioSize(device) == 0)
                 ++m_breaks;
@@ -260,6 +262,11 @@ public:
             if (m_device && m_bytesPerSecond)
                 *value1 = std::min<DWORD>(100, SDL_GetQueuedAudioSize(m_device) * 100 / (m_bytesPerSecond / 2));
             return S_OK;
+        case AM_AUDREND_STAT_PARAM_RENDERED:
+            *value1 = m_renderedSamples;
+            if (value2)
+                *value2 = m_renderedFrames;
+            return S_OK;
         case AM_AUDREND_STAT_PARAM_SILENCE_DUR:
         case AM_AUDREND_STAT_PARAM_DISCONTINUITIES:
         case AM_AUDREND_STAT_PARAM_SLAVE_DROPWRITE_DUR:
@@ -317,6 +324,7 @@ private:
     LONG m_volume = 0;
     LONG m_balance = 0;
     DWORD m_breaks = 0;
+    DWORD m_renderedSamples = 0, m_renderedFrames = 0;
     DWORD m_lastBufferMs = 0;
     bool m_started = false;
 };

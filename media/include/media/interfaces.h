@@ -361,6 +361,9 @@ enum AM_AUDIO_RENDERER_STAT_PARAM {
     AM_AUDREND_STAT_PARAM_SLAVE_ACCUMERROR = 10,
     AM_AUDREND_STAT_PARAM_BUFFERFULLNESS = 11,
     AM_AUDREND_STAT_PARAM_JITTER = 12,
+    // Our renderer's own figure for headless runs: value1 = media samples rendered since the
+    // renderer was created, value2 = audio frames (one sample per channel) they held.
+    AM_AUDREND_STAT_PARAM_RENDERED = 0x100,
 };
 
 struct IAMAudioRendererStats : IUnknown {
