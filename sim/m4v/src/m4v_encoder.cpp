@@ -348,6 +348,36 @@ std::vector<uint8_t> EncodeIntraVop(const simdraw::YuvImage& picture, int quant,
     return std::move(w.Bytes());
 }
 
+std::vector<uint8_t> EncodeIntraVopWithin(const simdraw::YuvImage& picture, int quant, size_t maxBytes,
+                                          bool interlaced, VopTime time, int* usedQuant) {
+    if (usedQuant)
+        *usedQuant = 0;
+    int low = std::clamp(quant, 1, 31);
+    std::vector<uint8_t> best = EncodeIntraVop(picture, low, interlaced, time);
+    int high = low;
+    if (best.size() > maxBytes) {
+        // Bisect between a quantiser that does not fit (low) and one that does (high): the size
+        // falls with the quantiser, and the answer's next finer quantiser is known not to fit.
+        high = 31;
+        best = EncodeIntraVop(picture, high, interlaced, time);
+        if (best.size() > maxBytes)
+            return {};
+        while (high - low > 1) {
+            const int middle = (low + high) / 2;
+            std::vector<uint8_t> vop = EncodeIntraVop(picture, middle, interlaced, time);
+            if (vop.size() <= maxBytes) {
+                high = middle;
+                best = std::move(vop);
+            } else {
+                low = middle;
+            }
+        }
+    }
+    if (usedQuant)
+        *usedQuant = high;
+    return best;
+}
+
 std::vector<uint8_t> EncodePredictedVop(int width, int height, int quant, bool interlaced, VopTime time) {
     CheckSize(width, height);
     CBitWriter w;

@@ -104,6 +104,31 @@ TEST(Encoder, LayerHeaderVariants) {
     EXPECT_EQ(decoder.Decode(Concat(EncodeVol(352, 288, false), EncodeIntraVop(small, 4, false))), mpeg4::kSizeMismatch);
 }
 
+// A byte budget raises the quantiser until the VOP fits, and reports when nothing fits.
+TEST(Encoder, IntraVopWithinBudget) {
+    simdraw::YuvImage picture = TaggedPicture(704, 480, 5, 42, "CAM 06");
+    const size_t fine = EncodeIntraVop(picture, 2, true).size();
+    int quant = -1;
+    std::vector<uint8_t> vop = EncodeIntraVopWithin(picture, 2, fine, true, {}, &quant);
+    EXPECT_EQ(quant, 2);
+    EXPECT_EQ(vop.size(), fine);
+
+    vop = EncodeIntraVopWithin(picture, 2, fine / 3, true, {}, &quant);
+    EXPECT_GT(quant, 2);
+    EXPECT_LE(vop.size(), fine / 3);
+    EXPECT_GT(EncodeIntraVop(picture, quant - 1, true).size(), fine / 3);  // no finer step skipped
+    CDecoder decoder(704, 480);
+    ASSERT_EQ(decoder.Decode(Concat(EncodeVol(704, 480, true), vop)), mpeg4::kOk);
+    int channel = -1;
+    uint32_t value = 0;
+    EXPECT_TRUE(ReadTag(decoder.Luma().data(), 704, 480, 704, &channel, &value));
+    EXPECT_EQ(channel, 5);
+    EXPECT_EQ(value, 42u);
+
+    EXPECT_TRUE(EncodeIntraVopWithin(picture, 2, 1000, true, {}, &quant).empty());
+    EXPECT_EQ(quant, 0);
+}
+
 TEST(Encoder, RefusesSizesNotMultiplesOf16) {
     EXPECT_THROW(EncodeVol(350, 240, false), std::invalid_argument);
     EXPECT_THROW(EncodePredictedVop(352, 250, 4, false), std::invalid_argument);

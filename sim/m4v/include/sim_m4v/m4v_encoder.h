@@ -44,6 +44,13 @@ struct VopTime {
 std::vector<std::uint8_t> EncodeIntraVop(const simdraw::YuvImage& picture, int quant, bool interlaced,
                                          VopTime time = {});
 
+// The I-VOP at the smallest quantiser from `quant` up to 31 whose size is at most `maxBytes`, with
+// the quantiser used in *usedQuant (when given): sharp synthetic pictures at a fine quantiser can
+// outgrow a recorder's packet (a 704 × 480 test picture takes about 150 KB at quantiser 4). Empty,
+// with *usedQuant 0, when even quantiser 31 does not fit.
+std::vector<std::uint8_t> EncodeIntraVopWithin(const simdraw::YuvImage& picture, int quant, std::size_t maxBytes,
+                                               bool interlaced, VopTime time = {}, int* usedQuant = nullptr);
+
 // A coded P-VOP of the given size in which every macroblock is not coded: the decoder repeats the
 // reference picture.
 std::vector<std::uint8_t> EncodePredictedVop(int width, int height, int quant, bool interlaced, VopTime time = {});
