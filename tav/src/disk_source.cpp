@@ -15,33 +15,11 @@ const common::SectorVariant& V() { return common::kTavSourceVariant; }
 constexpr DWORD kRecoveryTimeoutMs = 8000;
 constexpr DWORD kErrorIoIncomplete = 996;
 
-DWORD SystemMajor() {
-    OSVERSIONINFOA info{};
-    info.dwOSVersionInfoSize = sizeof info;
-    return GetVersionExA(&info) ? info.dwMajorVersion : 0;
-}
-
 }  // namespace
 
-CTavDiskSource::CTavDiskSource(DWORD windowsMajor) : m_winMajor(windowsMajor ? windowsMajor : SystemMajor()) {
-    std::fill(std::begin(m_channelOn), std::end(m_channelOn), BYTE(1));
-}
+CTavDiskSource::CTavDiskSource(DWORD windowsMajor) : CVTSource(windowsMajor) {}
 
 CTavDiskSource::~CTavDiskSource() { Close(); }
-
-void CTavDiskSource::Close() {
-    CAutoLock pos(&m_posLock);
-    CAutoLock disk(&m_diskLock);
-    if (m_handle)
-        CloseHandle(m_handle);
-    m_handle = nullptr;
-}
-
-void CTavDiskSource::SetChannelMask(DWORD mask) {
-    CAutoLock pos(&m_posLock);
-    for (int c = 0; c < 16; ++c)
-        m_channelOn[c] = (mask >> c) & 1;
-}
 
 // ---- sector access ---------------------------------------------------------------------------------
 
@@ -104,7 +82,7 @@ HRESULT CTavDiskSource::Open(int kind, int drive, const char* path) {
         return E_INVALIDARG;
     if (kind != kOpenDrive && kind != kOpenImage)
         return S_OK;
-    Close();
+    CloseDevice();
     ResetTables();
     m_width = m_height = 0;
     m_recorderKind = 0;
@@ -114,7 +92,7 @@ HRESULT CTavDiskSource::Open(int kind, int drive, const char* path) {
     m_path = path;
     bool ok = kind == kOpenDrive ? OpenDrive(drive, path) : OpenImage(path);
     if (!ok) {
-        Close();
+        CloseDevice();
         return E_FAIL;
     }
     return m_audioPresent ? 1 : 0;
@@ -357,24 +335,25 @@ bool CTavDiskSource::SegmentUsable(DWORD segment) const {
 }
 
 HRESULT CTavDiskSource::LoadIndex() {
-    CAutoLock pos(&m_posLock);
-    if (!m_handle)
-        return E_FAIL;
-    m_cancel = 0;
-    m_progress = 0;
-    ResetTables();
-    m_slots.assign(m_geo.N, TavSegmentSlot{});
-    bool ok = m_isImage ? ScanImage() : ScanDrive();
-    if (!ok || m_sectionsInUse == 0) {
-        m_sectionsInUse = 0;
-        Close();
-        return E_FAIL;
+    {
+        CAutoLock pos(&m_posLock);
+        if (!m_handle)
+            return E_FAIL;
+        m_cancel = 0;
+        m_progress = 0;
+        ResetTables();
+        m_slots.assign(m_geo.N, TavSegmentSlot{});
+        bool ok = m_isImage ? ScanImage() : ScanDrive();
+        if (!ok || m_sectionsInUse == 0) {
+            m_sectionsInUse = 0;
+            CloseDevice();
+            return E_FAIL;
+        }
+        m_section = 0;
+        BuildEventLists();
     }
-    m_section = 0;
-    BuildEventLists();
-    // The reader thread's initialise command: count the first section and go to its start.
-    InitSection();
-    return S_OK;
+    // The reader thread's initialise command counts the first section and goes to its start.
+    return StartReaderThread();
 }
 
 void CTavDiskSource::SetSectionTimes(TavSection& sec) {
@@ -586,34 +565,6 @@ bool CTavDiskSource::ScanImage() {
     return true;
 }
 
-HRESULT CTavDiskSource::GetProgress(LONG* perMille, int cancel) {
-    if (cancel == 1)
-        m_cancel = 1;
-    if (perMille)
-        *perMille = m_progress;
-    return S_OK;
-}
-
-HRESULT CTavDiskSource::GetSections(BYTE* records, DWORD maxRecords) {
-    CAutoLock pos(&m_posLock);
-    if (m_sectionsInUse == 0 || !records)
-        return E_FAIL;
-    for (DWORD i = 0; i < DWORD(m_sectionsInUse) && i < maxRecords; ++i) {
-        std::memset(records + 28 * i, 0, 28);
-        platform::WriteLE32(records + 28 * i, m_sections[i].start);
-        platform::WriteLE32(records + 28 * i + 12, m_sections[i].end);
-    }
-    return S_OK;
-}
-
-HRESULT CTavDiskSource::GetTimeBound(int which, DWORD* time) {
-    CAutoLock pos(&m_posLock);
-    if (!time || m_sectionsInUse == 0)
-        return E_FAIL;
-    *time = which == 0 ? m_sections[0].start : m_sections[m_sectionsInUse - 1].end;
-    return S_OK;
-}
-
 void CTavDiskSource::BuildEventLists() {
     CAutoLock pos(&m_posLock);
     if (m_sectionsInUse == 0)
@@ -662,16 +613,6 @@ DWORD CTavDiskSource::GetEventTimes(BYTE* records, DWORD maxRecords) {
 
 // ---- sections and positions ------------------------------------------------------------------------
 
-HRESULT CTavDiskSource::SelectSection(int section) {
-    CAutoLock pos(&m_posLock);
-    if (m_sectionsInUse == 0)
-        return E_FAIL;
-    m_section = std::clamp(section, 0, m_sectionsInUse - 1);
-    HRESULT hr = InitSection();
-    BuildEventLists();
-    return hr;
-}
-
 void CTavDiskSource::BlockRange(DWORD segment, int* first, int* last) const {
     const TavSegmentSlot& slot = m_slots[Slot(segment)];
     *first = 0;
@@ -696,7 +637,7 @@ void CTavDiskSource::BlockRange(DWORD segment, int* first, int* last) const {
     }
 }
 
-DWORD CTavDiskSource::SectionCount(int section) {
+DWORD CTavDiskSource::CountSection(int section) {
     const TavSection& sec = m_sections[section];
     std::vector<BYTE> sector(512);
     DWORD total = 0;
@@ -722,7 +663,7 @@ HRESULT CTavDiskSource::InitSection() {
     CAutoLock pos(&m_posLock);
     if (m_sectionsInUse == 0)
         return E_FAIL;
-    m_total = static_cast<LONG>(SectionCount(m_section));
+    m_total = static_cast<LONG>(CountSection(m_section));
     return m_dir > 0 ? GoToStart() : GoToEnd();
 }
 
@@ -1003,11 +944,6 @@ HRESULT CTavDiskSource::GetPosition(LONG* perMille, DWORD* time) {
     return S_OK;
 }
 
-CTavDiskSource::Packet CTavDiskSource::CurrentPacket() {
-    CAutoLock pos(&m_posLock);
-    return m_pkt;
-}
-
 HRESULT CTavDiskSource::Mark(TavMark* mark, DWORD* time) {
     CAutoLock pos(&m_posLock);
     mark->section = m_section;
@@ -1020,8 +956,24 @@ HRESULT CTavDiskSource::Mark(TavMark* mark, DWORD* time) {
         *time = mark->time;
     return S_OK;
 }
-HRESULT CTavDiskSource::MarkStart(DWORD* time) { return Mark(&m_markStart, time); }
-HRESULT CTavDiskSource::MarkEnd(DWORD* time) { return Mark(&m_markEnd, time); }
+
+HRESULT CTavDiskSource::GoToMark(const TavMark& mark) {
+    CAutoLock pos(&m_posLock);
+    if (m_sectionsInUse == 0)
+        return E_FAIL;
+    if (m_section != std::clamp(mark.section, 0, m_sectionsInUse - 1)) {
+        m_section = std::clamp(mark.section, 0, m_sectionsInUse - 1);
+        m_total = static_cast<LONG>(CountSection(m_section));
+    }
+    const TavSection& sec = m_sections[m_section];
+    if (mark.segment < sec.first || mark.segment > sec.last)
+        return GoToStart();
+    RestorePosition(Position{m_section, mark.segment, mark.block, mark.entry, mark.running});
+    // One entry back, so that the next step arrives at the marked entry.
+    m_entry -= m_dir;
+    m_running -= m_dir;
+    return S_OK;
+}
 
 // ---- frame rates -------------------------------------------------------------------------------------
 

@@ -19,12 +19,12 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-File Create(const char* path) { return File(path ? std::fopen(path, "wb") : nullptr); }
+File CreateOutput(const char* path) { return File(path ? std::fopen(path, "wb") : nullptr); }
 
 }  // namespace
 
 HRESULT CTavDiskSource::WriteDiagnosticLog(const char* path) {
-    File f = Create(path);
+    File f = CreateOutput(path);
     if (!f)
         return S_OK;
     const BYTE* h = m_header.data();
@@ -67,7 +67,7 @@ HRESULT CTavDiskSource::ExportSystemLog(const char* path) {
     // its next entry outside it, is not followed.
     if (m_geo.S <= 2048 || ULONGLONG(size) > ULONGLONG(m_geo.S - 2048) * 8 || next >= size)
         return E_FAIL;
-    File f = Create(path);
+    File f = CreateOutput(path);
     if (!f)
         return S_OK;
     const DWORD base = m_geo.SystemLogSector();
@@ -103,7 +103,7 @@ HRESULT CTavDiskSource::ExportImage(const char* path) {
     CAutoLock disk(&m_diskLock);
     if (!m_handle)
         return E_FAIL;
-    File f = Create(path);
+    File f = CreateOutput(path);
     if (!f)
         return S_OK;
     const DWORD S = m_geo.S, N = m_geo.N;

@@ -1,13 +1,13 @@
-// CTavDiskSource: the current packet as a video or audio sample, and as a status text line.
+// CVTSource: the current packet as a video or audio sample, and as a status text line.
 #include <algorithm>
 #include <cstring>
 
-#include "tav/disk_source.h"
 #include "tav/status_text.h"
+#include "tav/vt_source.h"
 
 namespace tav {
 
-LONG CTavDiskSource::GetFrame(BYTE* dest, DWORD capacity, int channel) {
+LONG CVTSource::GetFrame(BYTE* dest, DWORD capacity, int channel) {
     CAutoLock pos(&m_posLock);
     channel &= 15;
     bool audio = m_pkt.type == kTypeAudio;
@@ -17,14 +17,18 @@ LONG CTavDiskSource::GetFrame(BYTE* dest, DWORD capacity, int channel) {
         WritePlaceholder(dest, m_code, static_cast<BYTE>(channel));
         return 4;
     }
+    return ReadSample(dest, capacity);
+}
+
+LONG CVTSource::ReadSample(BYTE* dest, DWORD capacity) {
+    CAutoLock pos(&m_posLock);
     if (m_pkt.size == 0 || m_pkt.size >= kMaxPacketSize)
         return 0;
     CAutoLock disk(&m_diskLock);
-    std::vector<BYTE> packet;
-    ReadPacket(&packet);
+    DWORD got = ReadPacket(&m_readBuf);
     DWORD length = m_pkt.size + kPacketTail;
     // The sample must hold the whole packet with its trailer area.
-    if (capacity < length)
+    if (capacity < length || got < length || m_readBuf.size() < length)
         return 0;
     SampleFields f;
     f.kind = m_recorderKind;
@@ -32,27 +36,37 @@ LONG CTavDiskSource::GetFrame(BYTE* dest, DWORD capacity, int channel) {
     f.code = m_pkt.code;
     f.type = m_pkt.type;
     f.size = m_pkt.size;
-    RewriteSample(packet.data(), f, &m_status);
-    std::memcpy(dest, packet.data(), length);
+    RewriteSample(m_readBuf.data(), f, &m_status);
+    std::memcpy(dest, m_readBuf.data(), length);
     return static_cast<LONG>(length);
 }
 
-void CTavDiskSource::SetTextExport(std::FILE* file, bool on) {
+void CVTSource::CloseTextFile() {
+    if (m_textFile)
+        std::fclose(m_textFile);
+    m_textFile = nullptr;
+    m_textExport = false;
+}
+
+void CVTSource::SetTextExport(std::FILE* file, bool on) {
     CAutoLock pos(&m_posLock);
+    if (m_textFile && m_textFile != file)
+        CloseTextFile();
     m_textFile = file;
     m_textExport = on && file;
 }
 
-LONG CTavDiskSource::GetFrameText(BYTE* dest, DWORD capacity, int channel) {
+LONG CVTSource::GetFrameText(BYTE* dest, DWORD capacity, int channel) {
     (void)dest;
     (void)capacity;
     CAutoLock pos(&m_posLock);
     if (!m_textExport || m_pkt.size == 0 || m_pkt.size >= kMaxPacketSize)
         return 4;
     CAutoLock disk(&m_diskLock);
-    std::vector<BYTE> packet;
-    ReadPacket(&packet);
-    const BYTE* record = packet.data() + m_pkt.size + 41;
+    DWORD got = ReadPacket(&m_readBuf);
+    if (got < m_pkt.size + kPacketTail || m_readBuf.size() < m_pkt.size + kPacketTail)
+        return 4;
+    const BYTE* record = m_readBuf.data() + m_pkt.size + 41;
     if (m_recorderKind >= 2 && m_recorderKind <= 4)
         std::memcpy(m_status.block.data(), record, 58);
     else if (m_recorderKind == 1)
