@@ -1,5 +1,5 @@
 // scryde sim tav: writes a synthetic TAV v2.x drive (a sparse file) and, on request, a drive image of
-// its whole recording.
+// its whole recording, or a stream file of the same packets.
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -23,7 +23,7 @@ bool Number(const std::string& text, long lo, long hi, long* out) {
 int Run(const std::vector<std::string>& input) {
     std::vector<std::string> args = input;
     sim_tav::RecorderOptions o;
-    std::string out, image;
+    std::string out, image, stream;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&](long lo, long hi, long* v) {
@@ -37,6 +37,10 @@ int Run(const std::vector<std::string>& input) {
             out = args[++i];
         } else if (a == "--image" && i + 1 < args.size()) {
             image = args[++i];
+        } else if (a == "--stream" && i + 1 < args.size()) {
+            stream = args[++i];
+        } else if (a == "--stream-packets" && value(1, 1000000, &v)) {
+            o.streamPackets = static_cast<std::uint32_t>(v);
         } else if (a == "--gib" && value(1, 2047, &v)) {
             o.gib = static_cast<std::uint32_t>(v);
         } else if (a == "--kind" && value(0, 32, &v)) {
@@ -69,9 +73,18 @@ int Run(const std::vector<std::string>& input) {
             return Fail(kUsage, "sim tav: unexpected \"" + a + "\" (see scryde sim tav --help)");
         }
     }
-    if (out.empty())
-        return Fail(kUsage, "sim tav: give --out FILE");
+    if (out.empty() && stream.empty())
+        return Fail(kUsage, "sim tav: give --out FILE or --stream FILE");
+    if (!image.empty() && out.empty())
+        return Fail(kUsage, "sim tav: --image needs --out DRIVE");
     try {
+        if (!stream.empty()) {
+            auto packets = sim_tav::WriteTavStream(stream, o);
+            std::printf("%s: TAV stream file, %zu records, %u .. %u\n", stream.c_str(), packets.size(),
+                        packets.empty() ? 0u : packets.front().time, packets.empty() ? 0u : packets.back().time);
+        }
+        if (out.empty())
+            return kSuccess;
         sim_tav::Recording rec = sim_tav::WriteTavDrive(out, o);
         std::printf("%s: TAV drive, %u GiB, %zu packets in %zu segments, %u .. %u\n", out.c_str(), rec.geo.G,
                     rec.packets.size(), rec.segments.size(), rec.firstTime, rec.lastTime);
@@ -88,8 +101,9 @@ int Run(const std::vector<std::string>& input) {
     return kSuccess;
 }
 
-const SimKindRegistrar reg({"tav", "a TAV v2.x drive (sparse file) and optionally its drive image",
+const SimKindRegistrar reg({"tav", "a TAV v2.x drive (sparse file), its drive image or a stream file",
                             "Usage: scryde sim tav --out DRIVE [--image FILE.tav] [--gib N] [--kind K]\n"
+                            "       scryde sim tav --stream FILE.arv [--stream-packets N] [--kind K] ...\n"
                             "       [--channels N] [--segments N] [--blocks N] [--packets N]\n"
                             "       [--audio none|adpcm|alaw|ulaw] [--wrapped NEWEST [--stale-block J]]\n"
                             "       [--protected SEGMENTS] [--letters] [--cross]\n"
@@ -99,6 +113,8 @@ const SimKindRegistrar reg({"tav", "a TAV v2.x drive (sparse file) and optionall
                             "with the status record of recorder kind K (0, 1, 2, 3, 4, 8, 32), audio and the\n"
                             "system log. --wrapped records a whole pass and a second pass up to segment\n"
                             "NEWEST whose blocks from J on stay stale. --image also writes a \".tav\" image.\n"
+                            "--stream writes a \".arv\" stream file of N packets (default 120) of the same\n"
+                            "channels, kind and audio, one record after another (with or without --out).\n"
                             "Read it with: scryde info DRIVE --as-drive\n",
                             Run});
 

@@ -115,6 +115,34 @@ public:
         m_frameNo.assign(16, 0);
     }
 
+    // A stream file: no drive layout, only the packets one after another.
+    explicit Recorder(const RecorderOptions& o) : m_o(o) { m_frameNo.assign(16, 0); }
+
+    std::vector<RecordedPacket> RunStream(const std::string& path) {
+        DriveFile file(path, 0, true);
+        m_time = m_o.startTime;
+        m_tsBase = m_o.startTime;
+        std::vector<RecordedPacket> out;
+        u64 offset = 0;
+        for (u32 i = 0; i < m_o.streamPackets; ++i) {
+            PacketSpec spec = NextSpec();
+            u32 size = 0;
+            std::vector<u8> bytes = Packet(spec, &size);
+            file.Write(offset, bytes.data(), bytes.size());
+            RecordedPacket rp;
+            rp.entry = i;
+            rp.offset = static_cast<u32>(offset);
+            rp.time = spec.time;
+            rp.size = size;
+            rp.channel = spec.channel;
+            rp.type = spec.type;
+            rp.timestamp = spec.timestamp;
+            out.push_back(rp);
+            offset += bytes.size();
+        }
+        return out;
+    }
+
     Recording Run() {
         u32 F = m_o.protectedSegments ? std::max(m_o.firstSegment, m_o.protectedSegments) : m_o.firstSegment;
         if (F > m_g.N - 2)
@@ -685,6 +713,11 @@ std::vector<u8> G711Packet(const u8* samples, int format, u32 time, u8 channel) 
     out[60] = static_cast<u8>(format);
     std::memcpy(out.data() + 64, samples, 2048);
     return out;
+}
+
+std::vector<RecordedPacket> WriteTavStream(const std::string& path, const RecorderOptions& options) {
+    Recorder r(options);
+    return r.RunStream(path);
 }
 
 Recording WriteTavDrive(const std::string& path, const RecorderOptions& options) {

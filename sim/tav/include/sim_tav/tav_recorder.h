@@ -70,6 +70,7 @@ struct RecorderOptions {
     bool crossBlockEnd = false;       // the last packet of every block but a segment's last runs into the next block
     std::uint8_t packetCode = 0x12;   // index entry byte 22
     std::vector<Damage> damage;
+    std::uint32_t streamPackets = 120;  // packets a stream file holds (WriteTavStream)
 };
 
 // One packet as stored, in chronological order of what survives on the drive.
@@ -100,6 +101,12 @@ struct Recording {
 
 // Writes a TAV drive into `path` (created or replaced, sparse). Throws std::runtime_error on I/O failure.
 Recording WriteTavDrive(const std::string& path, const RecorderOptions& options);
+
+// Writes a stream file (".arv", created or replaced): the packets the recorder would store, one after
+// another in time order, each as record header, packet data and the recorder kind's trailer, without
+// blocks or indexes. Returns the packets; `offset` is a record's file offset, `entry` its number from
+// 0, segment and block 0. Throws std::runtime_error on I/O failure.
+std::vector<RecordedPacket> WriteTavStream(const std::string& path, const RecorderOptions& options);
 
 // Byte builders, also used on their own by tests.
 // An MPEG-4 Visual video object + video-object-layer header (ISO/IEC 14496-2 6.2.3) and a VOP start code.
