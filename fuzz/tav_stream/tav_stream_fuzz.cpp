@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fwrite(data, 1, size, f);
     std::fclose(f);
     tav::CFileSource src(5);
-    if (src.Open(tav::kOpenStream, 0, path.c_str()) < 0 || src.LoadIndex() != S_OK)
+    if (src.Open(tav::kOpenStreamFile, 0, path.c_str()) < 0 || src.LoadIndex() != S_OK)
         return 0;
     static std::vector<BYTE> sample(tav::kMaxPacketReadBytes);
     static std::vector<BYTE> pcm(40960);

@@ -1,4 +1,4 @@
-// CFileSource: open and probe, the record scan and every position operation.
+// CFileSource: open and probe, the record scan, every position operation and the packet read.
 #include "tav/file_source.h"
 
 #include <algorithm>
@@ -7,22 +7,15 @@
 #include "common/sector.h"
 #include "platform/bytes.h"
 #include "platform/fileio.h"
-#include "platform/system.h"
 
 namespace tav {
 namespace {
-
-DWORD SystemMajor() {
-    OSVERSIONINFOA info{};
-    info.dwOSVersionInfoSize = sizeof info;
-    return GetVersionExA(&info) ? info.dwMajorVersion : 0;
-}
 
 // A record a pin can take: a key frame, predicted frame or audio block of channel 0..15 whose packet
 // fits a sample. Other records are stepped over by the scan but not listed.
 bool Playable(const TavStreamRecord& r) {
     bool known = r.type == kTypeKey || r.type == kTypePredicted || r.type == kTypeAudio;
-    return known && r.channel < 16 && r.size != 0 && r.size < kMaxPacketSize;
+    return known && r.channel < kChannels && r.size != 0 && r.size < kMaxPacketSize;
 }
 
 // Walks the records of a file from offset 0 through a read window, so a scan costs one file read per
@@ -77,31 +70,37 @@ private:
     ULONGLONG m_next = 0;
 };
 
+// Counts the packets of one stream between its first change of time and the time two seconds on.
+struct RateCounter {
+    bool haveFirst = false, counting = false, done = false;
+    DWORD firstTime = 0, refTime = 0, count = 0;
+    REFERENCE_TIME duration = 0;
+    void See(DWORD t) {
+        if (done)
+            return;
+        if (!haveFirst) {
+            haveFirst = true;
+            firstTime = t;
+        } else if (!counting) {
+            if (t != firstTime) {
+                counting = true;
+                refTime = t;
+                count = 1;
+            }
+        } else if (t == refTime + 2 || t + 2 == refTime) {
+            duration = 20000000 / count;
+            done = true;
+        } else {
+            ++count;
+        }
+    }
+};
+
 }  // namespace
 
-CFileSource::CFileSource(DWORD windowsMajor) : m_winMajor(windowsMajor ? windowsMajor : SystemMajor()) {
-    std::fill(std::begin(m_channelOn), std::end(m_channelOn), BYTE(1));
-}
+CFileSource::CFileSource(DWORD windowsMajor) : CVTSource(windowsMajor) {}
 
 CFileSource::~CFileSource() { Close(); }
-
-void CFileSource::Close() {
-    CAutoLock pos(&m_posLock);
-    CAutoLock disk(&m_diskLock);
-    if (m_handle)
-        CloseHandle(m_handle);
-    m_handle = nullptr;
-}
-
-void CFileSource::SetChannelMask(DWORD mask) {
-    CAutoLock pos(&m_posLock);
-    for (int c = 0; c < 16; ++c)
-        m_channelOn[c] = (mask >> c) & 1;
-}
-
-void CFileSource::ClearDisplayCounters() {
-    std::fill(std::begin(m_displayCounter), std::end(m_displayCounter), WORD(0));
-}
 
 DWORD CFileSource::ReadAt(ULONGLONG offset, BYTE* buffer, DWORD bytes) {
     CAutoLock disk(&m_diskLock);
@@ -122,6 +121,20 @@ DWORD CFileSource::ReadAt(ULONGLONG offset, BYTE* buffer, DWORD bytes) {
     return got;
 }
 
+DWORD CFileSource::ReadPacket(std::vector<BYTE>* out) {
+    CAutoLock pos(&m_posLock);
+    CAutoLock disk(&m_diskLock);
+    if (m_number < 1 || m_number > RecordCount()) {
+        out->clear();
+        return 0;
+    }
+    const TavStreamRecord& r = m_records[m_number];
+    DWORD length = r.size + kPacketTail;
+    out->resize(length);
+    ReadAt(r.offset, out->data(), length);
+    return length;
+}
+
 // ---- open and probe ----------------------------------------------------------------------------------
 
 void CFileSource::ResetProbe() {
@@ -129,35 +142,44 @@ void CFileSource::ResetProbe() {
     m_recorderKind = 0;
     m_audioFormat = 1;
     m_audioPresent = false;
+    m_code = 0;
     m_measureChannel = 0;
 }
 
 HRESULT CFileSource::Open(int kind, int drive, const char* path) {
     (void)drive;
-    CAutoLock pos(&m_posLock);
-    if (!path)
-        return E_INVALIDARG;
-    if (kind != kOpenStream)
-        return E_FAIL;
-    Close();
-    ResetProbe();
-    m_records.assign(1, TavStreamRecord{});
-    m_cursor = 0;
-    m_pkt = Packet{};
-    m_path = path;
-    m_handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (m_handle == INVALID_HANDLE_VALUE || !m_handle) {
-        m_handle = nullptr;
-        common::ErrorBox(common::Format(common::msg::kCreateFileFilenameFailed, path, static_cast<int>(GetLastError())));
-        return E_FAIL;
+    {
+        CAutoLock pos(&m_posLock);
+        if (!path)
+            return E_INVALIDARG;
+        if (kind != kOpenStreamFile)
+            return E_FAIL;
+        CloseDevice();
+        ResetProbe();
+        m_records.assign(1, TavStreamRecord{});
+        m_cursor = m_number = 0;
+        m_pkt = TavPacket{};
+        m_path = path;
+        m_handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (m_handle == INVALID_HANDLE_VALUE || !m_handle) {
+            m_handle = nullptr;
+            common::ErrorBox(
+                common::Format(common::msg::kCreateFileFilenameFailed, path, static_cast<int>(GetLastError())));
+            return E_FAIL;
+        }
+        LARGE_INTEGER size{};
+        GetFileSizeEx(m_handle, &size);
+        m_fileSize = size.QuadPart > 0 ? static_cast<ULONGLONG>(size.QuadPart) : 0;
+        // One section, selected, until LoadIndex gives it its times.
+        m_sections.assign(1, TavSection{});
+        m_sectionsInUse = 1;
+        m_section = 0;
+        Probe();
     }
-    LARGE_INTEGER size{};
-    GetFileSizeEx(m_handle, &size);
-    m_fileSize = size.QuadPart > 0 ? static_cast<ULONGLONG>(size.QuadPart) : 0;
-    // One section, selected, until LoadIndex gives it its times.
-    m_sections.assign(1, TavSection{});
-    m_sectionsInUse = 1;
-    Probe();
+    // The pins learn the probe results outside the position lock.
+    if (m_audioPresent && m_audio)
+        m_audio->OnAudioFormat(m_audioFormat);
+    ResetPinFormats();
     return m_audioPresent ? 1 : 0;
 }
 
@@ -200,71 +222,35 @@ void CFileSource::Probe() {
 // ---- record list ---------------------------------------------------------------------------------
 
 HRESULT CFileSource::LoadIndex() {
-    CAutoLock pos(&m_posLock);
-    if (!m_handle)
-        return E_FAIL;
-    m_progress = 0;
-    m_records.assign(1, TavStreamRecord{});
-    RecordScanner scan(this);
-    TavStreamRecord r;
-    while (scan.Next(&r)) {
-        if (Playable(r))
-            m_records.push_back(r);
-        if (m_fileSize)
-            m_progress = static_cast<LONG>(std::min<ULONGLONG>(scan.Offset(), m_fileSize) * 1000 / m_fileSize);
+    {
+        CAutoLock pos(&m_posLock);
+        if (!m_handle)
+            return E_FAIL;
+        m_progress = 0;
+        m_records.assign(1, TavStreamRecord{});
+        RecordScanner scan(this);
+        TavStreamRecord r;
+        while (scan.Next(&r)) {
+            if (Playable(r))
+                m_records.push_back(r);
+            if (m_fileSize)
+                m_progress = static_cast<LONG>(std::min<ULONGLONG>(scan.Offset(), m_fileSize) * 1000 / m_fileSize);
+        }
+        m_progress = 1000;
+        m_sections.assign(1, TavSection{});
+        m_section = 0;
+        m_cursor = m_number = 0;
+        m_pkt = TavPacket{};
+        if (RecordCount() == 0) {
+            m_sectionsInUse = 0;
+            return E_FAIL;
+        }
+        m_sections[0].start = m_records[1].time;
+        m_sections[0].end = m_records.back().time;
+        m_sectionsInUse = 1;
     }
-    m_progress = 1000;
-    m_sections.assign(1, TavSection{});
-    m_cursor = 0;
-    m_pkt = Packet{};
-    if (RecordCount() == 0) {
-        m_sectionsInUse = 0;
-        return E_FAIL;
-    }
-    m_sections[0].start = m_records[1].time;
-    m_sections[0].end = m_records.back().time;
-    m_sectionsInUse = 1;
-    // The reader thread's initialise command: go to the start of the section.
-    InitSection();
-    return S_OK;
-}
-
-HRESULT CFileSource::GetProgress(LONG* perMille, int cancel) {
-    (void)cancel;
-    if (perMille)
-        *perMille = m_progress;
-    return S_OK;
-}
-
-HRESULT CFileSource::GetSections(BYTE* records, DWORD maxRecords) {
-    CAutoLock pos(&m_posLock);
-    if (m_sectionsInUse == 0 || !records)
-        return E_FAIL;
-    if (maxRecords) {
-        std::memset(records, 0, 28);
-        platform::WriteLE32(records, m_sections[0].start);
-        platform::WriteLE32(records + 12, m_sections[0].end);
-    }
-    return S_OK;
-}
-
-HRESULT CFileSource::SelectSection(int section) {
-    (void)section;
-    return InitSection();
-}
-
-DWORD CFileSource::GetEventTimes(BYTE* records, DWORD maxRecords) {
-    (void)records;
-    (void)maxRecords;
-    return 0;
-}
-
-HRESULT CFileSource::GetTimeBound(int which, DWORD* time) {
-    CAutoLock pos(&m_posLock);
-    if (!time || m_sectionsInUse == 0)
-        return E_FAIL;
-    *time = which == 0 ? m_sections[0].start : m_sections[0].end;
-    return S_OK;
+    // The initialise command puts the position at the start of the section.
+    return StartReaderThread();
 }
 
 TavStreamRecord CFileSource::Record(LONG number) {
@@ -274,23 +260,31 @@ TavStreamRecord CFileSource::Record(LONG number) {
     return m_records[number];
 }
 
+LONG CFileSource::CurrentRecord() {
+    CAutoLock pos(&m_posLock);
+    return m_number;
+}
+
 // ---- position --------------------------------------------------------------------------------------
 
 void CFileSource::Load(LONG n) {
     const TavStreamRecord& r = m_records[n];
-    m_pkt.number = n;
-    m_pkt.offset = r.offset;
+    m_number = n;
+    m_pkt = TavPacket{};
+    m_pkt.entry = static_cast<int>(n);
+    m_pkt.offset = static_cast<DWORD>(r.offset);
     m_pkt.size = r.size;
     m_pkt.time = r.time;
     m_pkt.channel = r.channel;
     m_pkt.type = r.type;
     m_pkt.code = 0;
+    m_curTime = r.time;
 }
 
 void CFileSource::Place(LONG n) {
     Load(n);
-    // Ring of count + 1 nodes: a step forward from the head reaches record 1, a step backward from
-    // the head reaches the last record.
+    // A ring of count + 1 nodes: a step forward from the head reaches record 1, a step backward from
+    // the head the last record.
     LONG ring = RecordCount() + 1;
     m_cursor = ((n - m_dir) % ring + ring) % ring;
 }
@@ -333,15 +327,15 @@ HRESULT CFileSource::GetPosition(LONG* perMille, DWORD* time) {
     CAutoLock pos(&m_posLock);
     if (perMille) {
         LONG count = RecordCount();
-        LONG n = std::max<LONG>(m_pkt.number, 1);
+        LONG n = std::max<LONG>(m_number, 1);
         *perMille = count > 1 ? static_cast<LONG>(LONGLONG(n - 1) * 1000 / (count - 1)) : 0;
     }
     if (time) {
         if (m_sectionChanged) {
-            *time = 0;
+            *time = 0;  // the section number
             m_sectionChanged = false;
         } else {
-            *time = m_pkt.time;
+            *time = m_curTime;
         }
     }
     return S_OK;
@@ -374,7 +368,7 @@ HRESULT CFileSource::SeekToTime(DWORD t) {
     LONG count = RecordCount();
     if (count == 0)
         return E_FAIL;
-    LONG n = std::max<LONG>(m_pkt.number, 1);
+    LONG n = std::max<LONG>(m_number, 1);
     if (m_records[n].time < t) {
         while (n < count && m_records[n].time < t)
             ++n;
@@ -388,23 +382,16 @@ HRESULT CFileSource::SeekToTime(DWORD t) {
     return S_OK;
 }
 
-CFileSource::Packet CFileSource::CurrentPacket() {
-    CAutoLock pos(&m_posLock);
-    return m_pkt;
-}
-
 HRESULT CFileSource::Mark(TavMark* mark, DWORD* time) {
     CAutoLock pos(&m_posLock);
     *mark = TavMark{};
-    mark->running = std::max<LONG>(m_pkt.number, RecordCount() ? 1 : 0);
+    mark->running = std::max<LONG>(m_number, RecordCount() ? 1 : 0);
     mark->entry = static_cast<int>(mark->running);
-    mark->time = m_pkt.time;
+    mark->time = mark->running ? m_records[mark->running].time : 0;
     if (time)
         *time = mark->time;
     return S_OK;
 }
-HRESULT CFileSource::MarkStart(DWORD* time) { return Mark(&m_markStart, time); }
-HRESULT CFileSource::MarkEnd(DWORD* time) { return Mark(&m_markEnd, time); }
 
 HRESULT CFileSource::GoToMark(const TavMark& mark) {
     CAutoLock pos(&m_posLock);
@@ -414,37 +401,7 @@ HRESULT CFileSource::GoToMark(const TavMark& mark) {
     return S_OK;
 }
 
-// ---- frame rates -------------------------------------------------------------------------------------
-
-namespace {
-// Counts the packets of one stream between the first change of time and the time two seconds on.
-struct RateCounter {
-    bool haveFirst = false, counting = false, done = false;
-    DWORD firstTime = 0, refTime = 0, count = 0;
-    REFERENCE_TIME duration = 0;
-    void See(DWORD t) {
-        if (done)
-            return;
-        if (!haveFirst) {
-            haveFirst = true;
-            firstTime = t;
-        } else if (!counting) {
-            if (t != firstTime) {
-                counting = true;
-                refTime = t;
-                count = 1;
-            }
-        } else if (t == refTime + 2 || t + 2 == refTime) {
-            duration = 20000000 / count;
-            done = true;
-        } else {
-            ++count;
-        }
-    }
-};
-}  // namespace
-
-// The video and audio sample durations from up to 512 records behind the current position.
+// The video and audio sample durations from up to 512 records ahead of the position.
 void CFileSource::MeasureFrameRates() {
     CAutoLock pos(&m_posLock);
     LONG count = RecordCount();

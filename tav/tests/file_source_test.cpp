@@ -44,7 +44,7 @@ struct Opened {
 
 Opened OpenStream(const std::string& path) {
     Opened o;
-    o.open = o.src->Open(tav::kOpenStream, 0, path.c_str());
+    o.open = o.src->Open(tav::kOpenStreamFile, 0, path.c_str());
     o.load = o.open >= 0 ? o.src->LoadIndex() : E_FAIL;
     return o;
 }
@@ -132,7 +132,7 @@ TEST(TavFileSource, AudioFormatFromTheFirstAudioBlock) {
             file[60] = c.byte60;
         WriteFile(dir.File("a.arv"), file);
         tav::CFileSource src(5);
-        EXPECT_EQ(src.Open(tav::kOpenStream, 0, dir.File("a.arv").c_str()), 1);
+        EXPECT_EQ(src.Open(tav::kOpenStreamFile, 0, dir.File("a.arv").c_str()), 1);
         EXPECT_EQ(src.AudioFormat(), c.expected);
         EXPECT_EQ(src.Width(), 0);
     }
@@ -166,7 +166,7 @@ TEST(TavFileSource, OpenFailureShowsTheBoxAndFails) {
     tavtest::ScratchDir dir;
     std::string path = dir.File("missing.arv");
     tav::CFileSource src(5);
-    EXPECT_EQ(src.Open(tav::kOpenStream, 0, path.c_str()), E_FAIL);
+    EXPECT_EQ(src.Open(tav::kOpenStreamFile, 0, path.c_str()), E_FAIL);
     ASSERT_EQ(boxes.boxes.size(), 1u);
     EXPECT_EQ(boxes.boxes[0].caption, "Error");
     EXPECT_EQ(boxes.boxes[0].text, "CreateFile() failed! filename=" + path + " [Error code=2]");
@@ -193,7 +193,7 @@ protected:
     std::vector<LONG> Walk() {
         std::vector<LONG> seen;
         while (src().NextEntry())
-            seen.push_back(src().CurrentPacket().number);
+            seen.push_back(src().CurrentRecord());
         return seen;
     }
     LONG PerMille() {
@@ -219,13 +219,13 @@ TEST_F(TavFileNavigation, WalksEveryRecordBothWaysAndStaysAtTheEnds) {
     EXPECT_EQ(PerMille(), 0);
     EXPECT_EQ(Walk(), forward);
     EXPECT_EQ(src().NextEntry(), 0);
-    EXPECT_EQ(src().CurrentPacket().number, n);
+    EXPECT_EQ(src().CurrentRecord(), n);
     EXPECT_EQ(PerMille(), 1000);
 
     src().SetDirection(-1);
     ASSERT_EQ(src().InitSection(), S_OK);  // backward: from the end
     EXPECT_EQ(Walk(), backward);
-    EXPECT_EQ(src().CurrentPacket().number, 1);
+    EXPECT_EQ(src().CurrentRecord(), 1);
 
     src().SetDirection(1);
     src().GoToEnd();
@@ -253,7 +253,7 @@ TEST_F(TavFileNavigation, SeeksByFractionAndTime) {
             EXPECT_EQ(src().GetFrame(sample.data(), static_cast<DWORD>(sample.size()), src().CurrentPacket().channel), 4);
         }
         ASSERT_EQ(src().NextEntry(), 1);
-        EXPECT_EQ(src().CurrentPacket().number, f.record);
+        EXPECT_EQ(src().CurrentRecord(), f.record);
     }
     EXPECT_EQ(src().SeekToFraction(1, 0), E_INVALIDARG);
 
@@ -270,10 +270,10 @@ TEST_F(TavFileNavigation, SeeksByFractionAndTime) {
         for (LONG from : {LONG(1), n / 2, n}) {
             src().SeekToFraction(from - 1, n - 1);
             ASSERT_EQ(src().SeekToSectionTime(t), S_OK);
-            EXPECT_EQ(src().CurrentPacket().number, firstAt(t));
+            EXPECT_EQ(src().CurrentRecord(), firstAt(t));
             EXPECT_EQ(src().CurrentPacket().time, t);
             ASSERT_EQ(src().NextEntry(), 1);
-            EXPECT_EQ(src().CurrentPacket().number, firstAt(t));
+            EXPECT_EQ(src().CurrentRecord(), firstAt(t));
         }
     }
     EXPECT_EQ(src().SeekToSectionTime(first - 1), E_FAIL);
@@ -285,13 +285,13 @@ TEST_F(TavFileNavigation, MarksReturnToTheMarkedRecord) {
     DWORD t = 0;
     src().MarkStart(&t);
     EXPECT_EQ(t, src().CurrentPacket().time);
-    LONG marked = src().CurrentPacket().number;
+    LONG marked = src().CurrentRecord();
     src().GoToEnd();
     src().MarkEnd(&t);
     EXPECT_EQ(t, packets.back().time);
     ASSERT_EQ(src().GoToMark(src().StartMark()), S_OK);
     ASSERT_EQ(src().NextEntry(), 1);
-    EXPECT_EQ(src().CurrentPacket().number, marked);
+    EXPECT_EQ(src().CurrentRecord(), marked);
 }
 
 TEST(TavFileSource, OneRecordFileReportsZeroPerMille) {
@@ -308,14 +308,14 @@ TEST(TavFileSource, OneRecordFileReportsZeroPerMille) {
     }
     EXPECT_EQ(s.src->SeekToFraction(1000, 1000), S_OK);
     EXPECT_EQ(s.src->SeekToTime(s.src->CurrentPacket().time), S_OK);
-    EXPECT_EQ(s.src->CurrentPacket().number, 1);
+    EXPECT_EQ(s.src->CurrentRecord(), 1);
 }
 
 // ---- samples ---------------------------------------------------------------------------------------
 
 // The bytes of a sample that the packet and its trailer define (what follows is the next packet,
 // which lies elsewhere on a drive than in a stream file).
-std::size_t DefinedBytes(int kind, const tav::CFileSource::Packet& p) {
+std::size_t DefinedBytes(int kind, const tav::TavPacket& p) {
     if (p.type == tav::kTypeAudio)
         return p.size + 32;
     switch (kind) {
@@ -363,7 +363,7 @@ TEST(TavFileSource, SamplesEqualTheDiskSourcesForTheSamePackets) {
             ASSERT_EQ(nb, static_cast<LONG>(p.size + 553));
             // The per-packet code of a stream file is always 0.
             a[17] = 0;
-            ASSERT_EQ(0, std::memcmp(a.data(), b.data(), DefinedBytes(kind, p))) << "record " << p.number;
+            ASSERT_EQ(0, std::memcmp(a.data(), b.data(), DefinedBytes(kind, p))) << "record " << p.entry;
             ++compared;
         }
         EXPECT_EQ(compared, file.src->RecordCount());
