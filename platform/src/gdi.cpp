@@ -26,8 +26,8 @@ struct GdiObject {
     explicit GdiObject(Kind k) : kind(k) {}
     virtual ~GdiObject() = default;
     Kind kind;
-    bool stock = false;  // shared defaults, never deleted
-    int selections = 0;  // device contexts holding it
+    bool stock = false; // shared defaults, never deleted
+    int selections = 0; // device contexts holding it
 };
 
 namespace {
@@ -35,7 +35,7 @@ namespace {
 // One lock for the whole stand-in: FreeType faces and the library are not safe to share between
 // threads, and the object tables are process-wide.
 std::mutex g_lock;
-FT_Library g_library = nullptr;  // process lifetime
+FT_Library g_library = nullptr; // process lifetime
 std::unordered_set<const void*> g_live;
 
 // Font sizes are bounded so that a text line's bitmap stays small (GDI itself caps near this).
@@ -51,29 +51,31 @@ struct FontObject final : GdiObject {
     LOGFONTA logfont{};
     std::string file;
     FT_Face face = nullptr;
-    bool emboldenGlyphs = false;  // bold asked of a face that has no bold
-    bool slantGlyphs = false;     // italic asked of a face that has no italic
-    LONG ascent = 0;              // pixels above the baseline in the cell
-    LONG descent = 0;             // pixels below it
-    LONG underlinePosition = 1;   // pixels below the baseline
+    bool emboldenGlyphs = false; // bold asked of a face that has no bold
+    bool slantGlyphs = false;    // italic asked of a face that has no italic
+    LONG ascent = 0;             // pixels above the baseline in the cell
+    LONG descent = 0;            // pixels below it
+    LONG underlinePosition = 1;  // pixels below the baseline
     LONG lineThickness = 1;
-    std::array<int, 256> advance{};  // per character code; −1 until measured
+    std::array<int, 256> advance{}; // per character code; −1 until measured
 };
 
 struct BitmapObject final : GdiObject {
     BitmapObject() : GdiObject(Kind::Bitmap) {}
     LONG width = 0;
-    LONG height = 0;  // rows
+    LONG height = 0; // rows
     bool topDown = false;
     WORD bitCount = 1;
     LONG stride = 0;
     RGBQUAD palette[2] = {{0, 0, 0, 0}, {255, 255, 255, 0}};
     std::vector<BYTE> bits;
 
-    BYTE* Row(LONG y) { return bits.data() + std::size_t(topDown ? y : height - 1 - y) * std::size_t(stride); }
+    BYTE* Row(LONG y) {
+        return bits.data() + std::size_t(topDown ? y : height - 1 - y) * std::size_t(stride);
+    }
 };
 
-}  // namespace
+} // namespace
 
 struct GdiDeviceContext {
     FontObject* font = nullptr;
@@ -118,7 +120,9 @@ struct FontMatch {
     int slant = FC_SLANT_ROMAN;
 };
 
-std::string FaceName(const LOGFONTA& lf) { return std::string(lf.lfFaceName, strnlen(lf.lfFaceName, LF_FACESIZE)); }
+std::string FaceName(const LOGFONTA& lf) {
+    return std::string(lf.lfFaceName, strnlen(lf.lfFaceName, LF_FACESIZE));
+}
 
 bool WantsFixedPitch(const LOGFONTA& lf) {
     return (lf.lfPitchAndFamily & 0x3) == FIXED_PITCH || (lf.lfPitchAndFamily & 0xF0) == FF_MODERN;
@@ -132,7 +136,9 @@ const char* GenericFamily(const LOGFONTA& lf) {
     return "sans-serif";
 }
 
-LONG RequestedWeight(const LOGFONTA& lf) { return lf.lfWeight <= 0 ? FW_NORMAL : std::min<LONG>(lf.lfWeight, 1000); }
+LONG RequestedWeight(const LOGFONTA& lf) {
+    return lf.lfWeight <= 0 ? FW_NORMAL : std::min<LONG>(lf.lfWeight, 1000);
+}
 
 // The installed font closest to `lf`: the face by name, else the generic family its pitch and family
 // bits suggest. Results are kept, as a match costs far more than drawing a line of text.
@@ -182,7 +188,9 @@ bool MatchLocked(const LOGFONTA& lf, FontMatch* out) {
 
 // ---- Sizing ------------------------------------------------------------------------------------------
 
-LONG Round26_6(FT_Pos v) { return static_cast<LONG>((v + 32) >> 6); }
+LONG Round26_6(FT_Pos v) {
+    return static_cast<LONG>((v + 32) >> 6);
+}
 
 // Applies GDI's height and width rules to the face and fills the cell metrics.
 bool SizeFaceLocked(FontObject* f) {
@@ -190,7 +198,7 @@ bool SizeFaceLocked(FontObject* f) {
     const LOGFONTA& lf = f->logfont;
     const double upem = face->units_per_EM > 0 ? face->units_per_EM : 2048.0;
     const TT_OS2* os2 = static_cast<const TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
-    double cellUnits = 0;  // ascent + descent in font units
+    double cellUnits = 0; // ascent + descent in font units
     double ascentUnits = 0;
     if (os2 && os2->version != 0xFFFF && os2->usWinAscent + os2->usWinDescent > 0) {
         cellUnits = double(os2->usWinAscent) + os2->usWinDescent;
@@ -211,19 +219,22 @@ bool SizeFaceLocked(FontObject* f) {
 
     double emWidth = em;
     if (lf.lfWidth != 0) {
-        double average = os2 && os2->version != 0xFFFF && os2->xAvgCharWidth > 0 ? double(os2->xAvgCharWidth) : 0;
+        double average =
+            os2 && os2->version != 0xFFFF && os2->xAvgCharWidth > 0 ? double(os2->xAvgCharWidth) : 0;
         if (average <= 0 && FT_Load_Char(face, 'x', FT_LOAD_NO_SCALE) == 0)
             average = double(face->glyph->advance.x);
         if (average > 0)
             emWidth = std::clamp(std::abs(double(lf.lfWidth)) * upem / average, 1.0, kMaxEmPixels);
     }
-    if (FT_Set_Char_Size(face, FT_F26Dot6(std::lround(emWidth * 64)), FT_F26Dot6(std::lround(em * 64)), 72, 72) != 0)
+    if (FT_Set_Char_Size(face, FT_F26Dot6(std::lround(emWidth * 64)), FT_F26Dot6(std::lround(em * 64)), 72,
+                         72) != 0)
         return false;
     // The cell comes from the unhinted scale, as GDI derives it from the font's ascent and descent.
     const double scale = em / upem;
     f->ascent = static_cast<LONG>(std::lround(ascentUnits * scale));
     f->descent = std::max<LONG>(0, static_cast<LONG>(std::lround(cellUnits * scale)) - f->ascent);
-    f->underlinePosition = std::max<LONG>(1, static_cast<LONG>(std::lround(-face->underline_position * scale)));
+    f->underlinePosition =
+        std::max<LONG>(1, static_cast<LONG>(std::lround(-face->underline_position * scale)));
     f->lineThickness = std::max<LONG>(1, static_cast<LONG>(std::lround(face->underline_thickness * scale)));
     f->advance.fill(-1);
     return true;
@@ -305,15 +316,18 @@ BitmapObject* StockBitmapLocked() {
     return stock;
 }
 
-bool LiveLocked(const void* p) { return p && g_live.count(p) != 0; }
+bool LiveLocked(const void* p) {
+    return p && g_live.count(p) != 0;
+}
 
 // ---- Drawing -----------------------------------------------------------------------------------------
 
 struct Clip {
-    LONG left, top, right, bottom;  // right and bottom exclusive
+    LONG left, top, right, bottom; // right and bottom exclusive
 
     Clip Intersect(const Clip& o) const {
-        return {std::max(left, o.left), std::max(top, o.top), std::min(right, o.right), std::min(bottom, o.bottom)};
+        return {std::max(left, o.left), std::max(top, o.top), std::min(right, o.right),
+                std::min(bottom, o.bottom)};
     }
     bool Contains(LONG x, LONG y) const { return x >= left && x < right && y >= top && y < bottom; }
 };
@@ -323,7 +337,8 @@ struct Clip {
 DWORD PixelValue(const BitmapObject* b, COLORREF c) {
     if (b->bitCount == 1) {
         auto distance = [c](const RGBQUAD& q) {
-            int dr = int(GetRValue(c)) - q.rgbRed, dg = int(GetGValue(c)) - q.rgbGreen, db = int(GetBValue(c)) - q.rgbBlue;
+            int dr = int(GetRValue(c)) - q.rgbRed, dg = int(GetGValue(c)) - q.rgbGreen,
+                db = int(GetBValue(c)) - q.rgbBlue;
             return dr * dr + dg * dg + db * db;
         };
         return distance(b->palette[1]) < distance(b->palette[0]) ? 1u : 0u;
@@ -358,8 +373,8 @@ LONG TextWidthLocked(FontObject* f, LPCSTR text, UINT count, const INT* dx) {
     return static_cast<LONG>(std::clamp<std::int64_t>(width, -0x7FFFFFFF, 0x7FFFFFFF));
 }
 
-BOOL TextOutLocked(GdiDeviceContext* dc, int x, int y, UINT options, const platform::gdi::Rect* rect, LPCSTR text,
-                   UINT count, const INT* dx) {
+BOOL TextOutLocked(GdiDeviceContext* dc, int x, int y, UINT options, const platform::gdi::Rect* rect,
+                   LPCSTR text, UINT count, const INT* dx) {
     BitmapObject* b = dc->bitmap;
     FontObject* f = dc->font;
     if (!b || !f)
@@ -378,7 +393,8 @@ BOOL TextOutLocked(GdiDeviceContext* dc, int x, int y, UINT options, const platf
     const LONG width = TextWidthLocked(f, text, count, dx);
     const LONG cell = f->ascent + f->descent;
     if (dc->bkMode == OPAQUE) {
-        Clip box{x, y, static_cast<LONG>(std::min<std::int64_t>(std::int64_t(x) + width, 0x7FFFFFFF)), y + cell};
+        Clip box{x, y, static_cast<LONG>(std::min<std::int64_t>(std::int64_t(x) + width, 0x7FFFFFFF)),
+                 y + cell};
         FillLocked(b, box.Intersect(glyphClip), PixelValue(b, dc->bkColour));
     }
     const DWORD ink = PixelValue(b, dc->textColour);
@@ -388,7 +404,7 @@ BOOL TextOutLocked(GdiDeviceContext* dc, int x, int y, UINT options, const platf
         unsigned char c = static_cast<unsigned char>(text[i]);
         int advance = dx ? dx[i] : AdvanceLocked(f, c);
         if (pen > glyphClip.right + 2 * kMaxEmPixels)
-            break;  // everything further lies outside
+            break; // everything further lies outside
         if (LoadGlyphLocked(f, c) && FT_Render_Glyph(f->face->glyph, FT_RENDER_MODE_MONO) == 0) {
             const FT_Bitmap& g = f->face->glyph->bitmap;
             const LONG left = static_cast<LONG>(pen) + f->face->glyph->bitmap_left;
@@ -419,7 +435,7 @@ BOOL TextOutLocked(GdiDeviceContext* dc, int x, int y, UINT options, const platf
     return TRUE;
 }
 
-}  // namespace
+} // namespace
 
 // ---- Public calls ----------------------------------------------------------------------------------------
 
@@ -524,7 +540,8 @@ HBITMAP CreateDIBSection(HDC, LONG width, LONG height, WORD bitCount, const RGBQ
     if (bits)
         *bits = nullptr;
     const LONG rows = height < 0 ? -static_cast<std::int64_t>(height) > kMaxDibSide ? 0 : -height : height;
-    if ((bitCount != 1 && bitCount != 32) || width <= 0 || width > kMaxDibSide || rows <= 0 || rows > kMaxDibSide)
+    if ((bitCount != 1 && bitCount != 32) || width <= 0 || width > kMaxDibSide || rows <= 0 ||
+        rows > kMaxDibSide)
         return nullptr;
     auto b = std::make_unique<BitmapObject>();
     b->width = width;

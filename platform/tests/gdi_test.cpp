@@ -8,7 +8,8 @@
 
 namespace {
 
-LOGFONTA Font(const char* face, LONG height, LONG width = 0, BYTE pitchAndFamily = FIXED_PITCH, LONG weight = FW_NORMAL) {
+LOGFONTA Font(const char* face, LONG height, LONG width = 0, BYTE pitchAndFamily = FIXED_PITCH,
+              LONG weight = FW_NORMAL) {
     LOGFONTA lf{};
     lf.lfHeight = height;
     lf.lfWidth = width;
@@ -58,13 +59,14 @@ std::vector<std::string> Render(TextDC& t, const char* text) {
     struct {
         LONG left, top, right, bottom;
     } rc{0, 0, size.cx, size.cy};
-    EXPECT_TRUE(ExtTextOutA(t.dc, 0, 0, ETO_OPAQUE | ETO_CLIPPED, &rc, text, UINT(std::strlen(text)), nullptr));
+    EXPECT_TRUE(
+        ExtTextOutA(t.dc, 0, 0, ETO_OPAQUE | ETO_CLIPPED, &rc, text, UINT(std::strlen(text)), nullptr));
     const LONG stride = DibStride(size.cx, 1);
     std::vector<BYTE> copy(std::size_t(stride) * size.cy);
     EXPECT_EQ(GetDIBits(t.dc, bmp, 0, UINT(size.cy), copy.data()), size.cy);
     std::vector<std::string> rows;
     for (LONG y = 0; y < size.cy; ++y) {
-        const BYTE* row = copy.data() + std::size_t(size.cy - 1 - y) * stride;  // bottom-up storage
+        const BYTE* row = copy.data() + std::size_t(size.cy - 1 - y) * stride; // bottom-up storage
         std::string line;
         for (LONG x = 0; x < size.cx; ++x)
             line += (row[x >> 3] & (0x80 >> (x & 7))) ? '.' : '#';
@@ -154,7 +156,7 @@ TEST(Gdi, OpaqueClippedTextStaysInsideItsRectangle) {
     LOGFONTA lf = Font("Lucida Console", -16, 10);
     TextDC t(&lf);
     void* bits = nullptr;
-    HBITMAP bmp = CreateDIBSection(t.dc, 64, -24, 32, nullptr, &bits);  // top-down, 32 bits
+    HBITMAP bmp = CreateDIBSection(t.dc, 64, -24, 32, nullptr, &bits); // top-down, 32 bits
     ASSERT_NE(bmp, nullptr);
     auto* px = static_cast<DWORD*>(bits);
     std::fill(px, px + 64 * 24, 0x00ABCDEFu);
@@ -188,11 +190,11 @@ TEST(Gdi, ObjectLifetimesAreChecked) {
     HFONT f = CreateFontIndirectA(&lf);
     HGDIOBJ old = SelectObject(dc, f);
     ASSERT_NE(old, nullptr);
-    EXPECT_FALSE(DeleteObject(f));    // still selected
-    EXPECT_FALSE(DeleteObject(old));  // the stock font
+    EXPECT_FALSE(DeleteObject(f));   // still selected
+    EXPECT_FALSE(DeleteObject(old)); // the stock font
     EXPECT_EQ(SelectObject(dc, old), f);
     EXPECT_TRUE(DeleteObject(f));
-    EXPECT_FALSE(DeleteObject(f));  // already gone
+    EXPECT_FALSE(DeleteObject(f)); // already gone
     EXPECT_TRUE(DeleteDC(dc));
     EXPECT_FALSE(DeleteDC(dc));
     SIZE s;
@@ -206,4 +208,4 @@ TEST(Gdi, ObjectLifetimesAreChecked) {
     EXPECT_EQ(CreateDIBSection(nullptr, 8, -(kMaxDibSide + 1), 1, nullptr, &bits), nullptr);
 }
 
-}  // namespace
+} // namespace

@@ -9,11 +9,13 @@
 #include "platform/types.h"
 
 // {0217AC03-2DE3-4317-BBF8-6F8ED2D44E80}
-constexpr CLSID CLSID_FilterCaptiva = {0x0217AC03, 0x2DE3, 0x4317, {0xBB, 0xF8, 0x6F, 0x8E, 0xD2, 0xD4, 0x4E, 0x80}};
+constexpr CLSID CLSID_FilterCaptiva = {
+    0x0217AC03, 0x2DE3, 0x4317, {0xBB, 0xF8, 0x6F, 0x8E, 0xD2, 0xD4, 0x4E, 0x80}};
 // {A3DD8005-DA44-4AD4-B2A7-F23E986428A2}
 constexpr IID IID_ICaptiva = {0xA3DD8005, 0xDA44, 0x4AD4, {0xB2, 0xA7, 0xF2, 0x3E, 0x98, 0x64, 0x28, 0xA2}};
 // {97E321C1-D90A-4257-AD15-A243135F8458}: the property page the filter names through ISpecifyPropertyPages.
-constexpr CLSID CLSID_CaptivaPropertyPage = {0x97E321C1, 0xD90A, 0x4257, {0xAD, 0x15, 0xA2, 0x43, 0x13, 0x5F, 0x84, 0x58}};
+constexpr CLSID CLSID_CaptivaPropertyPage = {
+    0x97E321C1, 0xD90A, 0x4257, {0xAD, 0x15, 0xA2, 0x43, 0x13, 0x5F, 0x84, 0x58}};
 
 constexpr const char* kCaptivaName = "Text Overlay";
 
@@ -21,9 +23,9 @@ constexpr const char* kCaptivaName = "Text Overlay";
 constexpr UINT kCaptivaItems = 5;
 
 // Overlay types.
-constexpr int kOverlayNone = 0;        // pictures pass unchanged
-constexpr int kOverlayStatic = 1;      // the five text items
-constexpr int kOverlaySystemTime = 2;  // the PC's local date and time in item 0
+constexpr int kOverlayNone = 0;       // pictures pass unchanged
+constexpr int kOverlayStatic = 1;     // the five text items
+constexpr int kOverlaySystemTime = 2; // the PC's local date and time in item 0
 
 struct ICaptiva : public IUnknown {
     // 3: 0 off, 2 system time, anything else the text items. A change recreates the controller with

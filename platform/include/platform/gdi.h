@@ -77,10 +77,18 @@ using HBITMAP = GdiObject*;
 using HDC = GdiDeviceContext*;
 
 using COLORREF = DWORD;
-constexpr COLORREF RGB(BYTE r, BYTE g, BYTE b) { return COLORREF(r) | (COLORREF(g) << 8) | (COLORREF(b) << 16); }
-constexpr BYTE GetRValue(COLORREF c) { return BYTE(c); }
-constexpr BYTE GetGValue(COLORREF c) { return BYTE(c >> 8); }
-constexpr BYTE GetBValue(COLORREF c) { return BYTE(c >> 16); }
+constexpr COLORREF RGB(BYTE r, BYTE g, BYTE b) {
+    return COLORREF(r) | (COLORREF(g) << 8) | (COLORREF(b) << 16);
+}
+constexpr BYTE GetRValue(COLORREF c) {
+    return BYTE(c);
+}
+constexpr BYTE GetGValue(COLORREF c) {
+    return BYTE(c >> 8);
+}
+constexpr BYTE GetBValue(COLORREF c) {
+    return BYTE(c >> 16);
+}
 constexpr COLORREF CLR_INVALID = 0xFFFFFFFFu;
 
 struct SIZE {
@@ -157,7 +165,7 @@ struct Rect {
 // ETO_OPAQUE fills `rect` with the background colour first; ETO_CLIPPED keeps the glyphs inside it.
 // `dx`, when given, holds the advance of each character in pixels.
 BOOL ExtTextOut(HDC dc, int x, int y, UINT options, const Rect* rect, LPCSTR text, UINT count, const INT* dx);
-}  // namespace platform::gdi
+} // namespace platform::gdi
 
 template <class R>
 BOOL ExtTextOutA(HDC dc, int x, int y, UINT options, const R* rect, LPCSTR text, UINT count, const INT* dx) {
@@ -176,4 +184,4 @@ BOOL TextOutA(HDC dc, int x, int y, LPCSTR text, int count);
 namespace platform::gdi {
 // The installed font file a logical font resolves to ("" when none); for diagnostics and tests.
 const char* ResolvedFontFile(HFONT font);
-}  // namespace platform::gdi
+} // namespace platform::gdi
