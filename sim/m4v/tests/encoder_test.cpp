@@ -19,8 +19,8 @@ struct RoundTripCase {
 class RoundTrip : public ::testing::TestWithParam<RoundTripCase> {};
 
 // A key frame (layer header + I-VOP), then a coded P-VOP with every macroblock skipped, then a
-// VOP that is not coded at all: each decodes, the tag reads back from the YUY2 and bottom-up RGB32
-// outputs, the luma is close to the source and the two repeats equal the key frame.
+// VOP that is not coded at all: each decodes, the tag reads back from the luma plane and the YUY2 and
+// bottom-up RGB32 outputs, the luma is close to the source and the two repeats equal the key frame.
 TEST_P(RoundTrip, KeyFrameThenRepeats) {
     const RoundTripCase c = GetParam();
     const int channel = (c.width + c.quant) % 16;
@@ -47,7 +47,14 @@ TEST_P(RoundTrip, KeyFrameThenRepeats) {
     ASSERT_EQ(decoder.Decode(EncodeNotCodedVop({1, 3003})), mpeg4::kOk);
     EXPECT_EQ(decoder.output, keyOutput);
 
-    ASSERT_EQ(decoder.Decode(EncodePredictedVop(c.width, c.height, c.quant, c.interlaced), mpeg4::kRgb32BottomUp),
+    gotChannel = -1;
+    EXPECT_TRUE(ReadTagPacked(keyOutput.data(), c.width, c.height, c.width * 2, PackedFormat::kYuy2, false,
+                              &gotChannel, &gotValue));
+    EXPECT_EQ(gotChannel, channel);
+
+    // Bottom-up RGB32 as the decoder filter asks for it, de-interlaced when the layer is interlaced.
+    ASSERT_EQ(decoder.Decode(EncodePredictedVop(c.width, c.height, c.quant, c.interlaced), mpeg4::kRgb32BottomUp,
+                             c.interlaced ? mpeg4::kDeinterlaceBlend : mpeg4::kDeinterlaceNone),
               mpeg4::kOk);
     gotChannel = -1;
     EXPECT_TRUE(ReadTagPacked(decoder.output.data(), c.width, c.height, c.width * 4, PackedFormat::kBgrx, true,
