@@ -1,0 +1,153 @@
+// `scryde play` on a 16-channel simulated ORMA recording at 16x: pictures per second delivered through
+// the whole graph (source, sixteen Motion-JPEG decoders and video renderers, audio renderer), and the
+// share of the run's CPU time that went into JPEG decoding. The baseline, measured in the same run, is
+// the JPEG core decoding pictures of the same size and quality alone on one thread. Fast play reads every
+// n-th picture at the pace of the audio clock, so the graph's figure is bounded by that pace, not by CPU.
+//   play_bench [--frames N] [--image PATH]   (without --image a temporary recording is written)
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "mjpeg/jpeg_decoder.h"
+#include "sim_orma/orma_sim.h"
+
+namespace {
+
+constexpr int kWidth = 352, kHeight = 240, kQuality = 25;  // what `scryde sim orma` records
+
+double CpuSeconds(const rusage& u) {
+    return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// Runs scryde with `args`, capturing standard output; returns the exit status and the child's CPU time.
+int Run(const std::vector<std::string>& args, std::string* out, double* cpu, double* wall) {
+    int pipefd[2];
+    if (::pipe(pipefd) != 0)
+        return -1;
+    auto start = std::chrono::steady_clock::now();
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(pipefd[1], 1);
+        ::close(pipefd[0]);
+        ::close(pipefd[1]);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(SCRYDE_EXE));
+        for (const auto& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(SCRYDE_EXE, argv.data());
+        ::_exit(127);
+    }
+    ::close(pipefd[1]);
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(pipefd[0], buf, sizeof buf)) > 0)
+        out->append(buf, static_cast<std::size_t>(n));
+    ::close(pipefd[0]);
+    int status = 0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    *wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    *cpu = CpuSeconds(usage);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+long SumFrames(const std::string& json) {
+    std::size_t at = json.find("\"frames_per_channel\": [");
+    if (at == std::string::npos)
+        return -1;
+    const char* p = json.c_str() + at + 23;
+    long total = 0;
+    for (int ch = 0; ch < 16; ++ch) {
+        char* end = nullptr;
+        total += std::strtol(p, &end, 10);
+        p = end + 1;
+    }
+    return total;
+}
+
+// CPU seconds per picture for the JPEG core alone, over pictures of every channel.
+double DecodeSecondsPerPicture() {
+    std::vector<std::vector<std::uint8_t>> pictures;
+    for (int ch = 0; ch < 16; ++ch)
+        for (int f = 0; f < 4; ++f)
+            pictures.push_back(simorma::MakePicture(kWidth, kHeight, kQuality, ch, f, "2009/03/01 08:00:00"));
+    rusage before{}, after{};
+    long decoded = 0;
+    ::getrusage(RUSAGE_SELF, &before);
+    auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < std::chrono::seconds(3)) {
+        for (const auto& jpeg : pictures) {
+            mjpeg::jpeg_decoder_memory_stream stream(jpeg.data(), static_cast<std::int32_t>(jpeg.size()));
+            mjpeg::jpeg_decoder dec(&stream);
+            if (dec.begin_decoding() != 0)
+                return -1;
+            const void* line = nullptr;
+            std::uint32_t bytes = 0;
+            while (dec.decode(&line, &bytes) == 0) {
+            }
+            ++decoded;
+        }
+    }
+    ::getrusage(RUSAGE_SELF, &after);
+    return (CpuSeconds(after) - CpuSeconds(before)) / static_cast<double>(decoded);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    long frames = 4000;
+    std::string image;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--frames"))
+            frames = std::atol(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--image"))
+            image = argv[i + 1];
+    }
+    char dir[] = "/tmp/play_bench_XXXXXX";
+    if (!::mkdtemp(dir))
+        return 1;
+    std::string out;
+    double cpu = 0, wall = 0;
+    if (image.empty()) {
+        image = std::string(dir) + "/sixteen.orm";
+        if (Run({"sim", "orma", image, "--image", "--channels", "16", "--minutes", "4", "--segments", "2"}, &out, &cpu,
+                &wall) != 0) {
+            std::fprintf(stderr, "play_bench: the recording could not be written\n");
+            return 1;
+        }
+    }
+    out.clear();
+    int status = Run({"play", image, "--speed", "16000", "--frames", std::to_string(frames), "--out", dir,
+                      "--time-limit", "300", "--json"},
+                     &out, &cpu, &wall);
+    long played = SumFrames(out);
+    if (status != 0 || played <= 0) {
+        std::fprintf(stderr, "play_bench: scryde play failed (%d): %s\n", status, out.c_str());
+        return 1;
+    }
+    double perPicture = DecodeSecondsPerPicture();
+    std::system(("rm -rf " + std::string(dir)).c_str());
+
+    const double fps = played / wall;
+    const double baselineFps = 1.0 / perPicture;
+    const double share = played * perPicture / cpu;
+    std::printf("scryde play, 16 channels %dx%d at 16x: %ld pictures in %.2f s wall, %.2f s CPU\n", kWidth, kHeight,
+                played, wall, cpu);
+    std::printf("  through the graph:        %8.0f pictures/s (%.0f per channel)\n", fps, fps / 16);
+    std::printf("  per CPU second:           %8.0f pictures (the rest of the wall time is waiting for the clock)\n",
+                played / cpu);
+    std::printf("  baseline, JPEG core alone: %8.0f pictures/s on one thread\n", baselineFps);
+    std::printf("  ratio graph / baseline:   %8.2f\n", fps / baselineFps);
+    std::printf("  share of CPU time in JPEG decoding: %.0f %%\n", share * 100);
+    std::printf("  16 real-time channels need %d pictures/s (NTSC, 30 per channel); 16x needs %d\n", 16 * 30,
+                16 * 30 * 16);
+    return 0;
+}
