@@ -147,7 +147,5 @@ int main(int argc, char** argv) {
     std::printf("  baseline, JPEG core alone: %8.0f pictures/s on one thread\n", baselineFps);
     std::printf("  ratio graph / baseline:   %8.2f\n", fps / baselineFps);
     std::printf("  share of CPU time in JPEG decoding: %.0f %%\n", share * 100);
-    std::printf("  16 real-time channels need %d pictures/s (NTSC, 30 per channel); 16x needs %d\n", 16 * 30,
-                16 * 30 * 16);
     return 0;
 }
