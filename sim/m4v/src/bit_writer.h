@@ -34,8 +34,8 @@ public:
 
 private:
     std::vector<uint8_t> m_out;
-    uint64_t m_acc = 0;  // only the low m_count bits are pending
-    int m_count = 0;     // 0..7 between calls
+    uint64_t m_acc = 0; // only the low m_count bits are pending
+    int m_count = 0;    // 0..7 between calls
 };
 
-}  // namespace simm4v
+} // namespace simm4v

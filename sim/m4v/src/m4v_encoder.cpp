@@ -23,10 +23,10 @@ static_assert((1 << kVopTimeIncrementBits) >= kTimeIncrementResolution &&
               (1 << (kVopTimeIncrementBits - 1)) < kTimeIncrementResolution);
 
 // Zig-zag scan (7.4.2, Figure 7-2): scan position -> raster index v * 8 + u.
-constexpr std::array<uint8_t, 64> kZigzag = {
-    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
-    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
-    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+constexpr std::array<uint8_t, 64> kZigzag = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
+                                             12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
+                                             35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+                                             58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
 void CheckSize(int width, int height) {
     if (width < 16 || height < 16 || width > kMaxPictureSide || height > kMaxPictureSide || width % 16 != 0 ||
@@ -34,34 +34,36 @@ void CheckSize(int width, int height) {
         throw std::invalid_argument("MPEG-4 picture size must be a multiple of 16 in 16..4096");
 }
 
-void PutCode(CBitWriter& w, Code c) { w.Put(c.bits, c.length); }
+void PutCode(CBitWriter& w, Code c) {
+    w.Put(c.bits, c.length);
+}
 
 // 6.2.5 video_object_plane() up to vop_coded: start code, coding type, modulo_time_base, time
 // increment between marker bits, vop_coded.
 void PutVopTiming(CBitWriter& w, int codingType, VopTime time, bool coded) {
-    w.Put(0x000001B6, 32);  // vop_start_code
+    w.Put(0x000001B6, 32); // vop_start_code
     w.Put(static_cast<uint32_t>(codingType), 2);
     for (int s = 0; s < time.secondsElapsed; ++s)
-        w.Put(1, 1);  // modulo_time_base: one '1' per elapsed second
+        w.Put(1, 1); // modulo_time_base: one '1' per elapsed second
     w.Put(0, 1);
-    w.Put(1, 1);  // marker_bit
+    w.Put(1, 1); // marker_bit
     w.Put(time.increment % kTimeIncrementResolution, kVopTimeIncrementBits);
-    w.Put(1, 1);  // marker_bit
+    w.Put(1, 1); // marker_bit
     w.Put(coded ? 1 : 0, 1);
 }
 
 // The rest of a coded rectangular VOP's header.
 void PutVopCodingFields(CBitWriter& w, bool predicted, int quant, bool interlaced) {
     if (predicted)
-        w.Put(0, 1);  // vop_rounding_type
-    w.Put(0, 3);      // intra_dc_vlc_thr: the intra DC always has its own VLC
+        w.Put(0, 1); // vop_rounding_type
+    w.Put(0, 3);     // intra_dc_vlc_thr: the intra DC always has its own VLC
     if (interlaced) {
-        w.Put(1, 1);  // top_field_first
-        w.Put(0, 1);  // alternate_vertical_scan_flag
+        w.Put(1, 1); // top_field_first
+        w.Put(0, 1); // alternate_vertical_scan_flag
     }
     w.Put(static_cast<uint32_t>(quant), kQuantPrecision);
     if (predicted)
-        w.Put(1, 3);  // vop_fcode_forward (no vectors are sent)
+        w.Put(1, 3); // vop_fcode_forward (no vectors are sent)
 }
 
 // Table 7-1: dc_scaler of the luminance and chrominance blocks for a quantiser.
@@ -152,7 +154,7 @@ void PutIntraDc(CBitWriter& w, bool luma, int differential) {
                                      : static_cast<uint32_t>(differential + (1 << size) - 1);
     w.Put(bits, size);
     if (size > 8)
-        w.Put(1, 1);  // marker_bit
+        w.Put(1, 1); // marker_bit
 }
 
 // One (last, run, level) event with Table B-16 or one of the three escape modes (7.4.1.3).
@@ -245,12 +247,15 @@ void PutIntraMacroblock(CBitWriter& w, const simdraw::YuvImage& p, int mx, int m
     const int lumaScaler = DcScaler(true, quant), chromaScaler = DcScaler(false, quant);
     IntraBlock blocks[6];
     for (int k = 0; k < 4; ++k) {
-        const uint8_t* at = p.y.data() + static_cast<size_t>(my * 16 + (k >> 1) * 8) * p.width + mx * 16 + (k & 1) * 8;
+        const uint8_t* at =
+            p.y.data() + static_cast<size_t>(my * 16 + (k >> 1) * 8) * p.width + mx * 16 + (k & 1) * 8;
         blocks[k] = QuantiseIntra(at, p.width, quant, lumaScaler);
     }
     const int cw = p.width / 2;
-    blocks[4] = QuantiseIntra(p.u.data() + static_cast<size_t>(my * 8) * cw + mx * 8, cw, quant, chromaScaler);
-    blocks[5] = QuantiseIntra(p.v.data() + static_cast<size_t>(my * 8) * cw + mx * 8, cw, quant, chromaScaler);
+    blocks[4] =
+        QuantiseIntra(p.u.data() + static_cast<size_t>(my * 8) * cw + mx * 8, cw, quant, chromaScaler);
+    blocks[5] =
+        QuantiseIntra(p.v.data() + static_cast<size_t>(my * 8) * cw + mx * 8, cw, quant, chromaScaler);
 
     int cbpy = 0, cbpc = 0;
     for (int k = 0; k < 4; ++k)
@@ -258,10 +263,10 @@ void PutIntraMacroblock(CBitWriter& w, const simdraw::YuvImage& p, int mx, int m
     cbpc = (blocks[4].HasAc() ? 2 : 0) | (blocks[5].HasAc() ? 1 : 0);
 
     PutCode(w, IntraMcbpc(cbpc));
-    w.Put(0, 1);  // ac_pred_flag
+    w.Put(0, 1); // ac_pred_flag
     PutCode(w, IntraCbpy(cbpy));
     if (interlaced)
-        w.Put(0, 1);  // dct_type: frame DCT
+        w.Put(0, 1); // dct_type: frame DCT
 
     for (int k = 0; k < 6; ++k) {
         const bool luma = k < 4;
@@ -277,59 +282,61 @@ void PutIntraMacroblock(CBitWriter& w, const simdraw::YuvImage& p, int mx, int m
     }
 }
 
-}  // namespace
+} // namespace
 
-std::vector<uint8_t> EncodeVol(int width, int height, bool interlaced, int aspectRatioInfo, bool volControlParameters) {
+std::vector<uint8_t> EncodeVol(int width, int height, bool interlaced, int aspectRatioInfo,
+                               bool volControlParameters) {
     CheckSize(width, height);
     CBitWriter w;
-    w.Put(0x00000100, 32);  // video_object_start_code
-    w.Put(0x00000120, 32);  // video_object_layer_start_code
-    w.Put(0, 1);            // random_accessible_vol
-    w.Put(1, 8);            // video_object_type_indication: Simple Object
-    w.Put(1, 1);            // is_object_layer_identifier
-    w.Put(1, 4);            // video_object_layer_verid
-    w.Put(1, 3);            // video_object_layer_priority
+    w.Put(0x00000100, 32); // video_object_start_code
+    w.Put(0x00000120, 32); // video_object_layer_start_code
+    w.Put(0, 1);           // random_accessible_vol
+    w.Put(1, 8);           // video_object_type_indication: Simple Object
+    w.Put(1, 1);           // is_object_layer_identifier
+    w.Put(1, 4);           // video_object_layer_verid
+    w.Put(1, 3);           // video_object_layer_priority
     w.Put(static_cast<uint32_t>(aspectRatioInfo) & 15, 4);
     if ((aspectRatioInfo & 15) == 15) {
-        w.Put(12, 8);  // par_width
-        w.Put(11, 8);  // par_height
+        w.Put(12, 8); // par_width
+        w.Put(11, 8); // par_height
     }
     w.Put(volControlParameters ? 1 : 0, 1);
     if (volControlParameters) {
-        w.Put(1, 2);  // chroma_format: 4:2:0
-        w.Put(1, 1);  // low_delay
-        w.Put(1, 1);  // vbv_parameters
-        w.Put(0, 15), w.Put(1, 1);     // first_half_bit_rate, marker
-        w.Put(2000, 15), w.Put(1, 1);  // latter_half_bit_rate, marker
-        w.Put(0, 15), w.Put(1, 1);     // first_half_vbv_buffer_size, marker
-        w.Put(7, 3);                   // latter_half_vbv_buffer_size
-        w.Put(0, 11), w.Put(1, 1);     // first_half_vbv_occupancy, marker
-        w.Put(100, 15), w.Put(1, 1);   // latter_half_vbv_occupancy, marker
+        w.Put(1, 2);                  // chroma_format: 4:2:0
+        w.Put(1, 1);                  // low_delay
+        w.Put(1, 1);                  // vbv_parameters
+        w.Put(0, 15), w.Put(1, 1);    // first_half_bit_rate, marker
+        w.Put(2000, 15), w.Put(1, 1); // latter_half_bit_rate, marker
+        w.Put(0, 15), w.Put(1, 1);    // first_half_vbv_buffer_size, marker
+        w.Put(7, 3);                  // latter_half_vbv_buffer_size
+        w.Put(0, 11), w.Put(1, 1);    // first_half_vbv_occupancy, marker
+        w.Put(100, 15), w.Put(1, 1);  // latter_half_vbv_occupancy, marker
     }
-    w.Put(0, 2);  // video_object_layer_shape: rectangular
-    w.Put(1, 1);  // marker_bit
+    w.Put(0, 2); // video_object_layer_shape: rectangular
+    w.Put(1, 1); // marker_bit
     w.Put(kTimeIncrementResolution, 16);
-    w.Put(1, 1);  // marker_bit
-    w.Put(0, 1);  // fixed_vop_rate
+    w.Put(1, 1); // marker_bit
+    w.Put(0, 1); // fixed_vop_rate
     w.Put(1, 1);
     w.Put(static_cast<uint32_t>(width), 13);
     w.Put(1, 1);
     w.Put(static_cast<uint32_t>(height), 13);
     w.Put(1, 1);
     w.Put(interlaced ? 1 : 0, 1);
-    w.Put(1, 1);  // obmc_disable
-    w.Put(0, 1);  // sprite_enable
-    w.Put(0, 1);  // not_8_bit
-    w.Put(0, 1);  // quant_type: H.263
-    w.Put(1, 1);  // complexity_estimation_disable
-    w.Put(1, 1);  // resync_marker_disable
-    w.Put(0, 1);  // data_partitioned
-    w.Put(0, 1);  // scalability
+    w.Put(1, 1); // obmc_disable
+    w.Put(0, 1); // sprite_enable
+    w.Put(0, 1); // not_8_bit
+    w.Put(0, 1); // quant_type: H.263
+    w.Put(1, 1); // complexity_estimation_disable
+    w.Put(1, 1); // resync_marker_disable
+    w.Put(0, 1); // data_partitioned
+    w.Put(0, 1); // scalability
     w.StuffToByte();
     return std::move(w.Bytes());
 }
 
-std::vector<uint8_t> EncodeIntraVop(const simdraw::YuvImage& picture, int quant, bool interlaced, VopTime time) {
+std::vector<uint8_t> EncodeIntraVop(const simdraw::YuvImage& picture, int quant, bool interlaced,
+                                    VopTime time) {
     CheckSize(picture.width, picture.height);
     const size_t lumaSize = static_cast<size_t>(picture.width) * picture.height;
     if (picture.y.size() < lumaSize || picture.u.size() < lumaSize / 4 || picture.v.size() < lumaSize / 4)
@@ -346,6 +353,14 @@ std::vector<uint8_t> EncodeIntraVop(const simdraw::YuvImage& picture, int quant,
             PutIntraMacroblock(w, picture, mx, my, quant, interlaced, dcLuma, dcCb, dcCr);
     w.StuffToByte();
     return std::move(w.Bytes());
+}
+
+std::vector<uint8_t> EncodeKeyFrame(const simdraw::YuvImage& picture, int quant, bool interlaced,
+                                    VopTime time) {
+    std::vector<uint8_t> frame = EncodeVol(picture.width, picture.height, interlaced);
+    std::vector<uint8_t> vop = EncodeIntraVop(picture, quant, interlaced, time);
+    frame.insert(frame.end(), vop.begin(), vop.end());
+    return frame;
 }
 
 std::vector<uint8_t> EncodeIntraVopWithin(const simdraw::YuvImage& picture, int quant, size_t maxBytes,
@@ -385,7 +400,7 @@ std::vector<uint8_t> EncodePredictedVop(int width, int height, int quant, bool i
     PutVopCodingFields(w, true, std::clamp(quant, 1, 31), interlaced);
     const int macroblocks = (width / 16) * (height / 16);
     for (int i = 0; i < macroblocks; ++i)
-        w.Put(1, 1);  // not_coded
+        w.Put(1, 1); // not_coded
     w.StuffToByte();
     return std::move(w.Bytes());
 }
@@ -397,4 +412,4 @@ std::vector<uint8_t> EncodeNotCodedVop(VopTime time, bool intraType) {
     return std::move(w.Bytes());
 }
 
-}  // namespace simm4v
+} // namespace simm4v

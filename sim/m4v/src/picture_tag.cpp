@@ -9,7 +9,7 @@ namespace {
 
 constexpr int kTagBits = kTagColumns * kTagRows;
 constexpr uint8_t kBlack = 16, kWhite = 235;
-constexpr uint32_t kSyncPattern = 0xA;  // the last four bits, 1010
+constexpr uint32_t kSyncPattern = 0xA; // the last four bits, 1010
 // A block average below kZeroBelow reads as 0, above kOneAbove as 1; anything between is no tag.
 // The limits hold for luma (16 / 235) and for RGB from it (0 / 255).
 constexpr int kZeroBelow = 80, kOneAbove = 176;
@@ -65,7 +65,7 @@ bool ReadGrid(const uint8_t* luma, std::ptrdiff_t stride, int lines, int* channe
     return DecodeTagBits(bits, channel, value);
 }
 
-}  // namespace
+} // namespace
 
 void DrawTag(simdraw::YuvImage& picture, int channel, uint32_t value) {
     const uint64_t bits = TagBits(channel, value);
@@ -95,7 +95,8 @@ simdraw::YuvImage TaggedPicture(int width, int height, int channel, uint32_t val
     return yuv;
 }
 
-bool ReadTag(const uint8_t* luma, int width, int height, std::ptrdiff_t stride, int* channel, uint32_t* value) {
+bool ReadTag(const uint8_t* luma, int width, int height, std::ptrdiff_t stride, int* channel,
+             uint32_t* value) {
     if (!luma || width < kTagColumns * kTagBlockSize)
         return false;
     // Field pictures shown with doubled lines carry the blocks 32 lines high.
@@ -105,8 +106,8 @@ bool ReadTag(const uint8_t* luma, int width, int height, std::ptrdiff_t stride, 
     return false;
 }
 
-bool ReadTagPacked(const uint8_t* pixels, int width, int height, std::ptrdiff_t strideBytes, PackedFormat format,
-                   bool bottomUp, int* channel, uint32_t* value) {
+bool ReadTagPacked(const uint8_t* pixels, int width, int height, std::ptrdiff_t strideBytes,
+                   PackedFormat format, bool bottomUp, int* channel, uint32_t* value) {
     if (!pixels || width <= 0 || height <= 0)
         return false;
     // Only the corner that can hold the tag is converted to a luma plane.
@@ -114,12 +115,13 @@ bool ReadTagPacked(const uint8_t* pixels, int width, int height, std::ptrdiff_t 
     const int h = std::min(height, kTagRows * 2 * kTagBlockSize);
     std::vector<uint8_t> luma(static_cast<size_t>(w) * h);
     for (int y = 0; y < h; ++y) {
-        const uint8_t* row = pixels + static_cast<std::ptrdiff_t>(bottomUp ? height - 1 - y : y) * strideBytes;
+        const uint8_t* row =
+            pixels + static_cast<std::ptrdiff_t>(bottomUp ? height - 1 - y : y) * strideBytes;
         for (int x = 0; x < w; ++x) {
             int v;
             if (format == PackedFormat::kBgrx) {
                 const uint8_t* p = row + x * 4;
-                v = (p[0] + 2 * p[1] + p[2] + 2) / 4;  // the tag is grey: any luma weighting reads it
+                v = (p[0] + 2 * p[1] + p[2] + 2) / 4; // the tag is grey: any luma weighting reads it
             } else {
                 v = row[x * 2];
             }
@@ -129,4 +131,4 @@ bool ReadTagPacked(const uint8_t* pixels, int width, int height, std::ptrdiff_t 
     return ReadTag(luma.data(), w, h, w, channel, value);
 }
 
-}  // namespace simm4v
+} // namespace simm4v

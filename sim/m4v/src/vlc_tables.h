@@ -7,7 +7,7 @@ namespace simm4v {
 
 struct Code {
     uint32_t bits;
-    int length;  // 0: no such code
+    int length; // 0: no such code
 };
 
 // Table B-6: MCBPC of an I-VOP macroblock of type 3 (intra), by cbpc (Cb bit 1, Cr bit 0).
@@ -25,6 +25,6 @@ int IntraTcoefMaxLevel(int last, int run);
 int IntraTcoefMaxRun(int last, int level);
 
 // The TCOEF escape code.
-constexpr Code kTcoefEscape{0x03, 7};  // 0000 011
+constexpr Code kTcoefEscape{0x03, 7}; // 0000 011
 
-}  // namespace simm4v
+} // namespace simm4v

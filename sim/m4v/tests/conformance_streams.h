@@ -15,7 +15,7 @@ struct ConformanceStream {
     std::string name;
     int width, height, quant;
     bool interlaced;
-    bool saturated;  // full-scale checkerboard and chroma: the largest levels and DC steps
+    bool saturated; // full-scale checkerboard and chroma: the largest levels and DC steps
 };
 
 inline const std::vector<ConformanceStream>& ConformanceStreams() {
@@ -41,8 +41,10 @@ inline simdraw::YuvImage ConformancePicture(const ConformanceStream& s, int n) {
     for (int y = 0; y < s.height / 2; ++y)
         for (int x = 0; x < cw; ++x) {
             const size_t i = size_t(y) * cw + x;
-            p.u[i] = s.saturated ? ((x * 7 + y) % 11 < 5 ? 0 : 255) : static_cast<uint8_t>(64 + (x + n) % 128);
-            p.v[i] = s.saturated ? static_cast<uint8_t>(255 - p.u[i]) : static_cast<uint8_t>(200 - (y * 2) % 128);
+            p.u[i] =
+                s.saturated ? ((x * 7 + y) % 11 < 5 ? 0 : 255) : static_cast<uint8_t>(64 + (x + n) % 128);
+            p.v[i] =
+                s.saturated ? static_cast<uint8_t>(255 - p.u[i]) : static_cast<uint8_t>(200 - (y * 2) % 128);
         }
     DrawTag(p, n + 1, 0xA5000000u + static_cast<uint32_t>(n));
     return p;
@@ -71,9 +73,11 @@ inline uint64_t Fnv1a64(const uint8_t* p, size_t n) {
 }
 
 // Sample position i of a plane of `size` samples.
-inline size_t SamplePosition(uint32_t i, size_t size) { return size_t(i * 2654435761u) % size; }
+inline size_t SamplePosition(uint32_t i, size_t size) {
+    return size_t(i * 2654435761u) % size;
+}
 
 constexpr int kLumaSamples = 96;
 constexpr int kChromaSamples = 24;
 
-}  // namespace simm4v::test
+} // namespace simm4v::test

@@ -17,7 +17,7 @@ namespace {
 struct Reference {
     uint64_t streamChecksum = 0;
     int frames = 0;
-    std::vector<std::string> samples;  // per frame: luma, Cb and Cr samples as hex
+    std::vector<std::string> samples; // per frame: luma, Cb and Cr samples as hex
 };
 
 std::map<std::string, Reference> LoadReferences() {
@@ -43,7 +43,9 @@ std::map<std::string, Reference> LoadReferences() {
     return refs;
 }
 
-int HexByte(const std::string& s, size_t i) { return std::stoi(s.substr(i * 2, 2), nullptr, 16); }
+int HexByte(const std::string& s, size_t i) {
+    return std::stoi(s.substr(i * 2, 2), nullptr, 16);
+}
 
 TEST(Conformance, StreamsMatchTheIndependentDecode) {
     const std::map<std::string, Reference> refs = LoadReferences();
@@ -57,7 +59,7 @@ TEST(Conformance, StreamsMatchTheIndependentDecode) {
             all.insert(all.end(), f.begin(), f.end());
         // A changed stream must be checked again with make_reference.sh.
         ASSERT_EQ(test::Fnv1a64(all.data(), all.size()), ref.streamChecksum);
-        ASSERT_EQ(ref.frames, 3);  // the not-coded VOP gives no picture there
+        ASSERT_EQ(ref.frames, 3); // the not-coded VOP gives no picture there
         ASSERT_EQ(ref.samples.size(), 3u);
 
         test::CDecoder decoder(s.width, s.height);
@@ -91,5 +93,5 @@ TEST(Conformance, StreamsMatchTheIndependentDecode) {
     }
 }
 
-}  // namespace
-}  // namespace simm4v
+} // namespace
+} // namespace simm4v

@@ -13,7 +13,9 @@ namespace simm4v::test {
 // One decoder instance; Decode returns the core's result and keeps the output picture.
 class CDecoder {
 public:
-    CDecoder(int width, int height) : m_width(width), m_height(height) { m_result = mpeg4::Create(width, height, &m_codec); }
+    CDecoder(int width, int height) : m_width(width), m_height(height) {
+        m_result = mpeg4::Create(width, height, &m_codec);
+    }
     ~CDecoder() {
         if (m_codec)
             mpeg4::Destroy(m_codec);
@@ -69,4 +71,4 @@ inline std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uin
     return a;
 }
 
-}  // namespace simm4v::test
+} // namespace simm4v::test

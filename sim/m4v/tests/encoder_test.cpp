@@ -29,8 +29,7 @@ TEST_P(RoundTrip, KeyFrameThenRepeats) {
 
     CDecoder decoder(c.width, c.height);
     ASSERT_EQ(decoder.CreateResult(), mpeg4::kOk);
-    std::vector<uint8_t> key = Concat(EncodeVol(c.width, c.height, c.interlaced),
-                                      EncodeIntraVop(picture, c.quant, c.interlaced, {0, 1001}));
+    std::vector<uint8_t> key = EncodeKeyFrame(picture, c.quant, c.interlaced, {0, 1001});
     ASSERT_EQ(decoder.Decode(key), mpeg4::kOk);
     std::vector<uint8_t> luma = decoder.Luma();
     const std::vector<uint8_t> keyOutput = decoder.output;
@@ -42,7 +41,8 @@ TEST_P(RoundTrip, KeyFrameThenRepeats) {
     EXPECT_EQ(gotValue, value);
     EXPECT_GT(test::Psnr(luma, picture.y), c.quant <= 12 ? 30.0 : 25.0);
 
-    ASSERT_EQ(decoder.Decode(EncodePredictedVop(c.width, c.height, c.quant, c.interlaced, {0, 2002})), mpeg4::kOk);
+    ASSERT_EQ(decoder.Decode(EncodePredictedVop(c.width, c.height, c.quant, c.interlaced, {0, 2002})),
+              mpeg4::kOk);
     EXPECT_EQ(decoder.output, keyOutput);
     ASSERT_EQ(decoder.Decode(EncodeNotCodedVop({1, 3003})), mpeg4::kOk);
     EXPECT_EQ(decoder.output, keyOutput);
@@ -53,19 +53,22 @@ TEST_P(RoundTrip, KeyFrameThenRepeats) {
     EXPECT_EQ(gotChannel, channel);
 
     // Bottom-up RGB32 as the decoder filter asks for it, de-interlaced when the layer is interlaced.
-    ASSERT_EQ(decoder.Decode(EncodePredictedVop(c.width, c.height, c.quant, c.interlaced), mpeg4::kRgb32BottomUp,
+    ASSERT_EQ(decoder.Decode(EncodePredictedVop(c.width, c.height, c.quant, c.interlaced),
+                             mpeg4::kRgb32BottomUp,
                              c.interlaced ? mpeg4::kDeinterlaceBlend : mpeg4::kDeinterlaceNone),
               mpeg4::kOk);
     gotChannel = -1;
-    EXPECT_TRUE(ReadTagPacked(decoder.output.data(), c.width, c.height, c.width * 4, PackedFormat::kBgrx, true,
-                              &gotChannel, &gotValue));
+    EXPECT_TRUE(ReadTagPacked(decoder.output.data(), c.width, c.height, c.width * 4, PackedFormat::kBgrx,
+                              true, &gotChannel, &gotValue));
     EXPECT_EQ(gotChannel, channel);
     EXPECT_EQ(gotValue, value);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, RoundTrip,
-                         ::testing::Values(RoundTripCase{352, 240, 4, false}, RoundTripCase{704, 480, 6, true},
-                                           RoundTripCase{720, 240, 2, false}, RoundTripCase{704, 240, 8, false},
+                         ::testing::Values(RoundTripCase{352, 240, 4, false},
+                                           RoundTripCase{704, 480, 6, true},
+                                           RoundTripCase{720, 240, 2, false},
+                                           RoundTripCase{704, 240, 8, false},
                                            RoundTripCase{720, 576, 5, true}, RoundTripCase{128, 96, 1, false},
                                            RoundTripCase{176, 144, 31, true}));
 
@@ -76,7 +79,7 @@ TEST(Encoder, ExtremeContentDecodesClosely) {
     simdraw::YuvImage checker(w, h);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            checker.y[size_t(y) * w + x] = ((x + y) & 1) ? 255 : 0;  // the highest frequency at full scale
+            checker.y[size_t(y) * w + x] = ((x + y) & 1) ? 255 : 0; // the highest frequency at full scale
     for (size_t i = 0; i < checker.u.size(); ++i) {
         checker.u[i] = (i % 7) < 3 ? 0 : 255;
         checker.v[i] = 255 - checker.u[i];
@@ -96,19 +99,21 @@ TEST(Encoder, LayerHeaderVariants) {
         for (bool vcp : {false, true}) {
             std::vector<uint8_t> vol = EncodeVol(720, 576, true, aspect, vcp);
             EXPECT_EQ(mpeg4::ProbeSize(vol.data(), int(vol.size())), 720u * 4096 + 576) << aspect << vcp;
-            EXPECT_EQ(vol.back() & 1, 1);  // next_start_code stuffing ends in a 1 bit
+            EXPECT_EQ(vol.back() & 1, 1); // next_start_code stuffing ends in a 1 bit
             CDecoder decoder(720, 576);
             simdraw::YuvImage grey(720, 576);
             std::fill(grey.y.begin(), grey.y.end(), 100);
             std::fill(grey.u.begin(), grey.u.end(), 128);
             std::fill(grey.v.begin(), grey.v.end(), 128);
-            EXPECT_EQ(decoder.Decode(Concat(vol, EncodeIntraVop(grey, 10, true))), mpeg4::kOk) << aspect << vcp;
+            EXPECT_EQ(decoder.Decode(Concat(vol, EncodeIntraVop(grey, 10, true))), mpeg4::kOk)
+                << aspect << vcp;
         }
     // A layer of another size is refused by an instance of this size: the size fields are where the
     // decoder reads them.
     CDecoder decoder(352, 240);
     simdraw::YuvImage small(352, 288);
-    EXPECT_EQ(decoder.Decode(Concat(EncodeVol(352, 288, false), EncodeIntraVop(small, 4, false))), mpeg4::kSizeMismatch);
+    EXPECT_EQ(decoder.Decode(Concat(EncodeVol(352, 288, false), EncodeIntraVop(small, 4, false))),
+              mpeg4::kSizeMismatch);
 }
 
 // A byte budget raises the quantiser until the VOP fits, and reports when nothing fits.
@@ -123,7 +128,7 @@ TEST(Encoder, IntraVopWithinBudget) {
     vop = EncodeIntraVopWithin(picture, 2, fine / 3, true, {}, &quant);
     EXPECT_GT(quant, 2);
     EXPECT_LE(vop.size(), fine / 3);
-    EXPECT_GT(EncodeIntraVop(picture, quant - 1, true).size(), fine / 3);  // no finer step skipped
+    EXPECT_GT(EncodeIntraVop(picture, quant - 1, true).size(), fine / 3); // no finer step skipped
     CDecoder decoder(704, 480);
     ASSERT_EQ(decoder.Decode(Concat(EncodeVol(704, 480, true), vop)), mpeg4::kOk);
     int channel = -1;
@@ -146,5 +151,5 @@ TEST(Encoder, RefusesSizesNotMultiplesOf16) {
     EXPECT_THROW(EncodeIntraVop(truncated, 4, false), std::invalid_argument);
 }
 
-}  // namespace
-}  // namespace simm4v
+} // namespace
+} // namespace simm4v

@@ -47,16 +47,16 @@ TEST(PictureTag, RefusesPicturesWithoutAnIntactTag) {
     EXPECT_EQ(channel, -1);
 }
 
-// Packed pictures in both row orders; a bottom-up picture read as top-down holds no tag.
+// Packed pictures and planes in both row orders; a bottom-up picture read as top-down holds no tag.
 TEST(PictureTag, ReadsPackedPicturesInEitherRowOrder) {
     const int w = 160, h = 112;
     simdraw::YuvImage p = TaggedPicture(w, h, 9, 0xC0FFEE, "");
     std::vector<uint8_t> bgrx(size_t(w) * h * 4 + 64), yuy2(size_t(w + 8) * h * 2);
-    const int yuy2Stride = (w + 8) * 2;  // a row longer than the picture
+    const int yuy2Stride = (w + 8) * 2; // a row longer than the picture
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             uint8_t luma = p.y[size_t(y) * w + x];
-            uint8_t* q = &bgrx[size_t(h - 1 - y) * w * 4 + x * 4];  // bottom-up
+            uint8_t* q = &bgrx[size_t(h - 1 - y) * w * 4 + x * 4]; // bottom-up
             q[0] = q[1] = q[2] = static_cast<uint8_t>(std::clamp((luma - 16) * 255 / 219, 0, 255));
             yuy2[size_t(y) * yuy2Stride + x * 2] = luma;
             yuy2[size_t(y) * yuy2Stride + x * 2 + 1] = 128;
@@ -67,11 +67,18 @@ TEST(PictureTag, ReadsPackedPicturesInEitherRowOrder) {
     EXPECT_EQ(channel, 9);
     EXPECT_EQ(value, 0xC0FFEEu);
     EXPECT_FALSE(ReadTagPacked(bgrx.data(), w, h, w * 4, PackedFormat::kBgrx, false, &channel, &value));
+    // A plane addressed from its top row with a negative stride (rows running upwards in memory).
+    std::vector<uint8_t> upwards(size_t(w) * h);
+    for (int y = 0; y < h; ++y)
+        std::copy_n(p.y.data() + size_t(y) * w, w, upwards.data() + size_t(h - 1 - y) * w);
+    channel = -1;
+    ASSERT_TRUE(ReadTag(upwards.data() + size_t(h - 1) * w, w, h, -w, &channel, &value));
+    EXPECT_EQ(channel, 9);
     channel = -1;
     ASSERT_TRUE(ReadTagPacked(yuy2.data(), w, h, yuy2Stride, PackedFormat::kYuy2, false, &channel, &value));
     EXPECT_EQ(channel, 9);
     EXPECT_EQ(value, 0xC0FFEEu);
 }
 
-}  // namespace
-}  // namespace simm4v
+} // namespace
+} // namespace simm4v

@@ -44,16 +44,23 @@ struct VopTime {
 std::vector<std::uint8_t> EncodeIntraVop(const simdraw::YuvImage& picture, int quant, bool interlaced,
                                          VopTime time = {});
 
+// A key frame as the recorders store it: the layer header (EncodeVol with the picture's size and
+// default aspect ratio and control fields) followed by the I-VOP.
+std::vector<std::uint8_t> EncodeKeyFrame(const simdraw::YuvImage& picture, int quant, bool interlaced,
+                                         VopTime time = {});
+
 // The I-VOP at the smallest quantiser from `quant` up to 31 whose size is at most `maxBytes`, with
 // the quantiser used in *usedQuant (when given): sharp synthetic pictures at a fine quantiser can
 // outgrow a recorder's packet (a 704 × 480 test picture takes about 150 KB at quantiser 4). Empty,
 // with *usedQuant 0, when even quantiser 31 does not fit.
-std::vector<std::uint8_t> EncodeIntraVopWithin(const simdraw::YuvImage& picture, int quant, std::size_t maxBytes,
-                                               bool interlaced, VopTime time = {}, int* usedQuant = nullptr);
+std::vector<std::uint8_t> EncodeIntraVopWithin(const simdraw::YuvImage& picture, int quant,
+                                               std::size_t maxBytes, bool interlaced, VopTime time = {},
+                                               int* usedQuant = nullptr);
 
 // A coded P-VOP of the given size in which every macroblock is not coded: the decoder repeats the
 // reference picture.
-std::vector<std::uint8_t> EncodePredictedVop(int width, int height, int quant, bool interlaced, VopTime time = {});
+std::vector<std::uint8_t> EncodePredictedVop(int width, int height, int quant, bool interlaced,
+                                             VopTime time = {});
 
 // A VOP with vop_coded 0 (of type P, or I when `intraType`): no picture data at all.
 std::vector<std::uint8_t> EncodeNotCodedVop(VopTime time = {}, bool intraType = false);
@@ -72,7 +79,8 @@ void DrawTag(simdraw::YuvImage& picture, int channel, std::uint32_t value);
 
 // The channel's test picture (simdraw::DrawTestPicture with `text` as its label, moving with
 // `value`) converted to 4:2:0, with the tag of (channel, value) drawn in.
-simdraw::YuvImage TaggedPicture(int width, int height, int channel, std::uint32_t value, const std::string& text);
+simdraw::YuvImage TaggedPicture(int width, int height, int channel, std::uint32_t value,
+                                const std::string& text);
 
 // Reads the tag from a luma plane (`stride` bytes between rows, negative for a plane whose rows
 // run upwards in memory). Blocks 16 or 32 lines high are both accepted, so a picture whose lines
@@ -82,8 +90,8 @@ bool ReadTag(const std::uint8_t* luma, int width, int height, std::ptrdiff_t str
 
 // Packed pictures the decoder filter delivers.
 enum class PackedFormat {
-    kBgrx,  // 32 bits per pixel: blue, green, red, unused
-    kYuy2,  // Y0 U Y1 V
+    kBgrx, // 32 bits per pixel: blue, green, red, unused
+    kYuy2, // Y0 U Y1 V
 };
 
 // Reads the tag from a packed picture of `strideBytes` per row. `bottomUp`: the first row in
@@ -91,4 +99,4 @@ enum class PackedFormat {
 bool ReadTagPacked(const std::uint8_t* pixels, int width, int height, std::ptrdiff_t strideBytes,
                    PackedFormat format, bool bottomUp, int* channel, std::uint32_t* value);
 
-}  // namespace simm4v
+} // namespace simm4v
