@@ -69,6 +69,16 @@ int Run(const std::vector<std::string>& input) {
             o.letterTags = true;
         } else if (a == "--cross") {
             o.crossBlockEnd = true;
+        } else if (a == "--pictures") {
+            o.realPictures = true;
+        } else if (a == "--size" && i + 1 < args.size()) {
+            unsigned w = 0, h = 0;
+            char x = 0;
+            if (std::sscanf(args[++i].c_str(), "%u%c%u", &w, &x, &h) != 3 || x != 'x' || w == 0 || h == 0 || w > 4096 ||
+                h > 4096)
+                return Fail(kUsage, "sim tav: --size WIDTHxHEIGHT");
+            o.width = static_cast<std::uint16_t>(w);
+            o.height = static_cast<std::uint16_t>(h);
         } else {
             return Fail(kUsage, "sim tav: unexpected \"" + a + "\" (see scryde sim tav --help)");
         }
@@ -106,7 +116,7 @@ const SimKindRegistrar reg({"tav", "a TAV v2.x drive (sparse file), its drive im
                             "       scryde sim tav --stream FILE.arv [--stream-packets N] [--kind K] ...\n"
                             "       [--channels N] [--segments N] [--blocks N] [--packets N]\n"
                             "       [--audio none|adpcm|alaw|ulaw] [--wrapped NEWEST [--stale-block J]]\n"
-                            "       [--protected SEGMENTS] [--letters] [--cross]\n"
+                            "       [--protected SEGMENTS] [--letters] [--cross] [--pictures] [--size WxH]\n"
                             "\n"
                             "Writes a recorder drive of N GiB (default 3) as a sparse file: drive header,\n"
                             "segment trailers with events, block indexes, MPEG-4 key and predicted frames\n"
@@ -115,6 +125,8 @@ const SimKindRegistrar reg({"tav", "a TAV v2.x drive (sparse file), its drive im
                             "NEWEST whose blocks from J on stay stale. --image also writes a \".tav\" image.\n"
                             "--stream writes a \".arv\" stream file of N packets (default 120) of the same\n"
                             "channels, kind and audio, one record after another (with or without --out).\n"
+                            "--pictures makes the video real MPEG-4 pictures of each channel with its tag\n"
+                            "(channel and time) drawn in; --size sets the picture size (default 352x240).\n"
                             "Read it with: scryde info DRIVE --as-drive\n",
                             Run});
 

@@ -9,6 +9,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "sim_m4v/m4v_encoder.h"
+
 namespace sim_tav {
 namespace {
 
@@ -101,6 +103,7 @@ struct PacketSpec {
     u8 type = 0;  // reduced
     u32 frameNo = 0;
     u32 timestamp = 0;
+    u32 sub = 0;  // frame of its channel within the second
 };
 
 class Recorder {
@@ -113,10 +116,14 @@ public:
         m_file = std::make_unique<DriveFile>(path, u64(total) * 512, true);
         m_rec.geo = m_g;
         m_frameNo.assign(16, 0);
+        CheckPictures();
     }
 
     // A stream file: no drive layout, only the packets one after another.
-    explicit Recorder(const RecorderOptions& o) : m_o(o) { m_frameNo.assign(16, 0); }
+    explicit Recorder(const RecorderOptions& o) : m_o(o) {
+        m_frameNo.assign(16, 0);
+        CheckPictures();
+    }
 
     std::vector<RecordedPacket> RunStream(const std::string& path) {
         DriveFile file(path, 0, true);
@@ -221,6 +228,7 @@ private:
                     p.type = p.frameNo % static_cast<u32>(std::max(1, m_o.keyInterval)) == 0 ? 0x81 : 0x82;
                     p.time = m_time;
                     p.timestamp = Timestamp(m_time, f * m_o.channels + c);
+                    p.sub = static_cast<u32>(f);
                     m_pending.push_back(p);
                 }
             if (m_o.audioFormat)
@@ -275,7 +283,19 @@ private:
             return out;
         }
         u32 n = p.frameNo;
-        u32 es = p.type == 0x81 ? 1200 + (n * 37) % 600 : 300 + (n * 53) % 400;
+        // The elementary stream: a key frame starts with the video object layer header.
+        std::vector<u8> vol;
+        if (p.type == 0x81)
+            vol = VideoObjectLayerHeader(m_o.width, m_o.height, m_o.interlaced, m_o.aspectRatioInfo,
+                                         m_o.volControlParameters);
+        std::vector<u8> picture;
+        u32 es = 0;
+        if (m_o.realPictures) {
+            picture = PictureVop(p);
+            es = static_cast<u32>(vol.size() + picture.size());
+        } else {
+            es = p.type == 0x81 ? 1200 + (n * 37) % 600 : 300 + (n * 53) % 400;
+        }
         u32 sz = 32 + es;
         std::vector<u8> status = StatusRecord(p);
         u32 trailer = m_o.recorderKind == 0 ? 0 : 9 + static_cast<u32>(status.size());
@@ -296,18 +316,21 @@ private:
         b[35] = 0xE0;
         WritePts(b, p.timestamp);
         u32 pos = 64;
-        if (p.type == 0x81) {
-            std::vector<u8> vol = VideoObjectLayerHeader(m_o.width, m_o.height, m_o.interlaced, m_o.aspectRatioInfo,
-                                                         m_o.volControlParameters);
+        if (!vol.empty()) {
             std::memcpy(b + pos, vol.data(), vol.size());
             pos += static_cast<u32>(vol.size());
         }
-        const u8 vop[4] = {0, 0, 1, 0xB6};
-        std::memcpy(b + pos, vop, 4);
-        pos += 4;
-        b[pos++] = p.type == 0x81 ? 0x10 : 0x50;  // vop_coding_type I or P, then filler
-        for (u32 k = pos; k < 32 + sz; ++k)
-            b[k] = static_cast<u8>(0x80 | ((k * 13 + p.channel * 7 + n) & 0x7F));
+        if (m_o.realPictures) {
+            std::memcpy(b + pos, picture.data(), picture.size());
+        } else {
+            // A VOP start code and coding type, then filler.
+            const u8 vop[4] = {0, 0, 1, 0xB6};
+            std::memcpy(b + pos, vop, 4);
+            pos += 4;
+            b[pos++] = p.type == 0x81 ? 0x10 : 0x50;
+            for (u32 k = pos; k < 32 + sz; ++k)
+                b[k] = static_cast<u8>(0x80 | ((k * 13 + p.channel * 7 + n) & 0x7F));
+        }
         if (trailer) {
             u8* t = b + 32 + sz;
             u32 tag = m_o.recorderKind == 32 ? 0x5241494C : (m_o.letterTags ? 0x4D544130 : 0x88221177);
@@ -318,6 +341,38 @@ private:
         }
         *size = sz;
         return out;
+    }
+
+    void CheckPictures() const {
+        if (!m_o.realPictures)
+            return;
+        int w = m_o.width, h = m_o.height;
+        if (w % 16 || h % 16 || w < simm4v::kTagColumns * simm4v::kTagBlockSize ||
+            h < simm4v::kTagRows * simm4v::kTagBlockSize || w > simm4v::kMaxPictureSide || h > simm4v::kMaxPictureSide)
+            throw std::runtime_error("real pictures need a width and height that are multiples of 16, at least 128 x 96");
+    }
+
+    // The VOP of a video packet: an I-VOP of the channel's tagged test picture for a key frame, a
+    // P-VOP that repeats it for a predicted frame. The VOP times count from the channel's previous VOP.
+    std::vector<u8> PictureVop(const PacketSpec& p) {
+        simm4v::VopTime t;
+        u32& last = m_vopSecond[p.channel & 15];
+        t.secondsElapsed = last && p.time > last ? static_cast<int>(std::min<u32>(p.time - last, 60)) : 0;
+        last = p.time;
+        t.increment = p.sub * static_cast<u32>(simm4v::kTimeIncrementResolution) /
+                      static_cast<u32>(std::max(1, m_o.framesPerSecond));
+        if (p.type != 0x81)
+            return simm4v::EncodePredictedVop(m_o.width, m_o.height, m_o.pictureQuant, m_o.interlaced, t);
+        char label[32];
+        u32 s = p.time % 86400;
+        std::snprintf(label, sizeof label, "CAM%02u %02u:%02u:%02u", (p.channel + 1) % 100u, s / 3600, s / 60 % 60,
+                      s % 60);
+        simdraw::YuvImage picture = simm4v::TaggedPicture(m_o.width, m_o.height, p.channel, p.time, label);
+        std::vector<u8> vop = simm4v::EncodeIntraVopWithin(picture, m_o.pictureQuant, m_o.pictureBudget,
+                                                           m_o.interlaced, t);
+        if (vop.empty())
+            vop = simm4v::EncodeNotCodedVop(t, true);
+        return vop;
     }
 
     static u32 platform32(const u8* p) { return u32(p[0]) | u32(p[1]) << 8 | u32(p[2]) << 16 | u32(p[3]) << 24; }
@@ -603,6 +658,7 @@ private:
     std::unique_ptr<DriveFile> m_file;
     Recording m_rec;
     std::vector<u32> m_frameNo;
+    u32 m_vopSecond[16] = {};
     u32 m_audioNo = 0;
     std::vector<PacketSpec> m_pending;
     u32 m_time = 0, m_tsBase = 0;

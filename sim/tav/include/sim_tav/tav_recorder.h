@@ -71,6 +71,13 @@ struct RecorderOptions {
     std::uint8_t packetCode = 0x12;   // index entry byte 22
     std::vector<Damage> damage;
     std::uint32_t streamPackets = 120;  // packets a stream file holds (WriteTavStream)
+    // Real pictures: key frames are MPEG-4 I-VOPs of the channel's test picture with its picture tag
+    // (channel, packet time in seconds) and the label "CAMnn hh:mm:ss" drawn in; predicted frames are
+    // P-VOPs whose macroblocks are all skipped, so they show their key frame's picture again. Width
+    // and height must then be multiples of 16, at least 128 x 96.
+    bool realPictures = false;
+    int pictureQuant = 6;                // finest quantiser tried for a key frame
+    std::uint32_t pictureBudget = 60000; // most bytes a key frame's VOP may take (coarser quantisers beyond)
 };
 
 // One packet as stored, in chronological order of what survives on the drive.
