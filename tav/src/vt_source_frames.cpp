@@ -42,24 +42,35 @@ LONG CVTSource::ReadSample(BYTE* dest, DWORD capacity) {
 }
 
 void CVTSource::CloseTextFile() {
-    if (m_textFile)
-        std::fclose(m_textFile);
+    if (m_textFile && m_textFile != INVALID_HANDLE_VALUE)
+        CloseHandle(m_textFile);
     m_textFile = nullptr;
     m_textExport = false;
 }
 
-void CVTSource::SetTextExport(std::FILE* file, bool on) {
+void CVTSource::SetTextExport(HANDLE file, bool on) {
     CAutoLock pos(&m_posLock);
     if (m_textFile && m_textFile != file)
         CloseTextFile();
     m_textFile = file;
-    m_textExport = on && file;
+    m_textExport = on && file && file != INVALID_HANDLE_VALUE;
+}
+
+bool CVTSource::TextExportOn() {
+    CAutoLock pos(&m_posLock);
+    return m_textExport;
+}
+
+TavStatusState CVTSource::StatusCopy() {
+    CAutoLock pos(&m_posLock);
+    return m_status;
 }
 
 LONG CVTSource::GetFrameText(BYTE* dest, DWORD capacity, int channel) {
-    (void)dest;
-    (void)capacity;
     CAutoLock pos(&m_posLock);
+    // The sample itself carries no picture: a placeholder, so that nothing downstream decodes stale bytes.
+    if (dest && capacity >= 20)
+        WritePlaceholder(dest, m_code, static_cast<BYTE>(channel & 15));
     if (!m_textExport || m_pkt.size == 0 || m_pkt.size >= kMaxPacketSize)
         return 4;
     CAutoLock disk(&m_diskLock);
@@ -72,7 +83,8 @@ LONG CVTSource::GetFrameText(BYTE* dest, DWORD capacity, int channel) {
     else if (m_recorderKind == 1)
         std::memcpy(m_status.kind1.data(), record, kKind1RecordBytes);
     std::string line = FrameTextLine(m_pkt.time, m_recorderKind, m_status, channel & 15);
-    std::fwrite(line.data(), 1, line.size(), m_textFile);
+    DWORD written = 0;
+    WriteFile(m_textFile, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     return 4;
 }
 

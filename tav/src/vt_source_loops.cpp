@@ -195,7 +195,6 @@ void CVTSource::ExportLoop() {
     {
         CAutoLock pos(&m_posLock);
         m_displayCounter[m_exportChannel & 15] = 1;
-        m_exportCode = m_code;
     }
     m_audioEnabled = m_audioPresent && m_audio && m_audio->Connected();
     int type = SelectExportPacket(true, true);
@@ -228,6 +227,7 @@ HRESULT CVTSource::PrepareExport(int* audioFormat, int channel) {
         CAutoLock pos(&m_posLock);
         m_exportMode = true;
         m_exportChannel = channel & 15;
+        m_exportCode = m_code;
         if (m_markStart.time > m_markEnd.time)
             std::swap(m_markStart, m_markEnd);
         if (m_sectionsInUse > 0) {

@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/fileio.h"
 #include "platform/sync.h"
 #include "platform/types.h"
 #include "tav/layout.h"
@@ -151,7 +152,8 @@ public:
     virtual LONG GetFrame(BYTE* dest, DWORD capacity, int channel);
     // 17: the next packet of the marked range into `buffer` (`capacity` >= kSampleBytes); false at the end.
     virtual bool ExportNextPacket(BYTE* buffer, DWORD capacity);
-    // 18: appends the current frame's status line to the text export file; returns 4.
+    // 18: appends the current frame's status line to the text export file; the sample is a 4-byte
+    // placeholder for the channel; returns 4.
     virtual LONG GetFrameText(BYTE* dest, DWORD capacity, int channel);
     // 19: switches the next run to the export loop over the marked range.
     virtual HRESULT PrepareExport(int* audioFormat, int channel);
@@ -209,11 +211,13 @@ public:
     void SetDirection(int direction) { m_dir = direction < 0 ? -1 : 1; }
     void SetDisplayCounter(int channel, WORD value);
     void SetSectionChanged() { m_sectionChanged = true; }
-    // Text export: the file is the source's from now on (closed by EndExport, Close or a new one).
-    void SetTextExport(std::FILE* file, bool on);
+    // Text export into a file the application opened: the handle is the source's from now on (closed
+    // by EndExport, Close or another handle).
+    void SetTextExport(HANDLE file, bool on);
     // Back to the playback loop for the next run; closes the text export file.
     void EndExport();
     bool ExportMode() const { return m_exportMode; }
+    bool TextExportOn();
 
     // ---- the pins' side of the hand-off ----
     enum class PinWake { Data, Stop, Command };
@@ -240,6 +244,8 @@ public:
     REFERENCE_TIME VideoDuration() const { return m_videoDuration; }
     REFERENCE_TIME AudioDuration() const { return m_audioDuration; }
     const TavStatusState& Status() const { return m_status; }
+    // A copy taken under the position lock (the pins update the status while they read packets).
+    TavStatusState StatusCopy();
     TavPacket CurrentPacket();
     DWORD CurrentTime() const { return m_curTime; }
     double SpeedFactor() const { return m_factor; }
@@ -317,7 +323,7 @@ protected:
     WORD m_skipCounter = 0;
     BYTE m_displayOption = 0;
     TavStatusState m_status;
-    std::FILE* m_textFile = nullptr;
+    HANDLE m_textFile = nullptr;
     bool m_textExport = false;
     REFERENCE_TIME m_videoDuration = 0, m_audioDuration = 0;
     TavMark m_markStart, m_markEnd;
