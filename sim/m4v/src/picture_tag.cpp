@@ -1,4 +1,5 @@
-// The machine-readable picture tag: 48 solid 16 × 16 luma blocks in the top-left corner.
+// The machine-readable picture tag: 9 × 6 solid 16 × 16 luma blocks in the top-left corner, a marker
+// column and 48 data bits.
 #include <algorithm>
 #include <array>
 
@@ -7,7 +8,8 @@
 namespace simm4v {
 namespace {
 
-constexpr int kTagBits = kTagColumns * kTagRows;
+constexpr int kDataColumns = kTagColumns - 1; // column 0 is the marker column
+constexpr int kTagBits = kDataColumns * kTagRows;
 constexpr uint8_t kBlack = 16, kWhite = 235;
 constexpr uint32_t kSyncPattern = 0xA; // the last four bits, 1010
 // A block average below kZeroBelow reads as 0, above kOneAbove as 1; anything between is no tag.
@@ -46,22 +48,39 @@ bool DecodeTagBits(uint64_t bits, int* channel, uint32_t* value) {
     return true;
 }
 
+// Whether the block in (column, row) of the grid is white: the marker column alternates white and
+// black from the top, the other columns carry `bits` from bit 47 on, row by row. The marker tells
+// the block height apart: read with blocks half as high as drawn, it repeats each colour twice;
+// read with blocks twice as high, each block straddles white and black and reads as neither.
+bool BlockIsWhite(uint64_t bits, int column, int row) {
+    if (column == 0)
+        return row % 2 == 0;
+    const int i = row * kDataColumns + column - 1;
+    return ((bits >> (kTagBits - 1 - i)) & 1) != 0;
+}
+
 // Reads the grid with blocks `lines` high: the average of each block's inner half.
 bool ReadGrid(const uint8_t* luma, std::ptrdiff_t stride, int lines, int* channel, uint32_t* value) {
     uint64_t bits = 0;
     const int margin = kTagBlockSize / 4, marginY = lines / 4;
-    for (int i = 0; i < kTagBits; ++i) {
-        const int x0 = (i % kTagColumns) * kTagBlockSize + margin;
-        const int y0 = (i / kTagColumns) * lines + marginY;
-        int sum = 0, count = 0;
-        for (int y = y0; y < y0 + lines / 2; ++y)
-            for (int x = x0; x < x0 + kTagBlockSize / 2; ++x, ++count)
-                sum += luma[static_cast<std::ptrdiff_t>(y) * stride + x];
-        const int average = sum / count;
-        if (average >= kZeroBelow && average <= kOneAbove)
-            return false;
-        bits = (bits << 1) | (average > kOneAbove ? 1 : 0);
-    }
+    for (int row = 0; row < kTagRows; ++row)
+        for (int column = 0; column < kTagColumns; ++column) {
+            const int x0 = column * kTagBlockSize + margin, y0 = row * lines + marginY;
+            int sum = 0, count = 0;
+            for (int y = y0; y < y0 + lines / 2; ++y)
+                for (int x = x0; x < x0 + kTagBlockSize / 2; ++x, ++count)
+                    sum += luma[static_cast<std::ptrdiff_t>(y) * stride + x];
+            const int average = sum / count;
+            if (average >= kZeroBelow && average <= kOneAbove)
+                return false;
+            const bool white = average > kOneAbove;
+            if (column == 0) {
+                if (white != BlockIsWhite(0, 0, row))
+                    return false;
+            } else {
+                bits = (bits << 1) | (white ? 1 : 0);
+            }
+        }
     return DecodeTagBits(bits, channel, value);
 }
 
@@ -70,17 +89,18 @@ bool ReadGrid(const uint8_t* luma, std::ptrdiff_t stride, int lines, int* channe
 void DrawTag(simdraw::YuvImage& picture, int channel, uint32_t value) {
     const uint64_t bits = TagBits(channel, value);
     const int cw = picture.width / 2;
-    for (int i = 0; i < kTagBits; ++i) {
-        const uint8_t luma = ((bits >> (kTagBits - 1 - i)) & 1) ? kWhite : kBlack;
-        const int x0 = (i % kTagColumns) * kTagBlockSize, y0 = (i / kTagColumns) * kTagBlockSize;
-        for (int y = y0; y < std::min(y0 + kTagBlockSize, picture.height); ++y)
-            for (int x = x0; x < std::min(x0 + kTagBlockSize, picture.width); ++x) {
-                picture.y[static_cast<size_t>(y) * picture.width + x] = luma;
-                const size_t c = static_cast<size_t>(y / 2) * cw + x / 2;
-                picture.u[c] = 128;
-                picture.v[c] = 128;
-            }
-    }
+    for (int row = 0; row < kTagRows; ++row)
+        for (int column = 0; column < kTagColumns; ++column) {
+            const uint8_t luma = BlockIsWhite(bits, column, row) ? kWhite : kBlack;
+            const int x0 = column * kTagBlockSize, y0 = row * kTagBlockSize;
+            for (int y = y0; y < std::min(y0 + kTagBlockSize, picture.height); ++y)
+                for (int x = x0; x < std::min(x0 + kTagBlockSize, picture.width); ++x) {
+                    picture.y[static_cast<size_t>(y) * picture.width + x] = luma;
+                    const size_t c = static_cast<size_t>(y / 2) * cw + x / 2;
+                    picture.u[c] = 128;
+                    picture.v[c] = 128;
+                }
+        }
 }
 
 simdraw::YuvImage TaggedPicture(int width, int height, int channel, uint32_t value, const std::string& text) {

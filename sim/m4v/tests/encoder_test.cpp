@@ -69,7 +69,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, RoundTrip,
                                            RoundTripCase{704, 480, 6, true},
                                            RoundTripCase{720, 240, 2, false},
                                            RoundTripCase{704, 240, 8, false},
-                                           RoundTripCase{720, 576, 5, true}, RoundTripCase{128, 96, 1, false},
+                                           RoundTripCase{720, 576, 5, true}, RoundTripCase{144, 96, 1, false},
                                            RoundTripCase{176, 144, 31, true}));
 
 // Flat and saturated content: large DC differences between neighbours, full-scale AC levels at the

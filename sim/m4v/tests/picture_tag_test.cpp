@@ -30,18 +30,18 @@ TEST(PictureTag, RefusesPicturesWithoutAnIntactTag) {
     simdraw::YuvImage p = TaggedPicture(176, 144, 3, 12345, "");
     int channel = -1;
     uint32_t value = 0;
-    // One value bit flipped (block 10, column 2 of row 1): the CRC no longer matches.
+    // One value bit flipped (data bit 10: grid column 3 of row 1): the CRC no longer matches.
     simdraw::YuvImage flipped = p;
-    const uint8_t inverse = flipped.y[size_t(24) * 176 + 40] > 128 ? 16 : 235;
+    const uint8_t inverse = flipped.y[size_t(24) * 176 + 56] > 128 ? 16 : 235;
     for (int y = 16; y < 32; ++y)
-        for (int x = 32; x < 48; ++x)
+        for (int x = 48; x < 64; ++x)
             flipped.y[size_t(y) * 176 + x] = inverse;
     EXPECT_FALSE(ReadTag(flipped.y.data(), 176, 144, 176, &channel, &value));
     // A plain test picture, a picture too small for the tag, and no picture.
     simdraw::RgbImage rgb(176, 144);
     simdraw::DrawTestPicture(rgb, 3, 0, {"CAM"});
     EXPECT_FALSE(ReadTag(simdraw::ToYuv420(rgb).y.data(), 176, 144, 176, &channel, &value));
-    EXPECT_FALSE(ReadTag(p.y.data(), 112, 144, 176, &channel, &value));
+    EXPECT_FALSE(ReadTag(p.y.data(), 128, 144, 176, &channel, &value));
     EXPECT_FALSE(ReadTag(p.y.data(), 176, 80, 176, &channel, &value));
     EXPECT_FALSE(ReadTag(nullptr, 176, 144, 176, &channel, &value));
     EXPECT_EQ(channel, -1);

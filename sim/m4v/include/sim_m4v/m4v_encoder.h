@@ -66,12 +66,13 @@ std::vector<std::uint8_t> EncodePredictedVop(int width, int height, int quant, b
 std::vector<std::uint8_t> EncodeNotCodedVop(VopTime time = {}, bool intraType = false);
 
 // --- The picture tag ---------------------------------------------------------------------------
-// 48 bits in 16 × 16 luma blocks, 8 across and 6 down from the picture's top-left corner (so the
-// picture must be at least 128 × 96): 4 bits of channel, 32 bits of value, an 8-bit CRC over
+// 16 × 16 luma blocks, 9 across and 6 down from the picture's top-left corner (so the picture must be
+// at least 144 × 96). Column 0 alternates white and black from the top, which tells the block height
+// apart; the other 48 blocks carry, row by row, 4 bits of channel, 32 bits of value, an 8-bit CRC over
 // those 36 bits and the 4-bit pattern 1010. A set bit is a white block (Y 235), a clear bit a black
 // one (Y 16), chroma neutral; block-aligned solid blocks survive any quantiser.
 constexpr int kTagBlockSize = 16;
-constexpr int kTagColumns = 8;
+constexpr int kTagColumns = 9;
 constexpr int kTagRows = 6;
 
 // Draws the tag of (channel & 15, value) into the top-left corner of `picture`.
