@@ -87,6 +87,17 @@ struct GdiDeviceContext {
 
 namespace {
 
+// A configuration of our own rather than the process default: the GUI toolkit keeps the default one,
+// and ours is released at exit so nothing of it outlives the process's last user.
+FcConfig* g_fcConfig = nullptr;
+struct FontConfigRelease {
+    ~FontConfigRelease() {
+        std::lock_guard lock(g_lock);
+        if (g_fcConfig)
+            FcConfigDestroy(g_fcConfig);
+        g_fcConfig = nullptr;
+    }
+} g_fcRelease;
 bool InitLocked() {
     if (g_library)
         return true;
@@ -94,7 +105,7 @@ bool InitLocked() {
         g_library = nullptr;
         return false;
     }
-    FcInit();
+    g_fcConfig = FcInitLoadConfigAndFonts();
     return true;
 }
 
@@ -150,6 +161,8 @@ bool MatchLocked(const LOGFONTA& lf, FontMatch* out) {
         *out = it->second;
         return true;
     }
+    if (!g_fcConfig)
+        return false;
     FcPattern* pattern = FcPatternCreate();
     if (!pattern)
         return false;
@@ -162,10 +175,10 @@ bool MatchLocked(const LOGFONTA& lf, FontMatch* out) {
     FcPatternAddInteger(pattern, FC_WEIGHT, FcWeightFromOpenType(RequestedWeight(lf)));
     FcPatternAddInteger(pattern, FC_SLANT, lf.lfItalic ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
     FcPatternAddBool(pattern, FC_SCALABLE, FcTrue);
-    FcConfigSubstitute(nullptr, pattern, FcMatchPattern);
+    FcConfigSubstitute(g_fcConfig, pattern, FcMatchPattern);
     FcDefaultSubstitute(pattern);
     FcResult result = FcResultNoMatch;
-    FcPattern* match = FcFontMatch(nullptr, pattern, &result);
+    FcPattern* match = FcFontMatch(g_fcConfig, pattern, &result);
     FcPatternDestroy(pattern);
     if (!match)
         return false;
