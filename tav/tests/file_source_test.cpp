@@ -2,7 +2,12 @@
 
 #include <cstring>
 #include <filesystem>
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
+#include <thread>
 #include <fstream>
 
 #include "tav/file_source.h"
@@ -459,3 +464,126 @@ TEST(TavFileSource, FuzzCorpusReplays) {
 }
 
 }  // namespace
+
+// ---- playback through the reader thread ------------------------------------------------------------
+
+// Pin threads that take every packet the reader thread hands them and note which record it was.
+class PinHarness {
+public:
+    struct Delivery {
+        int pin;  // 0..15 video, 16 audio
+        LONG record;
+        LONG length;
+    };
+    explicit PinHarness(tav::CFileSource& src) : m_src(src) {
+        tav::CVTPinLink* video[16];
+        for (int c = 0; c < 16; ++c)
+            video[c] = &m_links[c];
+        m_src.AttachPins(video, &m_links[16]);
+    }
+    ~PinHarness() { Stop(); }
+
+    void Start() {
+        for (auto& l : m_links)
+            l.ResetForRun();
+        for (int i = 0; i < 17; ++i)
+            m_threads.emplace_back([this, i] { Serve(i); });
+        ASSERT_EQ(m_src.Run(), S_OK);
+    }
+    // Waits until `done` holds for what was delivered, or 10 s.
+    bool WaitFor(const std::function<bool(const std::vector<Delivery>&)>& done) {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_cv.wait_for(lock, std::chrono::seconds(10), [&] { return done(m_log); });
+    }
+    void Stop() {
+        if (m_threads.empty())
+            return;
+        m_src.Stop();
+        for (auto& l : m_links)
+            l.m_stop.Set();
+        for (auto& t : m_threads)
+            t.join();
+        m_threads.clear();
+    }
+    std::vector<Delivery> Log() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_log;
+    }
+
+private:
+    struct Link : tav::CVTPinLink {
+        bool Connected() const override { return true; }
+    };
+    void Serve(int pin) {
+        std::vector<BYTE> sample(tav::kMaxPacketReadBytes);
+        while (m_src.WaitForData(m_links[pin], nullptr) == tav::CVTSource::PinWake::Data) {
+            LONG n = m_src.GetFrame(sample.data(), static_cast<DWORD>(sample.size()), pin & 15);
+            LONG record = m_src.CurrentRecord();
+            m_src.Consumed();
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_log.push_back({pin, record, n});
+            m_cv.notify_all();
+        }
+    }
+    tav::CFileSource& m_src;
+    Link m_links[17];
+    std::vector<std::thread> m_threads;
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    std::vector<Delivery> m_log;
+};
+
+TEST(TavFileSource, PlaysEveryKeyFrameFromTheFirstRecordAndStartsOverAtTheEnd) {
+    tavtest::ScratchDir dir;
+    sim_tav::RecorderOptions o;
+    o.channels = 2;
+    o.streamPackets = 30;
+    auto packets = sim_tav::WriteTavStream(dir.File("p.arv"), o);
+    for (int direction : {1, -1}) {
+        SCOPED_TRACE(direction);
+        Opened s = OpenStream(dir.File("p.arv"));
+        ASSERT_EQ(s.load, S_OK);
+        s.src->SetPlayback(1000, direction, 0);
+        s.src->InitSection();
+        std::vector<LONG> keys, delivered;
+        for (std::size_t i = 0; i < packets.size(); ++i)
+            if (packets[i].type == 0x81)
+                keys.push_back(static_cast<LONG>(i + 1));
+        if (direction < 0)
+            std::reverse(keys.begin(), keys.end());
+        // Forward, record 1 (a key frame) comes first; backward, the last key frame.
+        const LONG first = keys.front();
+        ASSERT_EQ(direction > 0, first == 1);
+        PinHarness pins(*s.src);
+        pins.Start();
+        // Real samples (not placeholders) of the first pass, up to the first record played again.
+        auto pass = [&](const std::vector<PinHarness::Delivery>& log) {
+            std::vector<PinHarness::Delivery> real;
+            for (const auto& d : log)
+                if (d.length > 4) {
+                    if (!real.empty() && d.record == first)
+                        return std::make_pair(real, true);
+                    real.push_back(d);
+                }
+            return std::make_pair(real, false);
+        };
+        ASSERT_TRUE(pins.WaitFor([&](const auto& log) { return pass(log).second; }));
+        pins.Stop();
+        auto real = pass(pins.Log()).first;
+        ASSERT_FALSE(real.empty());
+        EXPECT_EQ(real.front().record, first);
+        bool audio = false;
+        for (const auto& d : real) {
+            const auto& p = packets[d.record - 1];
+            EXPECT_EQ(d.pin, p.type == 0x84 ? 16 : p.channel) << "record " << d.record;
+            EXPECT_EQ(d.length, static_cast<LONG>(p.size + 553));
+            audio = audio || d.pin == 16;
+            if (p.type == 0x81)
+                delivered.push_back(d.record);
+            else
+                EXPECT_GT(direction, 0) << "backward play delivers key frames only";
+        }
+        EXPECT_EQ(delivered, keys);
+        EXPECT_EQ(audio, direction > 0);
+    }
+}
