@@ -1,0 +1,75 @@
+// scryde play: the playback graphs the reader builds, run headless. One file per source family
+// (play_orma.cpp, play_tav.cpp) builds its graph; the run loop, the end conditions and the contact
+// sheet are shared.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "cli/source_kinds.h"
+#include "media/interfaces.h"
+#include "platform/registry.h"
+
+namespace cli {
+
+struct PlayOptions {
+    std::optional<std::string> from;
+    std::optional<int> segment;
+    long frames = 0;         // stop after this many pictures in all (0: no limit)
+    double seconds = 0;      // stop after this much recording time (0: no limit)
+    int speed = 1000;        // per mille of normal speed
+    bool reverse = false;
+    unsigned channels = 0xFFFF;
+    std::optional<int> audioChannel;  // TAV: the channel whose audio plays
+    long steps = 0;          // TAV: frame-by-frame, this many steps
+    std::string outDir = ".";
+    double timeLimit = 120;  // wall-clock seconds before giving up
+    int model = -1;          // ORMA recorder model; -1 keeps the source's default
+    int standard = -1;       // 0 NTSC, 1 PAL; -1 keeps the source's default
+};
+
+struct PlayResult {
+    std::array<long, 16> framesPerChannel{};
+    long audioSamples = 0;
+    std::string firstTime, lastTime;
+    std::string end = "error";  // "complete", "error", "limit"
+    std::string message;
+    std::string contactSheet;
+};
+
+template <class T>
+HRESULT Create(REFCLSID clsid, REFIID iid, ComPtr<T>& out) {
+    return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, out.ReleaseAndGetVoidAddress());
+}
+
+ComPtr<IPin> FindPin(IBaseFilter* filter, const char* name);
+// The first pin of `filter` in `direction` that is not connected yet.
+ComPtr<IPin> FreePin(IBaseFilter* filter, PIN_DIRECTION direction);
+// Adds the audio renderer and connects `audioOut` to it; *message says why not (no audio device).
+bool ConnectAudioRenderer(IGraphBuilder* graph, IPin* audioOut, ComPtr<IBaseFilter>& audio, std::string* message);
+
+// What the run loop asks of the source family while it plays.
+struct PlayHooks {
+    // Seconds of recording played so far from the start position (negative while unknown), for --seconds.
+    std::function<double()> playedSeconds;
+    // Called about every 10 ms while running (e.g. to note the first time, or to step).
+    std::function<void()> tick;
+    // True once the source has nothing more to give (e.g. every step taken).
+    std::function<bool()> done;
+};
+
+// Runs the graph until it completes or fails, until o.frames pictures arrived, o.seconds of recording
+// played or the wall-clock limit passed; sets r->end and r->message. Stops the graph, then counts what
+// each renderer showed, the audio samples played, and writes the contact sheet of the last pictures.
+void RunGraph(IMediaControl* control, IMediaEventEx* events, const std::array<ComPtr<IBaseFilter>, 16>& renderers,
+              IBaseFilter* audio, const PlayOptions& o, const PlayHooks& hooks, PlayResult* r,
+              const std::function<std::string()>& positionTime);
+void WriteSheet(const SourceSpec& spec, const std::array<ComPtr<IBaseFilter>, 16>& renderers, const PlayOptions& o,
+                PlayResult* r);
+
+bool PlayOrma(const SourceSpec& spec, const PlayOptions& o, PlayResult* r);
+bool PlayTav(const SourceSpec& spec, const PlayOptions& o, PlayResult* r);
+
+}  // namespace cli

@@ -1,0 +1,146 @@
+// The parts of `scryde play` every source family shares: pins, the audio renderer, the run loop with its
+// end conditions, and the contact sheet.
+#include <chrono>
+
+#include "cli/contact_sheet.h"
+#include "cli/orma_open.h"
+#include "cli/play.h"
+#include "media/clsids.h"
+#include "media/videowindow.h"
+
+namespace cli {
+
+ComPtr<IPin> FindPin(IBaseFilter* filter, const char* name) {
+    ComPtr<IPin> pin;
+    filter->FindPin(name, &pin);
+    return pin;
+}
+
+ComPtr<IPin> FreePin(IBaseFilter* filter, PIN_DIRECTION direction) {
+    ComPtr<IEnumPins> pins;
+    if (FAILED(filter->EnumPins(&pins)) || !pins)
+        return {};
+    ComPtr<IPin> pin;
+    while (pins->Next(1, &pin, nullptr) == S_OK) {
+        PIN_DIRECTION dir;
+        ComPtr<IPin> peer;
+        if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == direction && pin->ConnectedTo(&peer) != S_OK)
+            return pin;
+        pin.Reset();
+    }
+    return {};
+}
+
+bool ConnectAudioRenderer(IGraphBuilder* graph, IPin* audioOut, ComPtr<IBaseFilter>& audio, std::string* message) {
+    HRESULT hr = Create(CLSID_DSoundRender, IID_IBaseFilter, audio);
+    if (FAILED(hr))
+        return *message = "no audio device (" + HrText(hr) + ")", false;
+    graph->AddFilter(audio.Get(), "DirectSound Renderer Filter");
+    ComPtr<IPin> in = FreePin(audio.Get(), PINDIR_INPUT);
+    if (!in || !audioOut || FAILED(hr = graph->ConnectDirect(audioOut, in.Get(), nullptr)))
+        return *message = "cannot connect the audio pin (" + HrText(hr) + ")", false;
+    return true;
+}
+
+namespace {
+
+long PicturesShown(const std::array<ComPtr<IBaseFilter>, 16>& renderers) {
+    long total = 0;
+    for (auto& rend : renderers) {
+        ComPtr<IVideoFrameStore> store;
+        LONG n = 0;
+        if (rend && SUCCEEDED(rend.As(IID_IVideoFrameStore, store)))
+            store->GetFrameCount(&n);
+        total += n;
+    }
+    return total;
+}
+
+// Media samples the audio renderer has played (0 without one).
+long RenderedAudioSamples(IBaseFilter* audio) {
+    ComPtr<IAMAudioRendererStats> stats;
+    DWORD samples = 0;
+    if (audio && SUCCEEDED(audio->QueryInterface(IID_IAMAudioRendererStats, stats.ReleaseAndGetVoidAddress())))
+        stats->GetStatParam(AM_AUDREND_STAT_PARAM_RENDERED, &samples, nullptr);
+    return static_cast<long>(samples);
+}
+
+}  // namespace
+
+void RunGraph(IMediaControl* control, IMediaEventEx* events, const std::array<ComPtr<IBaseFilter>, 16>& renderers,
+              IBaseFilter* audio, const PlayOptions& o, const PlayHooks& hooks, PlayResult* r,
+              const std::function<std::string()>& positionTime) {
+    auto started = std::chrono::steady_clock::now();
+    HRESULT hr = control->Run();
+    if (FAILED(hr)) {
+        r->end = "error";
+        r->message = "the graph does not run (" + HrText(hr) + ")";
+        control->Stop();
+        return;
+    }
+    r->end.clear();
+    while (r->end.empty()) {
+        LONG code = 0;
+        LONG_PTR p1 = 0, p2 = 0;
+        while (events->GetEvent(&code, &p1, &p2, 10) == S_OK) {
+            events->FreeEventParams(code, p1, p2);
+            if (code == EC_COMPLETE) {
+                r->end = "complete";
+            } else if (code == EC_ERRORABORT || code == EC_USERABORT || code == EC_STREAM_ERROR_STOPPED) {
+                r->end = "error";
+                r->message = "playback stopped by an error (" + HrText(static_cast<HRESULT>(p1)) + ")";
+            }
+            if (!r->end.empty())
+                break;
+        }
+        if (!r->end.empty())
+            break;
+        if (r->firstTime.empty())
+            r->firstTime = positionTime();
+        if (hooks.tick)
+            hooks.tick();
+        if ((o.frames > 0 && PicturesShown(renderers) >= o.frames) || (hooks.done && hooks.done())) {
+            r->end = "limit";
+            break;
+        }
+        if (o.seconds > 0 && hooks.playedSeconds && hooks.playedSeconds() >= o.seconds) {
+            r->end = "limit";
+            break;
+        }
+        double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        if (wall > o.timeLimit) {
+            r->end = "limit";
+            r->message = "stopped after the time limit of " + std::to_string(static_cast<int>(o.timeLimit)) + " s";
+        }
+    }
+    r->lastTime = positionTime();
+    control->Stop();
+    r->audioSamples = RenderedAudioSamples(audio);
+}
+
+void WriteSheet(const SourceSpec& spec, const std::array<ComPtr<IBaseFilter>, 16>& renderers, const PlayOptions& o,
+                PlayResult* r) {
+    ContactSheet sheet;
+    sheet.title = spec.Describe() + "  " + r->firstTime + " - " + r->lastTime;
+    for (int ch = 0; ch < 16; ++ch) {
+        if (!renderers[ch])
+            continue;
+        ComPtr<IVideoFrameStore> store;
+        if (FAILED(renderers[ch].As(IID_IVideoFrameStore, store)))
+            continue;
+        LONG n = 0;
+        store->GetFrameCount(&n);
+        r->framesPerChannel[ch] = n;
+        sheet.counts[ch] = n;
+        media::VideoFrame frame;
+        if (store->GetLastFrame(&frame) == S_OK)
+            sheet.pictures[ch] = std::move(frame);
+    }
+    std::string path = o.outDir + "/contact-sheet.png";
+    if (WriteContactSheet(path, sheet))
+        r->contactSheet = path;
+    else if (r->message.empty())
+        r->message = "cannot write " + path;
+}
+
+}  // namespace cli

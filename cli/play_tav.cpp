@@ -1,0 +1,129 @@
+// scryde play for TAV drives, drive images and stream files: the TAV source, one MPEG-4 decoder and one
+// video renderer per channel, and the audio renderer when the recording has sound — the graph the
+// reader builds.
+#include <chrono>
+#include <cstdio>
+
+#include "cli/orma_open.h"
+#include "cli/play.h"
+#include "cli/tav_open.h"
+#include "media/clsids.h"
+#include "mpeg4/filter/ivtmp4dec.h"
+#include "tav/layout.h"
+
+namespace cli {
+
+bool PlayTav(const SourceSpec& spec, const PlayOptions& o, PlayResult* r) {
+    ComPtr<IGraphBuilder> graph;
+    HRESULT hr = Create(CLSID_FilterGraph, IID_IGraphBuilder, graph);
+    if (FAILED(hr))
+        return r->message = "cannot create the filter graph (" + HrText(hr) + ")", false;
+    ComPtr<IBaseFilter> source;
+    ComPtr<IVTSourceFilter> vts;
+    bool hasAudio = false;
+    if (!OpenVtsSource(spec, source, vts, &hasAudio, &r->message))
+        return false;
+    graph->AddFilter(source.Get(), nullptr);
+
+    // Every channel gets its chain, as in the reader; the channel mask decides which show pictures.
+    std::array<ComPtr<IBaseFilter>, 16> renderers;
+    for (int ch = 0; ch < 16; ++ch) {
+        char name[16];
+        std::snprintf(name, sizeof name, "Video%02d", ch);
+        ComPtr<IBaseFilter> decoder, renderer;
+        if (FAILED(hr = Create(CLSID_VTMp4Dec, IID_IBaseFilter, decoder)))
+            return r->message = "cannot create the MPEG-4 decoder (" + HrText(hr) + ")", false;
+        if (FAILED(hr = Create(CLSID_VideoRenderer, IID_IBaseFilter, renderer)))
+            return r->message = "cannot create the video renderer (" + HrText(hr) + ")", false;
+        graph->AddFilter(decoder.Get(), nullptr);
+        graph->AddFilter(renderer.Get(), "Video Renderer Filter");
+        ComPtr<IPin> out = FindPin(source.Get(), name), in = FreePin(decoder.Get(), PINDIR_INPUT);
+        if (!out || !in)
+            return r->message = std::string("a pin of channel ") + name + " is missing", false;
+        if (FAILED(hr = graph->ConnectDirect(out.Get(), in.Get(), nullptr)))
+            return r->message = std::string("cannot connect the MPEG-4 decoder to ") + name + " (" + HrText(hr) + ")",
+                   false;
+        ComPtr<IPin> dout = FreePin(decoder.Get(), PINDIR_OUTPUT), rin = FreePin(renderer.Get(), PINDIR_INPUT);
+        if (!dout || !rin || FAILED(hr = graph->ConnectDirect(dout.Get(), rin.Get(), nullptr)))
+            return r->message = std::string("cannot connect the renderer of ") + name + " (" + HrText(hr) + ")",
+                   false;
+        renderers[ch] = renderer;
+    }
+    ComPtr<IBaseFilter> audio;
+    if (hasAudio) {
+        std::string why;
+        if (!ConnectAudioRenderer(graph.Get(), FreePin(source.Get(), PINDIR_OUTPUT).Get(), audio, &why)) {
+            if (audio)
+                return r->message = why, false;
+            std::fprintf(stderr, "scryde: play: %s: playing without sound\n", why.c_str());
+        }
+    }
+
+    ComPtr<IMediaControl> control;
+    ComPtr<IMediaEventEx> events;
+    graph.As(IID_IMediaControl, control);
+    graph.As(IID_IMediaEventEx, events);
+    if (!control || !events)
+        return r->message = "the graph has no control interfaces", false;
+
+    const int direction = o.reverse ? -1 : 1;
+    vts->SetPlayback(o.steps ? 1000 : o.speed, direction, 0);
+    vts->SetChannelMask(o.channels);
+    if (o.audioChannel)
+        vts->SetAudioChannel(static_cast<BYTE>(*o.audioChannel));
+    DWORD sections = 0;
+    vts->GetSectionCount(&sections);
+    if (o.segment) {
+        if (*o.segment < 0 || static_cast<DWORD>(*o.segment) >= sections)
+            return r->message = "there is no section " + std::to_string(*o.segment) + " (the recording has " +
+                                std::to_string(sections) + ")", false;
+        vts->SelectSection(*o.segment);
+    } else if (o.from) {
+        DWORD time = 0;
+        if (!tav::ParseTime(*o.from, &time))
+            return r->message = "\"" + *o.from + "\" is not a time of the form YYYY/MM/DD hh:mm:ss", false;
+        if (FAILED(vts->SeekToTime(time)))
+            return r->message = "no section of the recording holds " + *o.from, false;
+    } else {
+        vts->SelectSection(0);
+    }
+    if (o.reverse && !o.from)
+        vts->GoToEnds(1);
+
+    // Frame by frame: the source waits for a step before each packet once its step count is 1.
+    long stepsTaken = 0;
+    auto lastStep = std::chrono::steady_clock::now();
+    if (o.steps) {
+        vts->Step(1);
+        stepsTaken = 1;
+    }
+    DWORD startTime = 0;
+    PlayHooks hooks;
+    hooks.playedSeconds = [&]() -> double {
+        DWORD now = VtsPositionSeconds(vts.Get());
+        if (!now)
+            return -1;
+        if (!startTime)
+            startTime = now;
+        double elapsed = static_cast<double>(now) - static_cast<double>(startTime);
+        return o.reverse ? -elapsed : elapsed;
+    };
+    if (o.steps) {
+        hooks.tick = [&] {
+            auto now = std::chrono::steady_clock::now();
+            if (stepsTaken < o.steps && now - lastStep >= std::chrono::milliseconds(50)) {
+                vts->Step(1);
+                ++stepsTaken;
+                lastStep = now;
+            }
+        };
+        hooks.done = [&] {
+            return stepsTaken >= o.steps && std::chrono::steady_clock::now() - lastStep >= std::chrono::milliseconds(300);
+        };
+    }
+    RunGraph(control.Get(), events.Get(), renderers, audio.Get(), o, hooks, r, [&] { return VtsPositionTime(vts.Get()); });
+    WriteSheet(spec, renderers, o, r);
+    return true;
+}
+
+}  // namespace cli

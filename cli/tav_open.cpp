@@ -1,0 +1,74 @@
+#include "cli/tav_open.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "cli/orma_open.h"
+#include "platform/registry.h"
+#include "tav/layout.h"
+
+namespace cli {
+
+bool OpenVtsSource(const SourceSpec& spec, ComPtr<IBaseFilter>& filter, ComPtr<IVTSourceFilter>& vts, bool* audio,
+                   std::string* message) {
+    HRESULT hr = CoCreateInstance(CLSID_VTSourceFilter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                  filter.ReleaseAndGetVoidAddress());
+    if (FAILED(hr))
+        return *message = "cannot create the TAV source filter (" + HrText(hr) + ")", false;
+    if (FAILED(filter.As(IID_IVTSourceFilter, vts)))
+        return *message = "the TAV source filter has no IVTSourceFilter", false;
+
+    const std::string path = spec.asDrive ? "\\\\.\\PHYSICALDRIVE" + std::to_string(spec.drive) : spec.path;
+    std::vector<BYTE> request(vtopen::kPath + path.size() + 1, 0);
+    request[vtopen::kDrive] = static_cast<BYTE>(spec.asDrive ? spec.drive : 0);
+    request[vtopen::kKind] = spec.kind == "stream" ? 10 : spec.asDrive ? 8 : 9;
+    std::memcpy(request.data() + vtopen::kPath, path.c_str(), path.size());
+    hr = vts->Open(request.data());
+    if (hr != 0 && hr != 1)
+        return *message = spec.Describe() + ": not a TAV recording the source can open (result " +
+                          std::to_string(static_cast<int>(request[vtopen::kResult])) + ")", false;
+    *audio = hr == 1;
+
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        hr = vts->LoadIndex(request[vtopen::kDrive], path.c_str());
+        done = true;
+    });
+    LONG last = 0;
+    while (!done) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        LONG permille = 0;
+        if (!done && SUCCEEDED(vts->GetProgress(&permille, 0)) && permille != last && permille > 0) {
+            std::fprintf(stderr, "\rOpening %s: %ld%%", spec.Describe().c_str(), static_cast<long>(permille / 10));
+            last = permille;
+        }
+    }
+    worker.join();
+    if (last)
+        std::fprintf(stderr, "\n");
+    if (FAILED(hr))
+        return *message = spec.Describe() + ": no recording found on it (" + HrText(hr) + ")", false;
+    DWORD sections = 0;
+    if (FAILED(vts->GetSectionCount(&sections)) || sections == 0)
+        return *message = spec.Describe() + ": no recording found on it", false;
+    return true;
+}
+
+DWORD VtsPositionSeconds(IVTSourceFilter* vts) {
+    DWORD time = 0;
+    // Right after a section change the position reports the section number once in place of a time.
+    if (FAILED(vts->GetInfo(vtinfo::kCurrentTime, &time)) || time < 100000)
+        return 0;
+    return time;
+}
+
+std::string VtsPositionTime(IVTSourceFilter* vts) {
+    DWORD time = VtsPositionSeconds(vts);
+    return time ? tav::FormatTime(time) : "";
+}
+
+}  // namespace cli
