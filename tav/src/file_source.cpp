@@ -227,15 +227,18 @@ HRESULT CFileSource::LoadIndex() {
         if (!m_handle)
             return E_FAIL;
         m_progress = 0;
+        m_cancel = 0;
         m_records.assign(1, TavStreamRecord{});
         RecordScanner scan(this);
         TavStreamRecord r;
-        while (scan.Next(&r)) {
+        while (m_records.size() <= kMaxStreamRecords && !m_cancel && scan.Next(&r)) {
             if (Playable(r))
                 m_records.push_back(r);
             if (m_fileSize)
                 m_progress = static_cast<LONG>(std::min<ULONGLONG>(scan.Offset(), m_fileSize) * 1000 / m_fileSize);
         }
+        if (m_cancel)
+            m_records.assign(1, TavStreamRecord{});
         m_progress = 1000;
         m_sections.assign(1, TavSection{});
         m_section = 0;

@@ -9,6 +9,7 @@
 // m_diskLock guards every file read. The position lock is taken first, then the disk lock.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,10 @@ constexpr ULONGLONG kStreamProbeBytes = 0x400000;
 constexpr DWORD kStreamRecordHeaderBytes = 32;
 // Trailer bytes beside its status record: tag, length and kind byte.
 constexpr DWORD kStreamTrailerHeadBytes = 9;
+// Records listed at most (24 bytes each, 768 MiB): 16 channels at 30 frames per second with audio
+// fill it in about 19 hours, longer than any archive a recorder writes; a damaged file of tiny
+// records cannot make the list grow with the file's size beyond it.
+constexpr std::size_t kMaxStreamRecords = std::size_t(1) << 25;
 
 // One record of a stream file as the scan found it.
 struct TavStreamRecord {
@@ -42,7 +47,8 @@ public:
     // Opens `path` (kind 10) read-only and probes it; 1 with audio, 0 without, E_FAIL when it cannot
     // be opened.
     HRESULT Open(int kind, int drive, const char* path) override;
-    // Lists every record of the file and starts the reader thread; E_FAIL when none can be played.
+    // Lists every record of the file and starts the reader thread; E_FAIL when none can be played or
+    // the scan was cancelled (GetProgress with cancel 1).
     HRESULT LoadIndex() override;
     HRESULT GoToStart() override;
     HRESULT GoToEnd() override;
