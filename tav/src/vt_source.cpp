@@ -30,9 +30,10 @@ void StampSample(VTStampState* st, const BYTE* sample, LONG length, double facto
         return;
     }
     st->start = st->stop;
+    // The packet time in 100-ns units, the unit of sample times (so 2 s is 20,000,000).
     ULONGLONG t = 0;
     if (length >= 28)
-        t = (ULONGLONG(platform::ReadLE32(sample + 20)) * 1000000ull + platform::ReadLE32(sample + 24)) / 10;
+        t = (ULONGLONG(platform::ReadLE32(sample + 20)) * 1000000ull + platform::ReadLE32(sample + 24)) * 10;
     ULONGLONG delta = t > st->packetTime ? t - st->packetTime : st->packetTime - t;
     st->prevPacketTime = st->packetTime;
     st->packetTime = t;
