@@ -15,6 +15,27 @@ std::shared_ptr<COverlayController> MakeController(int type, CCritSec* lock) {
     return std::make_shared<COverlayController>(lock);
 }
 
+// The input pin also takes a new format from the pin it is connected to, while connected, as renderers do,
+// so an upstream decoder can change the picture size mid-stream.
+class CCaptivaInputPin final : public CTransInPlaceInputPin {
+public:
+    CCaptivaInputPin(CFilterCaptiva* filter, HRESULT* phr)
+        : CTransInPlaceInputPin("Text overlay input pin", filter, phr, "Input"), m_pCaptiva(filter) {}
+
+    HRESULT ReceiveConnection(IPin* connector, const AM_MEDIA_TYPE* pmt) override {
+        if (connector && pmt && IsConnected() && GetConnected() == connector) {
+            CMediaType mt(*pmt);
+            if (mt == CurrentMediaType())
+                return S_OK;
+            return m_pCaptiva->ChangeFormat(mt);
+        }
+        return CTransInPlaceInputPin::ReceiveConnection(connector, pmt);
+    }
+
+private:
+    CFilterCaptiva* m_pCaptiva;
+};
+
 } // namespace
 
 CUnknown* CFilterCaptiva::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
@@ -29,6 +50,12 @@ CFilterCaptiva::CFilterCaptiva(LPUNKNOWN outer, HRESULT* phr)
       m_controller(MakeController(kOverlayStatic, &m_csCaptiva)) {}
 
 CFilterCaptiva::~CFilterCaptiva() = default;
+
+void CFilterCaptiva::CreatePins() {
+    HRESULT hr = S_OK;
+    m_pInput = new (std::nothrow) CCaptivaInputPin(this, &hr);
+    m_pOutput = new (std::nothrow) CTransInPlaceOutputPin("Text overlay output pin", this, &hr, "Output");
+}
 
 HRESULT CFilterCaptiva::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (riid == IID_ICaptiva)
@@ -249,9 +276,25 @@ HRESULT CFilterCaptiva::SetVideoSize(int width, int height, int imageSize, int* 
         return E_OUTOFMEMORY;
     if (mt.IsFixedSize())
         mt.SetSampleSize(static_cast<ULONG>(imageSize));
-    HRESULT hr = CheckInputType(&mt);
+    HRESULT hr = ChangeFormat(mt);
     if (FAILED(hr))
         return hr;
+    if (result)
+        *result = imageSize;
+    return S_OK;
+}
+
+HRESULT CFilterCaptiva::ChangeFormat(const CMediaType& type) {
+    CAutoLock lock(&m_csCaptiva);
+    if (!m_pInput || !m_pInput->IsConnected())
+        return VFW_E_NOT_CONNECTED;
+    CMediaType mt(type);
+    HRESULT hr = CheckInputType(&mt);
+    if (FAILED(hr))
+        return VFW_E_TYPE_NOT_ACCEPTED;
+    VIDEOINFOHEADER vih;
+    if (*mt.FormatType() != FORMAT_VideoInfo || !GetVideoInfo(mt, &vih))
+        return VFW_E_TYPE_NOT_ACCEPTED;
     // Downstream takes the new format first, as a renderer takes a format change from its upstream pin;
     // a refusal leaves everything as it was.
     IPin* downstream = m_pOutput ? m_pOutput->GetConnected() : nullptr;
@@ -264,10 +307,5 @@ HRESULT CFilterCaptiva::SetVideoSize(int width, int height, int imageSize, int* 
     hr = m_pInput->SetMediaType(&mt);
     if (FAILED(hr))
         return hr;
-    hr = ConfigureLocked(*m_controller);
-    if (FAILED(hr))
-        return hr;
-    if (result)
-        *result = imageSize;
-    return S_OK;
+    return ConfigureLocked(*m_controller);
 }

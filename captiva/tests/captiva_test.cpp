@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -64,7 +67,8 @@ struct Overlay {
     std::unique_ptr<media::CFilterHarness> harness;
     LONG width = 0, height = 0, bytesPerPixel = 0;
 
-    Overlay(const GUID& subtype, LONG w, LONG h, WORD bits, REFERENCE_TIME avg = 400000) {
+    Overlay(const GUID& subtype, LONG w, LONG h, WORD bits, REFERENCE_TIME avg = 400000,
+            std::function<HRESULT(const CMediaType&)> accept = {}) {
         HRESULT hr = S_OK;
         filter = static_cast<CFilterCaptiva*>(CFilterCaptiva::CreateInstance(nullptr, &hr));
         ref = static_cast<IBaseFilter*>(filter);
@@ -74,7 +78,7 @@ struct Overlay {
         // Buffers with room for the larger pictures of a size change.
         ALLOCATOR_PROPERTIES props{2, std::max<LONG>(Stride() * height, 64 * 1024), 1, 0};
         EXPECT_EQ(harness->ConnectInput(VideoType(subtype, w, h, bits, avg), props), S_OK);
-        EXPECT_EQ(harness->ConnectOutput(), S_OK);
+        EXPECT_EQ(harness->ConnectOutput(nullptr, std::move(accept)), S_OK);
         EXPECT_EQ(harness->Run(), S_OK);
     }
     ~Overlay() {
@@ -434,8 +438,15 @@ TEST(Captiva, OverlayTypesSwitchControllers) {
     EXPECT_EQ(debug, (std::vector<std::string>{"OverlayType:0", "OverlayType:2", "OverlayType:1"}));
 }
 
+LONG WidthOf(const CMediaType& mt) {
+    VIDEOINFOHEADER vih;
+    return GetVideoInfo(mt, &vih) ? vih.bmiHeader.biWidth : -1;
+}
+
 TEST(Captiva, SetVideoSizeReconnectsWithTheNewPicture) {
-    Overlay o(MEDIASUBTYPE_RGB32, 32, -16, 32); // top-down
+    // Downstream takes any width but 100.
+    Overlay o(MEDIASUBTYPE_RGB32, 32, -16, 32, 400000,
+              [](const CMediaType& mt) { return WidthOf(mt) == 100 ? VFW_E_TYPE_NOT_ACCEPTED : S_OK; });
     o.Text(0, "Hi", 0, 0);
     int result = 0;
     ASSERT_EQ(o.captiva->SetVideoSize(64, 40, 64 * 40 * 4, &result), S_OK);
@@ -461,7 +472,23 @@ TEST(Captiva, SetVideoSizeReconnectsWithTheNewPicture) {
     ASSERT_FALSE(changed.empty());
     for (auto [x, y] : changed)
         ASSERT_LT(y, 20);
+
+    // Refusals leave every format as it was.
     EXPECT_EQ(o.captiva->SetVideoSize(0, 40, 0, &result), E_INVALIDARG);
+    EXPECT_FALSE(SUCCEEDED(o.captiva->SetVideoSize(100, 40, 100 * 40 * 4, &result)));
+    EXPECT_EQ(WidthOf(o.filter->InputPin()->CurrentMediaType()), 64);
+    EXPECT_EQ(WidthOf(o.harness->CaptureType()), 64);
+    EXPECT_EQ(c->Width(), 64);
+
+    // The upstream pin can change the format itself, as a decoder does after a size change.
+    IPin* input = o.filter->InputPin();
+    CMediaType smaller = VideoType(MEDIASUBTYPE_RGB32, 48, 24, 32);
+    EXPECT_EQ(input->ReceiveConnection(o.harness->FeedPin(), &smaller), S_OK);
+    EXPECT_EQ(WidthOf(o.harness->CaptureType()), 48);
+    EXPECT_TRUE(o.filter->Controller()->BottomUp());
+    CMediaType yuv = VideoType(MEDIASUBTYPE_YUY2, 40, 24, 16);
+    EXPECT_EQ(input->ReceiveConnection(o.harness->FeedPin(), &yuv), VFW_E_TYPE_NOT_ACCEPTED);
+    EXPECT_EQ(WidthOf(o.filter->InputPin()->CurrentMediaType()), 48);
 }
 
 TEST(Captiva, ShortBuffersAndDetachedFiltersAreSafe) {
@@ -499,6 +526,44 @@ TEST(Captiva, CreatedByClassIdFromTheRegistry) {
     auto entry = platform::LookupClass(CLSID_FilterCaptiva);
     ASSERT_TRUE(entry);
     EXPECT_EQ(entry->name, "Text Overlay");
+    auto pins = media::ParsePinStrings(entry->pins);
+    ASSERT_EQ(pins.size(), 2u);
+    EXPECT_FALSE(pins[0].output);
+    EXPECT_TRUE(pins[1].output);
+    EXPECT_EQ(pins[0].types.size(), 4u);
+}
+
+// Settings change on one thread while pictures are drawn on another (run under the thread checker).
+TEST(Captiva, SettingsChangeWhilePicturesFlow) {
+    Overlay o(MEDIASUBTYPE_RGB32, 320, 48, 32);
+    std::atomic<bool> stop{false};
+    std::atomic<int> pushed{0};
+    std::thread streaming([&] {
+        auto in = o.Blank();
+        while (!stop) {
+            EXPECT_EQ(o.harness->Push(in.data(), LONG(in.size())), S_OK);
+            if (++pushed % 16 == 0)
+                o.harness->ClearReceived();
+        }
+    });
+    char text[] = "Channel 12 - 2026/12/10";
+    for (int i = 0; i < 200; ++i) {
+        o.captiva->SetText(UINT(i % 5), text, 8 + i % 16);
+        o.captiva->SetTextPosition(UINT(i % 5), i % 300, i % 40);
+        o.captiva->SetFont(MonoFont(-16 - 8 * (i % 3), 10 + 5 * (i % 3)));
+        o.captiva->SetColor(BYTE(i), BYTE(255 - i), 7);
+        o.captiva->SetDrawMode(i & 1);
+        o.captiva->SetTimeRange(0, i % 2 ? 0 : 100.0);
+        if (i % 40 == 39)
+            o.captiva->SetOverlayType(i % 80 == 39 ? kOverlaySystemTime : kOverlayStatic);
+    }
+    // Let some pictures through after the last change, then stop.
+    int target = pushed + 5;
+    while (pushed < target)
+        std::this_thread::yield();
+    stop = true;
+    streaming.join();
+    EXPECT_GT(pushed.load(), 5);
 }
 
 } // namespace

@@ -46,6 +46,13 @@ public:
     // The current controller (for inspection).
     std::shared_ptr<COverlayController> Controller();
 
+    // A new picture format for the connected pins: downstream is offered it first, then both pins take it
+    // and the controller is configured for it. Nothing changes when downstream refuses.
+    HRESULT ChangeFormat(const CMediaType& type);
+
+protected:
+    void CreatePins() override;
+
 private:
     // Configures `controller` from the connected input type; S_OK when the input is not connected.
     HRESULT ConfigureLocked(COverlayController& controller);
