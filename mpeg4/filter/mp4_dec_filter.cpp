@@ -302,6 +302,7 @@ HRESULT CVTMP4DecFilter::GetMediaType(int position, CMediaType* pmt) {
     const LONG height = m_height;
     const int bytes = position == 0 ? 4 : 3;
     const ULONG image = static_cast<ULONG>(width) * static_cast<ULONG>(height) * static_cast<ULONG>(bytes);
+    pmt->ResetFormatBuffer();  // a type handed in again keeps no earlier block
     pmt->InitMediaType();
     pmt->SetType(&MEDIATYPE_Video);
     pmt->SetSubtype(position == 0 ? &MEDIASUBTYPE_RGB32 : &MEDIASUBTYPE_RGB24);
