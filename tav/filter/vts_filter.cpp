@@ -3,34 +3,15 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <type_traits>
 
 #include "common/debug.h"
 #include "tav/disk_source.h"
-
-#if __has_include("tav/file_source.h")
 #include "tav/file_source.h"
-#endif
 
 namespace {
 
 constexpr DWORD kUnitsPerSecond = 10000000;
 constexpr DWORD kDefaultFrameRate = 15;
-
-#if __has_include("tav/file_source.h")
-template <class T>
-std::unique_ptr<tav::CVTSource> MakeFileSource(DWORD windowsMajor) {
-    if constexpr (std::is_base_of_v<tav::CVTSource, T>)
-        return std::make_unique<T>(windowsMajor);
-    else
-        return nullptr;
-}
-std::unique_ptr<tav::CVTSource> NewFileSource(DWORD windowsMajor) {
-    return MakeFileSource<tav::CFileSource>(windowsMajor);
-}
-#else
-std::unique_ptr<tav::CVTSource> NewFileSource(DWORD) { return nullptr; }
-#endif
 
 }  // namespace
 
@@ -110,7 +91,7 @@ HRESULT CVTSourceFilter::CreateSource(SourceKind kind) {
         next = std::make_unique<tav::CTavDiskSource>();
         break;
     case SourceKind::File:
-        next = NewFileSource(0);
+        next = std::make_unique<tav::CFileSource>();
         break;
     case SourceKind::Network:
         next = std::make_unique<CNetworkSource>();

@@ -93,6 +93,25 @@ TEST_F(VTSFilter, UnknownKindLeavesTheOpenSource) {
     EXPECT_EQ(r[vtopen::kResult], 5);
 }
 
+TEST_F(VTSFilter, StreamFileOpensAsKind10) {
+    std::string path = s_drive->dir.File("four.arv");
+    sim_tav::WriteTavStream(path, FourChannels());
+    EXPECT_EQ(m_filter.Open(tav::kOpenStreamFile, path), 1);  // with audio
+    ASSERT_EQ(V()->LoadIndex(0, path.c_str()), S_OK);
+    auto* filter = static_cast<CVTSourceFilter*>(m_filter.vts.Get());
+    EXPECT_EQ(filter->SourceKindCode(), 1);
+    DWORD n = 0, valid = 1, w = 0, h = 0;
+    EXPECT_EQ(V()->GetSegmentCounts(&n, &valid), S_OK);
+    EXPECT_EQ(n, 100u);
+    EXPECT_EQ(valid, 0u);
+    EXPECT_EQ(V()->GetFrameSize(&w, &h), S_OK);
+    EXPECT_EQ(w, 352u);
+    EXPECT_EQ(V()->ClearDrive(), E_FAIL);  // only a drive can be cleared
+    // Back to the drive: kind 8 makes a drive source again.
+    EXPECT_EQ(m_filter.Open(tav::kOpenDrive, s_drive->path), 1);
+    EXPECT_EQ(filter->SourceKindCode(), 0);
+}
+
 TEST_F(VTSFilter, PinsOfferTheirTypes) {
     media::CFilterHarness h(m_filter.base.Get());
     int index = -1;

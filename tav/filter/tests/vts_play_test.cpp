@@ -239,6 +239,37 @@ TEST_F(VTSPlay, SteppingPlaysOnlyWhenAsked) {
             EXPECT_NE(s.timeResult, S_OK);  // stepped pictures carry no times
 }
 
+TEST_F(VTSPlay, ExportRunDeliversTheRangeOfOneChannelThenEnds) {
+    DWORD startTime = 0, endTime = 0;
+    ASSERT_EQ(V()->SeekPerMille(300), S_OK);
+    ASSERT_EQ(V()->MarkStart(&startTime), S_OK);
+    ASSERT_EQ(V()->SeekPerMille(800), S_OK);
+    ASSERT_EQ(V()->MarkEnd(&endTime), S_OK);
+    BYTE format = 0;
+    ASSERT_EQ(V()->PrepareExport(&format, 2), S_OK);
+    EXPECT_EQ(format, 1);
+    ASSERT_EQ(m_harness->Run(), S_OK);
+    ASSERT_TRUE(m_harness->WaitForEndOfStream(kWaitMs, 3));  // the export channel's stream ends
+    EXPECT_TRUE(m_harness->WaitForEndOfStream(kWaitMs, 0));  // and the audio stream with it
+    ASSERT_EQ(m_harness->Stop(), S_OK);
+
+    std::vector<Delivered> got = FramesOf(2);
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(got[0].type, tav::kTypeKey);  // starts at a key frame of the channel
+    std::vector<ULONGLONG> want;
+    for (const auto& p : s_drive->rec.packets)
+        if (p.channel == 2 && p.type != tav::kTypeAudio && p.time >= startTime && p.time < endTime)
+            want.push_back(Micros(p));
+    auto first = std::find(want.begin(), want.end(), got[0].micros);
+    ASSERT_NE(first, want.end());
+    ASSERT_EQ(got.size(), static_cast<std::size_t>(want.end() - first));
+    for (std::size_t i = 0; i < got.size(); ++i)
+        EXPECT_EQ(got[i].micros, first[static_cast<std::ptrdiff_t>(i)]) << i;
+    for (int c : {0, 1, 3})
+        EXPECT_TRUE(FramesOf(c).empty()) << c;
+    EXPECT_EQ(V()->EndExport(), S_OK);
+}
+
 TEST(VTSPlayDamaged, InvalidEntriesAndOverlongPacketsPlayOnAndStop) {
     UseTestEnvironment();
     sim_tav::RecorderOptions o = FourChannels();
