@@ -1,18 +1,23 @@
 // scryde export SOURCE --from TIME --to TIME --out FILE: the source's own exports, with the SHA-256 of what
 // was written.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <ctime>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <thread>
+#include <vector>
 
 #include "cli/command.h"
 #include "cli/orma_open.h"
 #include "cli/sha256.h"
 #include "cli/source_kinds.h"
+#include "cli/tav_open.h"
 #include "media/clsids.h"
 #include "orma/layout.h"
+#include "tav/layout.h"
 #include "platform/bytes.h"
 #include "platform/fileio.h"
 #include "platform/registry.h"
@@ -246,6 +251,160 @@ int ExportOrmaData(const SourceSpec& spec, const std::string& from, const std::s
     return kSuccess;
 }
 
+// TAV: marks the range on the source, as the reader does from its two mark buttons. Returns false with
+// *message when a time cannot be parsed or is not on the recording.
+bool MarkTavRange(IVTSourceFilter* vts, const std::string& from, const std::string& to, std::string* message) {
+    DWORD t0 = 0, t1 = 0, marked = 0;
+    if (!tav::ParseTime(from, &t0))
+        return *message = "\"" + from + "\" is not a time of the form YYYY/MM/DD hh:mm:ss", false;
+    if (!tav::ParseTime(to, &t1))
+        return *message = "\"" + to + "\" is not a time of the form YYYY/MM/DD hh:mm:ss", false;
+    if (t1 < t0)
+        return *message = "the range " + from + " - " + to + " ends before it starts", false;
+    if (FAILED(vts->SeekToTime(t0)) || FAILED(vts->MarkStart(&marked)))
+        return *message = "no section of the recording holds " + from, false;
+    if (FAILED(vts->SeekToTime(t1)) || FAILED(vts->MarkEnd(&marked)))
+        return *message = "no section of the recording holds " + to, false;
+    return true;
+}
+
+// The TAV drive-image export: the blocks of the marked range with the drive header and trailer copy, in
+// the layout that opens again as a ".tav" image.
+int ExportTavImage(const SourceSpec& spec, const std::string& from, const std::string& to, const std::string& out) {
+    ComPtr<IBaseFilter> source;
+    ComPtr<IVTSourceFilter> vts;
+    bool audio = false;
+    std::string message;
+    if (!OpenVtsSource(spec, source, vts, &audio, &message) || !MarkTavRange(vts.Get(), from, to, &message))
+        return Fail(kFailure, "export: " + message);
+    std::atomic<bool> done{false};
+    HRESULT hr = E_FAIL;
+    std::thread worker([&] {
+        hr = vts->ExportImage(out.c_str());
+        done = true;
+    });
+    LONG last = -1;
+    while (!done) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        LONG permille = 0;
+        if (!done && SUCCEEDED(vts->GetProgress(&permille, 0)) && permille / 10 != last) {
+            last = permille / 10;
+            std::fprintf(stderr, "\rExporting: %ld%%", static_cast<long>(last));
+        }
+    }
+    worker.join();
+    std::fprintf(stderr, "\rExporting: done\n");
+    if (FAILED(hr)) {
+        std::remove(out.c_str());
+        return Fail(kFailure, "export: the range " + from + " - " + to + " cannot be exported (" + HrText(hr) + ")");
+    }
+    auto digest = Sha256OfFile(out);
+    if (!digest)
+        return Fail(kFailure, "export: cannot read back \"" + out + "\"");
+    std::printf("%s  %s\n", digest->c_str(), out.c_str());
+    return kSuccess;
+}
+
+// The TAV status-line export: the source's export loop walks the marked range of one channel and writes
+// the status line of each of its frames while the frames stream into null renderers; the pins end their
+// streams when the range is done.
+int ExportTavText(const SourceSpec& spec, const std::string& from, const std::string& to, const std::string& out,
+                  int channel) {
+    ComPtr<IGraphBuilder> graph;
+    HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                  graph.ReleaseAndGetVoidAddress());
+    if (FAILED(hr))
+        return Fail(kFailure, "export: cannot create the filter graph (" + HrText(hr) + ")");
+    ComPtr<IBaseFilter> source;
+    ComPtr<IVTSourceFilter> vts;
+    bool audio = false;
+    std::string message;
+    if (!OpenVtsSource(spec, source, vts, &audio, &message) || !MarkTavRange(vts.Get(), from, to, &message))
+        return Fail(kFailure, "export: " + message);
+    graph->AddFilter(source.Get(), nullptr);
+    DWORD first = 0, last = 0;
+    tav::ParseTime(from, &first);
+    tav::ParseTime(to, &last);
+
+    HANDLE file = CreateFileA(out.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return Fail(kFailure, "export: cannot create \"" + out + "\" (error " + std::to_string(GetLastError()) + ")");
+    vts->SetTextExport(file, 1);  // the source owns the handle from here on
+    BYTE audioFormat = 0;
+    vts->PrepareExport(&audioFormat, static_cast<BYTE>(channel));
+    // Only the export channel's pin and the audio pin carry the range; the others stay unconnected.
+    char name[16];
+    std::snprintf(name, sizeof name, "Video%02d", channel);
+    std::vector<std::string> pins = {name};
+    if (audioFormat)
+        pins.push_back("Audio PIN");
+    for (const auto& pinName : pins) {
+        ComPtr<IBaseFilter> sink;
+        ComPtr<IPin> pin;
+        source->FindPin(pinName.c_str(), &pin);
+        if (FAILED(hr = CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                         sink.ReleaseAndGetVoidAddress())) ||
+            !pin) {
+            vts->EndExport();
+            return Fail(kFailure, "export: cannot build the export graph (" + HrText(hr) + ")");
+        }
+        graph->AddFilter(sink.Get(), ("Null Renderer " + pinName).c_str());
+        ComPtr<IEnumPins> inputs;
+        ComPtr<IPin> in;
+        sink->EnumPins(&inputs);
+        if (inputs)
+            inputs->Next(1, &in, nullptr);
+        if (!in || FAILED(hr = graph->ConnectDirect(pin.Get(), in.Get(), nullptr))) {
+            vts->EndExport();
+            return Fail(kFailure, "export: cannot connect " + pinName + " (" + HrText(hr) + ")");
+        }
+    }
+    ComPtr<IMediaControl> control;
+    ComPtr<IMediaEventEx> events;
+    graph.As(IID_IMediaControl, control);
+    graph.As(IID_IMediaEventEx, events);
+    if (!control || !events || FAILED(hr = control->Run())) {
+        vts->EndExport();
+        return Fail(kFailure, "export: the graph does not run (" + HrText(hr) + ")");
+    }
+    std::string error;
+    int lastPercent = -1;
+    auto started = std::chrono::steady_clock::now();
+    for (bool ended = false; !ended;) {
+        LONG code = 0;
+        LONG_PTR p1 = 0, p2 = 0;
+        while (events->GetEvent(&code, &p1, &p2, 50) == S_OK) {
+            events->FreeEventParams(code, p1, p2);
+            if (code == EC_COMPLETE)
+                ended = true;
+            else if (code == EC_ERRORABORT || code == EC_USERABORT || code == EC_STREAM_ERROR_STOPPED)
+                ended = true, error = "reading stopped by an error (" + HrText(static_cast<HRESULT>(p1)) + ")";
+        }
+        DWORD now = VtsPositionSeconds(vts.Get());
+        int percent = now && last > first ? static_cast<int>(std::clamp<long long>(
+                                                (static_cast<long long>(now) - first) * 100 / (last - first), 0, 100))
+                                          : lastPercent;
+        if (percent != lastPercent && percent >= 0) {
+            std::fprintf(stderr, "\rExporting: %d%%", percent);
+            lastPercent = percent;
+        }
+        if (!ended && std::chrono::steady_clock::now() - started > std::chrono::minutes(30))
+            ended = true, error = "the export did not finish within 30 minutes";
+    }
+    control->Stop();
+    vts->EndExport();  // closes the file
+    std::fprintf(stderr, "\rExporting: done\n");
+    if (!error.empty()) {
+        std::remove(out.c_str());
+        return Fail(kFailure, "export: " + error);
+    }
+    auto digest = Sha256OfFile(out);
+    if (!digest)
+        return Fail(kFailure, "export: cannot read back \"" + out + "\"");
+    std::printf("%s  %s\n", digest->c_str(), out.c_str());
+    return kSuccess;
+}
+
 int RunExport(const std::vector<std::string>& input) {
     std::vector<std::string> args = input;
     bool bad = false;
@@ -267,11 +426,22 @@ int RunExport(const std::vector<std::string>& input) {
     std::string kind = type ? *type : "image";
     if (kind != "image" && kind != "text" && kind != "binary" && kind != "avi")
         return Fail(kUsage, "export: --type is image, text, binary or avi");
-    (void)channel;
+    int exportChannel = 0;
+    if (channel) {
+        char* end = nullptr;
+        long c = std::strtol(channel->c_str(), &end, 10);
+        if (channel->empty() || *end || c < 1 || c > 16)
+            return Fail(kUsage, "export: --channel wants a channel 1 to 16");
+        exportChannel = static_cast<int>(c) - 1;
+    }
     if (spec->kind == "orma" && kind == "image")
         return ExportOrmaImage(*spec, *from, *to, *out);
     if (spec->kind == "orma" && (kind == "text" || kind == "binary"))
         return ExportOrmaData(*spec, *from, *to, *out, kind == "text" ? 1 : 2);
+    if (spec->kind == "tav" && kind == "image")
+        return ExportTavImage(*spec, *from, *to, *out);
+    if ((spec->kind == "tav" || spec->kind == "stream") && kind == "text")
+        return ExportTavText(*spec, *from, *to, *out, exportChannel);
     return Fail(kFailure, "export: " + kind + " exports of " + spec->kind + " recordings are not in this build yet");
 }
 
@@ -283,7 +453,9 @@ const CommandRegistrar reg({"export", "export a time range: drive image (and, as
                             "--type image (the default) copies the clusters that cover the range, whole, into a\n"
                             "drive image (\".orm\") that opens again like the drive. --type text writes one line per\n"
                             "frame (time and status text), --type binary one 44-byte record per frame (time value\n"
-                            "and 40 bytes of status text). Progress goes to standard error.\n",
+                            "and 40 bytes of status text). Progress goes to standard error.\n"
+                            "TAV: --type image writes the marked range as a \".tav\" drive image; --type text writes\n"
+                            "the status line of every frame of --channel N (default 1) in the range.\n",
                             RunExport});
 
 }  // namespace
