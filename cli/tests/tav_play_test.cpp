@@ -1,0 +1,146 @@
+// scryde play and export on TAV recordings made by the synthetic recorder with real MPEG-4 pictures: a
+// drive image and a stream file, played through the reader's graph, exported, and left unchanged.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "media/clsids.h"
+#include "platform/registry.h"
+#include "run_scryde.h"
+
+namespace {
+
+using clitest::RunScryde;
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// The numbers of a JSON array that follows `key`.
+std::vector<long> Numbers(const std::string& json, const std::string& key) {
+    std::vector<long> out;
+    std::size_t at = json.find("\"" + key + "\": [");
+    if (at == std::string::npos)
+        return out;
+    const char* p = json.c_str() + json.find('[', at) + 1;
+    while (*p && *p != ']') {
+        char* end = nullptr;
+        out.push_back(std::strtol(p, &end, 10));
+        p = *end == ',' ? end + 1 : end;
+    }
+    return out;
+}
+
+long Number(const std::string& json, const std::string& key) {
+    std::size_t at = json.find("\"" + key + "\": ");
+    return at == std::string::npos ? -1 : std::strtol(json.c_str() + at + key.size() + 4, nullptr, 10);
+}
+
+class TavPlayTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_dir = ::testing::TempDir() + "tav_play_test_" + std::to_string(::getpid());
+        ::mkdir(s_dir.c_str(), 0755);
+        auto drive = RunScryde({"sim", "tav", "--out", s_dir + "/drive.img", "--image", s_dir + "/rec.tav", "--channels",
+                                "4", "--kind", "2", "--pictures", "--segments", "3"});
+        ASSERT_EQ(drive.status, 0) << drive.err;
+        auto stream = RunScryde({"sim", "tav", "--stream", s_dir + "/rec.arv", "--channels", "4", "--kind", "2",
+                                 "--pictures", "--stream-packets", "300"});
+        ASSERT_EQ(stream.status, 0) << stream.err;
+    }
+    static void TearDownTestSuite() { std::system(("rm -rf " + s_dir).c_str()); }
+    void SetUp() override {
+        if (!platform::LookupClass(CLSID_FilterGraph))
+            GTEST_SKIP() << "the stock filters are not registered in this build";
+    }
+    static std::string s_dir;
+};
+std::string TavPlayTest::s_dir;
+
+TEST_F(TavPlayTest, ImageAndStreamFilePlayPicturesAndSoundAndStayUnchanged) {
+    for (const char* name : {"rec.tav", "rec.arv"}) {
+        SCOPED_TRACE(name);
+        const std::string path = s_dir + "/" + name;
+        const std::string before = Slurp(path);
+        auto r = RunScryde({"play", path, "--seconds", "3", "--out", s_dir, "--time-limit", "60", "--json"});
+        ASSERT_EQ(r.status, 0) << r.err << r.out;
+        EXPECT_NE(r.out.find("\"end\": \"limit\", \"message\": \"\""), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("\"first_time\": \"2010/01/01 00:00:0"), std::string::npos) << r.out;
+        auto counts = Numbers(r.out, "frames_per_channel");
+        ASSERT_EQ(counts.size(), 16u) << r.out;
+        for (int ch = 0; ch < 16; ++ch)
+            EXPECT_GT(counts[ch], 0) << "channel " << ch + 1 << ": " << r.out;  // pictures or blank pictures
+        EXPECT_GT(Number(r.out, "audio_samples"), 0) << r.out;
+        EXPECT_EQ(Slurp(s_dir + "/contact-sheet.png").substr(1, 3), "PNG");
+        EXPECT_EQ(Slurp(path), before);
+    }
+}
+
+TEST_F(TavPlayTest, FastReverseAndStepPlayEndAndBadOptionsAreRefused) {
+    const std::string path = s_dir + "/rec.tav";
+    for (const std::vector<std::string>& extra : {std::vector<std::string>{"--speed", "8000", "--seconds", "6"},
+                                                 std::vector<std::string>{"--reverse", "--seconds", "3"},
+                                                 std::vector<std::string>{"--step", "5"},
+                                                 std::vector<std::string>{"--channels", "0x1", "--frames", "40"}}) {
+        std::vector<std::string> args = {"play", path, "--out", s_dir, "--time-limit", "60", "--json"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        auto r = RunScryde(args);
+        SCOPED_TRACE(extra.front());
+        ASSERT_EQ(r.status, 0) << r.err << r.out;
+        EXPECT_NE(r.out.find("\"end\": \"limit\", \"message\": \"\""), std::string::npos) << r.out;
+        EXPECT_GT(Numbers(r.out, "frames_per_channel").at(0), 0) << r.out;
+    }
+    auto section = RunScryde({"play", path, "--segment", "4", "--out", s_dir});
+    EXPECT_EQ(section.status, 1);
+    EXPECT_EQ(section.err, "scryde: play: there is no section 4 (the recording has 1)\n");
+    auto channel = RunScryde({"play", path, "--audio-channel", "17"});
+    EXPECT_EQ(channel.status, 2);
+}
+
+TEST_F(TavPlayTest, DamagedStreamFileEndsWithinItsTimeLimit) {
+    // The file cut in the middle of a record, and garbage over a key frame's picture data.
+    std::string bytes = Slurp(s_dir + "/rec.arv");
+    bytes.resize(bytes.size() * 2 / 3 + 17);
+    for (std::size_t i = 200; i < 2000 && i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i * 37);
+    const std::string damaged = s_dir + "/damaged.arv";
+    std::ofstream(damaged, std::ios::binary) << bytes;
+    auto r = RunScryde({"play", damaged, "--speed", "3000", "--seconds", "20", "--out", s_dir, "--time-limit", "40", "--json"});
+    EXPECT_TRUE(r.status == 0 || r.status == 1) << r.err;
+    EXPECT_NE(r.out.find("\"end\": "), std::string::npos) << r.out << r.err;
+}
+
+TEST_F(TavPlayTest, ExportsARangeAsAnImageThatOpensAgainAndAsStatusLines) {
+    const std::string path = s_dir + "/rec.tav", before = Slurp(path);
+    const std::string image = s_dir + "/range.tav", text = s_dir + "/range.txt";
+    auto e = RunScryde({"export", path, "--from", "2010/01/01 00:00:03", "--to", "2010/01/01 00:00:08", "--out", image});
+    ASSERT_EQ(e.status, 0) << e.err;
+    auto info = RunScryde({"info", image, "--json"});
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("\"sections\": [{\"index\": 0, \"start\": \"2010/01/01 00:00:03\""), std::string::npos)
+        << info.out;
+
+    auto t = RunScryde({"export", path, "--from", "2010/01/01 00:00:03", "--to", "2010/01/01 00:00:08", "--out", text,
+                        "--type", "text", "--channel", "2"});
+    ASSERT_EQ(t.status, 0) << t.err;
+    // One status line per frame of the channel in the range: time, then the kind-2 fields.
+    const std::string lines = Slurp(text);
+    std::size_t count = 0;
+    for (std::size_t at = lines.find("2010/01/01 00:00:0"); at != std::string::npos;
+         at = lines.find("2010/01/01 00:00:0", at + 1)) {
+        EXPECT_GE(lines.substr(at, 19), "2010/01/01 00:00:03");
+        EXPECT_LE(lines.substr(at, 19), "2010/01/01 00:00:08");
+        ++count;
+    }
+    EXPECT_GE(count, 4u) << lines;
+    EXPECT_NE(lines.find("MPH\""), std::string::npos) << lines;
+    EXPECT_EQ(Slurp(path), before);
+}
+
+}  // namespace
