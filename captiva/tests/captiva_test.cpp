@@ -520,6 +520,14 @@ TEST(Captiva, CreatedByClassIdFromTheRegistry) {
               S_OK);
     ComPtr<ICaptiva> c;
     ASSERT_EQ(filter->QueryInterface(IID_ICaptiva, reinterpret_cast<void**>(c.GetAddressOf())), S_OK);
+    // Unconnected, it still cycles through the states.
+    FILTER_STATE state;
+    ASSERT_EQ(filter->Pause(), S_OK);
+    ASSERT_EQ(filter->Run(0), S_OK);
+    EXPECT_EQ(filter->GetState(100, &state), S_OK);
+    EXPECT_EQ(state, State_Running);
+    ASSERT_EQ(filter->Pause(), S_OK);
+    ASSERT_EQ(filter->Stop(), S_OK);
     ComPtr<IPin> in, out;
     EXPECT_EQ(filter->FindPin("Input", in.GetAddressOf()), S_OK);
     EXPECT_EQ(filter->FindPin("Output", out.GetAddressOf()), S_OK);
