@@ -50,12 +50,15 @@ public:
     }
 
 private:
-    static constexpr DWORD kWindowBytes = 1 << 20;
+    static constexpr DWORD kWindowBytes = 64 * 1024;
 
     DWORD Read(ULONGLONG offset, BYTE* out, DWORD bytes) {
         if (offset < m_base || offset + bytes > m_base + m_have) {
+            ULONGLONG size = m_source->FileSize();
             m_base = offset;
-            m_have = m_source->ReadAt(offset, m_window.data(), kWindowBytes);
+            m_have = offset < size ? m_source->ReadAt(offset, m_window.data(),
+                                                      static_cast<DWORD>(std::min<ULONGLONG>(kWindowBytes, size - offset)))
+                                   : 0;
         }
         ULONGLONG avail = m_base + m_have - offset;
         DWORD n = static_cast<DWORD>(std::min<ULONGLONG>(avail, bytes));

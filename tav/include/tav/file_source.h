@@ -74,6 +74,7 @@ public:
     // The number of the current record (0 before the first).
     LONG CurrentRecord();
 
+    ULONGLONG FileSize() const { return m_fileSize; }
     // Reads `bytes` bytes at `offset` of the file; what lies past its end reads as zeros. Returns
     // the bytes the file held.
     DWORD ReadAt(ULONGLONG offset, BYTE* buffer, DWORD bytes);
