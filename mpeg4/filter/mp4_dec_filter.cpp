@@ -77,6 +77,11 @@ void ReadSampleHeader(IMediaSample* sample, const BYTE* data, BYTE (&header)[CVT
 
 void DestroyCodec(mpeg4::CMp4Codec* codec) { mpeg4::Destroy(codec); }
 
+bool SameLayout(const mp4dec::PictureLayout& a, const mp4dec::PictureLayout& b) {
+    return a.width == b.width && a.height == b.height && a.stride == b.stride && a.format == b.format &&
+           a.topDown == b.topDown;
+}
+
 // Reads the width and height of an MPEG-4 layer header from the start of a key frame: the data are
 // scanned for start codes; a video object start code (ISO/IEC 14496-2 6.2.2, 00 00 01 00..1F) is
 // followed by the layer header that the codec's probe reads; a VOP start code ends the scan.
@@ -184,6 +189,7 @@ HRESULT CVTMP4DecFilter::CheckInputType(const CMediaType* in) {
     const LONG height = vih.bmiHeader.biHeight;
     if (width > kMaxWidth || height > kMaxHeight || width < 0 || height < 0)
         return E_INVALIDARG;
+    CAutoLock lock(&ProcessLock());  // the picture's layout changes together
     m_width = width;
     m_height = height;
     m_pendingWidth = width;
@@ -196,6 +202,7 @@ HRESULT CVTMP4DecFilter::SetMediaType(PIN_DIRECTION direction, const CMediaType*
     if (direction == PINDIR_INPUT && pmt) {
         VIDEOINFOHEADER vih;
         if (GetVideoInfo(*pmt, &vih)) {
+            CAutoLock lock(&ProcessLock());
             m_width = vih.bmiHeader.biWidth;
             m_height = vih.bmiHeader.biHeight;
             m_pendingWidth = m_width;
@@ -221,10 +228,10 @@ HRESULT CVTMP4DecFilter::CheckTransform(const CMediaType* in, const CMediaType* 
     // A picture and its trailer must be addressable with 32-bit sizes.
     if (std::int64_t(b.biWidth) * height * 4 + kVTMp4TrailerBytes > 0x7FFFFFFF)
         return VFW_E_TYPE_NOT_ACCEPTED;
+    CAutoLock lock(&ProcessLock());
     m_topDown = b.biHeight < 0;
     if (m_outputReady) {
         MapOutputFormat(*out->Subtype(), false);  // an unknown subtype is refused when it connects
-        CAutoLock lock(&ProcessLock());
         m_outputStride = b.biWidth;
         m_pictureBytes = std::int64_t(m_bytesPerPixel) * m_height * m_outputStride;
         RecreateCodec();
@@ -272,9 +279,9 @@ HRESULT CVTMP4DecFilter::CompleteConnect(PIN_DIRECTION direction, IPin*) {
     if (direction != PINDIR_OUTPUT)
         return S_OK;
     const CMediaType& mt = m_pOutput->CurrentMediaType();
+    CAutoLock lock(&ProcessLock());
     ApplyOutputType(mt);
     HRESULT hr = MapOutputFormat(*mt.Subtype(), true);
-    CAutoLock lock(&ProcessLock());
     m_pictureBytes = std::int64_t(m_bytesPerPixel) * m_height * m_outputStride;
     RecreateCodec();
     m_outputReady = true;
@@ -370,7 +377,7 @@ void CVTMP4DecFilter::PreserveLastPicture() {
     CAutoLock lock(&ProcessLock());
     if (!m_lastPicture || m_lastPicture == m_savedPicture.data())
         return;
-    const std::int64_t bytes = mp4dec::PictureBytes(Layout());
+    const std::int64_t bytes = mp4dec::PictureBytes(m_lastLayout);
     m_savedPicture.assign(m_lastPicture, m_lastPicture + bytes);
     m_lastPicture = m_savedPicture.data();
 }
@@ -420,15 +427,17 @@ HRESULT CVTMP4DecFilter::InspectSample(IMediaSample* sample) {
                 m_pendingHeight = height;
             }
         }
-        m_width = m_pendingWidth;
-        m_height = m_pendingHeight;
-        if (m_outputReady) {
+        {
             CAutoLock lock(&ProcessLock());
-            m_outputStride = m_width.load();
-            m_pictureBytes = std::int64_t(m_bytesPerPixel) * m_height * m_outputStride;
-            RecreateCodec();
-            if (TagCarriesSize(tag) && m_codec)
-                mpeg4::SetHeaderPresets(m_codec.get(), m_height > kFieldHeight, 30000, 5, 1, 0);
+            m_width = m_pendingWidth;
+            m_height = m_pendingHeight;
+            if (m_outputReady) {
+                m_outputStride = m_width.load();
+                m_pictureBytes = std::int64_t(m_bytesPerPixel) * m_height * m_outputStride;
+                RecreateCodec();
+                if (TagCarriesSize(tag) && m_codec)
+                    mpeg4::SetHeaderPresets(m_codec.get(), m_height > kFieldHeight, 30000, 5, 1, 0);
+            }
         }
         hr = RenegotiateOutput(tag);
         m_changePending = false;
@@ -555,7 +564,9 @@ HRESULT CVTMP4DecFilter::Transform(IMediaSample* in, IMediaSample* out) {
     hr = out->GetPointer(&dst);
     if (FAILED(hr))
         return hr;
-    const std::int64_t picture = m_pictureBytes;
+    // One reading of the layout sizes, fills and exports this picture.
+    const mp4dec::PictureLayout layout = Layout();
+    const std::int64_t picture = mp4dec::PictureBytes(layout);
     // The picture and its trailer must both fit.
     if (out->GetSize() < picture + kVTMp4TrailerBytes) {
         m_waitingForKeyFrame = true;
@@ -564,7 +575,6 @@ HRESULT CVTMP4DecFilter::Transform(IMediaSample* in, IMediaSample* out) {
     BYTE header[kSampleHeaderBytes];
     ReadSampleHeader(in, src, header);
     const LONG length = in->GetActualDataLength();
-    const mp4dec::PictureLayout layout = Layout();
     const std::int64_t blankPixels = std::int64_t(layout.stride) * layout.height;
     {
         CAutoLock lock(&ProcessLock());
@@ -581,8 +591,7 @@ HRESULT CVTMP4DecFilter::Transform(IMediaSample* in, IMediaSample* out) {
             const LONG stated = static_cast<LONG>(ReadLE32(header + kHeaderDataLength) & 0x7FFFFFFF);
             // The codec writes its own size's rows; they must be the buffer's.
             const bool fits = m_codecWidth == layout.width && m_codecHeight == layout.height &&
-                              layout.stride >= m_codecWidth && mpeg4::BytesPerPixel(layout.format) > 0 &&
-                              mp4dec::PictureBytes(layout) == picture;
+                              layout.stride >= m_codecWidth && picture > 0;
             if (available > 0 && fits) {
                 m_params.data = src + kSampleHeaderBytes;
                 m_params.length = std::min(stated, available);
@@ -602,6 +611,7 @@ HRESULT CVTMP4DecFilter::Transform(IMediaSample* in, IMediaSample* out) {
         if (!decoded)
             mp4dec::FillBlankPicture(dst, mp4dec::FormatBytesPerPixel(layout.format), blankPixels);
         m_lastPicture = dst;
+        m_lastLayout = layout;
     }
 
     out->SetActualDataLength(static_cast<LONG>(picture + kVTMp4TrailerBytes));
@@ -623,7 +633,11 @@ HRESULT CVTMP4DecFilter::Transform(IMediaSample* in, IMediaSample* out) {
 // ---- IVTMP4Dec ---------------------------------------------------------------------------------------------
 
 HRESULT CVTMP4DecFilter::GetPictureInfo(int* width, int* height, int* bitmapBytes) {
-    const mp4dec::PictureLayout layout = Layout();
+    mp4dec::PictureLayout layout;
+    {
+        CAutoLock lock(&ProcessLock());  // a layout read whole, never half before a change
+        layout = Layout();
+    }
     if (width)
         *width = layout.width;
     if (height)
@@ -637,7 +651,11 @@ HRESULT CVTMP4DecFilter::GetPictureBitmap(BYTE* buffer) {
     if (!buffer)
         return E_POINTER;
     CAutoLock lock(&ProcessLock());
-    mp4dec::WritePictureBitmap(Layout(), m_lastPicture, buffer);
+    // The image has the size GetPictureInfo reports now; a picture kept from before a change of
+    // layout no longer fits it and is left out.
+    const mp4dec::PictureLayout layout = Layout();
+    const bool current = m_lastPicture && SameLayout(m_lastLayout, layout);
+    mp4dec::WritePictureBitmap(layout, current ? m_lastPicture : nullptr, buffer);
     return S_OK;
 }
 

@@ -105,6 +105,7 @@ private:
     // The picture GetPictureBitmap exports (guarded by the process-wide lock): an output buffer, or
     // m_savedPicture once the buffers have been released.
     const BYTE* m_lastPicture = nullptr;
+    mp4dec::PictureLayout m_lastLayout;  // how m_lastPicture was written
     std::vector<BYTE> m_savedPicture;
 
     std::atomic<ICaptiva*> m_overlay{nullptr};  // not owned
