@@ -41,7 +41,9 @@ CVTSourceFilter::CVTSourceFilter(LPUNKNOWN outer, HRESULT* phr)
 }
 
 CVTSourceFilter::~CVTSourceFilter() {
-    // The source's reader thread ends before the pins go (CSource deletes them afterwards).
+    // The pins' threads stop before the source goes (they read from it), and the source's reader thread
+    // ends before the pins go (CSource deletes them afterwards).
+    Stop();
     m_current = nullptr;
     m_source.reset();
 }

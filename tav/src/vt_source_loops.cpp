@@ -199,8 +199,11 @@ void CVTSource::ExportLoop() {
     m_audioEnabled = m_audioPresent && m_audio && m_audio->Connected();
     int type = SelectExportPacket(true, true);
     while (type > 0) {
-        if (m_curTime >= m_markEnd.time)
-            break;
+        {
+            CAutoLock pos(&m_posLock);
+            if (m_curTime >= m_markEnd.time)
+                break;
+        }
         bool handed = type == kTypeAudio ? (!m_audioEnabled || Hand(m_audio)) : HandVideo(m_exportChannel);
         if (!handed)
             return;

@@ -270,6 +270,35 @@ TEST_F(VTSPlay, ExportRunDeliversTheRangeOfOneChannelThenEnds) {
     EXPECT_EQ(V()->EndExport(), S_OK);
 }
 
+TEST_F(VTSPlay, TextExportWritesOneLinePerFrameOfTheRange) {
+    std::string path = s_drive->dir.File("status.txt");
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    ASSERT_EQ(V()->SeekPerMille(100), S_OK);
+    ASSERT_EQ(V()->MarkStart(nullptr), S_OK);
+    ASSERT_EQ(V()->SeekPerMille(500), S_OK);
+    ASSERT_EQ(V()->MarkEnd(nullptr), S_OK);
+    ASSERT_EQ(V()->SetTextExport(file, 1), S_OK);  // the filter owns the handle from here on
+    BYTE format = 0;
+    ASSERT_EQ(V()->PrepareExport(&format, 0), S_OK);
+    ASSERT_EQ(m_harness->Run(), S_OK);
+    ASSERT_TRUE(m_harness->WaitForEndOfStream(kWaitMs, 1));
+    ASSERT_EQ(m_harness->Stop(), S_OK);
+    ASSERT_EQ(V()->EndExport(), S_OK);  // closes the file
+
+    auto samples = m_harness->Received(1);
+    ASSERT_FALSE(samples.empty());
+    for (const auto& s : samples)
+        EXPECT_TRUE(Inspect(s).placeholder);  // the lines go to the file, not downstream
+    // Every record starts with its date and time (kind-2 records carry no line break of their own).
+    auto bytes = tavtest::ReadAll(path);
+    std::string text(bytes.begin(), bytes.end());
+    std::size_t lines = 0;
+    for (std::size_t at = text.find("2010/01/01 "); at != std::string::npos; at = text.find("2010/01/01 ", at + 1))
+        ++lines;
+    EXPECT_EQ(lines, samples.size());
+}
+
 TEST(VTSPlayDamaged, InvalidEntriesAndOverlongPacketsPlayOnAndStop) {
     UseTestEnvironment();
     sim_tav::RecorderOptions o = FourChannels();
