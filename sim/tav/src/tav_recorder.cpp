@@ -475,6 +475,7 @@ private:
         for (u32 e = 0; e < m_o.packetsPerBlock && e < 600; ++e) {
             PacketSpec spec = NextSpec();
             u32 size = 0;
+            const u32 vopSecond = m_vopSecond[spec.channel & 15];
             std::vector<u8> bytes = Packet(spec, &size);
             bool last = e + 1 == m_o.packetsPerBlock;
             bool crossing = false;
@@ -483,8 +484,12 @@ private:
                 offset = std::max(offset, at);
                 crossing = offset + bytes.size() > dataBytes;
             }
-            if (!crossing && offset + size + kTail > dataBytes)
+            if (!crossing && offset + size + kTail > dataBytes) {
+                // The block is full: the packet opens the next block instead of being lost.
+                m_pending.insert(m_pending.begin(), spec);
+                m_vopSecond[spec.channel & 15] = vopSecond;
                 break;
+            }
             u64 blockByte = SectorByte(BlockSector(s, b));
             if (crossing) {
                 u32 inBlock = dataBytes - offset;

@@ -101,14 +101,26 @@ TEST(SimTavPictures, StreamFilesAndDrivesCarryDecodableTaggedPictures) {
             ASSERT_EQ(src.LoadIndex(), S_OK);
             CheckPictures(src, 176, 144, 3, &pictures);
         } else {
+            // Blocks that fill up: the packet that does not fit opens the next block.
             o.gib = 1;
             o.segments = 1;
-            o.packetsPerBlock = 20;
-            sim_tav::WriteTavDrive(dir.File("p.img"), o);
+            o.width = 352;
+            o.height = 240;
+            o.packetsPerBlock = 600;
+            o.pictureBudget = 40000;
+            sim_tav::Recording rec = sim_tav::WriteTavDrive(dir.File("p.img"), o);
+            ASSERT_LT(rec.packets.size(), 2u * 600u);
+            // Every channel keeps its key-frame rhythm: nothing was lost at a block's end.
+            std::map<int, int> frame;
+            for (const auto& p : rec.packets) {
+                if (p.type != 0x84) {
+                    EXPECT_EQ(p.type == 0x81, frame[p.channel]++ % o.keyInterval == 0);
+                }
+            }
             tav::CTavDiskSource src(4);
             ASSERT_GE(src.Open(tav::kOpenDrive, 0, dir.File("p.img").c_str()), 0);
             ASSERT_EQ(src.LoadIndex(), S_OK);
-            CheckPictures(src, 176, 144, 3, &pictures);
+            CheckPictures(src, 352, 240, 3, &pictures);
         }
         EXPECT_GE(pictures, 30u);
     }
