@@ -1,7 +1,7 @@
 // VTS: the module's one class, the TAV source filter.
+#include "platform/module.h"
 #include "ivtsource.h"
 #include "media/filter.h"
-#include "platform/module.h"
 #include "vts_filter.h"
 
 namespace {
@@ -23,6 +23,6 @@ const platform::CFactoryTemplate g_Templates[] = {
      media::SetupPinStrings(kSetup)},
 };
 
-}  // namespace
+} // namespace
 
 SCRYDE_DEFINE_MODULE_EXPORTS(g_Templates, 1)

@@ -13,7 +13,7 @@ namespace {
 constexpr DWORD kUnitsPerSecond = 10000000;
 constexpr DWORD kDefaultFrameRate = 15;
 
-}  // namespace
+} // namespace
 
 CUnknown* CVTSourceFilter::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
     auto* filter = new (std::nothrow) CVTSourceFilter(outer, phr);
@@ -145,10 +145,10 @@ HRESULT CVTSourceFilter::Open(BYTE* request) {
 
 // ---- IVTSourceFilter ---------------------------------------------------------------------------------
 
-#define VTS_SOURCE_OR_FAIL()          \
-    tav::CVTSource* src = Source();   \
-    if (!src)                         \
-        return E_FAIL
+#define VTS_SOURCE_OR_FAIL()                                                                                 \
+    tav::CVTSource* src = Source();                                                                          \
+    if (!src)                                                                                                \
+    return E_FAIL
 
 HRESULT CVTSourceFilter::GetInfo(BYTE item, DWORD* value) {
     VTS_SOURCE_OR_FAIL();
@@ -418,7 +418,9 @@ HRESULT CVTSourceFilter::Step(LONG count) {
     return S_OK;
 }
 
-HRESULT CVTSourceFilter::Reserved() { return S_OK; }
+HRESULT CVTSourceFilter::Reserved() {
+    return S_OK;
+}
 
 HRESULT CVTSourceFilter::SetTimestamps(BYTE on) {
     m_timestamps = on != 0;

@@ -93,9 +93,9 @@ private:
 
     std::unique_ptr<tav::CVTSource> m_source;
     std::atomic<tav::CVTSource*> m_current{nullptr};
-    std::atomic<int> m_sourceKind{0};  // 0 drive or image, 1 stream file
+    std::atomic<int> m_sourceKind{0}; // 0 drive or image, 1 stream file
 
-    std::array<CVTVideoPin*, tav::kChannels> m_video{};  // owned by CSource (its pin list)
+    std::array<CVTVideoPin*, tav::kChannels> m_video{}; // owned by CSource (its pin list)
     CVTAudioPin* m_audio = nullptr;
 
     // Settings carried over to a new source.

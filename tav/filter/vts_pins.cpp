@@ -14,7 +14,9 @@ CVTSourcePin::CVTSourcePin(const char* objectName, HRESULT* phr, CVTSourceFilter
                            int channel)
     : CSourceStream(objectName, phr, filter, pinName), m_vtFilter(filter), m_channel(channel) {}
 
-tav::CVTSource* CVTSourcePin::Source() const { return m_vtFilter->Source(); }
+tav::CVTSource* CVTSourcePin::Source() const {
+    return m_vtFilter->Source();
+}
 
 HRESULT CVTSourcePin::OnThreadStartPlay() {
     m_stamps = tav::VTStampState{};
@@ -42,7 +44,7 @@ HRESULT CVTSourcePin::DoBufferProcessingLoop() {
                 if (hr != S_OK) {
                     if (tav::CVTSource* src = Source())
                         src->ClearDisplayCounters();
-                    m_ended.Set();  // the reader thread passes this pin over from now on
+                    m_ended.Set(); // the reader thread passes this pin over from now on
                     return S_OK;
                 }
                 continue;
@@ -77,7 +79,8 @@ HRESULT CVTSourcePin::WaitForPacket(tav::CVTSource* src) {
 }
 
 void CVTSourcePin::Stamp(tav::CVTSource* src, IMediaSample* sample, const BYTE* data, LONG length) {
-    tav::StampSample(&m_stamps, data, length, src->SpeedFactor(), tav::CVTSource::ClockNow(), src->ReferenceTime());
+    tav::StampSample(&m_stamps, data, length, src->SpeedFactor(), tav::CVTSource::ClockNow(),
+                     src->ReferenceTime());
     REFERENCE_TIME start = m_stamps.start, stop = m_stamps.stop;
     sample->SetTime(&start, &stop);
 }

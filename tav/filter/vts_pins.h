@@ -14,7 +14,8 @@ class CVTSourceFilter;
 
 class CVTSourcePin : public CSourceStream, public tav::CVTPinLink {
 public:
-    CVTSourcePin(const char* objectName, HRESULT* phr, CVTSourceFilter* filter, const char* pinName, int channel);
+    CVTSourcePin(const char* objectName, HRESULT* phr, CVTSourceFilter* filter, const char* pinName,
+                 int channel);
 
     // tav::CVTPinLink
     bool Connected() const override { return IsConnected(); }

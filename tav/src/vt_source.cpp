@@ -20,7 +20,7 @@ void ReadVersion(DWORD requested, DWORD* major, DWORD* minor) {
     *minor = ok ? info.dwMinorVersion : 0;
 }
 
-}  // namespace
+} // namespace
 
 void StampSample(VTStampState* st, const BYTE* sample, LONG length, double factor, REFERENCE_TIME clockNow,
                  REFERENCE_TIME reference) {
@@ -57,7 +57,9 @@ CVTSource::~CVTSource() {
     CVTSource::Close();
 }
 
-REFERENCE_TIME CVTSource::ClockNow() { return static_cast<REFERENCE_TIME>(timeGetTime()) * kUnitsPerMs; }
+REFERENCE_TIME CVTSource::ClockNow() {
+    return static_cast<REFERENCE_TIME>(timeGetTime()) * kUnitsPerMs;
+}
 
 // ---- the reader thread -------------------------------------------------------------------------------
 
@@ -138,7 +140,9 @@ DWORD CVTSource::ThreadProc() {
     }
 }
 
-bool CVTSource::Interrupted() { return CheckRequest(nullptr) || m_stop.Check(); }
+bool CVTSource::Interrupted() {
+    return CheckRequest(nullptr) || m_stop.Check();
+}
 
 bool CVTSource::WaitInterrupt(DWORD ms) {
     HANDLE h[2] = {m_stop.Handle(), GetRequestHandle()};
@@ -333,7 +337,11 @@ HRESULT CVTSource::Mark(TavMark* mark, DWORD* time) {
         *time = mark->time;
     return S_OK;
 }
-HRESULT CVTSource::MarkStart(DWORD* time) { return Mark(&m_markStart, time); }
-HRESULT CVTSource::MarkEnd(DWORD* time) { return Mark(&m_markEnd, time); }
+HRESULT CVTSource::MarkStart(DWORD* time) {
+    return Mark(&m_markStart, time);
+}
+HRESULT CVTSource::MarkEnd(DWORD* time) {
+    return Mark(&m_markEnd, time);
+}
 
-}  // namespace tav
+} // namespace tav

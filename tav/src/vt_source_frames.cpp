@@ -88,4 +88,4 @@ LONG CVTSource::GetFrameText(BYTE* dest, DWORD capacity, int channel) {
     return 4;
 }
 
-}  // namespace tav
+} // namespace tav

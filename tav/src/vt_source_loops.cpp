@@ -19,9 +19,11 @@ constexpr DWORD kIdleMs = 100;
 // Entries PrepareExport walks looking for the first audio block and key frame.
 constexpr int kExportProbeEntries = 512;
 
-bool IsFrame(BYTE type) { return type == kTypeKey || type == kTypePredicted || type == kTypeNone; }
+bool IsFrame(BYTE type) {
+    return type == kTypeKey || type == kTypePredicted || type == kTypeNone;
+}
 
-}  // namespace
+} // namespace
 
 bool CVTSource::NextSection() {
     CAutoLock pos(&m_posLock);
@@ -56,8 +58,8 @@ int CVTSource::SelectPlaybackPacket() {
                 return p.type;
             if (p.type == kTypePredicted && dir > 0)
                 return p.type;
-            if (p.type == kTypeAudio && p.channel == m_audioChannel && dir > 0 && n == 1 && m_stepCount == 0 &&
-                m_timestamps &&
+            if (p.type == kTypeAudio && p.channel == m_audioChannel && dir > 0 && n == 1 &&
+                m_stepCount == 0 && m_timestamps &&
                 ((m_audioFormat == 1 && p.size == 4160) || (m_audioFormat != 1 && p.size == 2080)))
                 return p.type;
             continue;
@@ -255,8 +257,8 @@ HRESULT CVTSource::PrepareExport(int* audioFormat, int channel) {
             } else if (!video && p.type == kTypeKey) {
                 CAutoLock disk(&m_diskLock);
                 WORD w = m_width, h = m_height;
-                if (ReadPacket(&packet) >= 128 && ParseVideoObjectLayer(packet.data() + 64, 64, &w, &h) == 0 && w &&
-                    h) {
+                if (ReadPacket(&packet) >= 128 &&
+                    ParseVideoObjectLayer(packet.data() + 64, 64, &w, &h) == 0 && w && h) {
                     m_width = w;
                     m_height = h;
                     video = true;
@@ -294,7 +296,8 @@ bool CVTSource::ExportNextPacket(BYTE* buffer, DWORD capacity) {
     platform::WriteLE32(buffer + 28, m_pkt.size - 32);
     if (m_pkt.type == kTypeAudio) {
         std::vector<BYTE> pcm(kAudioSampleBytes);
-        DWORD n = ConvertAudio(buffer, static_cast<DWORD>(length), m_audioFormat, pcm.data(), kAudioSampleBytes);
+        DWORD n =
+            ConvertAudio(buffer, static_cast<DWORD>(length), m_audioFormat, pcm.data(), kAudioSampleBytes);
         n = std::min(n, capacity - 64);
         std::memcpy(buffer + 64, pcm.data(), n);
         platform::WriteLE32(buffer + 28, n);
@@ -303,4 +306,4 @@ bool CVTSource::ExportNextPacket(BYTE* buffer, DWORD capacity) {
     return true;
 }
 
-}  // namespace tav
+} // namespace tav

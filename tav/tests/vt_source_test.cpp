@@ -50,4 +50,4 @@ TEST(StampSample, ContinuesByPacketTimeAndRestartsAfterAJump) {
     }
 }
 
-}  // namespace
+} // namespace

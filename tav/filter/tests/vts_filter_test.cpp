@@ -17,12 +17,13 @@ protected:
         s_sum = tavtest::Checksum(s_drive->path);
     }
     static void TearDownTestSuite() {
-        EXPECT_EQ(tavtest::Checksum(s_drive->path), s_sum);  // opening and exporting never write the drive
+        EXPECT_EQ(tavtest::Checksum(s_drive->path), s_sum); // opening and exporting never write the drive
         s_drive.reset();
     }
     void SetUp() override {
         ASSERT_EQ(m_filter.created, S_OK);
-        ASSERT_EQ(m_filter.Open(tav::kOpenDrive, s_drive->path), 1) << (m_boxes.boxes.empty() ? std::string("-") : m_boxes.boxes[0].text);  // success with audio
+        ASSERT_EQ(m_filter.Open(tav::kOpenDrive, s_drive->path), 1)
+            << (m_boxes.boxes.empty() ? std::string("-") : m_boxes.boxes[0].text); // success with audio
         ASSERT_EQ(m_filter.vts->LoadIndex(0, s_drive->path.c_str()), S_OK);
     }
     IVTSourceFilter* V() { return m_filter.vts.Get(); }
@@ -39,8 +40,8 @@ TEST(VTSFilterBare, AnswersWithoutSourceAndRefusesUnknownKinds) {
     Filter f;
     ASSERT_EQ(f.created, S_OK);
     DWORD rate = 0;
-    EXPECT_EQ(f.vts->GetFrameRate(&rate), E_FAIL);  // nothing opened yet
-    EXPECT_EQ(f.vts->SetChannelMask(1), S_OK);      // settings are kept for the next source
+    EXPECT_EQ(f.vts->GetFrameRate(&rate), E_FAIL); // nothing opened yet
+    EXPECT_EQ(f.vts->SetChannelMask(1), S_OK);     // settings are kept for the next source
     for (int kind : {0, 7, 11, 255})
         EXPECT_EQ(f.Open(kind, "/nonexistent"), E_FAIL) << kind;
     EXPECT_EQ(f.vts->Open(nullptr), E_POINTER);
@@ -51,9 +52,12 @@ TEST_F(VTSFilter, InformationAfterOpen) {
     struct Case {
         BYTE item;
         DWORD want;
-    } cases[] = {{vtinfo::kFirstTime, rec.firstTime}, {vtinfo::kLastTime, rec.lastTime},
-                 {vtinfo::kWidth, 352},               {vtinfo::kHeight, 240},
-                 {vtinfo::kPacketCode, 0x12},         {vtinfo::kAudioFormat, 1},
+    } cases[] = {{vtinfo::kFirstTime, rec.firstTime},
+                 {vtinfo::kLastTime, rec.lastTime},
+                 {vtinfo::kWidth, 352},
+                 {vtinfo::kHeight, 240},
+                 {vtinfo::kPacketCode, 0x12},
+                 {vtinfo::kAudioFormat, 1},
                  {vtinfo::kRecorderKind, 2}};
     for (const Case& c : cases) {
         DWORD v = 0xDEAD;
@@ -66,7 +70,7 @@ TEST_F(VTSFilter, InformationAfterOpen) {
 
     DWORD rate = 0;
     ASSERT_EQ(V()->GetFrameRate(&rate), S_OK);
-    EXPECT_EQ(rate, 15u);  // not measured before the first start
+    EXPECT_EQ(rate, 15u); // not measured before the first start
     DWORD n = 0, valid = 0, sections = 0, unit = 0;
     EXPECT_EQ(V()->GetSegmentCounts(&n, nullptr), S_OK);
     EXPECT_EQ(V()->GetSegmentCounts(nullptr, &valid), S_OK);
@@ -96,7 +100,7 @@ TEST_F(VTSFilter, UnknownKindLeavesTheOpenSource) {
 TEST_F(VTSFilter, StreamFileOpensAsKind10) {
     std::string path = s_drive->dir.File("four.arv");
     sim_tav::WriteTavStream(path, FourChannels());
-    EXPECT_EQ(m_filter.Open(tav::kOpenStreamFile, path), 1);  // with audio
+    EXPECT_EQ(m_filter.Open(tav::kOpenStreamFile, path), 1); // with audio
     ASSERT_EQ(V()->LoadIndex(0, path.c_str()), S_OK);
     auto* filter = static_cast<CVTSourceFilter*>(m_filter.vts.Get());
     EXPECT_EQ(filter->SourceKindCode(), 1);
@@ -106,7 +110,7 @@ TEST_F(VTSFilter, StreamFileOpensAsKind10) {
     EXPECT_EQ(valid, 0u);
     EXPECT_EQ(V()->GetFrameSize(&w, &h), S_OK);
     EXPECT_EQ(w, 352u);
-    EXPECT_EQ(V()->ClearDrive(), E_FAIL);  // only a drive can be cleared
+    EXPECT_EQ(V()->ClearDrive(), E_FAIL); // only a drive can be cleared
     // Back to the drive: kind 8 makes a drive source again.
     EXPECT_EQ(m_filter.Open(tav::kOpenDrive, s_drive->path), 1);
     EXPECT_EQ(filter->SourceKindCode(), 0);
@@ -125,7 +129,7 @@ TEST_F(VTSFilter, PinsOfferTheirTypes) {
     EXPECT_EQ(vih.bmiHeader.biSize, 40u);
     EXPECT_EQ(vih.bmiHeader.biWidth, 352);
     EXPECT_EQ(vih.bmiHeader.biHeight, 240);
-    EXPECT_EQ(vih.dwBitRate, 3u);  // the channel
+    EXPECT_EQ(vih.dwBitRate, 3u); // the channel
     EXPECT_EQ(vih.dwBitErrorRate, 0x12u);
     EXPECT_EQ(h.CaptureAllocator(0).cbBuffer, 204800);
     WAVEFORMATEX wfx;
@@ -160,13 +164,13 @@ TEST_F(VTSFilter, ExportByPullDeliversTheMarkedRangeOfOneChannel) {
         lastSecond = second;
         if (buf[19] == tav::kTypeAudio) {
             ++audio;
-            EXPECT_EQ(platform::ReadLE32(buf.data() + 28), 16384u + 32u);  // PCM behind the header
+            EXPECT_EQ(platform::ReadLE32(buf.data() + 28), 16384u + 32u); // PCM behind the header
         } else {
             ++video;
-            EXPECT_EQ(buf[18], 1) << i;  // only the export channel
+            EXPECT_EQ(buf[18], 1) << i; // only the export channel
         }
     }
-    EXPECT_EQ(V()->ExportNextPacket(buf.data()), S_OK);  // stays at the end
+    EXPECT_EQ(V()->ExportNextPacket(buf.data()), S_OK); // stays at the end
     // Channel 1's frames of the marked seconds, give or take the entries at the marks.
     int expected = 0;
     for (const auto& p : packets)
@@ -186,4 +190,4 @@ TEST_F(VTSFilter, StatusBlockBySourceKind) {
         ASSERT_EQ(buf[i], 0) << i;
 }
 
-}  // namespace
+} // namespace

@@ -23,7 +23,7 @@ protected:
         s_sum = tavtest::Checksum(s_drive->path);
     }
     static void TearDownTestSuite() {
-        EXPECT_EQ(tavtest::Checksum(s_drive->path), s_sum);  // playing never writes the drive
+        EXPECT_EQ(tavtest::Checksum(s_drive->path), s_sum); // playing never writes the drive
         s_drive.reset();
     }
     void SetUp() override { Open(s_drive->path); }
@@ -77,7 +77,8 @@ protected:
         std::vector<ULONGLONG> want = RecordedFrom(c, false);
         std::vector<ULONGLONG> keys = RecordedFrom(c, true);
         ASSERT_GE(keys.size(), 2u);
-        auto from = std::find_if(got.begin(), got.end(), [&](const Delivered& d) { return d.micros == keys[1]; });
+        auto from =
+            std::find_if(got.begin(), got.end(), [&](const Delivered& d) { return d.micros == keys[1]; });
         ASSERT_NE(from, got.end()) << "channel " << c;
         auto w = std::find(want.begin(), want.end(), keys[1]);
         std::size_t checked = 0;
@@ -126,26 +127,27 @@ TEST_F(VTSPlay, NormalSpeedDeliversEveryChannelInTimeOrderWithAudio) {
     EXPECT_EQ(wfx.nSamplesPerSec, 8000u);
     EXPECT_EQ(wfx.wBitsPerSample, 16);
     auto audio = m_harness->Received(0);
-    std::size_t pcm = std::count_if(audio.begin(), audio.end(), [](const auto& s) { return s.data.size() == 16384; });
+    std::size_t pcm =
+        std::count_if(audio.begin(), audio.end(), [](const auto& s) { return s.data.size() == 16384; });
     EXPECT_GE(pcm, 2u);
     for (const auto& s : audio)
         EXPECT_EQ(s.timeResult, S_OK);
 
     DWORD rate = 0;
     ASSERT_EQ(V()->GetFrameRate(&rate), S_OK);
-    EXPECT_EQ(rate, 2u);  // measured at the start: two pictures per second per channel
+    EXPECT_EQ(rate, 2u); // measured at the start: two pictures per second per channel
 }
 
 TEST_F(VTSPlay, SpeedAndDirectionChooseThePackets) {
     struct Case {
         LONG speed, direction;
         bool keysOnly;
-        int keyStride;  // every n-th key frame of a channel
+        int keyStride; // every n-th key frame of a channel
         bool reverse;
     } cases[] = {
-        {2000, 1, false, 1, false},  // n = 2: every frame, no audio
-        {8000, 1, true, 2, false},   // n = 8: every second key frame of each channel
-        {1000, -1, true, 1, true},   // backwards: key frames only, newest first
+        {2000, 1, false, 1, false}, // n = 2: every frame, no audio
+        {8000, 1, true, 2, false},  // n = 8: every second key frame of each channel
+        {1000, -1, true, 1, true},  // backwards: key frames only, newest first
     };
     for (const Case& k : cases) {
         SCOPED_TRACE(testing::Message() << "speed " << k.speed << " direction " << k.direction);
@@ -159,7 +161,7 @@ TEST_F(VTSPlay, SpeedAndDirectionChooseThePackets) {
 
         auto audio = m_harness->Received(0);
         for (const auto& s : audio)
-            EXPECT_EQ(s.data.size(), 4u);  // only the priming placeholder
+            EXPECT_EQ(s.data.size(), 4u); // only the priming placeholder
         for (int c = 0; c < 4; ++c) {
             std::vector<Delivered> got = FramesOf(c);
             std::vector<ULONGLONG> recorded = RecordedFrom(c, k.keysOnly);
@@ -236,7 +238,7 @@ TEST_F(VTSPlay, SteppingPlaysOnlyWhenAsked) {
     ASSERT_EQ(m_harness->Stop(), S_OK);
     for (int c = 0; c < 4; ++c)
         for (const auto& s : m_harness->Received(c + 1))
-            EXPECT_NE(s.timeResult, S_OK);  // stepped pictures carry no times
+            EXPECT_NE(s.timeResult, S_OK); // stepped pictures carry no times
 }
 
 TEST_F(VTSPlay, ExportRunDeliversTheRangeOfOneChannelThenEnds) {
@@ -249,13 +251,13 @@ TEST_F(VTSPlay, ExportRunDeliversTheRangeOfOneChannelThenEnds) {
     ASSERT_EQ(V()->PrepareExport(&format, 2), S_OK);
     EXPECT_EQ(format, 1);
     ASSERT_EQ(m_harness->Run(), S_OK);
-    ASSERT_TRUE(m_harness->WaitForEndOfStream(kWaitMs, 3));  // the export channel's stream ends
-    EXPECT_TRUE(m_harness->WaitForEndOfStream(kWaitMs, 0));  // and the audio stream with it
+    ASSERT_TRUE(m_harness->WaitForEndOfStream(kWaitMs, 3)); // the export channel's stream ends
+    EXPECT_TRUE(m_harness->WaitForEndOfStream(kWaitMs, 0)); // and the audio stream with it
     ASSERT_EQ(m_harness->Stop(), S_OK);
 
     std::vector<Delivered> got = FramesOf(2);
     ASSERT_FALSE(got.empty());
-    EXPECT_EQ(got[0].type, tav::kTypeKey);  // starts at a key frame of the channel
+    EXPECT_EQ(got[0].type, tav::kTypeKey); // starts at a key frame of the channel
     std::vector<ULONGLONG> want;
     for (const auto& p : s_drive->rec.packets)
         if (p.channel == 2 && p.type != tav::kTypeAudio && p.time >= startTime && p.time < endTime)
@@ -278,23 +280,24 @@ TEST_F(VTSPlay, TextExportWritesOneLinePerFrameOfTheRange) {
     ASSERT_EQ(V()->MarkStart(nullptr), S_OK);
     ASSERT_EQ(V()->SeekPerMille(500), S_OK);
     ASSERT_EQ(V()->MarkEnd(nullptr), S_OK);
-    ASSERT_EQ(V()->SetTextExport(file, 1), S_OK);  // the filter owns the handle from here on
+    ASSERT_EQ(V()->SetTextExport(file, 1), S_OK); // the filter owns the handle from here on
     BYTE format = 0;
     ASSERT_EQ(V()->PrepareExport(&format, 0), S_OK);
     ASSERT_EQ(m_harness->Run(), S_OK);
     ASSERT_TRUE(m_harness->WaitForEndOfStream(kWaitMs, 1));
     ASSERT_EQ(m_harness->Stop(), S_OK);
-    ASSERT_EQ(V()->EndExport(), S_OK);  // closes the file
+    ASSERT_EQ(V()->EndExport(), S_OK); // closes the file
 
     auto samples = m_harness->Received(1);
     ASSERT_FALSE(samples.empty());
     for (const auto& s : samples)
-        EXPECT_TRUE(Inspect(s).placeholder);  // the lines go to the file, not downstream
+        EXPECT_TRUE(Inspect(s).placeholder); // the lines go to the file, not downstream
     // Every record starts with its date and time (kind-2 records carry no line break of their own).
     auto bytes = tavtest::ReadAll(path);
     std::string text(bytes.begin(), bytes.end());
     std::size_t lines = 0;
-    for (std::size_t at = text.find("2010/01/01 "); at != std::string::npos; at = text.find("2010/01/01 ", at + 1))
+    for (std::size_t at = text.find("2010/01/01 "); at != std::string::npos;
+         at = text.find("2010/01/01 ", at + 1))
         ++lines;
     EXPECT_EQ(lines, samples.size());
 }
@@ -326,4 +329,4 @@ TEST(VTSPlayDamaged, InvalidEntriesAndOverlongPacketsPlayOnAndStop) {
     EXPECT_EQ(tavtest::Checksum(drive.path), sum);
 }
 
-}  // namespace
+} // namespace

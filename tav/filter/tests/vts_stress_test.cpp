@@ -97,7 +97,7 @@ TEST(VTSStress, StartSeekSpeedDirectionStop500Times) {
         ASSERT_EQ(v->SeekPerMille(static_cast<LONG>(next() % 1001)), S_OK);
         if (round % 7 == 3) {
             ASSERT_EQ(v->Step(1), S_OK);
-            ASSERT_EQ(v->Step(0), S_OK);  // back to continuous play
+            ASSERT_EQ(v->Step(0), S_OK); // back to continuous play
         }
         if (round % 11 == 5) {
             dog.Enter("direction change while running", round);
@@ -119,4 +119,4 @@ TEST(VTSStress, StartSeekSpeedDirectionStop500Times) {
     h.reset();
 }
 
-}  // namespace
+} // namespace

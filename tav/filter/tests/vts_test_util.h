@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "../../tests/tav_test_util.h"
 #include "ivtsource.h"
 #include "media/harness.h"
 #include "media/interfaces.h"
@@ -20,7 +21,6 @@
 #include "platform/system.h"
 #include "sim_tav/tav_recorder.h"
 #include "tav/packet.h"
-#include "../../tests/tav_test_util.h"
 
 namespace vtstest {
 
@@ -88,7 +88,7 @@ struct Delivered {
     bool placeholder = false;
     int channel = -1;
     BYTE type = 0;
-    ULONGLONG micros = 0;  // sample time from the header, µs
+    ULONGLONG micros = 0; // sample time from the header, µs
 };
 inline Delivered Inspect(const media::CapturedSample& s) {
     Delivered d;
@@ -133,4 +133,4 @@ inline std::unique_ptr<media::CFilterHarness> ConnectAll(IBaseFilter* filter, in
     return h;
 }
 
-}  // namespace vtstest
+} // namespace vtstest

@@ -56,16 +56,16 @@ enum VTCommand : DWORD { kCmdInit = 0, kCmdRun = 1, kCmdRun2 = 2, kCmdStop = 3, 
 struct TavPacket {
     DWORD segment = 0;
     int block = 0, entry = 0;
-    DWORD blockSector = 0;  // first sector of the block (drive numbering)
+    DWORD blockSector = 0; // first sector of the block (drive numbering)
     DWORD dataSectors = 0;
-    DWORD offset = 0;  // from the block's first byte (stream file: from the file's start)
+    DWORD offset = 0; // from the block's first byte (stream file: from the file's start)
     DWORD size = 0, time = 0;
     BYTE channel = 0, type = kTypeNone, code = 0;
-    bool wraps = false;  // runs past its block's data area
+    bool wraps = false; // runs past its block's data area
 };
 
 struct TavSection {
-    DWORD first = 0;  // segment numbers; in an image, numbers past N - 2 continue at segment 0
+    DWORD first = 0; // segment numbers; in an image, numbers past N - 2 continue at segment 0
     DWORD last = 0;
     DWORD start = 0;
     DWORD end = 0;
@@ -116,7 +116,7 @@ struct VTStampState {
     REFERENCE_TIME start = 0, stop = 0;
     ULONGLONG prevPacketTime = 0, packetTime = 0;
     ULONGLONG lastDelta = 0;
-    LONGLONG count = 0;  // samples stamped
+    LONGLONG count = 0; // samples stamped
 };
 
 // Stamps one sample (its first bytes in `sample`, `length` long) on a pin: a placeholder gets 0..0;
@@ -137,16 +137,16 @@ public:
     virtual HRESULT LoadIndex() { return S_OK; }                  // 3: ends with StartReaderThread()
     virtual void Close();                                         // 4: command 4, thread ends, device closed
     virtual HRESULT Open(int kind, int drive, const char* path);  // 5: 1 with audio, 0 without, or an error
-    virtual HRESULT GetSections(BYTE* records, DWORD maxRecords);  // 6: 28-byte records from m_sections
-    virtual DWORD GetEventTimes(BYTE* records, DWORD maxRecords);  // 7: 12-byte records; returns the count
+    virtual HRESULT GetSections(BYTE* records, DWORD maxRecords); // 6: 28-byte records from m_sections
+    virtual DWORD GetEventTimes(BYTE* records, DWORD maxRecords); // 7: 12-byte records; returns the count
     virtual HRESULT GoToStart() { return S_OK; }                  // 8
     virtual HRESULT GoToEnd() { return S_OK; }                    // 9
     virtual HRESULT GetPosition(LONG* perMille, DWORD* time);     // 10
-    virtual HRESULT SeekToFraction(LONG numerator, LONG denominator);  // 11
-    virtual HRESULT SeekToSectionTime(DWORD time);                // 12
-    virtual HRESULT SeekToTime(DWORD time);                       // 13
-    virtual void PlaybackLoop();                                  // 14
-    virtual void ExportLoop();                                    // 15
+    virtual HRESULT SeekToFraction(LONG numerator, LONG denominator); // 11
+    virtual HRESULT SeekToSectionTime(DWORD time);                    // 12
+    virtual HRESULT SeekToTime(DWORD time);                           // 13
+    virtual void PlaybackLoop();                                      // 14
+    virtual void ExportLoop();                                        // 15
     // 16: the current packet as a sample for `channel`'s pin: a 4-byte placeholder when the channel's
     // display counter is 0 or the channel is switched off (audio always passes), else ReadSample.
     virtual LONG GetFrame(BYTE* dest, DWORD capacity, int channel);
@@ -157,14 +157,23 @@ public:
     virtual LONG GetFrameText(BYTE* dest, DWORD capacity, int channel);
     // 19: switches the next run to the export loop over the marked range.
     virtual HRESULT PrepareExport(int* audioFormat, int channel);
-    virtual HRESULT MarkStart(DWORD* time);                       // 20
-    virtual HRESULT MarkEnd(DWORD* time);                         // 21
-    virtual HRESULT ExportImage(const char* path) { (void)path; return S_OK; }         // 22
-    virtual HRESULT ExportSystemLog(const char* path) { (void)path; return S_OK; }     // 23
-    virtual HRESULT WriteDiagnosticLog(const char* path) { (void)path; return S_OK; }  // 24
-    virtual HRESULT InitSection() { return S_OK; }                // 25
-    virtual void BuildEventLists() {}                             // 26
-    virtual HRESULT GetTimeBound(int which, DWORD* time);         // 27: 0 first start, other last end
+    virtual HRESULT MarkStart(DWORD* time); // 20
+    virtual HRESULT MarkEnd(DWORD* time);   // 21
+    virtual HRESULT ExportImage(const char* path) {
+        (void)path;
+        return S_OK;
+    } // 22
+    virtual HRESULT ExportSystemLog(const char* path) {
+        (void)path;
+        return S_OK;
+    } // 23
+    virtual HRESULT WriteDiagnosticLog(const char* path) {
+        (void)path;
+        return S_OK;
+    }                                                     // 24
+    virtual HRESULT InitSection() { return S_OK; }        // 25
+    virtual void BuildEventLists() {}                     // 26
+    virtual HRESULT GetTimeBound(int which, DWORD* time); // 27: 0 first start, other last end
 
     // ---- further navigation the loops and the filter use ----
     // One step in the current direction: 1 when the position moved to the next valid entry (m_pkt holds
@@ -184,7 +193,10 @@ public:
     // size + 553, or 0 when it would not fit `capacity` or cannot be read.
     virtual LONG ReadSample(BYTE* dest, DWORD capacity);
     // Positions so that the next NextEntry returns the marked entry (forward).
-    virtual HRESULT GoToMark(const TavMark& mark) { (void)mark; return S_OK; }
+    virtual HRESULT GoToMark(const TavMark& mark) {
+        (void)mark;
+        return S_OK;
+    }
     virtual HRESULT GetProgress(LONG* perMille, int cancel);
     virtual HRESULT ClearDrive() { return E_FAIL; }
     virtual DWORD SegmentCount() const { return 0; }
@@ -233,7 +245,7 @@ public:
     DWORD WindowsMinor() const { return m_winMinor; }
     WORD Width() const { return m_width; }
     WORD Height() const { return m_height; }
-    int RecorderKind();  // under the position lock
+    int RecorderKind(); // under the position lock
     int AudioFormat() const { return m_audioFormat; }
     bool AudioPresent() const { return m_audioPresent; }
     BYTE PacketCode() const { return m_code; }
@@ -350,7 +362,7 @@ protected:
     CVTPinLink* m_video[kChannels] = {};
     CVTPinLink* m_audio = nullptr;
 
-    std::vector<BYTE> m_readBuf;  // under the disk lock
+    std::vector<BYTE> m_readBuf; // under the disk lock
 };
 
-}  // namespace tav
+} // namespace tav
