@@ -47,11 +47,12 @@ std::vector<BYTE> Sample(const std::vector<BYTE>& frame, bool key) {
     return v;
 }
 
-std::map<std::string, double> g_rates;  // pictures per second by run name
+std::map<std::string, double> g_rates; // pictures per second by run name
 
 void Record(benchmark::State& state, const std::string& name, std::int64_t pictures, double seconds) {
     state.SetItemsProcessed(pictures);
-    state.counters["pictures/s"] = benchmark::Counter(static_cast<double>(pictures), benchmark::Counter::kIsRate);
+    state.counters["pictures/s"] =
+        benchmark::Counter(static_cast<double>(pictures), benchmark::Counter::kIsRate);
     if (seconds > 0)
         g_rates[name] = static_cast<double>(pictures) / seconds;
 }
@@ -132,7 +133,7 @@ void BM_Filter(benchmark::State& state) {
 BENCHMARK(BM_Core)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Filter)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);

@@ -1,7 +1,7 @@
 // VTMp4Dec: the module's one class.
+#include "platform/module.h"
 #include "ivtmp4dec.h"
 #include "mp4_dec_filter.h"
-#include "platform/module.h"
 
 namespace {
 
@@ -9,11 +9,15 @@ namespace {
 constexpr DWORD kMerit = 0x00200000;
 
 const platform::CFactoryTemplate g_Templates[] = {
-    {kVTMp4DecName, &CLSID_VTMp4Dec, &CVTMP4DecFilter::CreateInstance, kMerit, nullptr,
+    {kVTMp4DecName,
+     &CLSID_VTMp4Dec,
+     &CVTMP4DecFilter::CreateInstance,
+     kMerit,
+     nullptr,
      {"Input;input;not rendered;one;connects to Output;Stream/{700E8189-15FC-44FD-94B0-2484A1CDEFB8}",
       "Output;output;connects to Input;Video/RGB32;Video/RGB24"}},
 };
 
-}  // namespace
+} // namespace
 
 SCRYDE_DEFINE_MODULE_EXPORTS(g_Templates, 1)

@@ -31,23 +31,30 @@ constexpr std::uint32_t kTagPlaceholder = 0x12345678;
 constexpr BYTE kKeyFrame = 0x81;
 
 // Sample header offsets.
-constexpr int kHeaderWidth = 12;   // u16, tags QRVA, ZUBE, MOTH
-constexpr int kHeaderHeight = 14;  // u16
-constexpr int kHeaderKind = 17;    // stream kind, tags 0x311F42C1 and KLTO
+constexpr int kHeaderWidth = 12;  // u16, tags QRVA, ZUBE, MOTH
+constexpr int kHeaderHeight = 14; // u16
+constexpr int kHeaderKind = 17;   // stream kind, tags 0x311F42C1 and KLTO
 constexpr int kHeaderFrameType = 19;
-constexpr int kHeaderDataLength = 28;  // u32: MPEG-4 bytes from offset 64
+constexpr int kHeaderDataLength = 28; // u32: MPEG-4 bytes from offset 64
 
 // The stream probe looks at this many bytes of MPEG-4 data for the layer header.
 constexpr int kProbeWindow = 64;
 // Frames of a tall (two-field) picture are de-interlaced.
 constexpr int kFieldHeight = 288;
 
-bool TagCarriesKind(std::uint32_t tag) { return tag == kTagPlain || tag == kTagKlto; }
-bool TagCarriesSize(std::uint32_t tag) { return tag == kTagQrva || tag == kTagZube || tag == kTagMoth; }
-bool TagUsesOverlay(std::uint32_t tag) { return tag == kTagKlto || tag == kTagMoth; }
+bool TagCarriesKind(std::uint32_t tag) {
+    return tag == kTagPlain || tag == kTagKlto;
+}
+bool TagCarriesSize(std::uint32_t tag) {
+    return tag == kTagQrva || tag == kTagZube || tag == kTagMoth;
+}
+bool TagUsesOverlay(std::uint32_t tag) {
+    return tag == kTagKlto || tag == kTagMoth;
+}
 
 bool ValidPictureSize(int width, int height) {
-    return width > 0 && height > 0 && width <= CVTMP4DecFilter::kMaxWidth && height <= CVTMP4DecFilter::kMaxHeight;
+    return width > 0 && height > 0 && width <= CVTMP4DecFilter::kMaxWidth &&
+           height <= CVTMP4DecFilter::kMaxHeight;
 }
 
 // Codec work of every decoder in the process, and the bitmap export, run one at a time.
@@ -60,7 +67,7 @@ CCritSec& ProcessLock() {
 void OpenLogOnce() {
     static std::once_flag once;
     std::call_once(once, [] {
-        common::DebugSetStyle(common::kTextOverlayDebugStyle);  // an unopenable log leaves logging off
+        common::DebugSetStyle(common::kTextOverlayDebugStyle); // an unopenable log leaves logging off
         common::DebugOpen("Mp4 Dec filter", "C:\\Program Files\\Scryde\\mp4.log");
         common::DebugSetLevel(3);
     });
@@ -68,14 +75,17 @@ void OpenLogOnce() {
 
 // The first 64 bytes of a sample. A placeholder's length is 4 but the source writes its bytes 17 to
 // 19 too, so the header is read from the buffer, not only from the data; bytes the buffer lacks read 0.
-void ReadSampleHeader(IMediaSample* sample, const BYTE* data, BYTE (&header)[CVTMP4DecFilter::kSampleHeaderBytes]) {
+void ReadSampleHeader(IMediaSample* sample, const BYTE* data,
+                      BYTE (&header)[CVTMP4DecFilter::kSampleHeaderBytes]) {
     std::memset(header, 0, sizeof header);
     LONG size = std::min<LONG>(sample->GetSize(), CVTMP4DecFilter::kSampleHeaderBytes);
     if (data && size > 0)
         std::memcpy(header, data, static_cast<std::size_t>(size));
 }
 
-void DestroyCodec(mpeg4::CMp4Codec* codec) { mpeg4::Destroy(codec); }
+void DestroyCodec(mpeg4::CMp4Codec* codec) {
+    mpeg4::Destroy(codec);
+}
 
 bool SameLayout(const mp4dec::PictureLayout& a, const mp4dec::PictureLayout& b) {
     return a.width == b.width && a.height == b.height && a.stride == b.stride && a.format == b.format &&
@@ -110,7 +120,7 @@ bool ProbeStreamSize(const BYTE* data, LONG length, int* width, int* height) {
     return false;
 }
 
-}  // namespace
+} // namespace
 
 // The output pin keeps the last picture readable once the allocator may free its buffers.
 class CVTMP4DecOutputPin : public CTransformOutputPin {
@@ -184,12 +194,12 @@ HRESULT CVTMP4DecFilter::CheckInputType(const CMediaType* in) {
         return E_INVALIDARG;
     VIDEOINFOHEADER vih;
     if (!GetVideoInfo(*in, &vih))
-        return E_INVALIDARG;  // a format block too short to hold the record
+        return E_INVALIDARG; // a format block too short to hold the record
     const LONG width = vih.bmiHeader.biWidth;
     const LONG height = vih.bmiHeader.biHeight;
     if (width > kMaxWidth || height > kMaxHeight || width < 0 || height < 0)
         return E_INVALIDARG;
-    CAutoLock lock(&ProcessLock());  // the picture's layout changes together
+    CAutoLock lock(&ProcessLock()); // the picture's layout changes together
     m_width = width;
     m_height = height;
     m_pendingWidth = width;
@@ -231,7 +241,7 @@ HRESULT CVTMP4DecFilter::CheckTransform(const CMediaType* in, const CMediaType* 
     CAutoLock lock(&ProcessLock());
     m_topDown = b.biHeight < 0;
     if (m_outputReady) {
-        MapOutputFormat(*out->Subtype(), false);  // an unknown subtype is refused when it connects
+        MapOutputFormat(*out->Subtype(), false); // an unknown subtype is refused when it connects
         m_outputStride = b.biWidth;
         m_pictureBytes = std::int64_t(m_bytesPerPixel) * m_height * m_outputStride;
         RecreateCodec();
@@ -256,7 +266,8 @@ HRESULT CVTMP4DecFilter::MapOutputFormat(const GUID& subtype, bool report) {
     } else {
         if (report) {
             char text[64];
-            std::snprintf(text, sizeof text, "Unsupported output color format %d", static_cast<int>(subtype.Data1));
+            std::snprintf(text, sizeof text, "Unsupported output color format %d",
+                          static_cast<int>(subtype.Data1));
             MessageBoxA(nullptr, text, "MP4 Decoder", MB_OK);
         }
         return E_UNEXPECTED;
@@ -290,7 +301,7 @@ HRESULT CVTMP4DecFilter::CompleteConnect(PIN_DIRECTION direction, IPin*) {
 
 HRESULT CVTMP4DecFilter::BreakConnect(PIN_DIRECTION direction) {
     if (direction == PINDIR_OUTPUT) {
-        PreserveLastPicture();  // the allocator goes with the connection
+        PreserveLastPicture(); // the allocator goes with the connection
         m_outputReady = false;
     }
     return S_OK;
@@ -309,7 +320,7 @@ HRESULT CVTMP4DecFilter::GetMediaType(int position, CMediaType* pmt) {
     const LONG height = m_height;
     const int bytes = position == 0 ? 4 : 3;
     const ULONG image = static_cast<ULONG>(width) * static_cast<ULONG>(height) * static_cast<ULONG>(bytes);
-    pmt->ResetFormatBuffer();  // a type handed in again keeps no earlier block
+    pmt->ResetFormatBuffer(); // a type handed in again keeps no earlier block
     pmt->InitMediaType();
     pmt->SetType(&MEDIATYPE_Video);
     pmt->SetSubtype(position == 0 ? &MEDIASUBTYPE_RGB32 : &MEDIASUBTYPE_RGB24);
@@ -320,7 +331,7 @@ HRESULT CVTMP4DecFilter::GetMediaType(int position, CMediaType* pmt) {
     vih.rcTarget = vih.rcSource;
     vih.bmiHeader.biSize = BITMAPINFOHEADER::kSize;
     vih.bmiHeader.biWidth = width;
-    vih.bmiHeader.biHeight = height;  // positive: a bottom-up picture
+    vih.bmiHeader.biHeight = height; // positive: a bottom-up picture
     vih.bmiHeader.biPlanes = 1;
     vih.bmiHeader.biBitCount = static_cast<WORD>(bytes * 8);
     vih.bmiHeader.biSizeImage = image;
@@ -352,11 +363,12 @@ HRESULT CVTMP4DecFilter::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PR
     return S_OK;
 }
 
-// ---- Codec -------------------------------------------------------------------------------------------------
+// ---- Codec
+// -------------------------------------------------------------------------------------------------
 
 void CVTMP4DecFilter::RecreateCodec() {
     m_codec.reset();
-    m_lastPicture = nullptr;  // the picture's layout may have changed with the codec
+    m_lastPicture = nullptr; // the picture's layout may have changed with the codec
     m_codecWidth = m_width;
     m_codecHeight = m_height;
     mpeg4::CMp4Codec* codec = nullptr;
@@ -382,7 +394,8 @@ void CVTMP4DecFilter::PreserveLastPicture() {
     m_lastPicture = m_savedPicture.data();
 }
 
-// ---- Streaming ---------------------------------------------------------------------------------------------
+// ---- Streaming
+// ---------------------------------------------------------------------------------------------
 
 HRESULT CVTMP4DecFilter::Receive(IMediaSample* sample) {
     HRESULT hr = InspectSample(sample);
@@ -458,10 +471,7 @@ HRESULT CVTMP4DecFilter::SetOverlayLayout(ICaptiva* overlay) {
     const bool field = height <= kFieldHeight;
     const int x = width <= 352 ? 20 : 40;
     const int rows[5] = {
-        height - (field ? 32 : 64),
-        height - (field ? 48 : 96),
-        height - (field ? 64 : 128),
-        field ? 22 : 54,
+        height - (field ? 32 : 64),  height - (field ? 48 : 96), height - (field ? 64 : 128), field ? 22 : 54,
         height - (field ? 80 : 160),
     };
     char empty[1] = {0};
@@ -539,7 +549,7 @@ void CVTMP4DecFilter::FillTrailer(std::uint32_t tag, const BYTE* header, const B
     if (tag != kTagKlto && tag != kTagFabl && tag != kTagWeng)
         return;
     if (length < kStatusRecordBytes)
-        return;  // no status record to pass on
+        return; // no status record to pass on
     const BYTE* status = sample + length - kStatusRecordBytes;
     if (tag == kTagWeng) {
         std::memcpy(trailer, status, 64);
@@ -630,12 +640,13 @@ HRESULT CVTMP4DecFilter::Transform(IMediaSample* in, IMediaSample* out) {
     return S_OK;
 }
 
-// ---- IVTMP4Dec ---------------------------------------------------------------------------------------------
+// ---- IVTMP4Dec
+// ---------------------------------------------------------------------------------------------
 
 HRESULT CVTMP4DecFilter::GetPictureInfo(int* width, int* height, int* bitmapBytes) {
     mp4dec::PictureLayout layout;
     {
-        CAutoLock lock(&ProcessLock());  // a layout read whole, never half before a change
+        CAutoLock lock(&ProcessLock()); // a layout read whole, never half before a change
         layout = Layout();
     }
     if (width)

@@ -78,7 +78,8 @@ private:
     HRESULT SetOverlayLayout(ICaptiva* overlay);
     // The output buffers may be freed: the last picture moves into a buffer of our own.
     void PreserveLastPicture();
-    void FillTrailer(std::uint32_t tag, const BYTE* header, const BYTE* sample, LONG length, BYTE* trailer) const;
+    void FillTrailer(std::uint32_t tag, const BYTE* header, const BYTE* sample, LONG length,
+                     BYTE* trailer) const;
     mp4dec::PictureLayout Layout() const;
 
     CodecPtr m_codec;
@@ -90,7 +91,7 @@ private:
     std::atomic<int> m_width{0};
     std::atomic<int> m_height{0};
     std::atomic<int> m_formatCode{mpeg4::kRgb32BottomUp};
-    std::atomic<int> m_outputStride{0};  // pixels
+    std::atomic<int> m_outputStride{0}; // pixels
     std::atomic<std::int64_t> m_pictureBytes{0};
     std::atomic<bool> m_topDown{false};
 
@@ -105,9 +106,9 @@ private:
     // The picture GetPictureBitmap exports (guarded by the process-wide lock): an output buffer, or
     // m_savedPicture once the buffers have been released.
     const BYTE* m_lastPicture = nullptr;
-    mp4dec::PictureLayout m_lastLayout;  // how m_lastPicture was written
+    mp4dec::PictureLayout m_lastLayout; // how m_lastPicture was written
     std::vector<BYTE> m_savedPicture;
 
-    std::atomic<ICaptiva*> m_overlay{nullptr};  // not owned
+    std::atomic<ICaptiva*> m_overlay{nullptr}; // not owned
     std::atomic<long> m_decodedFrames{0};
 };

@@ -15,17 +15,27 @@ constexpr int kInfoHeaderBytes = 40;
 constexpr int kBitmapHeaderBytes = kFileHeaderBytes + kInfoHeaderBytes;
 
 // x × k / 8192 rounded down, as the codec's 16-bit lanes compute it: ((x × 8) × k) >> 16.
-int Product(int x, int k) { return (x * 8 * k) >> 16; }
+int Product(int x, int k) {
+    return (x * 8 * k) >> 16;
+}
 
-std::uint8_t Clamp255(int v) { return static_cast<std::uint8_t>(std::clamp(v, 0, 255)); }
+std::uint8_t Clamp255(int v) {
+    return static_cast<std::uint8_t>(std::clamp(v, 0, 255));
+}
 
-}  // namespace
+} // namespace
 
-int FormatBytesPerPixel(int format) { return mpeg4::BytesPerPixel(format); }
+int FormatBytesPerPixel(int format) {
+    return mpeg4::BytesPerPixel(format);
+}
 
-bool IsPackedYuv(int format) { return format == mpeg4::kYuy2 || format == mpeg4::kUyvy; }
+bool IsPackedYuv(int format) {
+    return format == mpeg4::kYuy2 || format == mpeg4::kUyvy;
+}
 
-bool IsLineDoubled(int width, int height) { return width == 720 && height < 480; }
+bool IsLineDoubled(int width, int height) {
+    return width == 720 && height < 480;
+}
 
 std::int64_t PictureBytes(const PictureLayout& l) {
     return std::int64_t(FormatBytesPerPixel(l.format)) * l.height * l.stride;
@@ -113,7 +123,7 @@ void WritePictureBitmap(const PictureLayout& l, const std::uint8_t* picture, std
                 else
                     ConvertYuvPair(src[0], src[2], src[1], src[3], dst + 3 * x);
             }
-            if (l.width & 1) {  // an odd last pixel has only its own two bytes in the row
+            if (l.width & 1) { // an odd last pixel has only its own two bytes in the row
                 std::uint8_t pair[6];
                 if (uyvy)
                     ConvertYuvPair(src[1], src[1], src[0], 128, pair);
@@ -127,4 +137,4 @@ void WritePictureBitmap(const PictureLayout& l, const std::uint8_t* picture, std
     }
 }
 
-}  // namespace mp4dec
+} // namespace mp4dec

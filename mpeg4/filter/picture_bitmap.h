@@ -9,10 +9,10 @@ namespace mp4dec {
 
 // Where a decoded picture sits in an output buffer.
 struct PictureLayout {
-    int width = 0;       // pixels of the picture
-    int height = 0;      // rows of the picture
-    int stride = 0;      // pixels between the starts of two rows
-    int format = 0;      // the codec's output format code
+    int width = 0;  // pixels of the picture
+    int height = 0; // rows of the picture
+    int stride = 0; // pixels between the starts of two rows
+    int format = 0; // the codec's output format code
     bool topDown = false;
 };
 
@@ -42,4 +42,4 @@ void WritePictureBitmap(const PictureLayout& layout, const std::uint8_t* picture
 // (13-bit fixed point, ITU-R BT.601 video range).
 void ConvertYuvPair(int y0, int y1, int u, int v, std::uint8_t* bgr);
 
-}  // namespace mp4dec
+} // namespace mp4dec

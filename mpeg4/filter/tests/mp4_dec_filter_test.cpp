@@ -49,8 +49,12 @@ Stream Load(const std::string& path) {
     s.spans = mpeg4::SplitElementaryStream(s.bytes.data(), s.bytes.size());
     return s;
 }
-Stream CoreStream(const std::string& name) { return Load(std::string(MPEG4_TEST_DATA) + "/" + name); }
-Stream FieldStream(const std::string& name) { return Load(std::string(MP4DEC_TEST_DATA) + "/" + name); }
+Stream CoreStream(const std::string& name) {
+    return Load(std::string(MPEG4_TEST_DATA) + "/" + name);
+}
+Stream FieldStream(const std::string& name) {
+    return Load(std::string(MP4DEC_TEST_DATA) + "/" + name);
+}
 
 // The VOP coding type (ISO/IEC 14496-2 6.2.5) of a frame: I-VOPs are the key frames.
 bool IsIntra(const std::vector<BYTE>& f) {
@@ -65,10 +69,12 @@ struct Sample {
     std::uint32_t tag = kPlain;
     BYTE kind = 0;
     bool key = true;
-    int width = 0, height = 0;  // header fields of tags QRVA, ZUBE, MOTH
+    int width = 0, height = 0; // header fields of tags QRVA, ZUBE, MOTH
 };
 
-BYTE StatusByte(std::size_t i) { return static_cast<BYTE>(i * 7 + 3); }
+BYTE StatusByte(std::size_t i) {
+    return static_cast<BYTE>(i * 7 + 3);
+}
 
 std::vector<BYTE> MakeSample(const Sample& s, const std::vector<BYTE>& frame) {
     std::vector<BYTE> v(64 + frame.size() + 512, 0);
@@ -135,7 +141,8 @@ VIDEOINFOHEADER Vih(const CMediaType& mt) {
     return vih;
 }
 
-// ---- The bare core, as the filter should drive it -----------------------------------------------------------
+// ---- The bare core, as the filter should drive it
+// -----------------------------------------------------------
 
 struct CoreDecoder {
     mpeg4::CMp4Codec* codec = nullptr;
@@ -161,7 +168,8 @@ struct CoreDecoder {
     }
 };
 
-// ---- The filter in the harness ------------------------------------------------------------------------------
+// ---- The filter in the harness
+// ------------------------------------------------------------------------------
 
 struct Filter {
     ComPtr<IBaseFilter> ref;
@@ -220,7 +228,8 @@ bool SamePicture(const std::vector<BYTE>& got, const std::vector<BYTE>& want) {
     return got.size() >= want.size() && std::memcmp(got.data(), want.data(), want.size()) == 0;
 }
 
-// ---- Negotiation --------------------------------------------------------------------------------------------
+// ---- Negotiation
+// --------------------------------------------------------------------------------------------
 
 TEST(Mp4DecFilter, InputAndTransformChecks) {
     Filter f;
@@ -234,12 +243,9 @@ TEST(Mp4DecFilter, InputAndTransformChecks) {
         CMediaType type;
         HRESULT expected;
     } inputs[] = {
-        {InputType(720, 576), S_OK},
-        {InputType(721, 576), E_INVALIDARG},
-        {InputType(720, 577), E_INVALIDARG},
-        {InputType(352, -240), E_INVALIDARG},
-        {wrongMajor, VFW_E_TYPE_NOT_ACCEPTED},
-        {wrongSub, VFW_E_TYPE_NOT_ACCEPTED},
+        {InputType(720, 576), S_OK},           {InputType(721, 576), E_INVALIDARG},
+        {InputType(720, 577), E_INVALIDARG},   {InputType(352, -240), E_INVALIDARG},
+        {wrongMajor, VFW_E_TYPE_NOT_ACCEPTED}, {wrongSub, VFW_E_TYPE_NOT_ACCEPTED},
         {wrongFormat, E_INVALIDARG},
     };
     for (auto& c : inputs)
@@ -316,7 +322,8 @@ TEST(Mp4DecFilter, UnknownOutputSubtypeIsRefusedWithAMessage) {
     EXPECT_EQ(boxes[0].caption, "MP4 Decoder");
 }
 
-// ---- Pictures ------------------------------------------------------------------------------------------------
+// ---- Pictures
+// ------------------------------------------------------------------------------------------------
 
 // Each output subtype and row order reaches the codec as its format code: the delivered picture is the
 // bare core's decode with that code.
@@ -328,7 +335,7 @@ TEST(Mp4DecFilterFormats, OutputSubtypeAndRowOrderSelectTheCodecFormat) {
         bool topDown;
         int code;
     } cases[] = {
-        {MEDIASUBTYPE_RGB32, false, 9}, {MEDIASUBTYPE_RGB32, true, 4},  {MEDIASUBTYPE_RGB24, false, 8},
+        {MEDIASUBTYPE_RGB32, false, 9}, {MEDIASUBTYPE_RGB32, true, 4},    {MEDIASUBTYPE_RGB24, false, 8},
         {MEDIASUBTYPE_RGB24, true, 3},  {MEDIASUBTYPE_RGB565, false, 12}, {MEDIASUBTYPE_RGB555, true, 7},
         {MEDIASUBTYPE_YUY2, false, 5},  {MEDIASUBTYPE_UYVY, false, 6},
     };
@@ -423,7 +430,7 @@ TEST_F(Decoding, SizeChangeWaitsForItsKeyFrameAndOffersTheNewTypeDownstream) {
 TEST_F(Decoding, CorruptDataGivesBlankPicturesUntilTheNextKeyFrame) {
     const Stream s = CoreStream("simple_352x240.m4v");
     auto broken = s.Frame(2);
-    broken.resize(16);  // the VOP header and the start of its first macroblocks
+    broken.resize(16); // the VOP header and the start of its first macroblocks
     {
         CoreDecoder core(352, 240, 9);
         ASSERT_EQ(core.Decode(s.Frame(0)), 0);
@@ -432,7 +439,8 @@ TEST_F(Decoding, CorruptDataGivesBlankPicturesUntilTheNextKeyFrame) {
     Connect(352, 240);
     ASSERT_EQ(h->ConnectOutput(), S_OK);
     Start();
-    const std::vector<std::vector<BYTE>> frames = {s.Frame(0), s.Frame(1), broken, s.Frame(3), s.Frame(0), s.Frame(1)};
+    const std::vector<std::vector<BYTE>> frames = {s.Frame(0), s.Frame(1), broken,
+                                                   s.Frame(3), s.Frame(0), s.Frame(1)};
     for (const auto& fr : frames)
         ASSERT_EQ(Push(MakeSample({kPlain, 0, IsIntra(fr)}, fr)), S_OK);
     auto got = Got();
@@ -443,8 +451,10 @@ TEST_F(Decoding, CorruptDataGivesBlankPicturesUntilTheNextKeyFrame) {
     EXPECT_TRUE(IsBlankRgb32(got[2].data, 352 * 240));
     EXPECT_TRUE(IsBlankRgb32(got[3].data, 352 * 240));
     // Decoding resumes at the key frame exactly where it started.
-    EXPECT_TRUE(SamePicture(got[4].data, std::vector<BYTE>(got[0].data.begin(), got[0].data.end() - kTrailer)));
-    EXPECT_TRUE(SamePicture(got[5].data, std::vector<BYTE>(got[1].data.begin(), got[1].data.end() - kTrailer)));
+    EXPECT_TRUE(
+        SamePicture(got[4].data, std::vector<BYTE>(got[0].data.begin(), got[0].data.end() - kTrailer)));
+    EXPECT_TRUE(
+        SamePicture(got[5].data, std::vector<BYTE>(got[1].data.begin(), got[1].data.end() - kTrailer)));
 }
 
 TEST_F(Decoding, DamagedSamplesNeverBreakTheStream) {
@@ -453,25 +463,34 @@ TEST_F(Decoding, DamagedSamplesNeverBreakTheStream) {
     ASSERT_EQ(h->ConnectOutput(), S_OK);
     Start();
     std::mt19937 rng(1234);
-    const std::uint32_t tags[] = {kPlain, FourCC("KLTO"), FourCC("QRVA"), FourCC("ZUBE"), FourCC("MOTH"),
-                                  FourCC("WENG"), FourCC("FABL"), kPlaceholder, 0xDEADBEEF};
+    const std::uint32_t tags[] = {kPlain,         FourCC("KLTO"), FourCC("QRVA"),
+                                  FourCC("ZUBE"), FourCC("MOTH"), FourCC("WENG"),
+                                  FourCC("FABL"), kPlaceholder,   0xDEADBEEF};
     const int sizes[][2] = {{352, 240}, {176, 144}, {720, 576}, {704, 240}, {0, 0}, {4000, 9000}};
     for (int i = 0; i < 150; ++i) {
         auto frame = s.Frame(rng() % s.spans.size());
         // Flip bytes, cut the frame short, or replace it with noise.
         switch (rng() % 3) {
-            case 0: for (int k = 0; k < 8; ++k) frame[rng() % frame.size()] ^= static_cast<BYTE>(rng()); break;
-            case 1: frame.resize(rng() % frame.size()); break;
-            default: for (auto& b : frame) b = static_cast<BYTE>(rng()); break;
+        case 0:
+            for (int k = 0; k < 8; ++k)
+                frame[rng() % frame.size()] ^= static_cast<BYTE>(rng());
+            break;
+        case 1:
+            frame.resize(rng() % frame.size());
+            break;
+        default:
+            for (auto& b : frame)
+                b = static_cast<BYTE>(rng());
+            break;
         }
         const auto& size = sizes[rng() % std::size(sizes)];
-        auto sample = MakeSample({tags[rng() % std::size(tags)], static_cast<BYTE>(rng() % 3), rng() % 2 == 0,
-                                  size[0], size[1]},
-                                 frame);
+        auto sample = MakeSample(
+            {tags[rng() % std::size(tags)], static_cast<BYTE>(rng() % 3), rng() % 2 == 0, size[0], size[1]},
+            frame);
         if (rng() % 4 == 0)
-            WriteLE32(&sample[28], rng());  // a length that is not the frame's
+            WriteLE32(&sample[28], rng()); // a length that is not the frame's
         if (rng() % 8 == 0)
-            sample.resize(1 + rng() % 79);  // shorter than its own header
+            sample.resize(1 + rng() % 79); // shorter than its own header
         ASSERT_EQ(Push(sample), S_OK) << i;
         int w = 0, ht = 0;
         f->GetPictureInfo(&w, &ht, nullptr);
@@ -482,7 +501,8 @@ TEST_F(Decoding, DamagedSamplesNeverBreakTheStream) {
     }
 }
 
-// ---- The trailer behind each picture --------------------------------------------------------------------------
+// ---- The trailer behind each picture
+// --------------------------------------------------------------------------
 
 TEST_F(Decoding, TrailerCarriesHeaderOrStatusRecordByTag) {
     const Stream s = CoreStream("simple_352x240.m4v");
@@ -495,7 +515,8 @@ TEST_F(Decoding, TrailerCarriesHeaderOrStatusRecordByTag) {
         auto sample = MakeSample({tag, 5, true, 352, 240}, frame);
         EXPECT_EQ(Push(sample), S_OK);
         auto got = Got();
-        return std::make_pair(sample, std::vector<BYTE>(got.back().data.begin() + picture, got.back().data.end()));
+        return std::make_pair(sample,
+                              std::vector<BYTE>(got.back().data.begin() + picture, got.back().data.end()));
     };
     for (std::uint32_t tag : {kPlain, FourCC("QRVA"), FourCC("ZUBE")}) {
         auto [sample, trailer] = trailerOf(tag);
@@ -577,10 +598,18 @@ TEST(Mp4DecFilterOverlay, KltoKindChangeReadsTheSizeFromTheStreamAndLaysOutTheOv
         std::vector<std::vector<int>> positions;
         LONG fontHeight, fontWidth;
     } cases[] = {
-        {"simple_352x240.m4v", 352, 240,
-         {{0, 20, 208}, {1, 20, 192}, {2, 20, 176}, {3, 20, 22}, {4, 20, 160}}, -16, 10},
-        {"interlaced_704x480.m4v", 704, 480,
-         {{0, 40, 416}, {1, 40, 384}, {2, 40, 352}, {3, 40, 54}, {4, 40, 320}}, -32, 20},
+        {"simple_352x240.m4v",
+         352,
+         240,
+         {{0, 20, 208}, {1, 20, 192}, {2, 20, 176}, {3, 20, 22}, {4, 20, 160}},
+         -16,
+         10},
+        {"interlaced_704x480.m4v",
+         704,
+         480,
+         {{0, 40, 416}, {1, 40, 384}, {2, 40, 352}, {3, 40, 54}, {4, 40, 320}},
+         -32,
+         20},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.stream);
@@ -624,7 +653,8 @@ TEST(Mp4DecFilterOverlay, KltoKindChangeReadsTheSizeFromTheStreamAndLaysOutTheOv
     }
 }
 
-// ---- IVTMP4Dec: the picture as a bitmap ------------------------------------------------------------------------
+// ---- IVTMP4Dec: the picture as a bitmap
+// ------------------------------------------------------------------------
 
 struct BitmapHeader {
     std::uint32_t fileSize, offset, infoSize;
@@ -632,8 +662,9 @@ struct BitmapHeader {
     std::uint16_t planes, bits;
     explicit BitmapHeader(const std::vector<BYTE>& b)
         : fileSize(ReadLE32(&b[2])), offset(ReadLE32(&b[10])), infoSize(ReadLE32(&b[14])),
-          width(static_cast<std::int32_t>(ReadLE32(&b[18]))), height(static_cast<std::int32_t>(ReadLE32(&b[22]))),
-          planes(ReadLE16(&b[26])), bits(ReadLE16(&b[28])) {}
+          width(static_cast<std::int32_t>(ReadLE32(&b[18]))),
+          height(static_cast<std::int32_t>(ReadLE32(&b[22]))), planes(ReadLE16(&b[26])),
+          bits(ReadLE16(&b[28])) {}
 };
 
 TEST(Mp4DecFilterBitmap, FieldPicturesOf720AreExportedWithDoubledLines) {
@@ -684,7 +715,7 @@ TEST(Mp4DecFilterBitmap, FieldPicturesOf720AreExportedWithDoubledLines) {
             EXPECT_EQ(hd.offset, 54u);
             EXPECT_EQ(hd.infoSize, 40u);
             EXPECT_EQ(hd.width, c.width);
-            EXPECT_EQ(hd.height, rows);  // positive: the picture is bottom-up
+            EXPECT_EQ(hd.height, rows); // positive: the picture is bottom-up
             EXPECT_EQ(hd.planes, 1);
             EXPECT_EQ(hd.bits, 32);
             for (int r = 0; r < rows; ++r) {
@@ -751,10 +782,12 @@ TEST_F(Decoding, UndersizedOutputSampleIsSkippedAndBlanksUntilAKeyFrame) {
     auto got = Got();
     ASSERT_EQ(got.size(), 3u);
     EXPECT_TRUE(IsBlankRgb32(got[1].data, 352 * 240));
-    EXPECT_TRUE(SamePicture(got[2].data, std::vector<BYTE>(got[0].data.begin(), got[0].data.end() - kTrailer)));
+    EXPECT_TRUE(
+        SamePicture(got[2].data, std::vector<BYTE>(got[0].data.begin(), got[0].data.end() - kTrailer)));
 }
 
-// ---- The module -----------------------------------------------------------------------------------------------
+// ---- The module
+// -----------------------------------------------------------------------------------------------
 
 TEST(Mp4DecFilterModule, CreatedByClassIdWithItsControlInterface) {
     auto entry = platform::LookupClass(CLSID_VTMp4Dec);
@@ -780,4 +813,4 @@ TEST(Mp4DecFilterModule, CreatedByClassIdWithItsControlInterface) {
     EXPECT_EQ(filter->FindPin("Out", &out), S_OK);
 }
 
-}  // namespace
+} // namespace

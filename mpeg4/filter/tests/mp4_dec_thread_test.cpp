@@ -93,4 +93,4 @@ TEST(Mp4DecFilterThreads, BitmapExportAgainstStreamingSizeChangesAndStops) {
     EXPECT_EQ(h.Stop(), S_OK);
 }
 
-}  // namespace
+} // namespace

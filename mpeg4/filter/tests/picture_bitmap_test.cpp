@@ -17,9 +17,9 @@ TEST(PictureBitmap, ColourConversionMatchesTheCodecConstants) {
         BYTE b, g, r;
     } cases[] = {
         {16, 128, 128, 0, 0, 0},
-        {10, 128, 128, 0, 0, 0},  // below black converts as black
+        {10, 128, 128, 0, 0, 0}, // below black converts as black
         {235, 128, 128, 255, 255, 255},
-        {82, 90, 240, 0, 0, 255},  // saturated red clamps rather than wraps
+        {82, 90, 240, 0, 0, 255}, // saturated red clamps rather than wraps
     };
     for (const auto& c : cases) {
         BYTE bgr[6];
@@ -37,7 +37,8 @@ TEST(PictureBitmap, BlankPixelsByDepth) {
     EXPECT_EQ(std::vector<BYTE>(out.begin(), out.begin() + 5), (std::vector<BYTE>{0x1F, 0, 0x1F, 0, 0xEE}));
     out.assign(12, 0xEE);
     mp4dec::FillBlankPicture(out.data(), 3, 2);
-    EXPECT_EQ(std::vector<BYTE>(out.begin(), out.begin() + 7), (std::vector<BYTE>{0xFF, 0, 0, 0xFF, 0, 0, 0xEE}));
+    EXPECT_EQ(std::vector<BYTE>(out.begin(), out.begin() + 7),
+              (std::vector<BYTE>{0xFF, 0, 0, 0xFF, 0, 0, 0xEE}));
     out.assign(12, 0xEE);
     mp4dec::FillBlankPicture(out.data(), 4, 3);
     EXPECT_EQ(out, (std::vector<BYTE>{0xFF, 0, 0, 0, 0xFF, 0, 0, 0, 0xFF, 0, 0, 0}));
@@ -52,7 +53,7 @@ TEST(PictureBitmap, SizesAndHeadersByFormatAndRowOrder) {
         {{704, 240, 704, mpeg4::kRgb32BottomUp, false}, 54 + 704 * 240 * 4, 32, 240, 704},
         {{720, 240, 720, mpeg4::kRgb24, true}, 54 + 2 * 720 * 240 * 3, 24, -480, 720},
         {{720, 480, 720, mpeg4::kRgb565BottomUp, false}, 54 + 720 * 480 * 2, 16, 480, 720},
-        {{352, 240, 384, mpeg4::kRgb32BottomUp, false}, 54 + 384 * 240 * 4, 32, 240, 384},  // rows as stored
+        {{352, 240, 384, mpeg4::kRgb32BottomUp, false}, 54 + 384 * 240 * 4, 32, 240, 384}, // rows as stored
         {{720, 288, 736, mpeg4::kYuy2, false}, 54 + 2 * 720 * 288 * 3, 24, 576, 720},
     };
     for (const auto& c : cases) {
@@ -80,4 +81,4 @@ TEST(PictureBitmap, PackedYuvRowsFollowTheOutputRowOrder) {
     }
 }
 
-}  // namespace
+} // namespace
