@@ -27,7 +27,7 @@ CVTSourceFilter::CVTSourceFilter(LPUNKNOWN outer, HRESULT* phr)
     common::DebugOpen("TAV disk filter", "C:\\Program Files\\Scryde\\TAV.log");
     HRESULT hr = S_OK;
     for (int ch = 0; ch < tav::kChannels; ++ch) {
-        char name[16];
+        char name[24];
         std::snprintf(name, sizeof name, "Video%02d", ch);
         m_video[static_cast<std::size_t>(ch)] = new (std::nothrow) CVTVideoPin(&hr, this, ch, name);
         if (!m_video[static_cast<std::size_t>(ch)])

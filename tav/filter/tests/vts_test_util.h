@@ -126,7 +126,7 @@ inline std::unique_ptr<media::CFilterHarness> ConnectAll(IBaseFilter* filter, in
     int index = -1;
     EXPECT_EQ(h->ConnectOutput(&index, {}, {}, "Audio PIN"), S_OK);
     for (int c = 0; c < videoPins; ++c) {
-        char name[16];
+        char name[24];
         std::snprintf(name, sizeof name, "Video%02d", c);
         EXPECT_EQ(h->ConnectOutput(&index, {}, {}, name), S_OK) << name;
     }
