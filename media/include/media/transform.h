@@ -150,6 +150,8 @@ public:
     HRESULT CompleteConnect(PIN_DIRECTION dir, IPin* receivePin) override;
     HRESULT Receive(IMediaSample* sample) override;
 
+    // The in-place filter works on the one sample it is given; the copying form stays reachable.
+    using CTransformFilter::Transform;
     virtual HRESULT Transform(IMediaSample* sample) = 0;
 
 protected:
