@@ -329,4 +329,37 @@ TEST(VTSPlayDamaged, InvalidEntriesAndOverlongPacketsPlayOnAndStop) {
     EXPECT_EQ(tavtest::Checksum(drive.path), sum);
 }
 
+TEST(VTSPlayStream, TruncatedStreamFilePlaysWhatItHoldsAndStops) {
+    UseTestEnvironment();
+    tavtest::ScratchDir dir;
+    std::string path = dir.File("cut.arv");
+    sim_tav::RecorderOptions o = FourChannels();
+    o.streamPackets = 90;
+    sim_tav::WriteTavStream(path, o);
+    // Cut the last record short.
+    auto bytes = tavtest::ReadAll(path);
+    ASSERT_GT(bytes.size(), 3000u);
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(bytes.size() - 1500)), 0);
+    unsigned long long sum = tavtest::Checksum(path);
+    tavtest::BoxRecorder boxes;
+    {
+        Filter f;
+        ASSERT_EQ(f.created, S_OK);
+        ASSERT_GE(f.Open(tav::kOpenStreamFile, path), 0);
+        ASSERT_EQ(f.vts->LoadIndex(0, path.c_str()), S_OK);
+        auto h = ConnectAll(f.base.Get());
+        ASSERT_EQ(h->Run(), S_OK);
+        for (int c = 0; c < 4; ++c)
+            EXPECT_TRUE(h->WaitForSamples(40, kWaitMs, c + 1)) << c; // plays round the file more than once
+        ASSERT_EQ(h->Stop(), S_OK);
+        for (int c = 0; c < 4; ++c) {
+            std::vector<Delivered> got = Frames(h->Received(c + 1));
+            EXPECT_FALSE(got.empty()) << c;
+            for (const Delivered& d : got)
+                ASSERT_EQ(d.channel, c);
+        }
+    }
+    EXPECT_EQ(tavtest::Checksum(path), sum);
+}
+
 } // namespace
