@@ -368,8 +368,14 @@ private:
         std::snprintf(label, sizeof label, "CAM%02u %02u:%02u:%02u", (p.channel + 1) % 100u, s / 3600, s / 60 % 60,
                       s % 60);
         simdraw::YuvImage picture = simm4v::TaggedPicture(m_o.width, m_o.height, p.channel, p.time, label);
-        std::vector<u8> vop = simm4v::EncodeIntraVopWithin(picture, m_o.pictureQuant, m_o.pictureBudget,
-                                                           m_o.interlaced, t);
+        // A channel's pictures differ little from one key frame to the next: the search starts at the
+        // quantiser its last key frame needed, which usually fits at the first try.
+        int& quant = m_lastQuant[p.channel & 15];
+        int used = 0;
+        std::vector<u8> vop = simm4v::EncodeIntraVopWithin(picture, std::max(quant, m_o.pictureQuant),
+                                                           m_o.pictureBudget, m_o.interlaced, t, &used);
+        if (used)
+            quant = used;
         if (vop.empty())
             vop = simm4v::EncodeNotCodedVop(t, true);
         return vop;
@@ -664,6 +670,7 @@ private:
     Recording m_rec;
     std::vector<u32> m_frameNo;
     u32 m_vopSecond[16] = {};
+    int m_lastQuant[16] = {};
     u32 m_audioNo = 0;
     std::vector<PacketSpec> m_pending;
     u32 m_time = 0, m_tsBase = 0;
