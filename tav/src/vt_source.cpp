@@ -222,6 +222,21 @@ void CVTSource::ClearDisplayCounters() {
     m_skipCounter = 0;
 }
 
+int CVTSource::CurrentSection() {
+    CAutoLock pos(&m_posLock);
+    return m_section;
+}
+
+REFERENCE_TIME CVTSource::VideoDuration() {
+    CAutoLock pos(&m_posLock);
+    return m_videoDuration;
+}
+
+REFERENCE_TIME CVTSource::AudioDuration() {
+    CAutoLock pos(&m_posLock);
+    return m_audioDuration;
+}
+
 int CVTSource::RecorderKind() {
     CAutoLock pos(&m_posLock);
     return m_recorderKind;

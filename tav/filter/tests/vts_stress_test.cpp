@@ -104,6 +104,15 @@ TEST(VTSStress, StartSeekSpeedDirectionStop500Times) {
             ASSERT_EQ(v->SetPlayback(1000, round % 2 ? -1 : 1, 0), S_OK);
             ASSERT_EQ(v->SelectSection(0), S_OK);
         }
+        dog.Enter("position polls", round); // what the reader's timer reads while playing
+        {
+            LONG perMille = 0, section = 0;
+            DWORD time = 0, rate = 0, info = 0;
+            EXPECT_EQ(v->GetPosition(&perMille, 0, &time), S_OK);
+            EXPECT_EQ(v->GetCurrentSection(&section), S_OK);
+            EXPECT_EQ(v->GetFrameRate(&rate), S_OK);
+            EXPECT_EQ(v->GetInfo(vtinfo::kCurrentTime, &info), S_OK);
+        }
         dog.Enter("streaming", round);
         if (h->WaitForSamples(before + 2, 200, 1))
             ++flowed;

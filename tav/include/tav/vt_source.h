@@ -251,10 +251,11 @@ public:
     BYTE PacketCode() const { return m_code; }
     int MeasuringChannel() const { return m_measureChannel; }
     int SectionCount() const { return m_sectionsInUse; }
-    int CurrentSection() const { return m_section; }
+    int CurrentSection();  // under the position lock: the reader thread moves between sections
     const std::vector<TavSection>& Sections() const { return m_sections; }
-    REFERENCE_TIME VideoDuration() const { return m_videoDuration; }
-    REFERENCE_TIME AudioDuration() const { return m_audioDuration; }
+    // Measured by the reader thread at each start; read under the position lock.
+    REFERENCE_TIME VideoDuration();
+    REFERENCE_TIME AudioDuration();
     const TavStatusState& Status() const { return m_status; }
     // A copy taken under the position lock (the pins update the status while they read packets).
     TavStatusState StatusCopy();
