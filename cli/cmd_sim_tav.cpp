@@ -74,8 +74,8 @@ int Run(const std::vector<std::string>& input) {
         } else if (a == "--size" && i + 1 < args.size()) {
             unsigned w = 0, h = 0;
             char x = 0;
-            if (std::sscanf(args[++i].c_str(), "%u%c%u", &w, &x, &h) != 3 || x != 'x' || w == 0 || h == 0 || w > 4096 ||
-                h > 4096)
+            if (std::sscanf(args[++i].c_str(), "%u%c%u", &w, &x, &h) != 3 || x != 'x' || w == 0 || h == 0 ||
+                w > 4096 || h > 4096)
                 return Fail(kUsage, "sim tav: --size WIDTHxHEIGHT");
             o.width = static_cast<std::uint16_t>(w);
             o.height = static_cast<std::uint16_t>(h);
@@ -91,7 +91,8 @@ int Run(const std::vector<std::string>& input) {
         if (!stream.empty()) {
             auto packets = sim_tav::WriteTavStream(stream, o);
             std::printf("%s: TAV stream file, %zu records, %u .. %u\n", stream.c_str(), packets.size(),
-                        packets.empty() ? 0u : packets.front().time, packets.empty() ? 0u : packets.back().time);
+                        packets.empty() ? 0u : packets.front().time,
+                        packets.empty() ? 0u : packets.back().time);
         }
         if (out.empty())
             return kSuccess;
@@ -101,7 +102,8 @@ int Run(const std::vector<std::string>& input) {
         if (!image.empty() && !rec.packets.empty()) {
             const auto& f = rec.packets.front();
             const auto& l = rec.packets.back();
-            sim_tav::ImageRange r{f.segment, f.block, f.entry, l.segment, l.block, l.entry, f.time, l.time, f.offset};
+            sim_tav::ImageRange r{f.segment, f.block, f.entry, l.segment, l.block,
+                                  l.entry,   f.time,  l.time,  f.offset};
             sim_tav::WriteTavImage(out, rec, r, image);
             std::printf("%s: drive image of the whole recording\n", image.c_str());
         }
@@ -111,24 +113,25 @@ int Run(const std::vector<std::string>& input) {
     return kSuccess;
 }
 
-const SimKindRegistrar reg({"tav", "a TAV v2.x drive (sparse file), its drive image or a stream file",
-                            "Usage: scryde sim tav --out DRIVE [--image FILE.tav] [--gib N] [--kind K]\n"
-                            "       scryde sim tav --stream FILE.arv [--stream-packets N] [--kind K] ...\n"
-                            "       [--channels N] [--segments N] [--blocks N] [--packets N]\n"
-                            "       [--audio none|adpcm|alaw|ulaw] [--wrapped NEWEST [--stale-block J]]\n"
-                            "       [--protected SEGMENTS] [--letters] [--cross] [--pictures] [--size WxH]\n"
-                            "\n"
-                            "Writes a recorder drive of N GiB (default 3) as a sparse file: drive header,\n"
-                            "segment trailers with events, block indexes, MPEG-4 key and predicted frames\n"
-                            "with the status record of recorder kind K (0, 1, 2, 3, 4, 8, 32), audio and the\n"
-                            "system log. --wrapped records a whole pass and a second pass up to segment\n"
-                            "NEWEST whose blocks from J on stay stale. --image also writes a \".tav\" image.\n"
-                            "--stream writes a \".arv\" stream file of N packets (default 120) of the same\n"
-                            "channels, kind and audio, one record after another (with or without --out).\n"
-                            "--pictures makes the video real MPEG-4 pictures of each channel with its tag\n"
-                            "(channel and time) drawn in; --size sets the picture size (default 352x240).\n"
-                            "Read it with: scryde info DRIVE --as-drive\n",
-                            Run});
+const SimKindRegistrar
+    reg({"tav", "a TAV v2.x drive (sparse file), its drive image or a stream file",
+         "Usage: scryde sim tav --out DRIVE [--image FILE.tav] [--gib N] [--kind K]\n"
+         "       scryde sim tav --stream FILE.arv [--stream-packets N] [--kind K] ...\n"
+         "       [--channels N] [--segments N] [--blocks N] [--packets N]\n"
+         "       [--audio none|adpcm|alaw|ulaw] [--wrapped NEWEST [--stale-block J]]\n"
+         "       [--protected SEGMENTS] [--letters] [--cross] [--pictures] [--size WxH]\n"
+         "\n"
+         "Writes a recorder drive of N GiB (default 3) as a sparse file: drive header,\n"
+         "segment trailers with events, block indexes, MPEG-4 key and predicted frames\n"
+         "with the status record of recorder kind K (0, 1, 2, 3, 4, 8, 32), audio and the\n"
+         "system log. --wrapped records a whole pass and a second pass up to segment\n"
+         "NEWEST whose blocks from J on stay stale. --image also writes a \".tav\" image.\n"
+         "--stream writes a \".arv\" stream file of N packets (default 120) of the same\n"
+         "channels, kind and audio, one record after another (with or without --out).\n"
+         "--pictures makes the video real MPEG-4 pictures of each channel with its tag\n"
+         "(channel and time) drawn in; --size sets the picture size (default 352x240).\n"
+         "Read it with: scryde info DRIVE --as-drive\n",
+         Run});
 
-}  // namespace
-}  // namespace cli
+} // namespace
+} // namespace cli

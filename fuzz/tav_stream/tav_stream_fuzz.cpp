@@ -24,7 +24,7 @@ void Walk(tav::CFileSource& src, std::vector<BYTE>& sample, std::vector<BYTE>& p
     }
 }
 
-}  // namespace
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static bool quiet = [] {

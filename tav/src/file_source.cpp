@@ -56,9 +56,11 @@ private:
         if (offset < m_base || offset + bytes > m_base + m_have) {
             ULONGLONG size = m_source->FileSize();
             m_base = offset;
-            m_have = offset < size ? m_source->ReadAt(offset, m_window.data(),
-                                                      static_cast<DWORD>(std::min<ULONGLONG>(kWindowBytes, size - offset)))
-                                   : 0;
+            m_have =
+                offset < size
+                    ? m_source->ReadAt(offset, m_window.data(),
+                                       static_cast<DWORD>(std::min<ULONGLONG>(kWindowBytes, size - offset)))
+                    : 0;
         }
         ULONGLONG avail = m_base + m_have - offset;
         DWORD n = static_cast<DWORD>(std::min<ULONGLONG>(avail, bytes));
@@ -99,11 +101,13 @@ struct RateCounter {
     }
 };
 
-}  // namespace
+} // namespace
 
 CFileSource::CFileSource(DWORD windowsMajor) : CVTSource(windowsMajor) {}
 
-CFileSource::~CFileSource() { Close(); }
+CFileSource::~CFileSource() {
+    Close();
+}
 
 DWORD CFileSource::ReadAt(ULONGLONG offset, BYTE* buffer, DWORD bytes) {
     CAutoLock disk(&m_diskLock);
@@ -166,8 +170,8 @@ HRESULT CFileSource::Open(int kind, int drive, const char* path) {
         m_handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         if (m_handle == INVALID_HANDLE_VALUE || !m_handle) {
             m_handle = nullptr;
-            common::ErrorBox(
-                common::Format(common::msg::kCreateFileFilenameFailed, path, static_cast<int>(GetLastError())));
+            common::ErrorBox(common::Format(common::msg::kCreateFileFilenameFailed, path,
+                                            static_cast<int>(GetLastError())));
             return E_FAIL;
         }
         LARGE_INTEGER size{};
@@ -238,7 +242,8 @@ HRESULT CFileSource::LoadIndex() {
             if (Playable(r))
                 m_records.push_back(r);
             if (m_fileSize)
-                m_progress = static_cast<LONG>(std::min<ULONGLONG>(scan.Offset(), m_fileSize) * 1000 / m_fileSize);
+                m_progress =
+                    static_cast<LONG>(std::min<ULONGLONG>(scan.Offset(), m_fileSize) * 1000 / m_fileSize);
         }
         if (m_cancel)
             m_records.assign(1, TavStreamRecord{});
@@ -338,7 +343,7 @@ HRESULT CFileSource::GetPosition(LONG* perMille, DWORD* time) {
     }
     if (time) {
         if (m_sectionChanged) {
-            *time = 0;  // the section number
+            *time = 0; // the section number
             m_sectionChanged = false;
         } else {
             *time = m_curTime;
@@ -435,4 +440,4 @@ void CFileSource::MeasureFrameRates() {
     m_audioDuration = a;
 }
 
-}  // namespace tav
+} // namespace tav

@@ -1,14 +1,14 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <filesystem>
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <thread>
-#include <fstream>
 
 #include "tav/file_source.h"
 #include "tav_test_util.h"
@@ -58,14 +58,14 @@ Opened OpenStream(const std::string& path) {
 
 struct KindCase {
     int kind;
-    int audio;  // simulator's format: 0 none, 1, 6, 7
+    int audio; // simulator's format: 0 none, 1, 6, 7
     bool letters, highTypes;
     int expectedKind;
 };
 
 TEST(TavFileSource, ProbeAndRecordListPerRecorderKind) {
     const KindCase cases[] = {
-        {0, 1, false, false, 0}, {1, 1, false, false, 1}, {2, 6, false, false, 2}, {3, 7, true, false, 3},
+        {0, 1, false, false, 0}, {1, 1, false, false, 1}, {2, 6, false, false, 2},  {3, 7, true, false, 3},
         {4, 1, true, true, 4},   {8, 0, false, false, 8}, {32, 1, false, true, 32},
     };
     tavtest::ScratchDir dir;
@@ -228,7 +228,7 @@ TEST_F(TavFileNavigation, WalksEveryRecordBothWaysAndStaysAtTheEnds) {
     EXPECT_EQ(PerMille(), 1000);
 
     src().SetDirection(-1);
-    ASSERT_EQ(src().InitSection(), S_OK);  // backward: from the end
+    ASSERT_EQ(src().InitSection(), S_OK); // backward: from the end
     EXPECT_EQ(Walk(), backward);
     EXPECT_EQ(src().CurrentRecord(), 1);
 
@@ -241,11 +241,11 @@ TEST_F(TavFileNavigation, WalksEveryRecordBothWaysAndStaysAtTheEnds) {
 }
 
 TEST_F(TavFileNavigation, SeeksByFractionAndTime) {
-    const LONG n = static_cast<LONG>(packets.size());  // 41: per-mille steps of 25
+    const LONG n = static_cast<LONG>(packets.size()); // 41: per-mille steps of 25
     struct {
         LONG num, den, record, perMille;
-    } fractions[] = {{0, 1000, 1, 0}, {500, 1000, 21, 500}, {1000, 1000, 41, 1000}, {999, 1000, 40, 975},
-                     {2000, 1000, 41, 1000}, {-5, 1000, 1, 0}};
+    } fractions[] = {{0, 1000, 1, 0},      {500, 1000, 21, 500},   {1000, 1000, 41, 1000},
+                     {999, 1000, 40, 975}, {2000, 1000, 41, 1000}, {-5, 1000, 1, 0}};
     for (const auto& f : fractions) {
         SCOPED_TRACE(f.num);
         for (int c = 0; c < 16; ++c)
@@ -255,7 +255,9 @@ TEST_F(TavFileNavigation, SeeksByFractionAndTime) {
         // The display counters are cleared: video channels get placeholders again.
         std::vector<BYTE> sample(tav::kMaxPacketReadBytes);
         if (src().CurrentPacket().type != tav::kTypeAudio) {
-            EXPECT_EQ(src().GetFrame(sample.data(), static_cast<DWORD>(sample.size()), src().CurrentPacket().channel), 4);
+            EXPECT_EQ(src().GetFrame(sample.data(), static_cast<DWORD>(sample.size()),
+                                     src().CurrentPacket().channel),
+                      4);
         }
         ASSERT_EQ(src().NextEntry(), 1);
         EXPECT_EQ(src().CurrentRecord(), f.record);
@@ -324,10 +326,14 @@ std::size_t DefinedBytes(int kind, const tav::TavPacket& p) {
     if (p.type == tav::kTypeAudio)
         return p.size + 32;
     switch (kind) {
-    case 1: return p.size + 41 + 32;
-    case 2: return p.size + 41 + 138;
-    case 8: return p.size + 41 + 144;
-    default: return p.size + 41 + 295;
+    case 1:
+        return p.size + 41 + 32;
+    case 2:
+        return p.size + 41 + 138;
+    case 8:
+        return p.size + 41 + 144;
+    default:
+        return p.size + 41 + 295;
     }
 }
 
@@ -338,7 +344,7 @@ TEST(TavFileSource, SamplesEqualTheDiskSourcesForTheSamePackets) {
         sim_tav::RecorderOptions o;
         o.recorderKind = kind;
         o.gib = 1;
-        o.channels = 8;  // channels 6 and 7 have places of their own in the title table
+        o.channels = 8; // channels 6 and 7 have places of their own in the title table
         o.segments = 1;
         o.blocksPerSegment = 1;
         o.packetsPerBlock = 60;
@@ -395,7 +401,7 @@ TEST(TavFileSource, TruncatedAndDamagedFilesEndCleanly) {
     auto packets = sim_tav::WriteTavStream(dir.File("full.arv"), o);
     const Bytes full = tavtest::ReadAll(dir.File("full.arv"));
     const std::size_t r5 = packets[5].offset, r6 = packets[6].offset;
-    ASSERT_NE(packets[5].type, 0x84);  // a frame, with a trailer
+    ASSERT_NE(packets[5].type, 0x84); // a frame, with a trailer
 
     struct Case {
         const char* what;
@@ -405,7 +411,8 @@ TEST(TavFileSource, TruncatedAndDamagedFilesEndCleanly) {
         {"cut inside a record header", [&](Bytes& f) { f.resize(r5 + 20); }, 5},
         {"cut inside the packet data", [&](Bytes& f) { f.resize(r5 + 100); }, 6},
         {"cut inside the trailer", [&](Bytes& f) { f.resize(r6 - 10); }, 6},
-        {"size beyond the end of the file", [&](Bytes& f) { platform::WriteLE32(f.data() + r5 + 8, 0xFFFFFFF0u); }, 5},
+        {"size beyond the end of the file",
+         [&](Bytes& f) { platform::WriteLE32(f.data() + r5 + 8, 0xFFFFFFF0u); }, 5},
         {"trailer length beyond the end",
          [&](Bytes& f) { platform::WriteLE32(f.data() + r5 + 32 + packets[5].size + 4, 0xFFFFFFFFu); }, 6},
         {"channel 20 is stepped over", [&](Bytes& f) { f[r5 + 18] = 20; }, 19},
@@ -449,7 +456,8 @@ TEST(TavFileSource, FuzzCorpusReplays) {
     tavtest::ScratchDir dir;
     int files = 0;
     std::vector<BYTE> sample(tav::kMaxPacketReadBytes);
-    for (const auto& entry : std::filesystem::directory_iterator(std::string(TAV_FUZZ_CORPUS) + "/../../tav_stream/corpus")) {
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::string(TAV_FUZZ_CORPUS) + "/../../tav_stream/corpus")) {
         WriteFile(dir.File("in.arv"), tavtest::ReadAll(entry.path().string()));
         Opened s = OpenStream(dir.File("in.arv"));
         ++files;
@@ -463,7 +471,7 @@ TEST(TavFileSource, FuzzCorpusReplays) {
     EXPECT_GT(files, 0);
 }
 
-}  // namespace
+} // namespace
 
 // ---- playback through the reader thread ------------------------------------------------------------
 
@@ -471,7 +479,7 @@ TEST(TavFileSource, FuzzCorpusReplays) {
 class PinHarness {
 public:
     struct Delivery {
-        int pin;  // 0..15 video, 16 audio
+        int pin; // 0..15 video, 16 audio
         LONG record;
         LONG length;
     };

@@ -100,10 +100,10 @@ private:
 struct PacketSpec {
     u32 time = 0;
     u8 channel = 0;
-    u8 type = 0;  // reduced
+    u8 type = 0; // reduced
     u32 frameNo = 0;
     u32 timestamp = 0;
-    u32 sub = 0;  // frame of its channel within the second
+    u32 sub = 0; // frame of its channel within the second
 };
 
 class Recorder {
@@ -210,7 +210,9 @@ private:
         std::vector<RecordedPacket> packets;
     };
 
-    void Append(const Written& w) { m_rec.packets.insert(m_rec.packets.end(), w.packets.begin(), w.packets.end()); }
+    void Append(const Written& w) {
+        m_rec.packets.insert(m_rec.packets.end(), w.packets.begin(), w.packets.end());
+    }
 
     u64 SectorByte(u32 sector) const { return u64(sector) * 512; }
     u32 BlockSector(u32 s, u32 b) const { return s * m_g.S + b * kBlock; }
@@ -348,8 +350,10 @@ private:
             return;
         int w = m_o.width, h = m_o.height;
         if (w % 16 || h % 16 || w < simm4v::kTagColumns * simm4v::kTagBlockSize ||
-            h < simm4v::kTagRows * simm4v::kTagBlockSize || w > simm4v::kMaxPictureSide || h > simm4v::kMaxPictureSide)
-            throw std::runtime_error("real pictures need a width and height that are multiples of 16, at least 128 x 96");
+            h < simm4v::kTagRows * simm4v::kTagBlockSize || w > simm4v::kMaxPictureSide ||
+            h > simm4v::kMaxPictureSide)
+            throw std::runtime_error(
+                "real pictures need a width and height that are multiples of 16, at least 128 x 96");
     }
 
     // The VOP of a video packet: an I-VOP of the channel's tagged test picture for a key frame, a
@@ -365,8 +369,8 @@ private:
             return simm4v::EncodePredictedVop(m_o.width, m_o.height, m_o.pictureQuant, m_o.interlaced, t);
         char label[32];
         u32 s = p.time % 86400;
-        std::snprintf(label, sizeof label, "CAM%02u %02u:%02u:%02u", (p.channel + 1) % 100u, s / 3600, s / 60 % 60,
-                      s % 60);
+        std::snprintf(label, sizeof label, "CAM%02u %02u:%02u:%02u", (p.channel + 1) % 100u, s / 3600,
+                      s / 60 % 60, s % 60);
         simdraw::YuvImage picture = simm4v::TaggedPicture(m_o.width, m_o.height, p.channel, p.time, label);
         // A channel's pictures differ little from one key frame to the next: the search starts at the
         // quantiser its last key frame needed, which usually fits at the first try.
@@ -381,7 +385,9 @@ private:
         return vop;
     }
 
-    static u32 platform32(const u8* p) { return u32(p[0]) | u32(p[1]) << 8 | u32(p[2]) << 16 | u32(p[3]) << 24; }
+    static u32 platform32(const u8* p) {
+        return u32(p[0]) | u32(p[1]) << 8 | u32(p[2]) << 16 | u32(p[3]) << 24;
+    }
 
     std::vector<u8> StatusRecord(const PacketSpec& p) const {
         int kind = m_o.recorderKind;
@@ -432,7 +438,7 @@ private:
         r[15] = 0;
         r[16] = static_cast<u8>(30 + n % 20);
         if (kind == 3)
-            Le32(&r[32], 0x100);  // knots; byte 33 nonzero marks this recorder
+            Le32(&r[32], 0x100); // knots; byte 33 nonzero marks this recorder
         else if (kind == 4)
             Le32(&r[32], 1);
         if (kind >= 3) {
@@ -500,7 +506,8 @@ private:
             if (crossing) {
                 u32 inBlock = dataBytes - offset;
                 m_file->Write(blockByte + offset, bytes.data(), inBlock);
-                m_file->Write(SectorByte(BlockSector(s, b + 1)), bytes.data() + inBlock, bytes.size() - inBlock);
+                m_file->Write(SectorByte(BlockSector(s, b + 1)), bytes.data() + inBlock,
+                              bytes.size() - inBlock);
                 next = (static_cast<u32>(bytes.size()) - inBlock + 511) & ~511u;
             } else {
                 m_file->Write(blockByte + offset, bytes.data(), bytes.size());
@@ -549,7 +556,8 @@ private:
         Le16(t.data() + 22, static_cast<u16>(info.blocksUsed));
         u32 events = 0;
         if (m_o.eventsEvery && s % m_o.eventsEvery == 0 && info.blocksUsed) {
-            u32 times[3] = {info.firstTime, info.firstTime + (info.lastTime - info.firstTime) / 2, info.lastTime + 1000};
+            u32 times[3] = {info.firstTime, info.firstTime + (info.lastTime - info.firstTime) / 2,
+                            info.lastTime + 1000};
             for (u32 i = 0; i < 3; ++i) {
                 u8* e = t.data() + 25 + 18 * i;
                 Le32(e, times[i]);
@@ -678,7 +686,7 @@ private:
     u32 m_protStart = 0, m_protEnd = 0;
 };
 
-}  // namespace
+} // namespace
 
 Geometry GeometryFor(std::uint32_t total) {
     Geometry g;
@@ -703,23 +711,23 @@ Geometry GeometryFor(std::uint32_t total) {
 
 std::vector<u8> VideoObjectLayerHeader(u16 width, u16 height, bool interlaced, int aspect, bool vcp) {
     BitWriter w;
-    w.Put(0x00000100, 32);  // video_object_start_code
-    w.Put(0x00000120, 32);  // video_object_layer_start_code
-    w.Put(0, 1);            // random_accessible_vol
-    w.Put(1, 8);            // video_object_type_indication: simple object
-    w.Put(1, 1);            // is_object_layer_identifier
-    w.Put(1, 4);            // video_object_layer_verid
-    w.Put(1, 3);            // video_object_layer_priority
+    w.Put(0x00000100, 32); // video_object_start_code
+    w.Put(0x00000120, 32); // video_object_layer_start_code
+    w.Put(0, 1);           // random_accessible_vol
+    w.Put(1, 8);           // video_object_type_indication: simple object
+    w.Put(1, 1);           // is_object_layer_identifier
+    w.Put(1, 4);           // video_object_layer_verid
+    w.Put(1, 3);           // video_object_layer_priority
     w.Put(static_cast<u32>(aspect) & 15, 4);
     if ((aspect & 15) == 15) {
-        w.Put(12, 8);  // par_width
-        w.Put(11, 8);  // par_height
+        w.Put(12, 8); // par_width
+        w.Put(11, 8); // par_height
     }
-    w.Put(vcp ? 1 : 0, 1);  // vol_control_parameters
+    w.Put(vcp ? 1 : 0, 1); // vol_control_parameters
     if (vcp) {
-        w.Put(1, 2);  // chroma_format 4:2:0
-        w.Put(1, 1);  // low_delay
-        w.Put(1, 1);  // vbv_parameters
+        w.Put(1, 2); // chroma_format 4:2:0
+        w.Put(1, 1); // low_delay
+        w.Put(1, 1); // vbv_parameters
         // first_half_bit_rate(15) marker latter_half_bit_rate(15) marker first_half_vbv_buffer_size(15)
         // marker latter_half_vbv_buffer_size(3) first_half_vbv_occupancy(11) marker
         // latter_half_vbv_occupancy(15) marker: 79 bits
@@ -737,14 +745,14 @@ std::vector<u8> VideoObjectLayerHeader(u16 width, u16 height, bool interlaced, i
     w.Put(height, 13);
     w.Put(1, 1);
     w.Put(interlaced ? 1 : 0, 1);
-    w.Put(1, 1);  // obmc_disable
-    w.Put(0, 1);  // sprite_enable
-    w.Put(0, 1);  // not_8_bit
-    w.Put(0, 1);  // quant_type
-    w.Put(1, 1);  // complexity_estimation_disable
-    w.Put(1, 1);  // resync_marker_disable
-    w.Put(0, 1);  // data_partitioned
-    w.Put(0, 1);  // scalability
+    w.Put(1, 1); // obmc_disable
+    w.Put(0, 1); // sprite_enable
+    w.Put(0, 1); // not_8_bit
+    w.Put(0, 1); // quant_type
+    w.Put(1, 1); // complexity_estimation_disable
+    w.Put(1, 1); // resync_marker_disable
+    w.Put(0, 1); // data_partitioned
+    w.Put(0, 1); // scalability
     w.Stuff();
     return w.m_out;
 }
@@ -847,4 +855,4 @@ void WriteTavImage(const std::string& drivePath, const Recording& rec, const Ima
     }
 }
 
-}  // namespace sim_tav
+} // namespace sim_tav

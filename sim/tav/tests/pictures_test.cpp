@@ -70,8 +70,8 @@ void CheckPictures(tav::CVTSource& src, int width, int height, int channels, std
         ASSERT_EQ(dec->Decode(sample.data() + 64, static_cast<int>(p.size - 32)), mpeg4::kOk);
         int channel = -1;
         std::uint32_t value = 0;
-        ASSERT_TRUE(simm4v::ReadTagPacked(dec->picture.data(), width, height, width * 4, simm4v::PackedFormat::kBgrx,
-                                          false, &channel, &value));
+        ASSERT_TRUE(simm4v::ReadTagPacked(dec->picture.data(), width, height, width * 4,
+                                          simm4v::PackedFormat::kBgrx, false, &channel, &value));
         EXPECT_EQ(channel, p.channel);
         EXPECT_EQ(value, keyTime[p.channel]);
         ++*pictures;
@@ -135,4 +135,4 @@ TEST(SimTavPictures, SizesThePicturesCannotTakeAreRefused) {
     EXPECT_THROW(sim_tav::WriteTavStream(dir.File("x.arv"), o), std::runtime_error);
 }
 
-}  // namespace
+} // namespace

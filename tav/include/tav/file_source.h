@@ -30,11 +30,11 @@ constexpr std::size_t kMaxStreamRecords = std::size_t(1) << 25;
 
 // One record of a stream file as the scan found it.
 struct TavStreamRecord {
-    ULONGLONG offset = 0;  // of the record header
+    ULONGLONG offset = 0; // of the record header
     DWORD time = 0;
-    DWORD size = 0;        // packet data bytes
+    DWORD size = 0; // packet data bytes
     BYTE channel = 0;
-    BYTE type = 0;         // reduced (0x91/0x92/0x94 lose 0x10)
+    BYTE type = 0; // reduced (0x91/0x92/0x94 lose 0x10)
 };
 
 class CFileSource : public CVTSource {
@@ -95,7 +95,7 @@ private:
     // The ring: node 0 is the head, records are nodes 1 .. count in file order.
     std::vector<TavStreamRecord> m_records = std::vector<TavStreamRecord>(1);
     LONG m_cursor = 0;
-    LONG m_number = 0;  // of the current packet
+    LONG m_number = 0; // of the current packet
 };
 
-}  // namespace tav
+} // namespace tav

@@ -20,39 +20,39 @@ Geometry GeometryFor(std::uint32_t totalSectors);
 // Something to break on purpose.
 struct Damage {
     enum Kind {
-        TrailerTag,    // segment `segment`'s trailer tag := value
-        BlockTag,      // index tag of (segment, block) := value
-        EntryTime,     // entry (segment, block, entry) time := value
-        EntryChannel,  // channel := value
-        EntryType,     // type byte := value
-        EntrySize,     // size := value
-        EntryOffset,   // offset := value
-        EntryCount,    // entry count of (segment, block) := value
-        EventCount,    // event count of segment's trailer := value
-        Sector2008,    // first word of drive sector 2008 := value
+        TrailerTag,   // segment `segment`'s trailer tag := value
+        BlockTag,     // index tag of (segment, block) := value
+        EntryTime,    // entry (segment, block, entry) time := value
+        EntryChannel, // channel := value
+        EntryType,    // type byte := value
+        EntrySize,    // size := value
+        EntryOffset,  // offset := value
+        EntryCount,   // entry count of (segment, block) := value
+        EventCount,   // event count of segment's trailer := value
+        Sector2008,   // first word of drive sector 2008 := value
     } kind;
     std::uint32_t segment = 0, block = 0, entry = 0;
     std::uint32_t value = 0;
 };
 
 struct RecorderOptions {
-    std::uint32_t gib = 3;            // drive size in whole GiB
-    std::uint32_t extraSectors = 0;   // sectors behind the whole GiB (ignored by the layout)
-    std::uint32_t totalSectors = 0;   // when nonzero: the exact size, overriding gib/extraSectors
-    int recorderKind = 2;             // 0, 1, 2, 3, 4, 8 or 32
-    int channels = 2;                 // video channels 0 .. channels-1
-    int audioFormat = 1;              // 0 none, 1 IMA ADPCM (4160-byte packets), 6 A-law, 7 mu-law (2080)
+    std::uint32_t gib = 3;          // drive size in whole GiB
+    std::uint32_t extraSectors = 0; // sectors behind the whole GiB (ignored by the layout)
+    std::uint32_t totalSectors = 0; // when nonzero: the exact size, overriding gib/extraSectors
+    int recorderKind = 2;           // 0, 1, 2, 3, 4, 8 or 32
+    int channels = 2;               // video channels 0 .. channels-1
+    int audioFormat = 1;            // 0 none, 1 IMA ADPCM (4160-byte packets), 6 A-law, 7 mu-law (2080)
     int audioChannel = 0;
-    int framesPerSecond = 2;          // per channel
-    int keyInterval = 4;              // every n-th frame of a channel is a key frame
+    int framesPerSecond = 2; // per channel
+    int keyInterval = 4;     // every n-th frame of a channel is a key frame
     int audioPerSecond = 1;
     std::uint16_t width = 352, height = 240;
     bool interlaced = false;
-    int aspectRatioInfo = 1;          // 15: extended PAR follows
-    bool volControlParameters = false;  // with VBV parameters
-    std::uint32_t startTime = 1262304000;  // 2010/01/01 00:00:00
-    std::uint32_t firstSegment = 0;   // first segment of the normal area
-    std::uint32_t segments = 4;       // segments written (ignored when wrapped: the pass covers the drive)
+    int aspectRatioInfo = 1;              // 15: extended PAR follows
+    bool volControlParameters = false;    // with VBV parameters
+    std::uint32_t startTime = 1262304000; // 2010/01/01 00:00:00
+    std::uint32_t firstSegment = 0;       // first segment of the normal area
+    std::uint32_t segments = 4; // segments written (ignored when wrapped: the pass covers the drive)
     std::uint32_t blocksPerSegment = 2;
     std::uint32_t packetsPerBlock = 24;
     // Wrapped: a first pass over every data segment, then a second pass over firstSegment ..
@@ -60,17 +60,19 @@ struct RecorderOptions {
     bool wrapped = false;
     std::uint32_t wrapNewest = 0;
     std::uint32_t wrapStaleBlock = 1;
-    bool letterTags = false;          // 'SEG0'/'BLK0'/'MHD0' instead of the numeric tags
-    bool highTypes = false;           // types 0x91/0x92/0x94
-    std::uint32_t protectedSegments = 0;  // a protected partition of that many segments, with its own recording
+    bool letterTags = false; // 'SEG0'/'BLK0'/'MHD0' instead of the numeric tags
+    bool highTypes = false;  // types 0x91/0x92/0x94
+    std::uint32_t protectedSegments =
+        0; // a protected partition of that many segments, with its own recording
     std::uint32_t logSize = 1024;
     std::uint32_t logNext = 13;
-    std::uint32_t eventsEvery = 2;    // segment s carries events when s % eventsEvery == 0 (0: none)
+    std::uint32_t eventsEvery = 2; // segment s carries events when s % eventsEvery == 0 (0: none)
     std::uint16_t startSequence = 100;
-    bool crossBlockEnd = false;       // the last packet of every block but a segment's last runs into the next block
-    std::uint8_t packetCode = 0x12;   // index entry byte 22
+    bool crossBlockEnd =
+        false; // the last packet of every block but a segment's last runs into the next block
+    std::uint8_t packetCode = 0x12; // index entry byte 22
     std::vector<Damage> damage;
-    std::uint32_t streamPackets = 120;  // packets a stream file holds (WriteTavStream)
+    std::uint32_t streamPackets = 120; // packets a stream file holds (WriteTavStream)
     // Real pictures: key frames are MPEG-4 I-VOPs of the channel's test picture with its picture tag
     // (channel, packet time in seconds) and the label "CAMnn hh:mm:ss" drawn in; predicted frames are
     // P-VOPs whose macroblocks are all skipped, so they show their key frame's picture again. Width
@@ -83,10 +85,10 @@ struct RecorderOptions {
 // One packet as stored, in chronological order of what survives on the drive.
 struct RecordedPacket {
     std::uint32_t segment = 0, block = 0, entry = 0;
-    std::uint32_t offset = 0;  // from the block's first byte
+    std::uint32_t offset = 0; // from the block's first byte
     std::uint32_t time = 0, size = 0;
-    std::uint8_t channel = 0, type = 0;  // reduced type
-    std::uint32_t timestamp = 0;         // 32-bit PTS value
+    std::uint8_t channel = 0, type = 0; // reduced type
+    std::uint32_t timestamp = 0;        // 32-bit PTS value
     bool crossesBlockEnd = false;
 };
 
@@ -100,8 +102,8 @@ struct SegmentInfo {
 
 struct Recording {
     Geometry geo;
-    std::vector<RecordedPacket> packets;  // chronological (oldest first), protected partition excluded
-    std::vector<SegmentInfo> segments;    // the normal area's segments as their trailers end up
+    std::vector<RecordedPacket> packets; // chronological (oldest first), protected partition excluded
+    std::vector<SegmentInfo> segments;   // the normal area's segments as their trailers end up
     std::uint32_t oldestSegment = 0, newestSegment = 0;
     std::uint32_t firstTime = 0, lastTime = 0;
 };
@@ -136,9 +138,9 @@ struct ImageRange {
     std::uint32_t firstSegment, firstBlock, firstEntry;
     std::uint32_t lastSegment, lastBlock, lastEntry;
     std::uint32_t firstTime, lastTime;
-    std::uint32_t firstEntryOffset;  // byte offset of the first entry's packet in its block
+    std::uint32_t firstEntryOffset; // byte offset of the first entry's packet in its block
 };
 void WriteTavImage(const std::string& drivePath, const Recording& recording, const ImageRange& range,
                    const std::string& imagePath);
 
-}  // namespace sim_tav
+} // namespace sim_tav
