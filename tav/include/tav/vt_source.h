@@ -82,9 +82,10 @@ struct TavMark {
 };
 
 // One pin's side of the hand-off: its data-ready event (auto-reset, set by the reader thread), its
-// stop event (manual-reset: set when the filter stops or an export ends, reset when the filter
-// starts), its ended event (manual-reset: set by the pin when its streaming loop gives up, so the
-// reader never waits on a pin nobody serves), and what the source tells the pin.
+// stop event (manual-reset: set when an export range is done, so the pin ends its stream; reset when
+// the filter starts), its ended event (manual-reset: set by the pin when its streaming loop gives up,
+// so the reader never waits on a pin nobody serves), and what the source tells the pin. A pin waiting
+// for data also wakes for a command to its own thread, so stopping the filter never needs the events.
 class CVTPinLink {
 public:
     CVTPinLink() = default;
