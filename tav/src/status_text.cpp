@@ -82,6 +82,10 @@ std::string FrameTextLine(DWORD time, int kind, const TavStatusState& st, int ch
         line += StatusText(kind, st.block.data(), channel);
     else if (kind == 1)
         line += Kind1Text(st.kind1.data(), channel);
+    // Every record ends its line: the kind-2 text and the kinds without a status text carry no line
+    // end of their own, and without one a whole export would run together on one line.
+    if (line.size() < 2 || line.compare(line.size() - 2, 2, "\r\n") != 0)
+        line += "\r\n";
     return line;
 }
 

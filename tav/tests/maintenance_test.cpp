@@ -69,11 +69,18 @@ TEST(TavStatusText, Kind1Navigation) {
     }
 }
 
-TEST(TavStatusText, LineStartsWithTheTime) {
+TEST(TavStatusText, LineStartsWithTheTimeAndEndsOnce) {
     tav::TavStatusState st;
     for (int kind : {0, 8, 32})
-        EXPECT_EQ(tav::FrameTextLine(978516997, kind, st, 0), "2001/01/03 10:16:37 ");
-    EXPECT_EQ(tav::FrameTextLine(978516997, 2, st, 0).substr(0, 22), "2001/01/03 10:16:37 ,\"");
+        EXPECT_EQ(tav::FrameTextLine(978516997, kind, st, 0), "2001/01/03 10:16:37 \r\n");
+    const std::string kind2 = tav::FrameTextLine(978516997, 2, st, 0);
+    EXPECT_EQ(kind2.substr(0, 22), "2001/01/03 10:16:37 ,\"");
+    EXPECT_EQ(kind2.substr(kind2.size() - 3), "\"\r\n");
+    // Kinds whose text ends its own line get no second line end.
+    for (int kind : {1, 3, 4}) {
+        const std::string line = tav::FrameTextLine(978516997, kind, st, 0);
+        EXPECT_NE(line.substr(line.size() - 4), "\r\n\r\n") << kind;
+    }
 }
 
 // ---- maintenance on drives ----
