@@ -101,6 +101,7 @@ HRESULT CVTMJPEGDecFilter::GetMediaType(int position, CMediaType* pmt) {
     if (!pmt)
         return E_POINTER;
     ULONG image = static_cast<ULONG>(m_inputWidth) * static_cast<ULONG>(m_inputHeight) * 4;
+    pmt->ResetFormatBuffer();  // the caller may hand over a type that still holds a format block
     pmt->InitMediaType();
     pmt->SetType(&MEDIATYPE_Video);
     pmt->SetSubtype(&MEDIASUBTYPE_RGB32);
