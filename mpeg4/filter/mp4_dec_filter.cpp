@@ -160,7 +160,16 @@ CVTMP4DecFilter::CVTMP4DecFilter(LPUNKNOWN outer, HRESULT* phr)
 
 CVTMP4DecFilter::~CVTMP4DecFilter() {
     CAutoLock lock(&ProcessLock());
+    HoldSample(nullptr);
     m_codec.reset();
+}
+
+void CVTMP4DecFilter::HoldSample(IMediaSample* sample) {
+    if (sample)
+        sample->AddRef();
+    if (m_heldSample)
+        m_heldSample->Release();
+    m_heldSample = sample;
 }
 
 void CVTMP4DecFilter::CreatePins() {
@@ -351,7 +360,7 @@ HRESULT CVTMP4DecFilter::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PR
         return E_UNEXPECTED;
     // Room for the trailer behind the picture: a row's worth at the usual widths, and never less than
     // the trailer itself for narrow pictures.
-    request->cBuffers = 1;
+    request->cBuffers = 2;  // one is held as the last picture while the next one is decoded
     request->cbBuffer = static_cast<LONG>(picture + std::max<int>(m_outputStride, kVTMp4TrailerBytes));
     request->cbPrefix = 0;
     ALLOCATOR_PROPERTIES actual{};
@@ -369,6 +378,7 @@ HRESULT CVTMP4DecFilter::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PR
 void CVTMP4DecFilter::RecreateCodec() {
     m_codec.reset();
     m_lastPicture = nullptr; // the picture's layout may have changed with the codec
+    HoldSample(nullptr);
     m_codecWidth = m_width;
     m_codecHeight = m_height;
     mpeg4::CMp4Codec* codec = nullptr;
@@ -392,6 +402,7 @@ void CVTMP4DecFilter::PreserveLastPicture() {
     const std::int64_t bytes = mp4dec::PictureBytes(m_lastLayout);
     m_savedPicture.assign(m_lastPicture, m_lastPicture + bytes);
     m_lastPicture = m_savedPicture.data();
+    HoldSample(nullptr);
 }
 
 // ---- Streaming
@@ -622,6 +633,7 @@ HRESULT CVTMP4DecFilter::Transform(IMediaSample* in, IMediaSample* out) {
             mp4dec::FillBlankPicture(dst, mp4dec::FormatBytesPerPixel(layout.format), blankPixels);
         m_lastPicture = dst;
         m_lastLayout = layout;
+        HoldSample(out);
     }
 
     out->SetActualDataLength(static_cast<LONG>(picture + kVTMp4TrailerBytes));

@@ -108,6 +108,10 @@ private:
     const BYTE* m_lastPicture = nullptr;
     mp4dec::PictureLayout m_lastLayout; // how m_lastPicture was written
     std::vector<BYTE> m_savedPicture;
+    // The output sample m_lastPicture lies in, referenced so that its buffer outlives the downstream
+    // pin's decommit at Stop (the renderers stop before the decoders) until the picture is saved.
+    IMediaSample* m_heldSample = nullptr;
+    void HoldSample(IMediaSample* sample);
 
     std::atomic<ICaptiva*> m_overlay{nullptr}; // not owned
     std::atomic<long> m_decodedFrames{0};
