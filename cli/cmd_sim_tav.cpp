@@ -53,6 +53,10 @@ int Run(const std::vector<std::string>& input) {
             o.blocksPerSegment = static_cast<std::uint32_t>(v);
         } else if (a == "--packets" && value(1, 600, &v)) {
             o.packetsPerBlock = static_cast<std::uint32_t>(v);
+        } else if (a == "--fps" && value(1, 30, &v)) {
+            o.framesPerSecond = static_cast<int>(v);
+        } else if (a == "--key-interval" && value(1, 300, &v)) {
+            o.keyInterval = static_cast<int>(v);
         } else if (a == "--audio" && i + 1 < args.size()) {
             std::string f = args[++i];
             o.audioFormat = f == "none" ? 0 : f == "adpcm" ? 1 : f == "alaw" ? 6 : f == "ulaw" ? 7 : -1;
@@ -120,6 +124,7 @@ const SimKindRegistrar
          "       [--channels N] [--segments N] [--blocks N] [--packets N]\n"
          "       [--audio none|adpcm|alaw|ulaw] [--wrapped NEWEST [--stale-block J]]\n"
          "       [--protected SEGMENTS] [--letters] [--cross] [--pictures] [--size WxH]\n"
+         "       [--fps N] [--key-interval N]\n"
          "\n"
          "Writes a recorder drive of N GiB (default 3) as a sparse file: drive header,\n"
          "segment trailers with events, block indexes, MPEG-4 key and predicted frames\n"
@@ -128,6 +133,8 @@ const SimKindRegistrar
          "NEWEST whose blocks from J on stay stale. --image also writes a \".tav\" image.\n"
          "--stream writes a \".arv\" stream file of N packets (default 120) of the same\n"
          "channels, kind and audio, one record after another (with or without --out).\n"
+         "--fps sets the pictures per second of each channel (default 2), --key-interval\n"
+         "makes every N-th picture of a channel a key frame (default 4).\n"
          "--pictures makes the video real MPEG-4 pictures of each channel with its tag\n"
          "(channel and time) drawn in; --size sets the picture size (default 352x240).\n"
          "Read it with: scryde info DRIVE --as-drive\n",
