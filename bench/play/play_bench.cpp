@@ -3,11 +3,15 @@
 // share of the run's CPU time that went into JPEG decoding. The baseline, measured in the same run, is
 // the JPEG core decoding pictures of the same size and quality alone on one thread. Fast play reads every
 // n-th picture at the pace of the audio clock, so the graph's figure is bounded by that pace, not by CPU.
-//   play_bench [--frames N] [--image PATH]   (without --image a temporary recording is written)
+// The TAV part plays a 16-channel 704 x 480 MPEG-4 stream file at 1x and at 16x for a fixed wall time and
+// sets the pictures per second against what 16 real-time channels need.
+//   play_bench [orma|tav] [--frames N] [--image PATH] [--seconds S]
+//   (without --image a temporary ORMA recording is written; the TAV recording is always made)
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -100,27 +104,15 @@ double DecodeSecondsPerPicture() {
     return (CpuSeconds(after) - CpuSeconds(before)) / static_cast<double>(decoded);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    long frames = 4000;
-    std::string image;
-    for (int i = 1; i + 1 < argc; i += 2) {
-        if (!std::strcmp(argv[i], "--frames"))
-            frames = std::atol(argv[i + 1]);
-        else if (!std::strcmp(argv[i], "--image"))
-            image = argv[i + 1];
-    }
-    char dir[] = "/tmp/play_bench_XXXXXX";
-    if (!::mkdtemp(dir))
-        return 1;
+// The ORMA part: 16 cameras of 352 x 240 Motion-JPEG at 16x.
+int BenchOrma(const std::string& dir, long frames, std::string image) {
     std::string out;
     double cpu = 0, wall = 0;
     if (image.empty()) {
-        image = std::string(dir) + "/sixteen.orm";
+        image = dir + "/sixteen.orm";
         if (Run({"sim", "orma", image, "--image", "--channels", "16", "--minutes", "4", "--segments", "2"}, &out, &cpu,
                 &wall) != 0) {
-            std::fprintf(stderr, "play_bench: the recording could not be written\n");
+            std::fprintf(stderr, "play_bench: the ORMA recording could not be written\n");
             return 1;
         }
     }
@@ -134,18 +126,81 @@ int main(int argc, char** argv) {
         return 1;
     }
     double perPicture = DecodeSecondsPerPicture();
-    std::system(("rm -rf " + std::string(dir)).c_str());
 
     const double fps = played / wall;
     const double baselineFps = 1.0 / perPicture;
     const double share = played * perPicture / cpu;
-    std::printf("scryde play, 16 channels %dx%d at 16x: %ld pictures in %.2f s wall, %.2f s CPU\n", kWidth, kHeight,
-                played, wall, cpu);
-    std::printf("  through the graph:        %8.0f pictures/s (%.0f per channel)\n", fps, fps / 16);
-    std::printf("  per CPU second:           %8.0f pictures (the rest of the wall time is waiting for the clock)\n",
+    std::printf("ORMA: scryde play, 16 channels %dx%d Motion-JPEG at 16x: %ld pictures in %.2f s wall, %.2f s CPU\n",
+                kWidth, kHeight, played, wall, cpu);
+    std::printf("  through the graph:         %8.0f pictures/s (%.0f per channel)\n", fps, fps / 16);
+    std::printf("  per CPU second:            %8.0f pictures (the rest of the wall time is waiting for the clock)\n",
                 played / cpu);
     std::printf("  baseline, JPEG core alone: %8.0f pictures/s on one thread\n", baselineFps);
-    std::printf("  ratio graph / baseline:   %8.2f\n", fps / baselineFps);
+    std::printf("  ratio graph / baseline:    %8.2f\n", fps / baselineFps);
     std::printf("  share of CPU time in JPEG decoding: %.0f %%\n", share * 100);
     return 0;
+}
+
+// The TAV part: a stream file of 16 cameras of 704 x 480 MPEG-4 at 15 pictures per second each, played
+// for a fixed wall time at 1x and at 16x. The baseline is what 16 real-time channels need.
+int BenchTav(const std::string& dir, double seconds) {
+    constexpr int kFps = 15, kRecordSeconds = 24;
+    const std::string stream = dir + "/sixteen.arv";
+    std::string out;
+    double cpu = 0, wall = 0;
+    const long packets = 16L * kFps * kRecordSeconds + kRecordSeconds;
+    if (Run({"sim", "tav", "--stream", stream, "--channels", "16", "--size", "704x480", "--pictures", "--fps",
+             std::to_string(kFps), "--stream-packets", std::to_string(packets)},
+            &out, &cpu, &wall) != 0) {
+        std::fprintf(stderr, "play_bench: the TAV recording could not be written\n");
+        return 1;
+    }
+    const double needed = 16.0 * kFps;
+    std::printf("TAV: scryde play, 16 channels 704x480 MPEG-4, %d pictures/s each, %.0f s of wall time per speed\n",
+                kFps, seconds);
+    for (int speed : {1000, 16000}) {
+        out.clear();
+        int status = Run({"play", stream, "--speed", std::to_string(speed), "--time-limit",
+                          std::to_string(static_cast<int>(seconds)), "--out", dir, "--json"},
+                         &out, &cpu, &wall);
+        long played = SumFrames(out);
+        if (status != 0 || played <= 0) {
+            std::fprintf(stderr, "play_bench: scryde play failed (%d): %s\n", status, out.c_str());
+            return 1;
+        }
+        // The run includes opening and building the graph; the time limit counts from the start of play.
+        const double fps = played / std::max(seconds, 0.001);
+        std::printf("  %2dx: %7.0f pictures/s through the graph (%.0f per channel), %.2f s CPU for %ld pictures\n",
+                    speed / 1000, fps, fps / 16, cpu, played);
+        std::printf("       ratio to the %.0f pictures/s 16 real-time channels need: %.2f\n", needed, fps / needed);
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    long frames = 4000;
+    double seconds = 10;
+    std::string image, which = "all";
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "orma") || !std::strcmp(argv[i], "tav"))
+            which = argv[i];
+        else if (!std::strcmp(argv[i], "--frames") && i + 1 < argc)
+            frames = std::atol(argv[++i]);
+        else if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc)
+            seconds = std::atof(argv[++i]);
+        else if (!std::strcmp(argv[i], "--image") && i + 1 < argc)
+            image = argv[++i];
+    }
+    char dir[] = "/tmp/play_bench_XXXXXX";
+    if (!::mkdtemp(dir))
+        return 1;
+    int status = 0;
+    if (which != "tav")
+        status |= BenchOrma(dir, frames, image);
+    if (which != "orma")
+        status |= BenchTav(dir, seconds);
+    std::system(("rm -rf " + std::string(dir)).c_str());
+    return status;
 }
