@@ -158,11 +158,16 @@ bool ConvertToFrame(const GUID& subtype, const BITMAPINFOHEADER& bih, const BYTE
     for (LONG y = 0; y < h; ++y) {
         const BYTE* src = data + stride * std::size_t(bottomUp ? h - 1 - y : y);
         BYTE* dst = out->pixels.data() + std::size_t(y) * std::size_t(w) * 4;
+        if (bpp == 32) {
+            // Whole rows at once; the fourth byte of every pixel is cleared as the frame format has it.
+            std::memcpy(dst, src, std::size_t(w) * 4);
+            for (LONG x = 0; x < w; ++x)
+                dst[x * 4 + 3] = 0;
+            continue;
+        }
         for (LONG x = 0; x < w; ++x) {
             BYTE* d = dst + x * 4;
-            if (bpp == 32) {
-                std::memcpy(d, src + x * 4, 3);
-            } else if (bpp == 24) {
+            if (bpp == 24) {
                 std::memcpy(d, src + x * 3, 3);
             } else if (!yuv) {
                 std::uint16_t v = platform::ReadLE16(src + x * 2);

@@ -50,10 +50,10 @@ void CVideoRenderer::Present(IMediaSample* sample, bool count) {
     sample->GetPointer(&data);
     LONG length = sample->GetActualDataLength();
     std::lock_guard lock(m_windowMutex);
-    media::VideoFrame frame;
-    if (!media::ConvertToFrame(m_subtype, m_bih, data, length, &frame))
+    // Converted into the last frame's own storage: a picture of the same size needs no new allocation.
+    // A sample that cannot be converted leaves the last frame as it was.
+    if (!media::ConvertToFrame(m_subtype, m_bih, data, length, &m_last))
         return;
-    m_last = std::move(frame);
     if (count) {
         ++m_frames;
         if (!m_dumpFolder.empty()) {
