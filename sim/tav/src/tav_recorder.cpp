@@ -229,7 +229,7 @@ private:
                     p.frameNo = m_frameNo[c]++;
                     p.type = p.frameNo % static_cast<u32>(std::max(1, m_o.keyInterval)) == 0 ? 0x81 : 0x82;
                     p.time = m_time;
-                    p.timestamp = Timestamp(m_time, f * m_o.channels + c);
+                    p.timestamp = Timestamp(m_time, f, m_o.framesPerSecond, c);
                     p.sub = static_cast<u32>(f);
                     m_pending.push_back(p);
                 }
@@ -240,7 +240,7 @@ private:
                     p.type = 0x84;
                     p.frameNo = m_audioNo++;
                     p.time = m_time;
-                    p.timestamp = Timestamp(m_time, 100 + a);
+                    p.timestamp = Timestamp(m_time, a, m_o.audioPerSecond, 0);
                     m_pending.push_back(p);
                 }
             ++m_time;
@@ -251,8 +251,13 @@ private:
     }
 
     // The 90 kHz-like stamp whose x 108 / 10^7 scaling gives back whole seconds since the start.
-    u32 Timestamp(u32 time, int step) const {
-        u64 ts = u64(time - m_tsBase) * 10000000ull / 108ull + u64(step) * 7;
+    // The 90 kHz-like presentation time (units of 10.8 us) of the `index`-th of `perSecond` packets of one
+    // stream in second `time`: spread evenly over the second, as a recorder stamps what it captures, with
+    // `order` units more for each channel so that packets of one instant still come out in order.
+    u32 Timestamp(u32 time, int index, int perSecond, int order) const {
+        const u64 second = 10000000ull / 108ull;
+        u64 ts = u64(time - m_tsBase) * 10000000ull / 108ull + u64(index) * second / u64(std::max(1, perSecond)) +
+                 u64(order) * 7;
         return static_cast<u32>(ts);
     }
 
