@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "bitreader.h"
+#include "mpeg4/vlc_codes.h"
 
 namespace mpeg4 {
 
@@ -17,7 +18,7 @@ struct TcoefEvent {
 constexpr uint8_t kEscapeRun = 255;
 
 // Table B-6/B-7: MCBPC. Returns the macroblock type * 4 + cbpc, kMcbpcStuffing, or -1.
-constexpr int kMcbpcStuffing = 100;
+constexpr int kMcbpcStuffing = codes::kStuffing;
 int DecodeMcbpcIntra(BitReader& br);
 int DecodeMcbpcInter(BitReader& br);
 // Table B-8: CBPY as coded for intra macroblocks (inter macroblocks use 15 - value); -1 if invalid.
