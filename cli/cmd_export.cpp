@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -24,6 +25,110 @@
 
 namespace cli {
 namespace {
+
+// Prints the SHA-256 of what an export wrote, as `sha256sum` does.
+int PrintDigest(const std::string& out) {
+    auto digest = Sha256OfFile(out);
+    if (!digest)
+        return Fail(kFailure, "export: cannot read back \"" + out + "\"");
+    std::printf("%s  %s\n", digest->c_str(), out.c_str());
+    return kSuccess;
+}
+
+// Shows an export's progress on standard error when it changed.
+void ShowProgress(int percent, int* shown) {
+    if (percent >= 0 && percent != *shown) {
+        std::fprintf(stderr, "\rExporting: %d%%", percent);
+        *shown = percent;
+    }
+}
+
+// A graph of the source and null renderers that carries an export through the source's own reading: the
+// renderers take what the pins deliver as fast as it comes, with nothing to decode and no clock to wait for.
+class ExportGraph {
+public:
+    bool Create(IBaseFilter* source, const char* name, std::string* message) {
+        HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
+                                      m_graph.ReleaseAndGetVoidAddress());
+        if (FAILED(hr))
+            return *message = "cannot create the filter graph (" + HrText(hr) + ")", false;
+        m_graph->AddFilter(source, name);
+        m_graph.As(IID_IMediaControl, m_control);
+        m_graph.As(IID_IMediaEventEx, m_events);
+        if (!m_control || !m_events)
+            return *message = "the graph has no control interfaces", false;
+        return true;
+    }
+    // Connects each pin of `source` to a null renderer of its own: the named ones, or all when none are named.
+    bool Connect(IBaseFilter* source, const std::vector<std::string>& names, std::string* message) {
+        std::vector<ComPtr<IPin>> pins;
+        if (names.empty()) {
+            ComPtr<IEnumPins> all;
+            ComPtr<IPin> pin;
+            if (SUCCEEDED(source->EnumPins(&all)) && all)
+                while (all->Next(1, &pin, nullptr) == S_OK)
+                    pins.push_back(std::move(pin));
+        }
+        for (const std::string& name : names) {
+            ComPtr<IPin> pin;
+            if (FAILED(source->FindPin(name.c_str(), &pin)) || !pin)
+                return *message = "the source has no pin \"" + name + "\"", false;
+            pins.push_back(std::move(pin));
+        }
+        for (std::size_t i = 0; i < pins.size(); ++i) {
+            ComPtr<IBaseFilter> sink;
+            HRESULT hr = CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
+                                          sink.ReleaseAndGetVoidAddress());
+            if (FAILED(hr))
+                return *message = "cannot create a null renderer (" + HrText(hr) + ")", false;
+            m_graph->AddFilter(sink.Get(), ("Null Renderer " + std::to_string(i)).c_str());
+            ComPtr<IEnumPins> inputs;
+            ComPtr<IPin> in;
+            sink->EnumPins(&inputs);
+            if (inputs)
+                inputs->Next(1, &in, nullptr);
+            if (!in || FAILED(hr = m_graph->ConnectDirect(pins[i].Get(), in.Get(), nullptr)))
+                return *message = "cannot connect the source's pins (" + HrText(hr) + ")", false;
+        }
+        return true;
+    }
+    bool Run(std::string* message) {
+        HRESULT hr = m_control->Run();
+        if (FAILED(hr))
+            return *message = "the graph does not run (" + HrText(hr) + ")", false;
+        return true;
+    }
+    // Runs until the graph completes or fails, or `ended` says the range is done; shows `percent()` as it
+    // goes. Stops the graph. Returns what went wrong, empty when nothing did.
+    std::string RunToEnd(const std::function<bool()>& ended, const std::function<int()>& percent) {
+        std::string error;
+        int shown = -1;
+        const auto started = std::chrono::steady_clock::now();
+        for (bool done = false; !done;) {
+            LONG code = 0;
+            LONG_PTR p1 = 0, p2 = 0;
+            while (m_events->GetEvent(&code, &p1, &p2, 20) == S_OK) {
+                m_events->FreeEventParams(code, p1, p2);
+                if (code == EC_COMPLETE)
+                    done = true;
+                else if (code == EC_ERRORABORT || code == EC_USERABORT || code == EC_STREAM_ERROR_STOPPED)
+                    done = true, error = "reading stopped by an error (" + HrText(static_cast<HRESULT>(p1)) + ")";
+            }
+            done = done || ended();
+            ShowProgress(percent(), &shown);
+            if (!done && std::chrono::steady_clock::now() - started > std::chrono::minutes(30))
+                done = true, error = "the export did not finish within 30 minutes";
+        }
+        m_control->Stop();
+        std::fprintf(stderr, "\rExporting: done\n");
+        return error;
+    }
+
+private:
+    ComPtr<IGraphBuilder> m_graph;
+    ComPtr<IMediaControl> m_control;
+    ComPtr<IMediaEventEx> m_events;
+};
 
 // The ORMA drive-image export: the clusters covering the range, copied whole, with the marker sector.
 int ExportOrmaImage(const SourceSpec& spec, const std::string& from, const std::string& to, const std::string& out) {
@@ -50,74 +155,26 @@ int ExportOrmaImage(const SourceSpec& spec, const std::string& from, const std::
         return Fail(kFailure, "export: the range " + from + " - " + to + " cannot be exported (" + HrText(hr) + ")");
     }
     // The export runs on the source's own thread and closes the file when it ends.
-    int last = -2;
+    int shown = -1;
     do {
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         orma->ArchiveOrmaFile(nullptr, 0, 0, 0, 0, &progress);
-        if (progress >= 0 && progress != last) {
-            std::fprintf(stderr, "\rExporting: %d%%", progress);
-            last = progress;
-        }
+        ShowProgress(progress, &shown);
     } while (progress >= 0);
     std::fprintf(stderr, "\rExporting: done\n");
-    auto digest = Sha256OfFile(out);
-    if (!digest)
-        return Fail(kFailure, "export: cannot read back \"" + out + "\"");
-    std::printf("%s  %s\n", digest->c_str(), out.c_str());
-    return kSuccess;
-}
-
-// Connects every output pin of `source` to a null renderer of its own, so the source reads as fast as
-// the drive allows: nothing downstream decodes or waits for a clock.
-bool ConnectToNullRenderers(IGraphBuilder* graph, IBaseFilter* source, std::string* message) {
-    ComPtr<IEnumPins> pins;
-    if (FAILED(source->EnumPins(&pins)) || !pins)
-        return *message = "the source has no pins", false;
-    ComPtr<IPin> pin;
-    int n = 0;
-    while (pins->Next(1, &pin, nullptr) == S_OK) {
-        ComPtr<IBaseFilter> sink;
-        HRESULT hr = CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                      sink.ReleaseAndGetVoidAddress());
-        if (FAILED(hr))
-            return *message = "cannot create a null renderer (" + HrText(hr) + ")", false;
-        std::string name = "Null Renderer " + std::to_string(n++);
-        graph->AddFilter(sink.Get(), name.c_str());
-        ComPtr<IEnumPins> inputs;
-        ComPtr<IPin> in;
-        sink->EnumPins(&inputs);
-        if (inputs)
-            inputs->Next(1, &in, nullptr);
-        if (!in || FAILED(hr = graph->ConnectDirect(pin.Get(), in.Get(), nullptr)))
-            return *message = "cannot connect the source's pins (" + HrText(hr) + ")", false;
-        pin.Reset();
-    }
-    return true;
+    return PrintDigest(out);
 }
 
 // Copies the records of `work` that lie in the range into `out`: the run that starts at the first record
 // inside the range and ends before the first record after it that lies outside. Text records are lines
-// beginning with the frame time, binary records 44 bytes beginning with the packed time value.
-// The time value of a binary record is the frame time as local time in seconds since 1970.
-long long LocalSeconds(BYTE year, DWORD time) {
-    std::tm tm{};
-    tm.tm_year = 100 + year;
-    tm.tm_mon = orma::Month(time) - 1;
-    tm.tm_mday = orma::Day(time);
-    tm.tm_hour = orma::Hour(time);
-    tm.tm_min = orma::Minute(time);
-    tm.tm_sec = orma::Second(time);
-    tm.tm_isdst = -1;
-    return static_cast<long long>(std::mktime(&tm));
-}
-
+// beginning with the frame time, binary records 44 bytes beginning with the frame time as local time in
+// seconds since 1970.
 bool CutToRange(const std::string& work, const std::string& out, int mode, BYTE y0, DWORD t0, BYTE y1, DWORD t1) {
     std::ifstream in(work, std::ios::binary);
     std::ofstream o(out, std::ios::binary | std::ios::trunc);
     if (!in || !o)
         return false;
-    const long long first = mode == 1 ? OrmaSeconds(y0, t0) : LocalSeconds(y0, t0);
-    const long long last = mode == 1 ? OrmaSeconds(y1, t1) : LocalSeconds(y1, t1);
+    const long long first = OrmaSeconds(y0, t0, mode != 1), last = OrmaSeconds(y1, t1, mode != 1);
     bool inside = false;
     auto keep = [&](long long t, const char* data, std::size_t size) {
         if (t >= first && t <= last) {
@@ -162,93 +219,54 @@ int ExportOrmaData(const SourceSpec& spec, const std::string& from, const std::s
     const long long first = OrmaSeconds(y0, t0), last = OrmaSeconds(y1, t1);
     if (last < first)
         return Fail(kUsage, "export: the range " + from + " - " + to + " ends before it starts");
-    ComPtr<IGraphBuilder> graph;
-    HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                  graph.ReleaseAndGetVoidAddress());
-    if (FAILED(hr))
-        return Fail(kFailure, "export: cannot create the filter graph (" + HrText(hr) + ")");
     ComPtr<IBaseFilter> source;
     ComPtr<IOrmaSrc> orma;
     std::string message;
-    if (!OpenOrmaSource(spec, -1, -1, source, orma, &message))
+    ExportGraph graph;
+    if (!OpenOrmaSource(spec, -1, -1, source, orma, &message) || !graph.Create(source.Get(), "ORMA source", &message))
         return Fail(kFailure, "export: " + message);
-    graph->AddFilter(source.Get(), "ORMA source");
     orma->SetVideoTimestamp(0);
-    if (!ConnectToNullRenderers(graph.Get(), source.Get(), &message))
+    if (!graph.Connect(source.Get(), {}, &message))
         return Fail(kFailure, "export: " + message);
-    if (FAILED(hr = orma->SetPointerTime(y0, t0)))
+    HRESULT hr = orma->SetPointerTime(y0, t0);
+    if (FAILED(hr))
         return Fail(kFailure, "export: cannot position at " + from + " (" + HrText(hr) + ")");
-    ComPtr<IMediaControl> control;
-    ComPtr<IMediaEventEx> events;
-    graph.As(IID_IMediaControl, control);
-    graph.As(IID_IMediaEventEx, events);
-    if (!control || !events)
-        return Fail(kFailure, "export: the graph has no control interfaces");
 
+    // The source reads ahead of what the loop below sees, so it writes into a working file that is cut to
+    // the range afterwards.
     const std::string work = out + ".part";
     HANDLE file = CreateFileA(work.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return Fail(kFailure, "export: cannot create \"" + work + "\" (error " + std::to_string(GetLastError()) + ")");
     orma->ArchiveDataFile(file, mode);
-    if (FAILED(hr = control->Run())) {
-        orma->ArchiveDataFile(nullptr, 0);
-        CloseHandle(file);
-        std::remove(work.c_str());
-        return Fail(kFailure, "export: the graph does not run (" + HrText(hr) + ")");
-    }
-    // Playback is circular: it runs on past the newest frame into the oldest, so a time that jumps back
-    // before the start of the range also ends the export. The source reads ahead of what this loop sees,
-    // so it writes into a working file that is cut to the range afterwards.
     std::string error;
-    int last_percent = -1;
-    long long reached = first;
-    for (;;) {
-        LONG code = 0;
-        LONG_PTR p1 = 0, p2 = 0;
-        bool ended = false;
-        while (events->GetEvent(&code, &p1, &p2, 20) == S_OK) {
-            events->FreeEventParams(code, p1, p2);
-            if (code == EC_COMPLETE)
-                ended = true;
-            else if (code == EC_ERRORABORT || code == EC_USERABORT || code == EC_STREAM_ERROR_STOPPED)
-                ended = true, error = "reading stopped by an error (" + HrText(static_cast<HRESULT>(p1)) + ")";
-        }
-        int permille = 0;
-        BYTE year = 0;
-        DWORD time = 0;
-        if (SUCCEEDED(orma->GetPointerPosition(&permille, &year, &time)) && time) {
-            long long now = OrmaSeconds(year, time);
-            if (now > last || (reached > first && now < first))
-                ended = true;
-            else
+    if (graph.Run(&error)) {
+        // Playback is circular: it runs on past the newest frame into the oldest, so a time that jumps back
+        // before the start of the range also ends the export.
+        long long reached = first;
+        error = graph.RunToEnd(
+            [&] {
+                int permille = 0;
+                BYTE year = 0;
+                DWORD time = 0;
+                if (FAILED(orma->GetPointerPosition(&permille, &year, &time)) || !time)
+                    return false;
+                const long long now = OrmaSeconds(year, time);
+                if (now > last || (reached > first && now < first))
+                    return true;
                 reached = std::max(reached, now);
-        }
-        int percent = last > first ? static_cast<int>((reached - first) * 100 / (last - first)) : 100;
-        if (percent != last_percent) {
-            std::fprintf(stderr, "\rExporting: %d%%", percent);
-            last_percent = percent;
-        }
-        if (ended)
-            break;
+                return false;
+            },
+            [&] { return last > first ? static_cast<int>((reached - first) * 100 / (last - first)) : 100; });
     }
-    control->Stop();
     orma->ArchiveDataFile(nullptr, 0);
     CloseHandle(file);
-    std::fprintf(stderr, "\rExporting: done\n");
-    if (!error.empty()) {
-        std::remove(work.c_str());
-        return Fail(kFailure, "export: " + error);
-    }
-    if (!CutToRange(work, out, mode, y0, t0, y1, t1)) {
-        std::remove(work.c_str());
-        return Fail(kFailure, "export: cannot write \"" + out + "\"");
-    }
+    if (error.empty() && !CutToRange(work, out, mode, y0, t0, y1, t1))
+        error = "cannot write \"" + out + "\"";
     std::remove(work.c_str());
-    auto digest = Sha256OfFile(out);
-    if (!digest)
-        return Fail(kFailure, "export: cannot read back \"" + out + "\"");
-    std::printf("%s  %s\n", digest->c_str(), out.c_str());
-    return kSuccess;
+    if (!error.empty())
+        return Fail(kFailure, "export: " + error);
+    return PrintDigest(out);
 }
 
 // TAV: marks the range on the source, as the reader does from its two mark buttons. Returns false with
@@ -283,14 +301,12 @@ int ExportTavImage(const SourceSpec& spec, const std::string& from, const std::s
         hr = vts->ExportImage(out.c_str());
         done = true;
     });
-    LONG last = -1;
+    int shown = -1;
     while (!done) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         LONG permille = 0;
-        if (!done && SUCCEEDED(vts->GetProgress(&permille, 0)) && permille / 10 != last) {
-            last = permille / 10;
-            std::fprintf(stderr, "\rExporting: %ld%%", static_cast<long>(last));
-        }
+        if (!done && SUCCEEDED(vts->GetProgress(&permille, 0)))
+            ShowProgress(static_cast<int>(permille / 10), &shown);
     }
     worker.join();
     std::fprintf(stderr, "\rExporting: done\n");
@@ -298,11 +314,7 @@ int ExportTavImage(const SourceSpec& spec, const std::string& from, const std::s
         std::remove(out.c_str());
         return Fail(kFailure, "export: the range " + from + " - " + to + " cannot be exported (" + HrText(hr) + ")");
     }
-    auto digest = Sha256OfFile(out);
-    if (!digest)
-        return Fail(kFailure, "export: cannot read back \"" + out + "\"");
-    std::printf("%s  %s\n", digest->c_str(), out.c_str());
-    return kSuccess;
+    return PrintDigest(out);
 }
 
 // The TAV status-line export: the source's export loop walks the marked range of one channel and writes
@@ -310,18 +322,14 @@ int ExportTavImage(const SourceSpec& spec, const std::string& from, const std::s
 // streams when the range is done.
 int ExportTavText(const SourceSpec& spec, const std::string& from, const std::string& to, const std::string& out,
                   int channel) {
-    ComPtr<IGraphBuilder> graph;
-    HRESULT hr = CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
-                                  graph.ReleaseAndGetVoidAddress());
-    if (FAILED(hr))
-        return Fail(kFailure, "export: cannot create the filter graph (" + HrText(hr) + ")");
     ComPtr<IBaseFilter> source;
     ComPtr<IVTSourceFilter> vts;
     bool audio = false;
     std::string message;
-    if (!OpenVtsSource(spec, source, vts, &audio, &message) || !MarkTavRange(vts.Get(), from, to, &message))
+    ExportGraph graph;
+    if (!OpenVtsSource(spec, source, vts, &audio, &message) || !MarkTavRange(vts.Get(), from, to, &message) ||
+        !graph.Create(source.Get(), nullptr, &message))
         return Fail(kFailure, "export: " + message);
-    graph->AddFilter(source.Get(), nullptr);
     DWORD first = 0, last = 0;
     tav::ParseTime(from, &first);
     tav::ParseTime(to, &last);
@@ -338,71 +346,24 @@ int ExportTavText(const SourceSpec& spec, const std::string& from, const std::st
     std::vector<std::string> pins = {name};
     if (audioFormat)
         pins.push_back("Audio PIN");
-    for (const auto& pinName : pins) {
-        ComPtr<IBaseFilter> sink;
-        ComPtr<IPin> pin;
-        source->FindPin(pinName.c_str(), &pin);
-        if (FAILED(hr = CoCreateInstance(CLSID_NullRenderer, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                                         sink.ReleaseAndGetVoidAddress())) ||
-            !pin) {
-            vts->EndExport();
-            return Fail(kFailure, "export: cannot build the export graph (" + HrText(hr) + ")");
-        }
-        graph->AddFilter(sink.Get(), ("Null Renderer " + pinName).c_str());
-        ComPtr<IEnumPins> inputs;
-        ComPtr<IPin> in;
-        sink->EnumPins(&inputs);
-        if (inputs)
-            inputs->Next(1, &in, nullptr);
-        if (!in || FAILED(hr = graph->ConnectDirect(pin.Get(), in.Get(), nullptr))) {
-            vts->EndExport();
-            return Fail(kFailure, "export: cannot connect " + pinName + " (" + HrText(hr) + ")");
-        }
-    }
-    ComPtr<IMediaControl> control;
-    ComPtr<IMediaEventEx> events;
-    graph.As(IID_IMediaControl, control);
-    graph.As(IID_IMediaEventEx, events);
-    if (!control || !events || FAILED(hr = control->Run())) {
-        vts->EndExport();
-        return Fail(kFailure, "export: the graph does not run (" + HrText(hr) + ")");
-    }
     std::string error;
-    int lastPercent = -1;
-    auto started = std::chrono::steady_clock::now();
-    for (bool ended = false; !ended;) {
-        LONG code = 0;
-        LONG_PTR p1 = 0, p2 = 0;
-        while (events->GetEvent(&code, &p1, &p2, 50) == S_OK) {
-            events->FreeEventParams(code, p1, p2);
-            if (code == EC_COMPLETE)
-                ended = true;
-            else if (code == EC_ERRORABORT || code == EC_USERABORT || code == EC_STREAM_ERROR_STOPPED)
-                ended = true, error = "reading stopped by an error (" + HrText(static_cast<HRESULT>(p1)) + ")";
-        }
-        DWORD now = VtsPositionSeconds(vts.Get());
-        int percent = now && last > first ? static_cast<int>(std::clamp<long long>(
-                                                (static_cast<long long>(now) - first) * 100 / (last - first), 0, 100))
-                                          : lastPercent;
-        if (percent != lastPercent && percent >= 0) {
-            std::fprintf(stderr, "\rExporting: %d%%", percent);
-            lastPercent = percent;
-        }
-        if (!ended && std::chrono::steady_clock::now() - started > std::chrono::minutes(30))
-            ended = true, error = "the export did not finish within 30 minutes";
+    if (graph.Connect(source.Get(), pins, &error) && graph.Run(&error)) {
+        int shown = 0;
+        error = graph.RunToEnd([] { return false; },  // the pins end their streams when the range is done
+                               [&] {
+                                   const DWORD now = VtsPositionSeconds(vts.Get());
+                                   if (now && last > first)
+                                       shown = static_cast<int>(std::clamp<long long>(
+                                           (static_cast<long long>(now) - first) * 100 / (last - first), 0, 100));
+                                   return shown;
+                               });
     }
-    control->Stop();
     vts->EndExport();  // closes the file
-    std::fprintf(stderr, "\rExporting: done\n");
     if (!error.empty()) {
         std::remove(out.c_str());
         return Fail(kFailure, "export: " + error);
     }
-    auto digest = Sha256OfFile(out);
-    if (!digest)
-        return Fail(kFailure, "export: cannot read back \"" + out + "\"");
-    std::printf("%s  %s\n", digest->c_str(), out.c_str());
-    return kSuccess;
+    return PrintDigest(out);
 }
 
 int RunExport(const std::vector<std::string>& input) {

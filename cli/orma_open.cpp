@@ -63,7 +63,7 @@ bool OpenOrmaSource(const SourceSpec& spec, int model, int standard, ComPtr<IBas
     return true;
 }
 
-long long OrmaSeconds(BYTE year, DWORD time) {
+long long OrmaSeconds(BYTE year, DWORD time, bool local) {
     std::tm tm{};
     tm.tm_year = 100 + year;
     tm.tm_mon = orma::Month(time) - 1;
@@ -71,7 +71,8 @@ long long OrmaSeconds(BYTE year, DWORD time) {
     tm.tm_hour = orma::Hour(time);
     tm.tm_min = orma::Minute(time);
     tm.tm_sec = orma::Second(time);
-    return static_cast<long long>(timegm(&tm));
+    tm.tm_isdst = -1;
+    return static_cast<long long>(local ? std::mktime(&tm) : timegm(&tm));
 }
 
 }  // namespace cli

@@ -19,7 +19,8 @@ bool OpenOrmaSource(const SourceSpec& spec, int model, int standard, ComPtr<IBas
 // "20YY/MM/DD hh:mm:ss" of the source's current position; empty before the first frame is read.
 std::string OrmaPositionTime(IOrmaSrc* src);
 
-// Seconds since 1970 of an ORMA time stamp (year since 2000 and packed time), for measuring ranges.
-long long OrmaSeconds(BYTE year, DWORD time);
+// Seconds since 1970 of an ORMA time stamp (year since 2000 and packed time), for measuring ranges; read as
+// UTC, or as local time when `local` (the time value of the source's binary status records).
+long long OrmaSeconds(BYTE year, DWORD time, bool local = false);
 
 }  // namespace cli

@@ -47,6 +47,10 @@ HRESULT Create(REFCLSID clsid, REFIID iid, ComPtr<T>& out) {
 ComPtr<IPin> FindPin(IBaseFilter* filter, const char* name);
 // The first pin of `filter` in `direction` that is not connected yet.
 ComPtr<IPin> FreePin(IBaseFilter* filter, PIN_DIRECTION direction);
+// Adds a decoder of `decoderClass` and a video renderer for `channel` and connects source pin
+// "VideoNN" → decoder → renderer; *message says what failed.
+bool ConnectChannelChain(IGraphBuilder* graph, IBaseFilter* source, int channel, REFCLSID decoderClass,
+                         const char* decoderName, ComPtr<IBaseFilter>& renderer, std::string* message);
 // Adds the audio renderer and connects `audioOut` to it; *message says why not (no audio device).
 bool ConnectAudioRenderer(IGraphBuilder* graph, IPin* audioOut, ComPtr<IBaseFilter>& audio, std::string* message);
 

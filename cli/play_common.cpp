@@ -1,6 +1,7 @@
 // The parts of `scryde play` every source family shares: pins, the audio renderer, the run loop with its
 // end conditions, and the contact sheet.
 #include <chrono>
+#include <cstdio>
 
 #include "cli/contact_sheet.h"
 #include "cli/orma_open.h"
@@ -29,6 +30,31 @@ ComPtr<IPin> FreePin(IBaseFilter* filter, PIN_DIRECTION direction) {
         pin.Reset();
     }
     return {};
+}
+
+bool ConnectChannelChain(IGraphBuilder* graph, IBaseFilter* source, int channel, REFCLSID decoderClass,
+                         const char* decoderName, ComPtr<IBaseFilter>& renderer, std::string* message) {
+    char name[16];
+    std::snprintf(name, sizeof name, "Video%02d", channel);
+    ComPtr<IBaseFilter> decoder;
+    HRESULT hr = Create(decoderClass, IID_IBaseFilter, decoder);
+    if (FAILED(hr))
+        return *message = std::string("cannot create the ") + decoderName + " (" + HrText(hr) + ")", false;
+    if (FAILED(hr = Create(CLSID_VideoRenderer, IID_IBaseFilter, renderer)))
+        return *message = "cannot create the video renderer (" + HrText(hr) + ")", false;
+    const std::string decoderLabel = std::string(decoderName) + " " + std::to_string(channel);
+    graph->AddFilter(decoder.Get(), decoderLabel.c_str());
+    graph->AddFilter(renderer.Get(), ("Video Renderer " + std::to_string(channel)).c_str());
+    ComPtr<IPin> out = FindPin(source, name), in = FreePin(decoder.Get(), PINDIR_INPUT);
+    if (!out || !in)
+        return *message = std::string("a pin of channel ") + name + " is missing", false;
+    if (FAILED(hr = graph->ConnectDirect(out.Get(), in.Get(), nullptr)))
+        return *message = std::string("cannot connect the ") + decoderName + " to " + name + " (" + HrText(hr) + ")",
+               false;
+    ComPtr<IPin> dout = FreePin(decoder.Get(), PINDIR_OUTPUT), rin = FreePin(renderer.Get(), PINDIR_INPUT);
+    if (!dout || !rin || FAILED(hr = graph->ConnectDirect(dout.Get(), rin.Get(), nullptr)))
+        return *message = std::string("cannot connect the renderer of ") + name + " (" + HrText(hr) + ")", false;
+    return true;
 }
 
 bool ConnectAudioRenderer(IGraphBuilder* graph, IPin* audioOut, ComPtr<IBaseFilter>& audio, std::string* message) {

@@ -45,29 +45,9 @@ bool PlayOrma(const SourceSpec& spec, const PlayOptions& o, PlayResult* r) {
     for (int ch = 0; ch < 16; ++ch) {
         if (!(o.channels & (1u << ch)))
             continue;
-        char name[16];
-        std::snprintf(name, sizeof name, "Video%02d", ch);
-        ComPtr<IBaseFilter> decoder, renderer;
-        if (FAILED(hr = Create(CLSID_VTMjpegDec, IID_IBaseFilter, decoder)))
-            return r->message = "cannot create the Motion-JPEG decoder (" + HrText(hr) + ")", false;
-        if (FAILED(hr = Create(CLSID_VideoRenderer, IID_IBaseFilter, renderer)))
-            return r->message = "cannot create the video renderer (" + HrText(hr) + ")", false;
-        std::string dn = "MJPEG Decoder " + std::to_string(ch), rn = "Video Renderer " + std::to_string(ch);
-        graph->AddFilter(decoder.Get(), dn.c_str());
-        graph->AddFilter(renderer.Get(), rn.c_str());
-        ComPtr<IPin> out = FindPin(source.Get(), name), in = FindPin(decoder.Get(), "In");
-        ComPtr<IPin> dout = FindPin(decoder.Get(), "Out");
-        ComPtr<IEnumPins> pins;
-        ComPtr<IPin> rin;
-        renderer->EnumPins(&pins);
-        if (pins)
-            pins->Next(1, &rin, nullptr);
-        if (!out || !in || !dout || !rin)
-            return r->message = std::string("a pin of channel ") + name + " is missing", false;
-        if (FAILED(hr = graph->ConnectDirect(out.Get(), in.Get(), nullptr)) ||
-            FAILED(hr = graph->ConnectDirect(dout.Get(), rin.Get(), nullptr)))
-            return r->message = std::string("cannot connect ") + name + " (" + HrText(hr) + ")", false;
-        renderers[ch] = renderer;
+        if (!ConnectChannelChain(graph.Get(), source.Get(), ch, CLSID_VTMjpegDec, "Motion-JPEG decoder",
+                                 renderers[ch], &r->message))
+            return false;
     }
     ComPtr<IBaseFilter> audio;
     std::string why;

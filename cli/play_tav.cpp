@@ -28,26 +28,9 @@ bool PlayTav(const SourceSpec& spec, const PlayOptions& o, PlayResult* r) {
     // Every channel gets its chain, as in the reader; the channel mask decides which show pictures.
     std::array<ComPtr<IBaseFilter>, 16> renderers;
     for (int ch = 0; ch < 16; ++ch) {
-        char name[16];
-        std::snprintf(name, sizeof name, "Video%02d", ch);
-        ComPtr<IBaseFilter> decoder, renderer;
-        if (FAILED(hr = Create(CLSID_VTMp4Dec, IID_IBaseFilter, decoder)))
-            return r->message = "cannot create the MPEG-4 decoder (" + HrText(hr) + ")", false;
-        if (FAILED(hr = Create(CLSID_VideoRenderer, IID_IBaseFilter, renderer)))
-            return r->message = "cannot create the video renderer (" + HrText(hr) + ")", false;
-        graph->AddFilter(decoder.Get(), nullptr);
-        graph->AddFilter(renderer.Get(), "Video Renderer Filter");
-        ComPtr<IPin> out = FindPin(source.Get(), name), in = FreePin(decoder.Get(), PINDIR_INPUT);
-        if (!out || !in)
-            return r->message = std::string("a pin of channel ") + name + " is missing", false;
-        if (FAILED(hr = graph->ConnectDirect(out.Get(), in.Get(), nullptr)))
-            return r->message = std::string("cannot connect the MPEG-4 decoder to ") + name + " (" + HrText(hr) + ")",
-                   false;
-        ComPtr<IPin> dout = FreePin(decoder.Get(), PINDIR_OUTPUT), rin = FreePin(renderer.Get(), PINDIR_INPUT);
-        if (!dout || !rin || FAILED(hr = graph->ConnectDirect(dout.Get(), rin.Get(), nullptr)))
-            return r->message = std::string("cannot connect the renderer of ") + name + " (" + HrText(hr) + ")",
-                   false;
-        renderers[ch] = renderer;
+        if (!ConnectChannelChain(graph.Get(), source.Get(), ch, CLSID_VTMp4Dec, "MPEG-4 decoder", renderers[ch],
+                                 &r->message))
+            return false;
     }
     ComPtr<IBaseFilter> audio;
     if (hasAudio) {
