@@ -977,59 +977,18 @@ HRESULT CTavDiskSource::GoToMark(const TavMark& mark) {
 
 // ---- frame rates -------------------------------------------------------------------------------------
 
-namespace {
-struct RateCounter {
-    bool haveFirst = false, counting = false, done = false;
-    DWORD firstTime = 0, refTime = 0, count = 0;
-    REFERENCE_TIME duration = 0;
-    void See(DWORD t) {
-        if (done)
-            return;
-        if (!haveFirst) {
-            haveFirst = true;
-            firstTime = t;
-        } else if (!counting) {
-            if (t != firstTime) {
-                counting = true;
-                refTime = t;
-                count = 1;
-            }
-        } else if (t == refTime + 2 || t + 2 == refTime) {
-            duration = 20000000 / count;
-            done = true;
-        } else {
-            ++count;
-        }
-    }
-};
-}  // namespace
 
 void CTavDiskSource::MeasureFrameRates() {
     CAutoLock pos(&m_posLock);
     if (m_sectionsInUse == 0)
         return;
     Position saved = SavePosition();
-    RateCounter video, audio;
-    for (int i = 0; i < 512 && !(video.done && audio.done); ++i) {
+    MeasureDurations([this](BYTE* type, BYTE* channel, DWORD* time) {
         if (!NextEntry())
-            break;
-        if ((m_pkt.type == kTypeKey || m_pkt.type == kTypePredicted) && m_pkt.channel == m_measureChannel)
-            video.See(m_pkt.time);
-        else if (m_pkt.type == kTypeAudio && m_pkt.channel == 0)
-            audio.See(m_pkt.time);
-    }
-    REFERENCE_TIME v = video.duration;
-    if (v > 0xFFFFFFFFll)
-        v = 5000000;
-    if (v < 10)
-        v = 312500;
-    if (v > 5000000)
-        v = 5000000;
-    REFERENCE_TIME a = audio.duration;
-    if (a < 10 || a > 5000000)
-        a = 5000000;
-    m_videoDuration = v;
-    m_audioDuration = a;
+            return false;
+        *type = m_pkt.type, *channel = m_pkt.channel, *time = m_pkt.time;
+        return true;
+    });
     RestorePosition(saved);
 }
 

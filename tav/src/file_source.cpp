@@ -75,32 +75,6 @@ private:
     ULONGLONG m_next = 0;
 };
 
-// Counts the packets of one stream between its first change of time and the time two seconds on.
-struct RateCounter {
-    bool haveFirst = false, counting = false, done = false;
-    DWORD firstTime = 0, refTime = 0, count = 0;
-    REFERENCE_TIME duration = 0;
-    void See(DWORD t) {
-        if (done)
-            return;
-        if (!haveFirst) {
-            haveFirst = true;
-            firstTime = t;
-        } else if (!counting) {
-            if (t != firstTime) {
-                counting = true;
-                refTime = t;
-                count = 1;
-            }
-        } else if (t == refTime + 2 || t + 2 == refTime) {
-            duration = 20000000 / count;
-            done = true;
-        } else {
-            ++count;
-        }
-    }
-};
-
 } // namespace
 
 CFileSource::CFileSource(DWORD windowsMajor) : CVTSource(windowsMajor) {}
@@ -415,29 +389,16 @@ HRESULT CFileSource::GoToMark(const TavMark& mark) {
 // The video and audio sample durations from up to 512 records ahead of the position.
 void CFileSource::MeasureFrameRates() {
     CAutoLock pos(&m_posLock);
-    LONG count = RecordCount();
-    RateCounter video, audio;
+    const LONG count = RecordCount();
     LONG n = m_cursor;
-    for (int i = 0; i < 512 && !(video.done && audio.done); ++i) {
+    MeasureDurations([&](BYTE* type, BYTE* channel, DWORD* time) {
         n += m_dir;
         if (n < 1 || n > count)
-            break;
+            return false;
         const TavStreamRecord& r = m_records[n];
-        if ((r.type == kTypeKey || r.type == kTypePredicted) && r.channel == m_measureChannel)
-            video.See(r.time);
-        else if (r.type == kTypeAudio && r.channel == 0)
-            audio.See(r.time);
-    }
-    REFERENCE_TIME v = video.duration;
-    if (v < 10)
-        v = 312500;
-    if (v > 5000000)
-        v = 5000000;
-    REFERENCE_TIME a = audio.duration;
-    if (a < 10 || a > 5000000)
-        a = 5000000;
-    m_videoDuration = v;
-    m_audioDuration = a;
+        *type = r.type, *channel = r.channel, *time = r.time;
+        return true;
+    });
 }
 
 } // namespace tav

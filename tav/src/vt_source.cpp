@@ -12,6 +12,32 @@ namespace tav {
 
 namespace {
 
+// Counts the packets of one stream between its first change of time and the time two seconds on.
+struct RateCounter {
+    bool haveFirst = false, counting = false, done = false;
+    DWORD firstTime = 0, refTime = 0, count = 0;
+    REFERENCE_TIME duration = 0;
+    void See(DWORD t) {
+        if (done)
+            return;
+        if (!haveFirst) {
+            haveFirst = true;
+            firstTime = t;
+        } else if (!counting) {
+            if (t != firstTime) {
+                counting = true;
+                refTime = t;
+                count = 1;
+            }
+        } else if (t == refTime + 2 || t + 2 == refTime) {
+            duration = 20000000 / count;
+            done = true;
+        } else {
+            ++count;
+        }
+    }
+};
+
 void ReadVersion(DWORD requested, DWORD* major, DWORD* minor) {
     OSVERSIONINFOA info{};
     info.dwOSVersionInfoSize = sizeof info;
@@ -357,6 +383,27 @@ HRESULT CVTSource::MarkStart(DWORD* time) {
 }
 HRESULT CVTSource::MarkEnd(DWORD* time) {
     return Mark(&m_markEnd, time);
+}
+
+void CVTSource::MeasureDurations(const std::function<bool(BYTE* type, BYTE* channel, DWORD* time)>& next) {
+    RateCounter video, audio;
+    BYTE type = 0, channel = 0;
+    DWORD time = 0;
+    for (int i = 0; i < 512 && !(video.done && audio.done) && next(&type, &channel, &time); ++i) {
+        if ((type == kTypeKey || type == kTypePredicted) && channel == m_measureChannel)
+            video.See(time);
+        else if (type == kTypeAudio && channel == 0)
+            audio.See(time);
+    }
+    // Without a measurement pictures last 1/32 s; neither lasts more than half a second.
+    REFERENCE_TIME v = video.duration;
+    if (v < 10)
+        v = 312500;
+    REFERENCE_TIME a = audio.duration;
+    if (a < 10)
+        a = 5000000;
+    m_videoDuration = std::min<REFERENCE_TIME>(v, 5000000);
+    m_audioDuration = std::min<REFERENCE_TIME>(a, 5000000);
 }
 
 } // namespace tav

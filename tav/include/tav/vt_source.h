@@ -24,6 +24,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <functional>
 #include <vector>
 
 #include "platform/fileio.h"
@@ -303,6 +304,10 @@ protected:
     void CloseDevice();
     // Stores the current position as `mark` (the source's own fields may refine it).
     virtual HRESULT Mark(TavMark* mark, DWORD* time);
+    // Sets the video and audio sample durations from up to 512 packets that `next` yields (false at the
+    // end): the measuring channel's pictures and channel 0's audio blocks, each counted from their first
+    // change of time over two seconds. Called with the position lock held.
+    void MeasureDurations(const std::function<bool(BYTE* type, BYTE* channel, DWORD* time)>& next);
 
     // The position lock, then the disk lock.
     CCritSec m_posLock;
