@@ -85,6 +85,18 @@ void CVTSourcePin::Stamp(tav::CVTSource* src, IMediaSample* sample, const BYTE* 
     sample->SetTime(&start, &stop);
 }
 
+HRESULT CVTSourcePin::SetOneBuffer(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request, LONG bytes) {
+    if (!allocator || !request)
+        return E_POINTER;
+    request->cBuffers = 1;
+    request->cbBuffer = bytes;
+    ALLOCATOR_PROPERTIES actual{};
+    HRESULT hr = allocator->SetProperties(request, &actual);
+    if (FAILED(hr))
+        return hr;
+    return actual.cbBuffer < bytes ? E_FAIL : S_OK;
+}
+
 // ---- CVTVideoPin -------------------------------------------------------------------------------------
 
 CVTVideoPin::CVTVideoPin(HRESULT* phr, CVTSourceFilter* filter, int channel, const char* name)
@@ -115,15 +127,7 @@ HRESULT CVTVideoPin::GetMediaType(CMediaType* pmt) {
 }
 
 HRESULT CVTVideoPin::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
-    if (!allocator || !request)
-        return E_POINTER;
-    request->cBuffers = 1;
-    request->cbBuffer = kBufferBytes;
-    ALLOCATOR_PROPERTIES actual{};
-    HRESULT hr = allocator->SetProperties(request, &actual);
-    if (FAILED(hr))
-        return hr;
-    return actual.cbBuffer < kBufferBytes ? E_FAIL : S_OK;
+    return SetOneBuffer(allocator, request, kBufferBytes);
 }
 
 HRESULT CVTVideoPin::FillBuffer(IMediaSample* sample) {
@@ -186,15 +190,7 @@ HRESULT CVTAudioPin::GetMediaType(CMediaType* pmt) {
 }
 
 HRESULT CVTAudioPin::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) {
-    if (!allocator || !request)
-        return E_POINTER;
-    request->cBuffers = 1;
-    request->cbBuffer = kBufferBytes;
-    ALLOCATOR_PROPERTIES actual{};
-    HRESULT hr = allocator->SetProperties(request, &actual);
-    if (FAILED(hr))
-        return hr;
-    return actual.cbBuffer < kBufferBytes ? E_FAIL : S_OK;
+    return SetOneBuffer(allocator, request, kBufferBytes);
 }
 
 HRESULT CVTAudioPin::FillBuffer(IMediaSample* sample) {

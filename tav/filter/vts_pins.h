@@ -39,6 +39,8 @@ protected:
     // Waits for the hand-off; S_OK with data in place, S_FALSE stopped, kCommandPending.
     HRESULT WaitForPacket(tav::CVTSource* src);
     void Stamp(tav::CVTSource* src, IMediaSample* sample, const BYTE* data, LONG length);
+    // One buffer of `bytes` from `allocator`: the hand-off passes one packet at a time.
+    static HRESULT SetOneBuffer(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request, LONG bytes);
 
     CVTSourceFilter* m_vtFilter;
     const int m_channel;
