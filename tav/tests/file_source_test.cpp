@@ -527,9 +527,12 @@ private:
         while (m_src.WaitForData(m_links[pin], nullptr) == tav::CVTSource::PinWake::Data) {
             LONG n = m_src.GetFrame(sample.data(), static_cast<DWORD>(sample.size()), pin & 15);
             LONG record = m_src.CurrentRecord();
+            {
+                // Logged before the reader thread may go on, so the log keeps the order of the hand-offs.
+                std::lock_guard<std::mutex> lock(m_mutex);
+                m_log.push_back({pin, record, n});
+            }
             m_src.Consumed();
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_log.push_back({pin, record, n});
             m_cv.notify_all();
         }
     }
