@@ -341,7 +341,7 @@ int ExportTavText(const SourceSpec& spec, const std::string& from, const std::st
     BYTE audioFormat = 0;
     vts->PrepareExport(&audioFormat, static_cast<BYTE>(channel));
     // Only the export channel's pin and the audio pin carry the range; the others stay unconnected.
-    char name[16];
+    char name[24];
     std::snprintf(name, sizeof name, "Video%02d", channel);
     std::vector<std::string> pins = {name};
     if (audioFormat)

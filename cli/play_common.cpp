@@ -34,7 +34,7 @@ ComPtr<IPin> FreePin(IBaseFilter* filter, PIN_DIRECTION direction) {
 
 bool ConnectChannelChain(IGraphBuilder* graph, IBaseFilter* source, int channel, REFCLSID decoderClass,
                          const char* decoderName, ComPtr<IBaseFilter>& renderer, std::string* message) {
-    char name[16];
+    char name[24];
     std::snprintf(name, sizeof name, "Video%02d", channel);
     ComPtr<IBaseFilter> decoder;
     HRESULT hr = Create(decoderClass, IID_IBaseFilter, decoder);

@@ -126,7 +126,7 @@ TEST_P(VTSPictures, EveryChannelShowsItsOwnPicturesInTimeOrder) {
         ASSERT_TRUE(rbase);
         graph->AddFilter(decoder.Get(), nullptr);
         graph->AddFilter(rbase.Get(), nullptr);
-        char name[16];
+        char name[24];
         std::snprintf(name, sizeof name, "Video%02d", ch);
         ComPtr<IPin> out, in, dout, rin;
         source.base->FindPin(name, &out);
