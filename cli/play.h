@@ -51,7 +51,9 @@ ComPtr<IPin> FreePin(IBaseFilter* filter, PIN_DIRECTION direction);
 // "VideoNN" → decoder → renderer; *message says what failed.
 bool ConnectChannelChain(IGraphBuilder* graph, IBaseFilter* source, int channel, REFCLSID decoderClass,
                          const char* decoderName, ComPtr<IBaseFilter>& renderer, std::string* message);
-// Adds the audio renderer and connects `audioOut` to it; *message says why not (no audio device).
+// Adds the audio renderer and connects `audioOut` to it. Without an audio device it says so on standard
+// error and leaves `audio` empty: playing goes on without sound. False with *message when the pin does
+// not connect.
 bool ConnectAudioRenderer(IGraphBuilder* graph, IPin* audioOut, ComPtr<IBaseFilter>& audio, std::string* message);
 
 // What the run loop asks of the source family while it plays.
@@ -65,11 +67,12 @@ struct PlayHooks {
 };
 
 // Runs the graph until it completes or fails, until o.frames pictures arrived, o.seconds of recording
-// played or the wall-clock limit passed; sets r->end and r->message. Stops the graph, then counts what
-// each renderer showed, the audio samples played, and writes the contact sheet of the last pictures.
-void RunGraph(IMediaControl* control, IMediaEventEx* events, const std::array<ComPtr<IBaseFilter>, 16>& renderers,
-              IBaseFilter* audio, const PlayOptions& o, const PlayHooks& hooks, PlayResult* r,
+// played or the wall-clock limit passed; sets r->end and r->message. Stops the graph, then counts the
+// audio samples played. False with r->message when the graph has no control interfaces.
+bool RunGraph(IGraphBuilder* graph, const std::array<ComPtr<IBaseFilter>, 16>& renderers, IBaseFilter* audio,
+              const PlayOptions& o, const PlayHooks& hooks, PlayResult* r,
               const std::function<std::string()>& positionTime);
+// Counts what each renderer showed and writes the contact sheet of the last pictures.
 void WriteSheet(const SourceSpec& spec, const std::array<ComPtr<IBaseFilter>, 16>& renderers, const PlayOptions& o,
                 PlayResult* r);
 

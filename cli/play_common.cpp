@@ -59,8 +59,11 @@ bool ConnectChannelChain(IGraphBuilder* graph, IBaseFilter* source, int channel,
 
 bool ConnectAudioRenderer(IGraphBuilder* graph, IPin* audioOut, ComPtr<IBaseFilter>& audio, std::string* message) {
     HRESULT hr = Create(CLSID_DSoundRender, IID_IBaseFilter, audio);
-    if (FAILED(hr))
-        return *message = "no audio device (" + HrText(hr) + ")", false;
+    if (FAILED(hr)) {
+        audio.Reset();
+        std::fprintf(stderr, "scryde: play: no audio device (%s): playing without sound\n", HrText(hr).c_str());
+        return true;
+    }
     graph->AddFilter(audio.Get(), "DirectSound Renderer Filter");
     ComPtr<IPin> in = FreePin(audio.Get(), PINDIR_INPUT);
     if (!in || !audioOut || FAILED(hr = graph->ConnectDirect(audioOut, in.Get(), nullptr)))
@@ -93,16 +96,22 @@ long RenderedAudioSamples(IBaseFilter* audio) {
 
 }  // namespace
 
-void RunGraph(IMediaControl* control, IMediaEventEx* events, const std::array<ComPtr<IBaseFilter>, 16>& renderers,
-              IBaseFilter* audio, const PlayOptions& o, const PlayHooks& hooks, PlayResult* r,
+bool RunGraph(IGraphBuilder* graph, const std::array<ComPtr<IBaseFilter>, 16>& renderers, IBaseFilter* audio,
+              const PlayOptions& o, const PlayHooks& hooks, PlayResult* r,
               const std::function<std::string()>& positionTime) {
+    ComPtr<IMediaControl> control;
+    ComPtr<IMediaEventEx> events;
+    graph->QueryInterface(IID_IMediaControl, control.ReleaseAndGetVoidAddress());
+    graph->QueryInterface(IID_IMediaEventEx, events.ReleaseAndGetVoidAddress());
+    if (!control || !events)
+        return r->message = "the graph has no control interfaces", false;
     auto started = std::chrono::steady_clock::now();
     HRESULT hr = control->Run();
     if (FAILED(hr)) {
         r->end = "error";
         r->message = "the graph does not run (" + HrText(hr) + ")";
         control->Stop();
-        return;
+        return true;
     }
     r->end.clear();
     while (r->end.empty()) {
@@ -142,6 +151,7 @@ void RunGraph(IMediaControl* control, IMediaEventEx* events, const std::array<Co
     r->lastTime = positionTime();
     control->Stop();
     r->audioSamples = RenderedAudioSamples(audio);
+    return true;
 }
 
 void WriteSheet(const SourceSpec& spec, const std::array<ComPtr<IBaseFilter>, 16>& renderers, const PlayOptions& o,

@@ -50,19 +50,8 @@ bool PlayOrma(const SourceSpec& spec, const PlayOptions& o, PlayResult* r) {
             return false;
     }
     ComPtr<IBaseFilter> audio;
-    std::string why;
-    if (!ConnectAudioRenderer(graph.Get(), FindPin(source.Get(), "Audio Out").Get(), audio, &why)) {
-        if (audio)
-            return r->message = why, false;
-        std::fprintf(stderr, "scryde: play: %s: playing without sound\n", why.c_str());
-    }
-
-    ComPtr<IMediaControl> control;
-    ComPtr<IMediaEventEx> events;
-    graph.As(IID_IMediaControl, control);
-    graph.As(IID_IMediaEventEx, events);
-    if (!control || !events)
-        return r->message = "the graph has no control interfaces", false;
+    if (!ConnectAudioRenderer(graph.Get(), FindPin(source.Get(), "Audio Out").Get(), audio, &r->message))
+        return false;
 
     r->firstTime = OrmaPositionTime(orma.Get());
     BYTE startYear = 0;
@@ -81,8 +70,8 @@ bool PlayOrma(const SourceSpec& spec, const PlayOptions& o, PlayResult* r) {
         double elapsed = static_cast<double>(OrmaSeconds(year, time) - OrmaSeconds(startYear, startTime));
         return o.reverse ? -elapsed : elapsed;
     };
-    RunGraph(control.Get(), events.Get(), renderers, audio.Get(), o, hooks, r,
-             [&] { return OrmaPositionTime(orma.Get()); });
+    if (!RunGraph(graph.Get(), renderers, audio.Get(), o, hooks, r, [&] { return OrmaPositionTime(orma.Get()); }))
+        return false;
     WriteSheet(spec, renderers, o, r);
     return true;
 }

@@ -33,21 +33,8 @@ bool PlayTav(const SourceSpec& spec, const PlayOptions& o, PlayResult* r) {
             return false;
     }
     ComPtr<IBaseFilter> audio;
-    if (hasAudio) {
-        std::string why;
-        if (!ConnectAudioRenderer(graph.Get(), FreePin(source.Get(), PINDIR_OUTPUT).Get(), audio, &why)) {
-            if (audio)
-                return r->message = why, false;
-            std::fprintf(stderr, "scryde: play: %s: playing without sound\n", why.c_str());
-        }
-    }
-
-    ComPtr<IMediaControl> control;
-    ComPtr<IMediaEventEx> events;
-    graph.As(IID_IMediaControl, control);
-    graph.As(IID_IMediaEventEx, events);
-    if (!control || !events)
-        return r->message = "the graph has no control interfaces", false;
+    if (hasAudio && !ConnectAudioRenderer(graph.Get(), FreePin(source.Get(), PINDIR_OUTPUT).Get(), audio, &r->message))
+        return false;
 
     const int direction = o.reverse ? -1 : 1;
     vts->SetPlayback(o.steps ? 1000 : o.speed, direction, 0);
@@ -104,7 +91,8 @@ bool PlayTav(const SourceSpec& spec, const PlayOptions& o, PlayResult* r) {
             return stepsTaken >= o.steps && std::chrono::steady_clock::now() - lastStep >= std::chrono::milliseconds(300);
         };
     }
-    RunGraph(control.Get(), events.Get(), renderers, audio.Get(), o, hooks, r, [&] { return VtsPositionTime(vts.Get()); });
+    if (!RunGraph(graph.Get(), renderers, audio.Get(), o, hooks, r, [&] { return VtsPositionTime(vts.Get()); }))
+        return false;
     WriteSheet(spec, renderers, o, r);
     return true;
 }

@@ -12,13 +12,7 @@
 namespace {
 
 using clitest::RunScryde;
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using clitest::Slurp;
 
 class PlayTest : public ::testing::Test {
 protected:

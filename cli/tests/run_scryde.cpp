@@ -15,14 +15,14 @@ std::string TempDir() {
     const char* t = std::getenv("TMPDIR");
     return std::string(t && *t ? t : "/tmp") + "/";
 }
+}  // namespace
 
 std::string Slurp(const std::string& path) {
-    std::ifstream in(path);
+    std::ifstream in(path, std::ios::binary);
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
 }
-}  // namespace
 
 Result RunScryde(const std::vector<std::string>& args, const std::vector<std::string>& env) {
     std::string base = TempDir() + "scryde_run_" + std::to_string(::getpid());

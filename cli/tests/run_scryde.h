@@ -15,4 +15,7 @@ struct Result {
 // Runs `scryde args...` with extra environment assignments ("NAME=value"; "NAME=" alone removes it).
 Result RunScryde(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
 
+// The whole file, byte for byte (empty when it cannot be read).
+std::string Slurp(const std::string& path);
+
 }  // namespace clitest

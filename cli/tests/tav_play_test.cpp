@@ -14,13 +14,7 @@
 namespace {
 
 using clitest::RunScryde;
-
-std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using clitest::Slurp;
 
 // The numbers of a JSON array that follows `key`.
 std::vector<long> Numbers(const std::string& json, const std::string& key) {

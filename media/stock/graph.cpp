@@ -513,19 +513,24 @@ HRESULT CFilterGraph::PauseLocked() {
         m_completed.clear();
         m_renderers = renderers;
     }
+    return ChangeState(State_Paused, [](IBaseFilter* f) { return f->Pause(); });
+}
+
+HRESULT CFilterGraph::ChangeState(FILTER_STATE target, const std::function<HRESULT(IBaseFilter*)>& change) {
     HRESULT result = S_OK;
     for (IBaseFilter* f : DownstreamFirst()) {
-        HRESULT hr = f->Pause();
+        HRESULT hr = change(f);
         if (FAILED(hr) && SUCCEEDED(result))
             result = hr;
     }
+    // One filter that cannot follow stops them all: the graph is never half running.
     if (FAILED(result)) {
         for (IBaseFilter* f : DownstreamFirst())
             f->Stop();
         m_state = State_Stopped;
         return result;
     }
-    m_state = State_Paused;
+    m_state = target;
     return S_OK;
 }
 
@@ -546,21 +551,8 @@ HRESULT CFilterGraph::Run() {
     REFERENCE_TIME now = 0;
     m_pClock->GetTime(&now);
     // A little ahead, so the first samples are not late before every filter runs.
-    REFERENCE_TIME start = now + 10 * MILLISECONDS;
-    HRESULT result = S_OK;
-    for (IBaseFilter* f : DownstreamFirst()) {
-        HRESULT hr = f->Run(start);
-        if (FAILED(hr) && SUCCEEDED(result))
-            result = hr;
-    }
-    if (FAILED(result)) {
-        for (IBaseFilter* f : DownstreamFirst())
-            f->Stop();
-        m_state = State_Stopped;
-        return result;
-    }
-    m_state = State_Running;
-    return S_OK;
+    const REFERENCE_TIME start = now + 10 * MILLISECONDS;
+    return ChangeState(State_Running, [start](IBaseFilter* f) { return f->Run(start); });
 }
 
 HRESULT CFilterGraph::Stop() {

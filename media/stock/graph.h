@@ -3,6 +3,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <vector>
@@ -88,6 +89,8 @@ private:
     // Filters ordered so that each comes before the filters feeding it.
     std::vector<IBaseFilter*> DownstreamFirst();
     HRESULT PauseLocked();
+    // Applies `change` to every filter, downstream first; on a failure stops them all.
+    HRESULT ChangeState(FILTER_STATE target, const std::function<HRESULT(IBaseFilter*)>& change);
     HRESULT ConnectThrough(IPin* out, IPin* in, int depth);
     HRESULT RenderThrough(IPin* out, int depth);
     HRESULT TryCandidate(const platform::ClassEntry& entry, IPin* out, IPin* in, int depth);

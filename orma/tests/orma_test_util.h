@@ -63,6 +63,17 @@ public:
                 return true;
         return false;
     }
+    int Count(const std::string& text) const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        int n = 0;
+        for (const std::string& s : m_debug)
+            n += s == text;
+        return n;
+    }
+    std::vector<std::string> Lines() const {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_debug;
+    }
     std::vector<std::string> Boxes() const {
         std::lock_guard<std::mutex> lock(m_mutex);
         return m_boxes;
@@ -81,16 +92,16 @@ private:
     platform::MessageBoxHandler m_oldBox;
 };
 
-// A 64-bit FNV-style hash over the file's 8-byte words (sizes here are multiples of 512).
+// FNV-1a over the whole file.
 inline unsigned long long Checksum(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY);
     if (fd < 0)
         return 0;
     unsigned long long h = 1469598103934665603ull;
-    std::vector<unsigned long long> buf(1 << 17);
+    std::vector<unsigned char> buf(1 << 20);
     ssize_t n;
-    while ((n = ::read(fd, buf.data(), buf.size() * 8)) > 0)
-        for (ssize_t i = 0; i < n / 8; ++i)
+    while ((n = ::read(fd, buf.data(), buf.size())) > 0)
+        for (ssize_t i = 0; i < n; ++i)
             h = (h ^ buf[static_cast<std::size_t>(i)]) * 1099511628211ull;
     ::close(fd);
     return h;
