@@ -73,6 +73,8 @@ int Run(const std::vector<std::string>& input) {
             o.letterTags = true;
         } else if (a == "--cross") {
             o.crossBlockEnd = true;
+        } else if (a == "--large-key-frame" && value(33, 204799, &v)) {
+            o.largeKeyFrame = static_cast<std::uint32_t>(v);
         } else if (a == "--pictures") {
             o.realPictures = true;
         } else if (a == "--size" && i + 1 < args.size()) {
@@ -124,7 +126,7 @@ const SimKindRegistrar
          "       [--channels N] [--segments N] [--blocks N] [--packets N]\n"
          "       [--audio none|adpcm|alaw|ulaw] [--wrapped NEWEST [--stale-block J]]\n"
          "       [--protected SEGMENTS] [--letters] [--cross] [--pictures] [--size WxH]\n"
-         "       [--fps N] [--key-interval N]\n"
+         "       [--fps N] [--key-interval N] [--large-key-frame BYTES]\n"
          "\n"
          "Writes a recorder drive of N GiB (default 3) as a sparse file: drive header,\n"
          "segment trailers with events, block indexes, MPEG-4 key and predicted frames\n"
@@ -135,6 +137,8 @@ const SimKindRegistrar
          "channels, kind and audio, one record after another (with or without --out).\n"
          "--fps sets the pictures per second of each channel (default 2), --key-interval\n"
          "makes every N-th picture of a channel a key frame (default 4).\n"
+         "--large-key-frame pads the first key frame of channel 0 to BYTES (at most\n"
+         "204799, the largest packet an index entry may describe).\n"
          "--pictures makes the video real MPEG-4 pictures of each channel with its tag\n"
          "(channel and time) drawn in; --size sets the picture size (default 352x240).\n"
          "Read it with: scryde info DRIVE --as-drive\n",

@@ -102,8 +102,9 @@ static int TavInfo(const SourceSpec& spec, bool json) {
     std::vector<std::string> events;
     for (int s = 0; s < src->SectionCount(); ++s) {
         src->SelectSection(s);
-        std::vector<BYTE> records(12 * g.K * 256);
-        DWORD n = src->GetEventTimes(records.data(), g.K * 256);
+        const DWORD capacity = std::max(g.K * 256, src->EventCount());
+        std::vector<BYTE> records(12 * static_cast<std::size_t>(capacity));
+        DWORD n = src->GetEventTimes(records.data(), capacity);
         for (DWORD i = 0; i < n; ++i)
             events.push_back(tav::FormatTime(platform::ReadLE32(records.data() + 12 * i)));
     }

@@ -32,8 +32,9 @@ constexpr BYTE kFirstTime = 0, kLastTime = 1, kCurrentTime = 2, kWidth = 8, kHei
                kAudioFormat = 16, kRecorderKind = 24;
 }
 
-// Bytes the buffer of ExportNextPacket must hold; GetStatusBlock's buffer must hold 512.
-constexpr DWORD kVTExportBufferBytes = 204800;
+// Bytes the buffer of ExportNextPacket must hold (the largest packet, 204,799 bytes, with the 553 bytes
+// behind it); GetStatusBlock's buffer must hold 512.
+constexpr DWORD kVTExportBufferBytes = 205352;
 constexpr DWORD kVTStatusBufferBytes = 512;
 // Record sizes of the lists (section records of 28 bytes, event times of 12).
 constexpr DWORD kVTSectionRecordBytes = 28;
@@ -63,7 +64,8 @@ struct IVTSourceFilter : public IUnknown {
     // 11: segments per section × 256.
     virtual HRESULT GetSectionUnit(DWORD* unit) = 0;
     // 12: event times of the selected section, 12-byte records. *count holds the capacity in records on
-    // entry and the records written on return; a null buffer asks for the most there can be.
+    // entry and the records written on return; a null buffer asks for the most there can be (the
+    // section unit, or the section's event count when it holds more). S_FALSE: events did not fit.
     virtual HRESULT GetEventTimes(BYTE* records, DWORD* count) = 0;
     // 13
     virtual HRESULT GetAudioFormat(BYTE* format) = 0;

@@ -1,10 +1,12 @@
 #include "vts_filter.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "common/debug.h"
+#include "platform/system.h"
 #include "tav/disk_source.h"
 #include "tav/file_source.h"
 
@@ -235,11 +237,21 @@ HRESULT CVTSourceFilter::GetEventTimes(BYTE* records, DWORD* count) {
     VTS_SOURCE_OR_FAIL();
     if (!count)
         return E_POINTER;
+    // A section may hold more events than its unit (up to 283 a segment): the answer for a null buffer
+    // covers them all, and a buffer too small for them says so instead of dropping the rest unseen.
+    const DWORD events = src->EventCount();
     if (!records) {
-        *count = src->SectionUnit();
+        *count = std::max(src->SectionUnit(), events);
         return S_OK;
     }
     *count = src->GetEventTimes(records, *count);
+    if (*count < events) {
+        char line[96];
+        std::snprintf(line, sizeof line, "CVTSourceFilter::GetEventTimes: %u of %u events fit the buffer\n",
+                      static_cast<unsigned>(*count), static_cast<unsigned>(events));
+        OutputDebugStringA(line);
+        return S_FALSE;
+    }
     return S_OK;
 }
 
@@ -311,6 +323,9 @@ HRESULT CVTSourceFilter::GetFrameSize(DWORD* width, DWORD* height) {
         *height = src->Height();
     return S_OK;
 }
+
+// The interface header states the export buffer's size for its callers; it must be the source's.
+static_assert(kVTExportBufferBytes == tav::kSampleBytes);
 
 HRESULT CVTSourceFilter::ExportNextPacket(BYTE* buffer) {
     VTS_SOURCE_OR_FAIL();

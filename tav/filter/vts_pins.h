@@ -61,7 +61,7 @@ public:
     WORD Width() const { return m_width; }
     WORD Height() const { return m_height; }
 
-    static constexpr LONG kBufferBytes = 204800;
+    static constexpr LONG kBufferBytes = static_cast<LONG>(tav::kSampleBytes);
 
 private:
     std::atomic<WORD> m_width{0}, m_height{0};

@@ -173,7 +173,7 @@ bool CTavDiskSource::OpenImage(const char* path) {
         ok = lastSection >= firstSection && lastSection - firstSection <= 2 * g.G + 1 &&
              m_rangeLastSegment >= m_rangeFirstSegment && (span < g.N - 1 || (span == g.N - 1 && lb < fb)) &&
              m_rangeFirstSegment < 2 * (g.N - 1) && fb < g.B && lb < g.B && fe < kMaxIndexEntries &&
-             le < kMaxIndexEntries && ULONGLONG(m_rangeLastSegment + 1) * g.S <= 0xFFFFFFFFull;
+             le < kMaxIndexEntries && ImageSegmentAddressable(m_rangeLastSegment, g.S);
     }
     if (!ok) {
         common::ErrorBox(common::Format(common::msg::kCheckHardDriveFailed, 0));
@@ -356,6 +356,26 @@ HRESULT CTavDiskSource::LoadIndex() {
     return StartReaderThread();
 }
 
+DWORD CTavDiskSource::SegmentEndTime(DWORD segment) const {
+    const TavSegmentSlot& slot = m_slots[Slot(segment)];
+    if (m_wrapped && m_section == 0 && Slot(segment) == m_oldest && m_oldest == m_newest && slot.hasOldest)
+        return slot.oldestEndTime;
+    return slot.LastTime();
+}
+
+DWORD CTavDiskSource::LastEntryTime(DWORD segment, DWORD first, DWORD last) {
+    std::vector<BYTE> index(kIndexBytes);
+    for (DWORD b = last + 1; b-- > first;) {
+        ReadIndex(segment, static_cast<int>(b), index.data());
+        if (!IsBlockTag(platform::ReadLE32(index.data())))
+            continue;
+        DWORD count = std::min<DWORD>(platform::ReadLE16(index.data() + idx::kCount), kMaxIndexEntries);
+        if (count)
+            return platform::ReadLE32(index.data() + idx::kEntries + kIndexEntryBytes * (count - 1) + ent::kTime);
+    }
+    return 0;
+}
+
 void CTavDiskSource::SetSectionTimes(TavSection& sec) {
     DWORD first = sec.first, last = sec.last;
     while (first <= last && !SegmentUsable(first))
@@ -469,6 +489,10 @@ void CTavDiskSource::BuildWrappedSections(DWORD F, DWORD W) {
         w.oldestLast = used - 1;
         ReadSectors(IndexSector(W, static_cast<int>(stale)), 1, index.data());
         w.oldestBlockTime = platform::ReadLE32(index.data() + idx::kBlockTime);
+        // The trailer's end time is the newest data's; the oldest part ends where its last block does.
+        w.oldestEndTime = LastEntryTime(W, w.oldestFirst, w.oldestLast);
+        if (!w.oldestEndTime)
+            w.oldestEndTime = w.oldestBlockTime;
         if (stale == 0)
             w.hasNewest = false;
     } else {
@@ -515,10 +539,29 @@ void CTavDiskSource::BuildWrappedSections(DWORD F, DWORD W) {
     cut(F, W);
     if (ordered.empty())
         return;
-    if (ordered.front().first == O)
+    if (ordered.front().first == O) {
         ordered.front().start = m_slots[O].oldestBlockTime;
+        if (O == W && ordered.front().last == W)
+            ordered.front().end = w.oldestEndTime;
+    }
     if (ordered.back().last == W)
         ordered.back().end = w.LastTime();
+    // The GiB that holds the write point holds both ends of the recording, so the cut gives one piece
+    // more than the drive has sections. The oldest piece joins the section after it; when that one
+    // lies across the end of the drive, the newest piece joins the section before it instead. Either
+    // way every segment stays in a section, and the first section starts at the oldest data.
+    auto join = [&](std::size_t i) {
+        ordered[i].last = ordered[i + 1].last;
+        ordered[i].end = ordered[i + 1].end;
+        ordered.erase(ordered.begin() + static_cast<std::ptrdiff_t>(i) + 1);
+    };
+    const std::size_t n = ordered.size();
+    if (n > G && n >= 2) {
+        if (ordered[1].first > ordered[0].last)
+            join(0);
+        else if (n >= 3 && ordered[n - 1].first > ordered[n - 2].last)
+            join(n - 2);
+    }
     m_sections = ordered;
     m_sectionsInUse = static_cast<int>(ordered.size());
 }
@@ -595,6 +638,17 @@ void CTavDiskSource::BuildEventLists() {
             platform::WriteLE16(v + 20, platform::ReadLE16(e + 10));
         }
     }
+}
+
+DWORD CTavDiskSource::EventCount() {
+    CAutoLock pos(&m_posLock);
+    DWORD n = 0;
+    if (m_sectionsInUse == 0)
+        return 0;
+    const TavSection& sec = m_sections[m_section];
+    for (DWORD s = sec.first; s <= sec.last; ++s)
+        n += m_slots[Slot(s)].eventCount;
+    return n;
 }
 
 DWORD CTavDiskSource::GetEventTimes(BYTE* records, DWORD maxRecords) {
@@ -794,9 +848,12 @@ void CTavDiskSource::RestorePosition(const Position& p) {
     m_block = p.block;
     ReadIndex(m_seg, m_block, m_index.data());
     SetEntryRange();
-    m_entry = p.entry;
     m_running = p.running;
+    // A position one step before its first entry (as GoToStart and the marks leave it) still takes
+    // the time and packet of the entry the next step arrives at.
+    m_entry = std::clamp(p.entry, m_entryFirst, std::max(m_entryFirst, m_entryLast));
     LoadEntry();
+    m_entry = p.entry;
 }
 
 HRESULT CTavDiskSource::GoToStart() {
@@ -832,7 +889,7 @@ HRESULT CTavDiskSource::SeekToTime(DWORD t) {
     const TavSection& sec = m_sections[m_section];
     m_running = 0;
     m_seg = sec.first;
-    while (m_seg < sec.last && (!SegmentUsable(m_seg) || t > m_slots[Slot(m_seg)].LastTime())) {
+    while (m_seg < sec.last && (!SegmentUsable(m_seg) || t > SegmentEndTime(m_seg))) {
         m_running += static_cast<LONG>(m_segCounts[m_seg - sec.first]);
         ++m_seg;
     }
@@ -857,11 +914,27 @@ HRESULT CTavDiskSource::SeekToTime(DWORD t) {
         ReadIndex(m_seg, m_block, m_index.data());
         SetEntryRange();
     }
+    auto entryTime = [&](int e) {
+        return platform::ReadLE32(m_index.data() + idx::kEntries + kIndexEntryBytes * e + ent::kTime);
+    };
     m_entry = m_entryFirst;
-    while (m_entry < m_entryLast &&
-           t > platform::ReadLE32(m_index.data() + idx::kEntries + kIndexEntryBytes * m_entry + ent::kTime)) {
+    while (m_entry < m_entryLast && t > entryTime(m_entry)) {
         ++m_entry;
         ++m_running;
+    }
+    // A block whose entries all lie before t (the next block starts exactly at t): the first entry not
+    // before t opens the next block.
+    if (m_entry == m_entryLast && t > entryTime(m_entry)) {
+        int next = m_block + 1;
+        while (next <= m_blocks.last && m_blocks.counts[next] == 0)
+            ++next;
+        if (next <= m_blocks.last) {
+            m_running += 1;
+            m_block = next;
+            ReadIndex(m_seg, m_block, m_index.data());
+            SetEntryRange();
+            m_entry = m_entryFirst;
+        }
     }
     LoadEntry();
     std::fill(std::begin(m_displayCounter), std::end(m_displayCounter), WORD(0));

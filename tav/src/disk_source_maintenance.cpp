@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "common/sector.h"
 #include "platform/system.h"
 #include "tav/disk_source.h"
 
@@ -20,6 +21,11 @@ struct FileCloser {
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
 File CreateOutput(const char* path) { return File(path ? std::fopen(path, "wb") : nullptr); }
+
+constexpr const char* kWrappedImageTooLarge =
+    "The marked range runs past the end of the drive. On a drive over 1 TB an image of such a range "
+    "cannot be opened again, so it is not made: mark a range that ends before the end of the drive, "
+    "and a second one from its start.";
 
 }  // namespace
 
@@ -103,10 +109,16 @@ HRESULT CTavDiskSource::ExportImage(const char* path) {
     CAutoLock disk(&m_diskLock);
     if (!m_handle)
         return E_FAIL;
+    const DWORD S = m_geo.S, N = m_geo.N;
+    const bool wraps = BlockSector(end.segment, end.block) < BlockSector(start.segment, start.block);
+    if (wraps && !ImageSegmentAddressable(end.segment + N - 1, S)) {
+        // Refused before the file is made: such an image would not open again.
+        common::ErrorBox(kWrappedImageTooLarge);
+        return E_FAIL;
+    }
     File f = CreateOutput(path);
     if (!f)
         return S_OK;
-    const DWORD S = m_geo.S, N = m_geo.N;
     // The first sector: the start block's first sector plus the start entry's packet offset.
     std::vector<BYTE> index(kIndexBytes);
     ReadIndex(start.segment, start.block, index.data());
@@ -120,7 +132,6 @@ HRESULT CTavDiskSource::ExportImage(const char* path) {
     // may run on. The range wraps past the end of the drive when the end block lies before the start
     // block, even when it is the block just before it and E therefore lands past R.
     DWORD E = endBlock + 2448;
-    bool wraps = endBlock < startBlock;
     std::vector<BYTE> header = m_header;
     BYTE* h = header.data();
     platform::WriteLE32(h + hdr::kSectorOffset, m_sectorOffset + R - 11);

@@ -108,12 +108,20 @@ TEST_F(TavIndex, FirstPopulatedSegmentNMinus2DoesNotOpen) {
     EXPECT_GE(src->Open(tav::kOpenDrive, 0, path.c_str()), 0);
 }
 
+// A wrapped 3 GiB drive (K = 32, segments 0..94) with its write point W in each of its sections, with
+// and without stale blocks in W: G sections at most, in time order, the first starting at the oldest
+// block; one walk gives every packet oldest to newest; a time search in any section lands on the first
+// packet not before the time, also in the write point's segment when it holds the oldest data.
 TEST_F(TavIndex, WrappedDrivePlaysOldestToNewestInOnePass) {
-    for (std::uint32_t staleBlock : {1u, 2u}) {
+    struct Case {
+        std::uint32_t newest, staleBlock; // staleBlock 2 = none: the oldest data start in W + 1
+    };
+    for (Case c : {Case{3, 1}, Case{3, 2}, Case{40, 1}, Case{40, 2}, Case{80, 1}, Case{80, 2}}) {
+        SCOPED_TRACE(testing::Message() << "W " << c.newest << " stale block " << c.staleBlock);
         sim_tav::RecorderOptions o;
         o.wrapped = true;
-        o.wrapNewest = 40;  // inside section 1 of a 3 GiB drive (K = 32)
-        o.wrapStaleBlock = staleBlock;  // 2 = no stale block: the oldest data start in the next segment
+        o.wrapNewest = c.newest;
+        o.wrapStaleBlock = c.staleBlock;
         o.blocksPerSegment = 2;
         o.packetsPerBlock = 8;
         o.channels = 1;
@@ -123,17 +131,37 @@ TEST_F(TavIndex, WrappedDrivePlaysOldestToNewestInOnePass) {
         auto src = tavtest::OpenDrive(path, nullptr, &load);
         ASSERT_EQ(load, S_OK);
         EXPECT_TRUE(src->Wrapped());
-        EXPECT_EQ(src->NewestSegment(), 40u);
-        EXPECT_EQ(src->OldestSegment(), staleBlock == 1 ? 40u : 41u);
+        EXPECT_EQ(src->NewestSegment(), c.newest);
+        EXPECT_EQ(src->OldestSegment(), c.staleBlock == 1 ? c.newest : c.newest + 1);
         EXPECT_EQ(platform::ReadLE32(src->Header() + 196), src->OldestSegment());
-        EXPECT_EQ(platform::ReadLE32(src->Header() + 200), 40u);
-        // Sections run in time order, the first starting with the oldest block.
+        EXPECT_EQ(platform::ReadLE32(src->Header() + 200), c.newest);
         const auto& sections = src->Sections();
+        EXPECT_EQ(src->SectionCount(), static_cast<int>(src->Geometry().G));
         for (int i = 0; i + 1 < src->SectionCount(); ++i)
             EXPECT_LE(sections[i].end, sections[i + 1].start) << i;
         EXPECT_EQ(sections.front().start, rec.firstTime);
         EXPECT_EQ(sections.back().end, rec.lastTime);
         ExpectSameOrder(tavtest::WalkAll(*src), rec.packets);
+
+        for (std::size_t i = 5; i < rec.packets.size(); i += 97) {
+            const DWORD t = rec.packets[i].time;
+            ASSERT_EQ(src->SeekToSectionTime(t), S_OK) << i;
+            const auto p = src->CurrentPacket();
+            std::size_t at = 0;
+            while (at < rec.packets.size() &&
+                   !(rec.packets[at].segment == p.segment && static_cast<int>(rec.packets[at].block) == p.block &&
+                     static_cast<int>(rec.packets[at].entry) == p.entry))
+                ++at;
+            ASSERT_LT(at, rec.packets.size()) << i;
+            EXPECT_EQ(p.time, t) << i;
+            // The first packet of that time, or the first of its section when the time spans two.
+            if (at > 0 && rec.packets[at - 1].time == t) {
+                src->GoToStart();
+                ASSERT_TRUE(src->NextEntry());
+                EXPECT_EQ(src->CurrentPacket().segment, p.segment) << i;
+                EXPECT_EQ(src->CurrentPacket().entry, p.entry) << i;
+            }
+        }
     }
 }
 
@@ -188,7 +216,7 @@ TEST_F(TavIndex, MeasuresFrameRatesAndRestoresThePosition) {
     o.audioPerSecond = 2;
     o.channels = 1;
     std::string path = dir.File("rates.img");
-    sim_tav::WriteTavDrive(path, o);
+    auto rec = sim_tav::WriteTavDrive(path, o);
     auto src = tavtest::OpenDrive(path);
     src->GoToStart();
     ASSERT_TRUE(src->NextEntry());
@@ -200,6 +228,19 @@ TEST_F(TavIndex, MeasuresFrameRatesAndRestoresThePosition) {
     EXPECT_EQ(after.segment, before.segment);
     EXPECT_EQ(after.block, before.block);
     EXPECT_EQ(after.entry, before.entry);
+    // From the start of the section (one step before its first entry) the measuring walk leaves the
+    // time and packet of that first entry, as before it, and the next step arrives there.
+    src->GoToStart();
+    src->MeasureFrameRates();
+    LONG perMille = -1;
+    DWORD time = 0;
+    src->GetPosition(&perMille, &time);
+    EXPECT_EQ(time, rec.firstTime);
+    EXPECT_EQ(perMille, 0);
+    EXPECT_EQ(src->CurrentPacket().entry, 0);
+    ASSERT_TRUE(src->NextEntry());
+    EXPECT_EQ(src->CurrentPacket().entry, 0);
+    EXPECT_EQ(src->CurrentPacket().time, rec.firstTime);
 }
 
 TEST_F(TavIndex, InvalidEntriesAreSkippedToTheNextKeyFrame) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 
 #include "tav/status_text.h"
 #include "tav_test_util.h"
@@ -348,6 +349,50 @@ TEST(TavBigDrive, TwoTerabyteSparseDriveOpensAndIndexes) {
     auto text = tavtest::ReadAll(diag);
     EXPECT_NE(std::string(text.begin(), text.end()).find("Total sectors = 4292870144, cap in GB = 2197.949514"),
               std::string::npos);
+    EXPECT_TRUE(boxes.boxes.empty());
+}
+
+// On a drive over 1 TB an image of a range that runs past the end of the drive would number its last
+// segment beyond 32-bit sectors and never open again: the export refuses it before making the file. A
+// range that does not wrap exports and opens as usual.
+TEST(TavBigDrive, WrappedRangeImageOfADriveOver1TBIsRefusedUpFront) {
+    tavtest::ScratchDir dir;
+    tavtest::BoxRecorder boxes;
+    sim_tav::RecorderOptions o;
+    o.totalSectors = 0xFFFFFFFFu;
+    o.wrapped = true;
+    o.wrapNewest = 2;
+    o.blocksPerSegment = 1;
+    o.packetsPerBlock = 4;
+    o.channels = 1;
+    o.audioFormat = 0;
+    o.eventsEvery = 0;
+    std::string path = dir.File("big-wrapped.img");
+    auto rec = sim_tav::WriteTavDrive(path, o);
+    auto src = tavtest::OpenDrive(path);
+    ASSERT_TRUE(src->Wrapped());
+    src->SelectSection(0);
+    ASSERT_TRUE(src->NextEntry());
+    ASSERT_EQ(src->CurrentPacket().segment, 3u); // the oldest data, behind the write point
+    src->MarkStart(nullptr);
+    src->SelectSection(src->SectionCount() - 1);
+    ASSERT_TRUE(src->NextEntry());
+    src->MarkEnd(nullptr);
+    std::string image = dir.File("wrapped.tav");
+    EXPECT_EQ(src->ExportImage(image.c_str()), E_FAIL);
+    EXPECT_FALSE(std::filesystem::exists(image));
+    ASSERT_EQ(boxes.boxes.size(), 1u);
+    EXPECT_EQ(boxes.boxes[0].caption, "Error");
+    EXPECT_NE(boxes.boxes[0].text.find("runs past the end of the drive"), std::string::npos);
+
+    boxes.boxes.clear();
+    ASSERT_TRUE(src->NextEntry());
+    src->MarkStart(nullptr);
+    ASSERT_TRUE(src->NextEntry());
+    src->MarkEnd(nullptr);
+    ASSERT_EQ(src->ExportImage(image.c_str()), S_OK);
+    tav::CTavDiskSource img(4);
+    ASSERT_GE(img.Open(tav::kOpenImage, 0, image.c_str()), 0);
     EXPECT_TRUE(boxes.boxes.empty());
 }
 

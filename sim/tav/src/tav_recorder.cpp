@@ -303,6 +303,8 @@ private:
         } else {
             es = p.type == 0x81 ? 1200 + (n * 37) % 600 : 300 + (n * 53) % 400;
         }
+        if (m_o.largeKeyFrame > 32 && p.type == 0x81 && p.channel == 0 && n == 0)
+            es = std::max(es, m_o.largeKeyFrame - 32);
         u32 sz = 32 + es;
         std::vector<u8> status = StatusRecord(p);
         u32 trailer = m_o.recorderKind == 0 ? 0 : 9 + static_cast<u32>(status.size());
@@ -328,6 +330,7 @@ private:
             pos += static_cast<u32>(vol.size());
         }
         if (m_o.realPictures) {
+            // A padded picture is followed by zeros, which hold no start code.
             std::memcpy(b + pos, picture.data(), picture.size());
         } else {
             // A VOP start code and coding type, then filler.
@@ -561,17 +564,20 @@ private:
         Le16(t.data() + 22, static_cast<u16>(info.blocksUsed));
         u32 events = 0;
         if (m_o.eventsEvery && s % m_o.eventsEvery == 0 && info.blocksUsed) {
-            u32 times[3] = {info.firstTime, info.firstTime + (info.lastTime - info.firstTime) / 2,
-                            info.lastTime + 1000};
-            for (u32 i = 0; i < 3; ++i) {
+            const u32 span = info.lastTime - info.firstTime;
+            events = std::min<u32>(m_o.eventsPerSegment, (5120 - 25) / 18);
+            for (u32 i = 0; i < events; ++i) {
+                u32 time = events == 3 ? (i == 0   ? info.firstTime
+                                          : i == 1 ? info.firstTime + span / 2
+                                                   : info.lastTime + 1000)
+                                       : info.firstTime + (events > 1 ? span * i / (events - 1) : 0);
                 u8* e = t.data() + 25 + 18 * i;
-                Le32(e, times[i]);
+                Le32(e, time);
                 Le32(e + 4, 0x1000 + s);
                 Le16(e + 8, static_cast<u16>(s));
                 Le16(e + 10, static_cast<u16>(7 + i));
                 Le32(e + 12, 0xD0000000u + s);
             }
-            events = 3;
         }
         Le16(t.data() + 20, static_cast<u16>(events));
         info.events = events;

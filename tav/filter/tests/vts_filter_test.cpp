@@ -131,7 +131,7 @@ TEST_F(VTSFilter, PinsOfferTheirTypes) {
     EXPECT_EQ(vih.bmiHeader.biHeight, 240);
     EXPECT_EQ(vih.dwBitRate, 3u); // the channel
     EXPECT_EQ(vih.dwBitErrorRate, 0x12u);
-    EXPECT_EQ(h.CaptureAllocator(0).cbBuffer, 204800);
+    EXPECT_EQ(h.CaptureAllocator(0).cbBuffer, 204799 + 553); // the largest valid packet and its tail
     WAVEFORMATEX wfx;
     ASSERT_TRUE(GetWaveFormat(h.CaptureType(1), &wfx));
     EXPECT_EQ(wfx.wFormatTag, WAVE_FORMAT_PCM);
@@ -188,6 +188,43 @@ TEST_F(VTSFilter, StatusBlockBySourceKind) {
     // Kind 2: the 295-byte block, then zeros up to 512 (never bytes from beyond the block).
     for (std::size_t i = tav::kStatusBlockBytes; i < buf.size(); ++i)
         ASSERT_EQ(buf[i], 0) << i;
+}
+
+} // namespace
+
+namespace {
+
+// A section whose segments carry up to 283 events each holds more than its unit of K × 256 records:
+// the count asked with a null buffer covers every event, and a smaller buffer is told it was too small.
+TEST(VTSFilterEvents, EveryEventOfAFullSectionIsListed) {
+    UseTestEnvironment();
+    sim_tav::RecorderOptions o;
+    o.segments = 30; // of section 0's 32 (a 3 GiB drive)
+    o.blocksPerSegment = 1;
+    o.packetsPerBlock = 6;
+    o.channels = 1;
+    o.eventsEvery = 1;
+    o.eventsPerSegment = 283;
+    Drive drive("events.tav", o);
+    tavtest::BoxRecorder boxes;
+    Filter f;
+    ASSERT_EQ(f.created, S_OK);
+    ASSERT_GE(f.Open(tav::kOpenDrive, drive.path), 0);
+    ASSERT_EQ(f.vts->LoadIndex(0, drive.path.c_str()), S_OK);
+    DWORD unit = 0, count = 0;
+    ASSERT_EQ(f.vts->GetSectionUnit(&unit), S_OK);
+    ASSERT_EQ(f.vts->GetEventTimes(nullptr, &count), S_OK);
+    EXPECT_EQ(unit, 32u * 256u);
+    EXPECT_EQ(count, 30u * 283u);
+    std::vector<BYTE> records(count * kVTEventRecordBytes);
+    DWORD got = count;
+    EXPECT_EQ(f.vts->GetEventTimes(records.data(), &got), S_OK);
+    EXPECT_EQ(got, count);
+    for (DWORD i = 0; i < got; ++i)
+        ASSERT_GE(platform::ReadLE32(records.data() + kVTEventRecordBytes * i), drive.rec.firstTime) << i;
+    got = unit;
+    EXPECT_EQ(f.vts->GetEventTimes(records.data(), &got), S_FALSE);
+    EXPECT_EQ(got, unit);
 }
 
 } // namespace

@@ -363,3 +363,63 @@ TEST(VTSPlayStream, TruncatedStreamFilePlaysWhatItHoldsAndStops) {
 }
 
 } // namespace
+
+// The largest packet an index entry may describe (204,799 bytes) plays and exports like any other,
+// from a drive and from a stream file: the pin's sample and the export buffer hold it with its tail.
+TEST(VTSPlayLarge, LargestValidKeyFramePlaysAndExports) {
+    UseTestEnvironment();
+    constexpr DWORD kLargest = tav::kMaxPacketSize - 1;
+    for (int kind : {tav::kOpenDrive, tav::kOpenStreamFile}) {
+        SCOPED_TRACE(kind);
+        tavtest::ScratchDir dir;
+        sim_tav::RecorderOptions o = FourChannels();
+        o.largeKeyFrame = kLargest;
+        o.streamPackets = 60;
+        std::string path = dir.File(kind == tav::kOpenDrive ? "large.img" : "large.arv");
+        std::vector<sim_tav::RecordedPacket> packets = kind == tav::kOpenDrive
+                                                           ? sim_tav::WriteTavDrive(path, o).packets
+                                                           : sim_tav::WriteTavStream(path, o);
+        ASSERT_EQ(packets.front().channel, 0);
+        ASSERT_EQ(packets.front().size, kLargest);
+        tavtest::BoxRecorder boxes;
+        Filter f;
+        ASSERT_EQ(f.created, S_OK);
+        ASSERT_GE(f.Open(kind, path), 0);
+        ASSERT_EQ(f.vts->LoadIndex(0, path.c_str()), S_OK);
+
+        // Played: channel 0's pin delivers the whole packet, and playback goes on behind it.
+        auto h = ConnectAll(f.base.Get());
+        ASSERT_EQ(h->Run(), S_OK);
+        ASSERT_TRUE(h->WaitForSamples(16, kWaitMs, 1));
+        ASSERT_EQ(h->Stop(), S_OK);
+        auto samples = h->Received(1);
+        auto first = std::find_if(samples.begin(), samples.end(),
+                                  [](const media::CapturedSample& s) { return !Inspect(s).placeholder; });
+        ASSERT_NE(first, samples.end());
+        EXPECT_EQ(first->data.size(), kLargest + tav::kPacketTail);
+        EXPECT_GE(Frames(samples).size(), 2u);
+        EXPECT_EQ(h->CaptureAllocator(1).cbBuffer, static_cast<LONG>(kVTExportBufferBytes));
+        h.reset();
+
+        // Exported: the pull loop returns it first and goes on to the end of the range.
+        DWORD startTime = 0;
+        ASSERT_EQ(f.vts->SeekPerMille(0), S_OK);
+        ASSERT_EQ(f.vts->MarkStart(&startTime), S_OK);
+        ASSERT_EQ(f.vts->SeekPerMille(1000), S_OK);
+        ASSERT_EQ(f.vts->MarkEnd(nullptr), S_OK);
+        BYTE format = 0;
+        ASSERT_EQ(f.vts->PrepareExport(&format, 0), S_OK);
+        std::vector<BYTE> buf(kVTExportBufferBytes);
+        std::vector<DWORD> sizes;
+        while (sizes.size() < 1000 && f.vts->ExportNextPacket(buf.data()) == S_FALSE)
+            sizes.push_back(buf[19] == tav::kTypeAudio ? 0 : platform::ReadLE32(buf.data() + 28));
+        std::size_t channel0 = 0;
+        for (const auto& p : packets)
+            channel0 += p.channel == 0 && p.type != tav::kTypeAudio;
+        ASSERT_FALSE(sizes.empty());
+        EXPECT_EQ(sizes.front(), kLargest); // the header's length field counts the packet bytes
+        EXPECT_GE(std::count_if(sizes.begin(), sizes.end(), [](DWORD s) { return s != 0; }),
+                  static_cast<std::ptrdiff_t>(channel0 - 1));
+        EXPECT_TRUE(boxes.boxes.empty());
+    }
+}

@@ -35,6 +35,7 @@ struct TavSegmentSlot {
     DWORD newestFirst = 0, newestLast = 0;  // block range of the newest data (wrap segment)
     DWORD oldestBlockTime = 0;
     DWORD newestEndTime = 0;
+    DWORD oldestEndTime = 0;  // time of the last packet of the oldest data, when they share W with the newest
     bool eventsLoaded = false;
     std::vector<BYTE> eventViews;  // 24 bytes each
     DWORD eventCount = 0;
@@ -67,6 +68,8 @@ public:
     HRESULT GetPosition(LONG* perMille, DWORD* time) override;
     // Writes event times into consecutive 12-byte records; returns how many (at most maxRecords).
     DWORD GetEventTimes(BYTE* records, DWORD maxRecords) override;
+    // Events of the current section: how many records GetEventTimes needs for all of them.
+    DWORD EventCount() override;
     // One step of playback: 1 when the position moved to the next valid entry, 0 at the end of the section.
     int NextEntry() override;
     void BuildEventLists() override;
@@ -126,6 +129,11 @@ private:
     void FinishSections(DWORD firstSection, DWORD lastValid);
     void BuildWrappedSections(DWORD F, DWORD W);
     void SetSectionTimes(TavSection& sec);
+    // Time of the last packet of a segment of the current section: the trailer's end time, but for the
+    // write point in the oldest section, where the segment holds the oldest data only.
+    DWORD SegmentEndTime(DWORD segment) const;
+    // Time of the last entry in blocks [first, last] of a segment, scanning back from `last`; 0 when none.
+    DWORD LastEntryTime(DWORD segment, DWORD first, DWORD last);
 
     DWORD BlockSector(DWORD segment, int block) const;
     DWORD IndexSector(DWORD segment, int block) const;

@@ -49,6 +49,13 @@ constexpr DWORD kMaxPacketSize = 204800;  // sizes must stay below this
 constexpr DWORD kPacketTail = 553;
 // Largest read of one packet: ((511 + 204,799 + 553) >> 9) + 1 sectors.
 constexpr DWORD kMaxPacketReadBytes = (((511 + (kMaxPacketSize - 1) + kPacketTail) >> 9) + 1) * 512;
+// A drive image numbers the segments of a range that wraps past the end of the drive one pass on
+// (s + N - 1), and reads them by 32-bit sector numbers: the range's last segment must still end below
+// 2^32 sectors, which a wrapped range on a drive over 1 TiB does not.
+inline bool ImageSegmentAddressable(DWORD segment, DWORD S) { return ULONGLONG(segment + 1ull) * S <= 0xFFFFFFFFull; }
+
+// Largest frame sample: a packet of the largest valid size with the 553 bytes behind it.
+constexpr DWORD kMaxSampleBytes = (kMaxPacketSize - 1) + kPacketTail;
 
 // Drive header fields.
 namespace hdr {

@@ -40,8 +40,9 @@ constexpr int kOpenImage = 9;
 constexpr int kOpenStreamFile = 10;
 
 constexpr int kChannels = 16;
-// One video sample buffer of a pin, and what ExportNextPacket's caller must provide.
-constexpr DWORD kSampleBytes = 204800;
+// One video sample buffer of a pin, and what ExportNextPacket's caller must provide: room for the
+// largest packet an index entry may describe, with its tail.
+constexpr DWORD kSampleBytes = kMaxSampleBytes;
 // The audio conversion buffer: a 4160-byte ADPCM block decodes to 16,384 bytes of PCM.
 constexpr DWORD kAudioSampleBytes = 40960;
 // 100-ns units per clock millisecond.
@@ -141,6 +142,7 @@ public:
     virtual HRESULT Open(int kind, int drive, const char* path);  // 5: 1 with audio, 0 without, or an error
     virtual HRESULT GetSections(BYTE* records, DWORD maxRecords); // 6: 28-byte records from m_sections
     virtual DWORD GetEventTimes(BYTE* records, DWORD maxRecords); // 7: 12-byte records; returns the count
+    virtual DWORD EventCount() { return 0; }                      // events of the current section
     virtual HRESULT GoToStart() { return S_OK; }                  // 8
     virtual HRESULT GoToEnd() { return S_OK; }                    // 9
     virtual HRESULT GetPosition(LONG* perMille, DWORD* time);     // 10

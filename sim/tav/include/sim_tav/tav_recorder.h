@@ -67,12 +67,18 @@ struct RecorderOptions {
     std::uint32_t logSize = 1024;
     std::uint32_t logNext = 13;
     std::uint32_t eventsEvery = 2; // segment s carries events when s % eventsEvery == 0 (0: none)
+    // Events such a segment carries: 3 puts one at its start, one in its middle and one after its end
+    // (which the reader leaves out); any other count (at most 283) spreads them over the segment.
+    std::uint32_t eventsPerSegment = 3;
     std::uint16_t startSequence = 100;
     bool crossBlockEnd =
         false; // the last packet of every block but a segment's last runs into the next block
     std::uint8_t packetCode = 0x12; // index entry byte 22
     std::vector<Damage> damage;
     std::uint32_t streamPackets = 120; // packets a stream file holds (WriteTavStream)
+    // When nonzero: channel 0's first key frame is padded behind its picture to this index size (the
+    // packet bytes behind the record header; a valid entry stays below 204,800).
+    std::uint32_t largeKeyFrame = 0;
     // Real pictures: key frames are MPEG-4 I-VOPs of the channel's test picture with its picture tag
     // (channel, packet time in seconds) and the label "CAMnn hh:mm:ss" drawn in; predicted frames are
     // P-VOPs whose macroblocks are all skipped, so they show their key frame's picture again. Width
