@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cctype>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -37,15 +38,36 @@ void SplitLineFormat(const char* lineFormat, std::string* head, std::string* tai
     *tail = s ? std::string(s + 2) : std::string();
 }
 
-// Cuts a format to `limit` bytes without leaving half a conversion at the end.
+// Bytes of the conversion that starts at f[i] ('%'): "%%", or flags, width, precision and length
+// modifier up to the conversion letter (to the end of the format when it has none).
+std::size_t ConversionLength(const std::string& f, std::size_t i) {
+    std::size_t j = i + 1;
+    if (j < f.size() && f[j] == '%')
+        return 2;
+    while (j < f.size() && std::strchr("-+ #0'", f[j]))
+        ++j;
+    while (j < f.size() && (std::isdigit(static_cast<unsigned char>(f[j])) || f[j] == '*' || f[j] == '.'))
+        ++j;
+    while (j < f.size() && std::strchr("hlLqjzt", f[j]))
+        ++j;
+    return (j < f.size() ? j + 1 : j) - i;
+}
+
+// Cuts a format to at most `limit` bytes at a boundary between whole pieces: a conversion (or "%%")
+// is kept whole or left out, never cut in half.
 std::string CutFormat(const char* format, std::size_t limit) {
     std::string f = format;
     if (f.size() <= limit)
         return f;
-    f.resize(limit);
-    std::size_t pct = f.rfind('%');
-    if (pct != std::string::npos)
-        f.resize(pct);
+    std::size_t end = 0;
+    for (std::size_t i = 0; i < f.size();) {
+        const std::size_t n = f[i] == '%' ? ConversionLength(f, i) : 1;
+        if (i + n > limit)
+            break;
+        i += n;
+        end = i;
+    }
+    f.resize(end);
     return f;
 }
 

@@ -79,16 +79,25 @@ TEST_F(DebugTest, DoubleHeightStyleSeparatorAndNoFallback) {
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 }
 
+// "3|" + at most 508 bytes of the caller's format + "\n" stays within 512 bytes. The cut falls between
+// whole pieces: a conversion or a "%%" that does not fit is left out, one that fits is kept.
 TEST_F(DebugTest, LongFormatIsCutWithoutHalfAConversion) {
+    struct Case {
+        std::string format, line;
+    } cases[] = {
+        {std::string(505, 'a') + "%d tail", std::string(505, 'a') + "7 "},
+        {std::string(500, 'a') + "%d%s" + std::string(10, 'b'), std::string(500, 'a') + "7S" + std::string(4, 'b')},
+        {std::string(506, 'a') + "%%%d", std::string(506, 'a') + "%"},
+        {std::string(507, 'a') + "%%x", std::string(507, 'a')},
+        {std::string(504, 'a') + "%5.2lf", std::string(504, 'a')},
+    };
     std::string path = TempLog("debug_long");
-    DebugOpen("ORMA source", path.c_str());
-    std::string format = std::string(505, 'a') + "%d tail";
-    DebugPrint(3, format.c_str(), 7);
-    std::string line = ReadAll(path);
-    // "3|" + at most 509 bytes of the caller's format + "\n" stays within 512 bytes, and the cut
-    // falls before the dangling conversion.
-    EXPECT_EQ(line, "3|" + std::string(505, 'a') + "\n");
-    DebugClose();
+    for (const Case& c : cases) {
+        DebugOpen("ORMA source", path.c_str());
+        DebugPrint(3, c.format.c_str(), 7, "S");
+        EXPECT_EQ(ReadAll(path), "3|" + c.line + "\n") << c.format.substr(490);
+        DebugClose();
+    }
     ::unlink(path.c_str());
 }
 

@@ -1,5 +1,6 @@
 #include "mjpeg_dec_filter.h"
 
+#include <algorithm>
 #include <mutex>
 #include <new>
 
@@ -70,6 +71,18 @@ HRESULT CVTMJPEGDecFilter::CheckInputType(const CMediaType* in) {
 }
 
 HRESULT CVTMJPEGDecFilter::CheckTransform(const CMediaType* in, const CMediaType* out) {
+    // A refused pair leaves the sizes of the pair accepted before, so the frames decoded under that
+    // pair keep their widths.
+    const LONG keptWidth = m_inputWidth, keptHeight = m_inputHeight;
+    HRESULT hr = CheckOutputFor(in, out);
+    if (FAILED(hr)) {
+        m_inputWidth = keptWidth;
+        m_inputHeight = keptHeight;
+    }
+    return hr;
+}
+
+HRESULT CVTMJPEGDecFilter::CheckOutputFor(const CMediaType* in, const CMediaType* out) {
     HRESULT hr = CheckInputType(in);
     if (FAILED(hr))
         return hr;
@@ -87,6 +100,7 @@ HRESULT CVTMJPEGDecFilter::CheckTransform(const CMediaType* in, const CMediaType
         return VFW_E_TYPE_NOT_ACCEPTED;
     m_outputTopDown = b.biHeight < 0;
     m_outputStride = b.biWidth;
+    m_decodeWidth = m_inputWidth;
     m_frameSize = static_cast<LONG>(frame);
     return S_OK;
 }
@@ -152,8 +166,9 @@ void CVTMJPEGDecFilter::DecodeInto(const BYTE* data, LONG length, BYTE* out) {
     const std::int64_t lastRow = std::int64_t(m_frameSize) - rowBytes;
     std::int64_t offset = m_outputTopDown ? 0 : lastRow;
     const bool colour = decoder.get_num_components() == 3;
-    // A picture narrower than the declared input stops each row at the end of its own line.
-    const int pixels = std::min<int>(m_inputWidth, decoder.get_width());
+    // A picture narrower than the declared input stops each row at the end of its own line, and no
+    // row ever runs past the output row it is written into.
+    const int pixels = std::min({m_decodeWidth, static_cast<LONG>(decoder.get_width()), m_outputStride});
     for (;;) {
         if (m_outputTopDown ? offset > lastRow : offset < 0)
             break;  // rows the buffer cannot hold are never decoded

@@ -32,6 +32,8 @@ public:
     static constexpr LONG kMaxHeight = 576;
 
 private:
+    // CheckTransform's checks; sizes and stride are stored only when the pair is accepted.
+    HRESULT CheckOutputFor(const CMediaType* in, const CMediaType* out);
     // Decodes `length` bytes of JPEG into the output buffer in the negotiated row order. Rows the image
     // does not deliver keep what the buffer held.
     void DecodeInto(const BYTE* data, LONG length, BYTE* out);
@@ -40,6 +42,7 @@ private:
     LONG m_inputWidth = 0;
     LONG m_inputHeight = 0;
     LONG m_outputStride = 0;  // pixels between output rows
+    LONG m_decodeWidth = 0;   // the input width of the accepted pair: pixels decoded per row
     bool m_outputTopDown = false;
     LONG m_frameSize = 0;     // bytes of one output frame; 0 until an output type is accepted
 };

@@ -115,16 +115,13 @@ HRESULT COrmaSrc::GetCurrentFrame(int channel, BYTE* buffer, UINT* length) {
         return E_POINTER;
     if (channel < 0 || channel >= orma::kChannels)
         return E_INVALIDARG;
-    // Length and picture are taken together, so a picture published meanwhile cannot mix in.
-    const LONG have = m_slots.CopyPicture(channel, nullptr, 0, nullptr);
+    // Length and picture come from one reading of the slot, so a picture published meanwhile is
+    // either copied whole or reported by its own length, never cut to the one before.
+    const LONG capacity = static_cast<LONG>(std::min<UINT>(*length, 0x7FFFFFFF));
+    const LONG have = m_slots.CopyWholePicture(channel, buffer, capacity);
     const UINT needed = have > 0 ? static_cast<UINT>(have) : 0;
-    if (*length < needed) {
-        *length = needed;
-        return E_OUTOFMEMORY;
-    }
-    const LONG got = m_slots.CopyPicture(channel, buffer, static_cast<LONG>(needed), nullptr);
-    *length = got > 0 ? std::min(static_cast<UINT>(got), needed) : 0;
-    return S_OK;
+    *length = needed;
+    return needed > static_cast<UINT>(capacity) ? E_OUTOFMEMORY : S_OK;
 }
 
 HRESULT COrmaSrc::GetCurrentSegment(int* index) {

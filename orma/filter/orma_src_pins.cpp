@@ -88,6 +88,14 @@ LONG COrmaSrcSlots::CopyPicture(int channel, BYTE* out, LONG capacity, DWORD* st
     return d.length;
 }
 
+LONG COrmaSrcSlots::CopyWholePicture(int channel, BYTE* out, LONG capacity) {
+    Delivery& d = m_delivery[Index(channel)];
+    CAutoLock lock(&d.lock);
+    if (out && d.length > 0 && d.length <= capacity)
+        std::memcpy(out, d.picture.data(), static_cast<std::size_t>(d.length));
+    return d.length;
+}
+
 // ---- Streaming loop ----------------------------------------------------------------------------------
 
 HRESULT COrmaSrcStream::DoBufferProcessingLoop() {

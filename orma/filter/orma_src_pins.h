@@ -44,6 +44,9 @@ public:
     // Copies the channel's published picture into `out` (at most `capacity` bytes) and returns its
     // length (−1 none, 0 emptied by a repositioning) and stamp. `out` may be null to learn the length.
     LONG CopyPicture(int channel, BYTE* out, LONG capacity, DWORD* stamp);
+    // Copies the channel's published picture whole into `out` (may be null) when it fits `capacity`,
+    // else nothing, and returns its length (−1 none, 0 emptied), all under the slot's lock.
+    LONG CopyWholePicture(int channel, BYTE* out, LONG capacity);
 
     std::atomic<bool> m_playing{false};
     std::atomic<DWORD> m_audioStamp{0};

@@ -54,15 +54,21 @@ bool FindMarker(ULONGLONG sectors, SectorReader read, void* context, DriveGeomet
         --n;
     BYTE sector[kSectorBytes];
     bool found = false;
+    out->clusterSize = c;
+    out->clusterCount = static_cast<DWORD>(n);
+    out->systemStart = static_cast<DWORD>(n * c);
     for (int attempt = 0; attempt < 2 && !found; ++attempt) {
         ULONGLONG tryN = n + static_cast<ULONGLONG>(attempt);
         ULONGLONG at = tryN * c;
-        out->clusterSize = c;
-        out->clusterCount = static_cast<DWORD>(tryN);
-        out->systemStart = static_cast<DWORD>(at);
         if (at > kMaxSector)
             continue;  // beyond the last sector a 32-bit sector number reaches
-        found = read(context, static_cast<DWORD>(at), sector) && platform::ReadLE32(sector) == kMarkerMagic;
+        // N is the try that was read last: a second try past the end of the drive cannot be read and
+        // leaves N at the first, so a drive whose marker is broken is found corrupted there.
+        if (!read(context, static_cast<DWORD>(at), sector))
+            continue;
+        out->clusterCount = static_cast<DWORD>(tryN);
+        out->systemStart = static_cast<DWORD>(at);
+        found = platform::ReadLE32(sector) == kMarkerMagic;
     }
     return found;
 }

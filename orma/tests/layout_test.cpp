@@ -26,9 +26,12 @@ TEST(OrmaLayout, ClusterSizeFollowsTheDriveSize) {
 struct FakeDrive {
     std::map<DWORD, DWORD> magic;  // sector → first 32-bit word
     std::vector<DWORD> reads;
+    ULONGLONG readable = ~0ull;    // sectors from here on fail to read (the drive's true end)
     static int Read(void* ctx, DWORD sector, BYTE* out) {
         auto* d = static_cast<FakeDrive*>(ctx);
         d->reads.push_back(sector);
+        if (sector >= d->readable)
+            return 0;
         std::fill(out, out + 512, 0);
         auto it = d->magic.find(sector);
         if (it != d->magic.end())
@@ -45,15 +48,19 @@ TEST(OrmaLayout, MarkerSearchTriesTwoPlaces) {
         bool found;
         DWORD clusterCount;
         std::vector<DWORD> reads;
+        ULONGLONG readable = ~0ull;  // a drive that holds more than its geometry says, unless given
     } cases[] = {
         {"first try", 5 * 65536 + 100, 5 * 65536, true, 5, {5 * 65536}},
         {"exact multiple: one cluster before the end", 5 * 65536, 4 * 65536, true, 4, {4 * 65536}},
         {"second try gives n + 1", 5 * 65536 + 100, 6 * 65536, true, 6, {5 * 65536, 6 * 65536}},
         {"64 MiB clusters", 0x0A000000, 0x0A000000 - 2 * 65536, true, 0x0A000000 / (2 * 65536) - 1, {0x0A000000 - 2 * 65536}},
         {"no marker", 5 * 65536 + 100, 0, false, 6, {5 * 65536, 6 * 65536}},
+        {"no marker, the second try past the end", 5 * 65536 + 100, 0, false, 5, {5 * 65536, 6 * 65536},
+         5 * 65536 + 100},
     };
     for (const Case& c : cases) {
         FakeDrive d;
+        d.readable = c.readable;
         if (c.markerAt)
             d.magic[c.markerAt] = kMarkerMagic;
         DriveGeometry g;

@@ -248,6 +248,26 @@ TEST_F(MjpegTransform, ShortGreyAndJunkPicturesAreDeliveredWithoutWrites) {
     EXPECT_EQ(Run(cut), S_OK);
 }
 
+// A wider input type offered after the pair was accepted, and refused for the output, changes nothing:
+// a wide picture still fills only the accepted output rows, and nothing is written past the frame.
+TEST_F(MjpegTransform, RefusedWiderTypeNeverWidensTheRows) {
+    const int w = 48, h = 16;
+    Negotiate(w, h, w, h);
+    CMediaType wide = VideoType(MEDIASUBTYPE_MJPG, 96, h);
+    CMediaType out = VideoType(MEDIASUBTYPE_RGB32, w, h);
+    EXPECT_EQ(f->CheckTransform(&wide, &out), VFW_E_TYPE_NOT_ACCEPTED);
+    EXPECT_EQ(f->CheckInputType(&wide), S_OK); // an input-pin query alone widens nothing either
+    const std::size_t frame = m_out.size();
+    m_out.resize(frame + 96 * 4, kFill);
+    ASSERT_EQ(Run(MakeJpeg(96, h)), S_OK);
+    EXPECT_EQ(m_outLength, w * h * 4);
+    EXPECT_TRUE(Untouched(frame, m_out.size()));
+    auto lines = DecodeLines(MakeJpeg(96, h));
+    // The first picture line lands in the bottom row, its first w pixels only.
+    EXPECT_EQ(Pixel(h - 1, w - 1, w)[2], lines[0][4 * (w - 1)]);
+    EXPECT_EQ(Pixel(h - 2, 0, w)[2], lines[1][0]);
+}
+
 TEST_F(MjpegTransform, SmallOutputAndBadDiscontinuityAnswerFail) {
     Negotiate(16, 16, 16, 16);
     m_out.resize(16 * 16 * 4 - 1);

@@ -2,8 +2,12 @@
 // interface table with its results and debugger lines, the open modes, and formatting.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <fstream>
+#include <thread>
 
 #include "media/filter.h"
 #include "media/types.h"
@@ -215,6 +219,54 @@ TEST_F(OrmaSrcOpen, ListsWithNullAndShortBuffers) {
 
     }
     EXPECT_EQ(Checksum(s_image->path), before);
+}
+
+// While pictures of two lengths are published in turn, every S_OK answer is one whole picture with its
+// own length, and a buffer sized for the shorter one is told the longer one's length.
+TEST_F(OrmaSrcOpen, CurrentFrameIsNeverCutByAPictureArrivingBetweenLengthAndCopy) {
+    Filter f;
+    ASSERT_EQ(f.src->OpenDisk(0, s_image->path.c_str()), S_OK);
+    COrmaSrcSlots& slots = static_cast<COrmaSrc*>(f.src.Get())->Slots();
+    std::atomic<bool> done{false};
+    std::thread publisher([&] {
+        for (int i = 0; !done; ++i) {
+            orma::COrmaSlot& slot = slots.Slot(3);
+            const bool longer = i % 2 != 0;
+            slot.length = longer ? 3000 : 1000;
+            std::memset(slot.picture, longer ? 0xBB : 0xAA, static_cast<std::size_t>(slot.length));
+            slot.stamp = static_cast<DWORD>(i + 1);
+            slots.SetFrameReady(3);
+        }
+    });
+    struct Joiner {
+        std::atomic<bool>& done;
+        std::thread& thread;
+        ~Joiner() {
+            done = true;
+            thread.join();
+        }
+    } joiner{done, publisher};
+    std::vector<BYTE> buffer(3000);
+    int whole = 0, tooSmall = 0;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (int i = 0; whole < 500 && std::chrono::steady_clock::now() < until; ++i) {
+        UINT length = 0;
+        if (f.src->GetCurrentFrame(3, nullptr, &length) != E_OUTOFMEMORY || length == 0)
+            continue;
+        std::fill(buffer.begin(), buffer.end(), 0);
+        HRESULT hr = f.src->GetCurrentFrame(3, buffer.data(), &length);
+        if (hr == E_OUTOFMEMORY) {
+            EXPECT_EQ(length, 3000u);
+            ++tooSmall;
+            continue;
+        }
+        ASSERT_EQ(hr, S_OK);
+        ASSERT_TRUE(length == 1000u || length == 3000u) << length;
+        const BYTE want = length == 1000u ? 0xAA : 0xBB;
+        ASSERT_EQ(std::count(buffer.begin(), buffer.begin() + length, want), static_cast<std::ptrdiff_t>(length)) << i;
+        ++whole;
+    }
+    EXPECT_GT(whole, 0);
 }
 
 TEST_F(OrmaSrcOpen, SpeedSettingsAndTheAudioRate) {
