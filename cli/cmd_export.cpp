@@ -406,8 +406,8 @@ int RunExport(const std::vector<std::string>& input) {
     return Fail(kFailure, "export: " + kind + " exports of " + spec->kind + " recordings are not in this build yet");
 }
 
-const CommandRegistrar reg({"export", "export a time range: drive image (and, as they land, data files and AVI)",
-                            "Usage: scryde export SOURCE --from TIME --to TIME --out FILE [--type image|text|binary|avi]\n"
+const CommandRegistrar reg({"export", "export a time range as a drive image, status text or data records",
+                            "Usage: scryde export SOURCE --from TIME --to TIME --out FILE [--type image|text|binary]\n"
                             "                     [--channel N]\n"
                             "\n"
                             "Writes the range through the source's own export and prints the SHA-256 of the file.\n"

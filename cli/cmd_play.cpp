@@ -2,6 +2,7 @@
 // sheet of the sixteen channels' last pictures.
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 #include "cli/command.h"
 #include "cli/json.h"
@@ -25,6 +26,7 @@ int RunPlay(const std::vector<std::string>& input) {
     bool json = TakeFlag(args, "--json");
     PlayOptions o;
     o.reverse = TakeFlag(args, "--reverse");
+    o.loop = TakeFlag(args, "--loop");
     bool bad = false;
     o.from = TakeOption(args, "--from", &bad);
     auto segment = TakeOption(args, "--segment", &bad);
@@ -104,6 +106,12 @@ int RunPlay(const std::vector<std::string>& input) {
     if (step && spec->kind == "orma")
         return Fail(kUsage, "play: --step plays TAV recordings frame by frame; ORMA recordings have no steps");
 
+    // The contact sheet's folder is made as asked, before anything plays.
+    std::error_code made;
+    std::filesystem::create_directories(o.outDir, made);
+    if (made)
+        return Fail(kFailure, "play: cannot make the folder " + o.outDir + " (" + made.message() + ")");
+
     // Headless: audio goes to SDL's dummy driver unless the user chose another.
     ::setenv("SDL_AUDIODRIVER", "dummy", 0);
     PlayResult r;
@@ -114,6 +122,10 @@ int RunPlay(const std::vector<std::string>& input) {
         JsonWriter w;
         w.BeginObject().Key("frames_per_channel").BeginArray();
         for (long n : r.framesPerChannel)
+            w.Int(n);
+        w.EndArray();
+        w.Key("blank_per_channel").BeginArray();
+        for (long n : r.blankPerChannel)
             w.Int(n);
         w.EndArray();
         w.Key("audio_samples").Int(r.audioSamples);
@@ -127,27 +139,36 @@ int RunPlay(const std::vector<std::string>& input) {
     } else {
         std::printf("Played %s from %s to %s: %s%s%s\n", spec->Describe().c_str(), r.firstTime.c_str(),
                     r.lastTime.c_str(), r.end.c_str(), r.message.empty() ? "" : " - ", r.message.c_str());
-        for (int ch = 0; ch < 16; ++ch)
-            if (o.channels & (1u << ch))
+        for (int ch = 0; ch < 16; ++ch) {
+            if (!(o.channels & (1u << ch)))
+                continue;
+            if (r.framesPerChannel[ch])
                 std::printf("  channel %2d: %ld pictures\n", ch + 1, r.framesPerChannel[ch]);
+            else
+                std::printf("  channel %2d: no recording\n", ch + 1);
+        }
         if (!r.contactSheet.empty())
             std::printf("Contact sheet: %s\n", r.contactSheet.c_str());
     }
-    return r.end == "error" ? kFailure : kSuccess;
+    // A contact sheet that could not be written is a failure, whatever played.
+    return r.end == "error" || r.contactSheet.empty() ? kFailure : kSuccess;
 }
 
 const CommandRegistrar reg({"play", "play a recording headless through the real graph; writes a contact sheet",
                             "Usage: scryde play SOURCE [--from TIME | --segment N] [--frames N | --seconds S]\n"
                             "                   [--speed PERMILLE] [--reverse] [--channels MASK] [--out DIR]\n"
                             "                   [--audio-channel N] [--step N] [--time-limit S]\n"
-                            "                   [--model N] [--video ntsc|pal] [--json]\n"
+                            "                   [--model N] [--video ntsc|pal] [--loop] [--json]\n"
                             "\n"
                             "Builds the reader's playback graph (source, one decoder and one video renderer per\n"
                             "channel, audio to the audio renderer), plays from the start of the recording, a time\n"
-                            "or a segment, and stops at the end, after N pictures in all or S seconds of\n"
-                            "recording, or after the wall-clock time limit (120 s by default). Writes\n"
-                            "DIR/contact-sheet.png with the channels' last pictures. --speed is per mille of\n"
-                            "normal speed (2000 plays at 2x); --channels is a mask, bit 0 for channel 1.\n"
+                            "or a segment, and stops at the end of the recording (\"complete\"), after N recorded\n"
+                            "pictures in all or S seconds of recording, or after the wall-clock time limit (120 s\n"
+                            "by default). --loop plays round and round as the reader does, until a limit.\n"
+                            "Writes DIR/contact-sheet.png (DIR is made when missing) with the channels' last\n"
+                            "pictures; channels that showed nothing recorded are marked as such, and their blank\n"
+                            "screens are counted apart. --speed is per mille of normal speed (2000 plays at 2x);\n"
+                            "--channels is a mask, bit 0 for channel 1.\n"
                             "TAV drives, images and stream files: --segment picks a section, --audio-channel the\n"
                             "channel whose sound plays, --step N plays N steps frame by frame.\n"
                             "ORMA: --model and --video set the recorder model and video standard.\n",

@@ -64,7 +64,10 @@ media::VideoFrame ComposeContactSheet(const ContactSheet& sheet) {
         if (sheet.pictures[ch])
             Blit(f, x0, y0, *sheet.pictures[ch]);
         char label[48];
-        std::snprintf(label, sizeof label, "CH%02d  %ld", ch + 1, sheet.counts[ch]);
+        if (sheet.noRecording[ch])
+            std::snprintf(label, sizeof label, "CH%02d  NO RECORDING", ch + 1);
+        else
+            std::snprintf(label, sizeof label, "CH%02d  %ld", ch + 1, sheet.counts[ch]);
         Text(f, x0 + 6, y0 + kCellHeight - 18, label, 2);
     }
     return f;

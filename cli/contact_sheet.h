@@ -14,6 +14,7 @@ struct ContactSheet {
     std::string title;
     std::array<std::optional<media::VideoFrame>, 16> pictures;
     std::array<long, 16> counts{};
+    std::array<bool, 16> noRecording{};  // the channel showed nothing recorded (at most a blank screen)
 };
 
 // Composes the sheet (BGRX, top-down).

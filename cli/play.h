@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "cli/source_kinds.h"
 #include "media/interfaces.h"
@@ -28,10 +29,12 @@ struct PlayOptions {
     double timeLimit = 120;  // wall-clock seconds before giving up
     int model = -1;          // ORMA recorder model; -1 keeps the source's default
     int standard = -1;       // 0 NTSC, 1 PAL; -1 keeps the source's default
+    bool loop = false;       // play round and round, as the reader does, instead of ending at the end
 };
 
 struct PlayResult {
-    std::array<long, 16> framesPerChannel{};
+    std::array<long, 16> framesPerChannel{};  // pictures decoded from recorded data
+    std::array<long, 16> blankPerChannel{};   // blank and blue-screen pictures of channels with nothing to show
     long audioSamples = 0;
     std::string firstTime, lastTime;
     std::string end = "error";  // "complete", "error", "limit"
@@ -64,6 +67,22 @@ struct PlayHooks {
     std::function<void()> tick;
     // True once the source has nothing more to give (e.g. every step taken).
     std::function<bool()> done;
+    // The position in playing order, (segment or section, seconds; seconds 0 while unknown): once it
+    // moves back against the direction of play the recording has been played to its end.
+    std::function<std::pair<long long, long long>()> position;
+};
+
+// Notices when circular playback has gone round: a position that comes before the furthest one seen
+// (after it, playing backwards).
+class CWrapWatch {
+public:
+    explicit CWrapWatch(bool reverse) : m_sign(reverse ? -1 : 1) {}
+    bool GoneRound(std::pair<long long, long long> position);
+
+private:
+    long long m_sign;
+    bool m_seen = false;
+    std::pair<long long, long long> m_furthest{};
 };
 
 // Runs the graph until it completes or fails, until o.frames pictures arrived, o.seconds of recording
@@ -72,7 +91,8 @@ struct PlayHooks {
 bool RunGraph(IGraphBuilder* graph, const std::array<ComPtr<IBaseFilter>, 16>& renderers, IBaseFilter* audio,
               const PlayOptions& o, const PlayHooks& hooks, PlayResult* r,
               const std::function<std::string()>& positionTime);
-// Counts what each renderer showed and writes the contact sheet of the last pictures.
+// Counts what each renderer showed and writes the contact sheet of the last pictures; r->contactSheet
+// stays empty, and r->message says why, when the sheet cannot be written.
 void WriteSheet(const SourceSpec& spec, const std::array<ComPtr<IBaseFilter>, 16>& renderers, const PlayOptions& o,
                 PlayResult* r);
 

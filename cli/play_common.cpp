@@ -73,14 +73,25 @@ bool ConnectAudioRenderer(IGraphBuilder* graph, IPin* audioOut, ComPtr<IBaseFilt
 
 namespace {
 
+// Pictures a renderer showed: those decoded from recorded data and the plain ones put up in their place.
+void Shown(IBaseFilter* renderer, long* recorded, long* blank) {
+    ComPtr<IVideoFrameStore> store;
+    LONG all = 0, plain = 0;
+    if (renderer && SUCCEEDED(renderer->QueryInterface(IID_IVideoFrameStore, store.ReleaseAndGetVoidAddress()))) {
+        store->GetFrameCount(&all);
+        store->GetPlainFrameCount(&plain);
+    }
+    *recorded = all - plain;
+    *blank = plain;
+}
+
+// Recorded pictures shown on all channels: what --frames counts.
 long PicturesShown(const std::array<ComPtr<IBaseFilter>, 16>& renderers) {
     long total = 0;
     for (auto& rend : renderers) {
-        ComPtr<IVideoFrameStore> store;
-        LONG n = 0;
-        if (rend && SUCCEEDED(rend.As(IID_IVideoFrameStore, store)))
-            store->GetFrameCount(&n);
-        total += n;
+        long recorded = 0, blank = 0;
+        Shown(rend.Get(), &recorded, &blank);
+        total += recorded;
     }
     return total;
 }
@@ -114,6 +125,7 @@ bool RunGraph(IGraphBuilder* graph, const std::array<ComPtr<IBaseFilter>, 16>& r
         return true;
     }
     r->end.clear();
+    CWrapWatch wrap(o.reverse);
     while (r->end.empty()) {
         LONG code = 0;
         LONG_PTR p1 = 0, p2 = 0;
@@ -134,6 +146,10 @@ bool RunGraph(IGraphBuilder* graph, const std::array<ComPtr<IBaseFilter>, 16>& r
             r->firstTime = positionTime();
         if (hooks.tick)
             hooks.tick();
+        if (!o.loop && hooks.position && wrap.GoneRound(hooks.position())) {
+            r->end = "complete";
+            break;
+        }
         if ((o.frames > 0 && PicturesShown(renderers) >= o.frames) || (hooks.done && hooks.done())) {
             r->end = "limit";
             break;
@@ -164,10 +180,9 @@ void WriteSheet(const SourceSpec& spec, const std::array<ComPtr<IBaseFilter>, 16
         ComPtr<IVideoFrameStore> store;
         if (FAILED(renderers[ch].As(IID_IVideoFrameStore, store)))
             continue;
-        LONG n = 0;
-        store->GetFrameCount(&n);
-        r->framesPerChannel[ch] = n;
-        sheet.counts[ch] = n;
+        Shown(renderers[ch].Get(), &r->framesPerChannel[ch], &r->blankPerChannel[ch]);
+        sheet.counts[ch] = r->framesPerChannel[ch];
+        sheet.noRecording[ch] = r->framesPerChannel[ch] == 0;
         media::VideoFrame frame;
         if (store->GetLastFrame(&frame) == S_OK)
             sheet.pictures[ch] = std::move(frame);
@@ -175,8 +190,22 @@ void WriteSheet(const SourceSpec& spec, const std::array<ComPtr<IBaseFilter>, 16
     std::string path = o.outDir + "/contact-sheet.png";
     if (WriteContactSheet(path, sheet))
         r->contactSheet = path;
-    else if (r->message.empty())
-        r->message = "cannot write " + path;
+    else
+        r->message = "cannot write " + path + (r->message.empty() ? "" : " (" + r->message + ")");
+}
+
+bool CWrapWatch::GoneRound(std::pair<long long, long long> position) {
+    if (position.second <= 0)
+        return false;  // no time yet (or a section number in its place)
+    const std::pair<long long, long long> key{position.first * m_sign, position.second * m_sign};
+    // Back into an earlier segment or section, or more than a second back within one: a step back of a
+    // second is the order of packets stamped within one second, not a new round.
+    if (m_seen && (key.first < m_furthest.first || (key.first == m_furthest.first && key.second + 1 < m_furthest.second)))
+        return true;
+    if (!m_seen || key > m_furthest)
+        m_furthest = key;
+    m_seen = true;
+    return false;
 }
 
 }  // namespace cli

@@ -70,6 +70,15 @@ bool PlayOrma(const SourceSpec& spec, const PlayOptions& o, PlayResult* r) {
         double elapsed = static_cast<double>(OrmaSeconds(year, time) - OrmaSeconds(startYear, startTime));
         return o.reverse ? -elapsed : elapsed;
     };
+    hooks.position = [&]() -> std::pair<long long, long long> {
+        int segment = 0, permille = 0;
+        BYTE year = 0;
+        DWORD time = 0;
+        orma->GetCurrentSegment(&segment);
+        if (FAILED(orma->GetPointerPosition(&permille, &year, &time)) || !time)
+            return {segment, 0};
+        return {segment, OrmaSeconds(year, time)};
+    };
     if (!RunGraph(graph.Get(), renderers, audio.Get(), o, hooks, r, [&] { return OrmaPositionTime(orma.Get()); }))
         return false;
     WriteSheet(spec, renderers, o, r);

@@ -91,6 +91,11 @@ bool PlayTav(const SourceSpec& spec, const PlayOptions& o, PlayResult* r) {
             return stepsTaken >= o.steps && std::chrono::steady_clock::now() - lastStep >= std::chrono::milliseconds(300);
         };
     }
+    hooks.position = [&]() -> std::pair<long long, long long> {
+        LONG section = 0;
+        vts->GetCurrentSection(&section);
+        return {section, VtsPositionSeconds(vts.Get())};
+    };
     if (!RunGraph(graph.Get(), renderers, audio.Get(), o, hooks, r, [&] { return VtsPositionTime(vts.Get()); }))
         return false;
     WriteSheet(spec, renderers, o, r);

@@ -13,6 +13,8 @@ TEST(ScrydeCli, HelpVersionAndUsageErrors) {
     auto help = RunScryde({"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_NE(help.out.find("drives"), std::string::npos);
+    // The overview promises nothing that is not there.
+    EXPECT_EQ(help.out.find("as they land"), std::string::npos) << help.out;
     EXPECT_EQ(RunScryde({"--version"}).status, 0);
     EXPECT_EQ(RunScryde({"drives", "--help"}).status, 0);
     auto none = RunScryde({});

@@ -53,6 +53,23 @@ TEST_F(PlayTest, PlaysFourChannelsThroughTheGraphAndLeavesTheImageAlone) {
     EXPECT_EQ(Slurp(m_image), before);
 }
 
+// Played fast without a limit, the recording ends where it ends; channels without a camera show only
+// the blue screen, which is not counted as their pictures.
+TEST_F(PlayTest, FastPlayEndsAtTheEndOfTheRecording) {
+    auto r = RunScryde({"play", m_image, "--speed", "16000", "--out", m_dir, "--time-limit", "60", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"end\": \"complete\""), std::string::npos) << r.out;
+    std::size_t at = r.out.find("[") + 1;
+    for (int ch = 0; ch < 16; ++ch) {
+        long n = std::strtol(r.out.c_str() + at, nullptr, 10);
+        if (ch < 4)
+            EXPECT_GT(n, 0) << "channel " << ch + 1 << ": " << r.out;
+        else
+            EXPECT_EQ(n, 0) << "channel " << ch + 1 << ": " << r.out;
+        at = r.out.find(',', at) + 1;
+    }
+}
+
 TEST_F(PlayTest, PlaysSecondsOfASegmentAndRefusesOneThatIsNotThere) {
     // The recording is circular (play runs on into the next segment), so a range ends by its length.
     auto r = RunScryde({"play", m_image, "--segment", "1", "--seconds", "5", "--channels", "0x1", "--out", m_dir, "--json"});

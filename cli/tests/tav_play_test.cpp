@@ -66,10 +66,20 @@ TEST_F(TavPlayTest, ImageAndStreamFilePlayPicturesAndSoundAndStayUnchanged) {
         ASSERT_EQ(r.status, 0) << r.err << r.out;
         EXPECT_NE(r.out.find("\"end\": \"limit\", \"message\": \"\""), std::string::npos) << r.out;
         EXPECT_NE(r.out.find("\"first_time\": \"2010/01/01 00:00:0"), std::string::npos) << r.out;
+        // The four cameras' pictures count as pictures; the other channels show only blank ones.
         auto counts = Numbers(r.out, "frames_per_channel");
+        auto blanks = Numbers(r.out, "blank_per_channel");
         ASSERT_EQ(counts.size(), 16u) << r.out;
-        for (int ch = 0; ch < 16; ++ch)
-            EXPECT_GT(counts[ch], 0) << "channel " << ch + 1 << ": " << r.out;  // pictures or blank pictures
+        ASSERT_EQ(blanks.size(), 16u) << r.out;
+        for (int ch = 0; ch < 16; ++ch) {
+            SCOPED_TRACE(testing::Message() << "channel " << ch + 1 << ": " << r.out);
+            if (ch < 4) {
+                EXPECT_GT(counts[ch], 0);
+            } else {
+                EXPECT_EQ(counts[ch], 0);
+                EXPECT_GT(blanks[ch], 0);
+            }
+        }
         EXPECT_GT(Number(r.out, "audio_samples"), 0) << r.out;
         EXPECT_EQ(Slurp(s_dir + "/contact-sheet.png").substr(1, 3), "PNG");
         EXPECT_EQ(Slurp(path), before);
@@ -81,7 +91,7 @@ TEST_F(TavPlayTest, FastReverseAndStepPlayEndAndBadOptionsAreRefused) {
     for (const std::vector<std::string>& extra : {std::vector<std::string>{"--speed", "8000", "--seconds", "6"},
                                                  std::vector<std::string>{"--reverse", "--seconds", "3"},
                                                  std::vector<std::string>{"--step", "5"},
-                                                 std::vector<std::string>{"--channels", "0x1", "--frames", "40"}}) {
+                                                 std::vector<std::string>{"--channels", "0x1", "--frames", "20"}}) {
         std::vector<std::string> args = {"play", path, "--out", s_dir, "--time-limit", "60", "--json"};
         args.insert(args.end(), extra.begin(), extra.end());
         auto r = RunScryde(args);
@@ -95,6 +105,30 @@ TEST_F(TavPlayTest, FastReverseAndStepPlayEndAndBadOptionsAreRefused) {
     EXPECT_EQ(section.err, "scryde: play: there is no section 4 (the recording has 1)\n");
     auto channel = RunScryde({"play", path, "--audio-channel", "17"});
     EXPECT_EQ(channel.status, 2);
+}
+
+// Without a limit play stops at the end of the recording; --loop goes round as the reader does. The
+// contact sheet's folder is made when missing, and a sheet that cannot be written fails the command.
+TEST_F(TavPlayTest, PlaysToTheEndUnlessLoopingAndWritesItsSheetOrFails) {
+    const std::string path = s_dir + "/short.arv";
+    auto sim = RunScryde({"sim", "tav", "--stream", path, "--channels", "2", "--pictures", "--stream-packets", "30"});
+    ASSERT_EQ(sim.status, 0) << sim.err;
+    const std::string folder = s_dir + "/new/sheets";
+    auto r = RunScryde({"play", path, "--out", folder, "--time-limit", "60", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err << r.out;
+    EXPECT_NE(r.out.find("\"end\": \"complete\", \"message\": \"\""), std::string::npos) << r.out;
+    EXPECT_GT(Numbers(r.out, "frames_per_channel").at(0), 0) << r.out;
+    EXPECT_EQ(Slurp(folder + "/contact-sheet.png").substr(1, 3), "PNG");
+
+    // Round and round: more pictures than one pass holds (about 24).
+    auto loop = RunScryde({"play", path, "--loop", "--speed", "2000", "--frames", "60", "--out", folder, "--json"});
+    ASSERT_EQ(loop.status, 0) << loop.err << loop.out;
+    EXPECT_NE(loop.out.find("\"end\": \"limit\", \"message\": \"\""), std::string::npos) << loop.out;
+
+    std::ofstream(s_dir + "/plain-file") << "x";
+    auto bad = RunScryde({"play", path, "--frames", "4", "--out", s_dir + "/plain-file/sheets", "--json"});
+    EXPECT_EQ(bad.status, 1) << bad.out;
+    EXPECT_NE(bad.err.find("cannot make the folder"), std::string::npos) << bad.err;
 }
 
 TEST_F(TavPlayTest, DamagedStreamFileEndsWithinItsTimeLimit) {

@@ -1,5 +1,6 @@
 #include "media/videowindow.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -75,6 +76,18 @@ std::unique_ptr<IVideoWindowBackend> CreateVideoWindowBackend() {
             return backend;
     }
     return std::make_unique<CHeadlessBackend>();
+}
+
+bool IsPlainFrame(const VideoFrame& frame) {
+    const std::size_t pixels = std::size_t(std::max<LONG>(frame.width, 0)) * std::max<LONG>(frame.height, 0);
+    if (pixels == 0 || frame.pixels.size() < pixels * 4)
+        return false;
+    const BYTE* p = frame.pixels.data();
+    // A recorded picture differs from its first pixel within a few pixels; only a plain one is read whole.
+    for (std::size_t i = 1; i < pixels; ++i)
+        if (p[4 * i] != p[0] || p[4 * i + 1] != p[1] || p[4 * i + 2] != p[2])
+            return false;
+    return true;
 }
 
 bool WritePng(const std::string& path, const VideoFrame& frame) {

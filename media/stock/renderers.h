@@ -41,6 +41,7 @@ public:
 
     // IVideoFrameStore
     HRESULT GetFrameCount(LONG* count) override;
+    HRESULT GetPlainFrameCount(LONG* count) override;
     HRESULT GetLastFrame(media::VideoFrame* frame) override;
     HRESULT SetDumpFolder(const char* folder) override;
     HRESULT WriteLastFrame(const char* path) override;
@@ -52,6 +53,7 @@ private:
     std::unique_ptr<media::IVideoWindowBackend> m_backend;
     media::VideoFrame m_last;
     LONG m_frames = 0;
+    LONG m_plainFrames = 0;
     std::string m_dumpFolder;
     GUID m_subtype = GUID_NULL;
     BITMAPINFOHEADER m_bih;

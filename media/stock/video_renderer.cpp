@@ -56,6 +56,7 @@ void CVideoRenderer::Present(IMediaSample* sample, bool count) {
         return;
     if (count) {
         ++m_frames;
+        m_plainFrames += media::IsPlainFrame(m_last) ? 1 : 0;
         if (!m_dumpFolder.empty()) {
             char name[32];
             std::snprintf(name, sizeof name, "/frame%06d.png", static_cast<int>(m_frames));
@@ -173,6 +174,13 @@ HRESULT CVideoRenderer::GetFrameCount(LONG* count) {
         return E_POINTER;
     std::lock_guard lock(m_windowMutex);
     *count = m_frames;
+    return S_OK;
+}
+HRESULT CVideoRenderer::GetPlainFrameCount(LONG* count) {
+    if (!count)
+        return E_POINTER;
+    std::lock_guard lock(m_windowMutex);
+    *count = m_plainFrames;
     return S_OK;
 }
 HRESULT CVideoRenderer::GetLastFrame(media::VideoFrame* frame) {

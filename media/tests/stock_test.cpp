@@ -160,6 +160,9 @@ TEST(StockFilters, VideoRendererKeepsFramesAndWindowSettings) {
     CPatternStream::Fill(false, 16, 8, 5, expected.data());
     EXPECT_EQ(last.width, 16);
     EXPECT_EQ(last.pixels, expected);  // a top-down source stays upright
+    LONG plain = -1;
+    ASSERT_EQ(store->GetPlainFrameCount(&plain), S_OK);
+    EXPECT_EQ(plain, 0);  // patterns are pictures, not blank screens
     std::string png = TempPath("last.png");
     ASSERT_EQ(store->WriteLastFrame(png.c_str()), S_OK);
     std::ifstream f(png, std::ios::binary);
@@ -170,6 +173,20 @@ TEST(StockFilters, VideoRendererKeepsFramesAndWindowSettings) {
     control->Stop();
     graph.Reset();
     src->Release();
+}
+
+TEST(StockFilters, PlainFramesAreOneColourThroughout) {
+    media::VideoFrame f;
+    f.width = 5, f.height = 3;
+    f.pixels.assign(5 * 3 * 4, 0);
+    for (std::size_t i = 0; i < f.pixels.size(); i += 4)
+        f.pixels[i] = 0xFF;  // blue
+    EXPECT_TRUE(media::IsPlainFrame(f));
+    f.pixels[4 * 14 + 3] = 7;  // the fourth byte is no colour
+    EXPECT_TRUE(media::IsPlainFrame(f));
+    f.pixels[4 * 14 + 1] = 1;  // the last pixel differs
+    EXPECT_FALSE(media::IsPlainFrame(f));
+    EXPECT_FALSE(media::IsPlainFrame(media::VideoFrame{}));
 }
 
 TEST(StockFilters, AudioRendererPlaysOnTheDummyDeviceWithVolumeAndStats) {

@@ -39,6 +39,9 @@ std::unique_ptr<IVideoWindowBackend> CreateVideoWindowBackend();
 // Writes a BGRX top-down picture as an 8-bit RGB PNG file; false when the file cannot be written.
 bool WritePng(const std::string& path, const VideoFrame& frame);
 
+// True when every pixel of the frame has the same colour (the fourth byte aside).
+bool IsPlainFrame(const VideoFrame& frame);
+
 // Converts one uncompressed picture of the given format (RGB32, RGB24, RGB565, RGB555, YUY2, UYVY;
 // bottom-up when biHeight > 0 for RGB) into a top-down BGRX frame; false for other formats or short data.
 bool ConvertToFrame(const GUID& subtype, const BITMAPINFOHEADER& bih, const BYTE* data, LONG length,
@@ -58,6 +61,9 @@ struct IVideoFrameStore : IUnknown {
     virtual HRESULT SetDumpFolder(const char* folder) = 0;
     // Writes the last picture to a PNG file.
     virtual HRESULT WriteLastFrame(const char* path) = 0;
+    // Of the pictures presented, those of one colour throughout: the blue screens and blank pictures
+    // that decoders and sources put up for a channel with nothing recorded to show.
+    virtual HRESULT GetPlainFrameCount(LONG* count) = 0;
 
 protected:
     ~IVideoFrameStore() = default;
