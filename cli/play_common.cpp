@@ -146,9 +146,15 @@ bool RunGraph(IGraphBuilder* graph, const std::array<ComPtr<IBaseFilter>, 16>& r
             r->firstTime = positionTime();
         if (hooks.tick)
             hooks.tick();
-        if (!o.loop && hooks.position && wrap.GoneRound(hooks.position())) {
-            r->end = "complete";
-            break;
+        if (!o.loop && hooks.position) {
+            // The time before the position is judged: the last one seen before going round is where
+            // the recording ended.
+            std::string now = positionTime();
+            if (wrap.GoneRound(hooks.position())) {
+                r->end = "complete";
+                break;
+            }
+            r->lastTime = std::move(now);
         }
         if ((o.frames > 0 && PicturesShown(renderers) >= o.frames) || (hooks.done && hooks.done())) {
             r->end = "limit";
@@ -164,7 +170,8 @@ bool RunGraph(IGraphBuilder* graph, const std::array<ComPtr<IBaseFilter>, 16>& r
             r->message = "stopped after the time limit of " + std::to_string(static_cast<int>(o.timeLimit)) + " s";
         }
     }
-    r->lastTime = positionTime();
+    if (r->end != "complete" || r->lastTime.empty())
+        r->lastTime = positionTime();
     control->Stop();
     r->audioSamples = RenderedAudioSamples(audio);
     return true;
