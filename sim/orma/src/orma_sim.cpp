@@ -250,6 +250,14 @@ bool Recorder::WriteBlock(std::uint16_t segId, std::uint32_t cluster, std::uint3
     for (const auto& [c, b] : m_o.damage.brokenDisk01M)
         if (c == cluster && b == block)
             WriteLE32(header, 0xDEADBEEF);
+    for (const Damage::Field& d : m_o.damage.fields) {
+        if (d.cluster != cluster || d.block != block)
+            continue;
+        if (d.kind == Damage::Field::PictureNumber)
+            WriteLE16(header + 6, static_cast<std::uint16_t>(d.value));
+        else if (d.kind == Damage::Field::PicturePosition && d.entry < kMaxEntries)
+            WriteSwapped32(header + 0x0C + 12 * d.entry + 4, d.value);
+    }
     *count = static_cast<int>(entries.size());
     return m_file.Write(blockStart + kFrameArea, header, sizeof header) || Fail("write failed");
 }
@@ -281,6 +289,18 @@ bool Recorder::WriteD32M(std::uint32_t cluster, std::uint16_t segId, Stamp first
     for (std::uint32_t c : m_o.damage.brokenD32M)
         if (c == cluster)
             WriteLE32(rec, 0x0BADF00D);
+    for (const Damage::Field& d : m_o.damage.fields) {
+        if (d.cluster != cluster)
+            continue;
+        if (d.kind == Damage::Field::StartAddress)
+            WriteSwapped32(rec + 0x08, d.value);
+        else if (d.kind == Damage::Field::EndAddress)
+            WriteSwapped32(rec + 0x10, d.value);
+        else if (d.kind == Damage::Field::EventNumber)
+            WriteLE16(rec + 0x16, static_cast<std::uint16_t>(d.value));
+        else if (d.kind == Damage::Field::EventPosition && d.entry < kMaxAlarms)
+            WriteSwapped32(rec + 0x20 + 12 * d.entry + 4, d.value);
+    }
     return m_file.Write(std::uint64_t(cluster + 1) * C() - 1, rec, sizeof rec) || Fail("write failed");
 }
 

@@ -45,6 +45,22 @@ struct Damage {
     int smallFrameSizeEvery = 0;               // every k-th frame entry gets a size value below 256
     int missingFrameMagicEvery = 0;            // every k-th frame lacks the 0x5588 magic
     std::uint32_t truncateSectors = 0;         // cut this many sectors off the end of the file
+    // A D32M or Disk01M field stored with a wrong value, as a failing recorder or a bad write leaves it.
+    struct Field {
+        enum Kind {
+            StartAddress,    // D32M 0x08 of `cluster`
+            EndAddress,      // D32M 0x10
+            EventNumber,     // D32M 0x16 (16 bits)
+            EventPosition,   // sector of alarm entry `entry` (0..39)
+            PictureNumber,   // Disk01M 0x06 of block `block` of `cluster` (16 bits)
+            PicturePosition, // first sector of frame entry `entry` (0..126) of that block
+        } kind;
+        std::uint32_t cluster = 0;
+        std::uint32_t block = 0;
+        std::uint32_t entry = 0;
+        std::uint32_t value = 0; // addresses and positions are absolute drive sectors
+    };
+    std::vector<Field> fields;
 };
 
 struct Options {

@@ -1,0 +1,57 @@
+// Drives for the checker tests: small whole drives from the synthetic recorder, every cluster in use,
+// so that a sound drive checks clean at cluster and at block level.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
+#include "orma/tests/orma_test_util.h"
+
+namespace checker::test {
+
+using orma::test::Capture;
+using orma::test::Checksum;
+using orma::test::Recording;
+
+constexpr DWORD kC = 65536; // the recorder's cluster size on drives below 0x0A000000 sectors
+
+// A fixed report time: 2026-12-22 11:45:07 UTC.
+constexpr std::time_t kReportTime = 1797939907;
+
+inline void UseUtc() {
+    ::setenv("TZ", "UTC", 1);
+    ::tzset();
+}
+
+// A whole drive of `clusters` clusters, all recorded by one segment starting 2026/12/10 11:00:00.
+inline simorma::Options SoundDrive(std::uint32_t clusters, bool everyBlock = true) {
+    simorma::Options o;
+    o.driveSectors = std::uint64_t(clusters) * kC + 2048;
+    o.framesPerBlock = 2;
+    o.straddle = false;
+    o.width = 32;
+    o.height = 16;
+    o.quality = 10;
+    o.sparseContent = !everyBlock;
+    o.segments = {{7, clusters, simorma::SecondsOf(2026, 12, 10, 11, 0, 0), 60, 3}};
+    return o;
+}
+
+// The whole file, byte for byte.
+inline std::string Slurp(const std::string& path) {
+    std::string out;
+    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+        char buf[65536];
+        std::size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+            out.append(buf, n);
+        std::fclose(f);
+    }
+    return out;
+}
+
+} // namespace checker::test
