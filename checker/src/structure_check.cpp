@@ -192,6 +192,10 @@ void CStructureCheck::Close() {
     m_clusterSize = m_clusterCount = 0;
     m_diskInfo.clear();
     m_deviceInfo.clear();
+    m_ran = m_aborted = false;
+    m_errors = 0;
+    m_log.clear();
+    m_findings.clear();
 }
 
 std::vector<DriveEntry> CStructureCheck::FindDrives(const std::function<void(int)>& step) {
@@ -335,6 +339,7 @@ void CStructureCheck::Run(bool blocks) {
             break;
         }
     }
+    m_ran = true;
     m_aborted = m_abort;
     if (m_aborted)
         m_log += text::kUserAborted;

@@ -109,7 +109,9 @@ public:
     int ErrorCount() const { return m_errors; }
     bool Aborted() const { return m_aborted; }
     const std::string& Log() const { return m_log; }
-    std::string Result() const { return ResultText(m_errors); }
+    // The overall result text; empty until a run has been made on the open drive.
+    std::string Result() const { return m_ran ? ResultText(m_errors) : std::string(); }
+    bool HasRun() const { return m_ran; }
     const std::vector<Finding>& Findings() const { return m_findings; }
     // Checking time so far as the status line shows it.
     int ElapsedHours() const { return m_hours; }
@@ -137,6 +139,7 @@ private:
     std::atomic<bool> m_abort{false};
     bool m_running = false;
     bool m_aborted = false;
+    bool m_ran = false;
     int m_errors = 0;
     std::string m_log;
     std::vector<Finding> m_findings;
