@@ -107,6 +107,20 @@ HANDLE OpenDriver() {
     return h == INVALID_HANDLE_VALUE ? nullptr : h;
 }
 
+// The lines written for every cluster and block are put together by hand: on a sound drive they are
+// most of the check's work besides reading, and printf-style formatting costs as much as the read.
+void AppendNumber(std::string& out, DWORD v, int width = 0) {
+    char digits[12];
+    char* p = digits + sizeof digits;
+    do {
+        *--p = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v);
+    while (digits + sizeof digits - p < width)
+        *--p = '0';
+    out.append(p, static_cast<std::size_t>(digits + sizeof digits - p));
+}
+
 std::string PhysicalDrivePath(int drive) {
     return Format("\\\\.\\PHYSICALDRIVE%d", drive);
 }
@@ -323,13 +337,25 @@ void CStructureCheck::Run(bool blocks) {
     m_abort = false;
     m_running = true;
     const DWORD n = m_handle ? m_clusterCount : 0;
+    std::string status;
     if (m_callbacks.range)
         m_callbacks.range(n);
     for (DWORD i = 0; i < n && !m_abort; ++i) {
-        if (m_callbacks.progress)
-            m_callbacks.progress(i + 1, n,
-                                 Format("Elapsed time: %02d:%02d:%02d. Checking the cluster %u/%u ...",
-                                        m_hours, m_minutes, m_milliseconds / 1000, i + 1, n));
+        if (m_callbacks.progress) {
+            // "Elapsed time: %02d:%02d:%02d. Checking the cluster %d/%d ..."
+            status.assign("Elapsed time: ");
+            AppendNumber(status, static_cast<DWORD>(m_hours), 2);
+            status += ':';
+            AppendNumber(status, static_cast<DWORD>(m_minutes), 2);
+            status += ':';
+            AppendNumber(status, static_cast<DWORD>(m_milliseconds / 1000), 2);
+            status += ". Checking the cluster ";
+            AppendNumber(status, i + 1);
+            status += '/';
+            AppendNumber(status, n);
+            status += " ...";
+            m_callbacks.progress(i + 1, n, status);
+        }
         // The window may have been closed while it showed the status line.
         if (m_abort)
             break;
@@ -350,7 +376,11 @@ void CStructureCheck::CheckCluster(DWORD i, bool blocks) {
     const auto start = std::chrono::steady_clock::now();
     const ULONGLONG a = ULONGLONG(i) * m_clusterSize;
     const ULONGLONG e = ULONGLONG(i + 1) * m_clusterSize - 1;
-    m_log += Format("+ Checking the cluster #%u at sector #%u ...\r\n", i, static_cast<DWORD>(e));
+    m_log += "+ Checking the cluster #";
+    AppendNumber(m_log, i);
+    m_log += " at sector #";
+    AppendNumber(m_log, static_cast<DWORD>(e));
+    m_log += " ...\r\n";
     BYTE rec[orma::kSectorBytes];
     Read(rec, static_cast<DWORD>(e), 1);
 
@@ -391,7 +421,9 @@ void CStructureCheck::CheckCluster(DWORD i, bool blocks) {
         for (DWORD k = 0; k < m_clusterSize / orma::kBlockSectors && !m_abort && m_errors < kMaxErrors; ++k)
             passed = CheckBlock(i, k) && passed;
     }
-    m_log += Format(passed ? "| The cluster %u PASSED\r\n|\r\n" : "| The cluster %u FAILED\r\n|\r\n", i);
+    m_log += "| The cluster ";
+    AppendNumber(m_log, i);
+    m_log += passed ? " PASSED\r\n|\r\n" : " FAILED\r\n|\r\n";
     AddElapsed(std::chrono::steady_clock::now() - start);
 }
 
@@ -399,7 +431,11 @@ bool CStructureCheck::CheckBlock(DWORD i, DWORD k) {
     const ULONGLONG blockStart = ULONGLONG(i) * m_clusterSize + ULONGLONG(k) * orma::kBlockSectors;
     const ULONGLONG clusterEnd = ULONGLONG(i + 1) * m_clusterSize;
     const DWORD s = static_cast<DWORD>(blockStart + orma::kHeaderSectorInBlock);
-    m_log += Format("| + Checking the block #%u at sector #%u ...\r\n", k, s);
+    m_log += "| + Checking the block #";
+    AppendNumber(m_log, k);
+    m_log += " at sector #";
+    AppendNumber(m_log, s);
+    m_log += " ...\r\n";
     BYTE header[kHeaderSectors * orma::kSectorBytes];
     Read(header, s, kHeaderSectors);
 
@@ -424,7 +460,9 @@ bool CStructureCheck::CheckBlock(DWORD i, DWORD k) {
         if (position < blockStart || position > clusterEnd)
             fail(Format("| | ERROR: Picture position 0x%x is out of block range.\r\n", position));
     }
-    m_log += Format(failed ? "| | The block %u FAILED\r\n| |\r\n" : "| | The block %u PASSED\r\n| |\r\n", k);
+    m_log += "| | The block ";
+    AppendNumber(m_log, k);
+    m_log += failed ? " FAILED\r\n| |\r\n" : " PASSED\r\n| |\r\n";
     return !failed;
 }
 
