@@ -35,6 +35,18 @@ QString Shown(const std::string& text) {
     return QString::fromStdString(text).remove(QLatin1Char('\r'));
 }
 
+// A static text that lines its columns up on tab stops, as the information texts expect.
+QPlainTextEdit* StaticText() {
+    auto* t = new QPlainTextEdit;
+    t->setReadOnly(true);
+    t->setFrameShape(QFrame::NoFrame);
+    t->setLineWrapMode(QPlainTextEdit::NoWrap);
+    t->setTabStopDistance(48);
+    t->viewport()->setAutoFillBackground(false);
+    t->setStyleSheet("QPlainTextEdit { background: transparent; }");
+    return t;
+}
+
 void ScrollToEnd(QPlainTextEdit* edit) {
     edit->verticalScrollBar()->setValue(edit->verticalScrollBar()->maximum());
 }
@@ -57,14 +69,10 @@ CChekraWindow::CChekraWindow(QWidget* parent) : QWidget(parent) {
 
     // Tab 1: the two information texts.
     auto* diskGroup = Named(new QGroupBox("Disk Information"), kIdDiskGroup);
-    m_diskInfo = Named(new QLabel, kIdDiskInfo);
-    m_diskInfo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_diskInfo->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_diskInfo = Named(StaticText(), kIdDiskInfo);
     (new QVBoxLayout(diskGroup))->addWidget(m_diskInfo);
     auto* deviceGroup = Named(new QGroupBox("Device Index Information"), kIdDeviceGroup);
-    m_deviceInfo = Named(new QLabel, kIdDeviceInfo);
-    m_deviceInfo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    m_deviceInfo->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_deviceInfo = Named(StaticText(), kIdDeviceInfo);
     (new QVBoxLayout(deviceGroup))->addWidget(m_deviceInfo);
     auto* infoPage = new QWidget;
     auto* infoLayout = new QHBoxLayout(infoPage);
@@ -167,8 +175,8 @@ void CChekraWindow::OnOpen() {
     const QVariant data = m_drives->currentData();
     const int drive = data.isValid() ? data.toInt() : -1;
     const bool opened = m_check.SelectDrive(drive) == checker::CStructureCheck::OpenResult::Opened;
-    m_diskInfo->setText(Shown(m_check.DiskInfo()));
-    m_deviceInfo->setText(Shown(m_check.DeviceInfo()));
+    m_diskInfo->setPlainText(Shown(m_check.DiskInfo()));
+    m_deviceInfo->setPlainText(Shown(m_check.DeviceInfo()));
     m_start->setEnabled(opened);
     m_report->setEnabled(opened);
 }

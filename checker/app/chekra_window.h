@@ -55,8 +55,8 @@ private:
 
     QComboBox* m_drives;
     QPushButton* m_open;
-    QLabel* m_diskInfo;
-    QLabel* m_deviceInfo;
+    QPlainTextEdit* m_diskInfo;
+    QPlainTextEdit* m_deviceInfo;
     QCheckBox* m_clusterLevel;
     QCheckBox* m_blockLevel;
     QCheckBox* m_imageLevel;

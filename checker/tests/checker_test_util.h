@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
@@ -55,11 +55,13 @@ inline unsigned long long SparseChecksum(const std::string& path) {
     };
     const off_t size = ::lseek(fd, 0, SEEK_END);
     std::vector<unsigned char> buf(1 << 20);
-    for (off_t data = ::lseek(fd, 0, SEEK_DATA); data >= 0 && data < size; data = ::lseek(fd, data, SEEK_DATA)) {
+    for (off_t data = ::lseek(fd, 0, SEEK_DATA); data >= 0 && data < size;
+         data = ::lseek(fd, data, SEEK_DATA)) {
         const off_t hole = ::lseek(fd, data, SEEK_HOLE);
         mix(reinterpret_cast<const unsigned char*>(&data), sizeof data);
         for (off_t at = data; at < hole;) {
-            ssize_t n = ::pread(fd, buf.data(), std::min<off_t>(hole - at, static_cast<off_t>(buf.size())), at);
+            ssize_t n =
+                ::pread(fd, buf.data(), std::min<off_t>(hole - at, static_cast<off_t>(buf.size())), at);
             if (n <= 0)
                 break;
             mix(buf.data(), static_cast<std::size_t>(n));

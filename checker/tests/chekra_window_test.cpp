@@ -87,8 +87,8 @@ TEST(ChekraWindow, SearchOpenCheckAbortAndReport) {
     Find<QPushButton>(w, kIdOpen)->click();
     EXPECT_TRUE(start->isEnabled());
     EXPECT_TRUE(report->isEnabled());
-    EXPECT_TRUE(Find<QLabel>(w, kIdDiskInfo)->text().contains("Total size:\t\t20GB"));
-    EXPECT_TRUE(Find<QLabel>(w, kIdDeviceInfo)->text().contains("Cluster number:\t\t\t610\n"));
+    EXPECT_TRUE(Find<QPlainTextEdit>(w, kIdDiskInfo)->toPlainText().contains("Total size:\t\t20GB"));
+    EXPECT_TRUE(Find<QPlainTextEdit>(w, kIdDeviceInfo)->toPlainText().contains("Cluster number:\t\t\t610\n"));
 
     // The levels are cumulative.
     image->click();
@@ -125,8 +125,12 @@ TEST(ChekraWindow, SearchOpenCheckAbortAndReport) {
     EXPECT_EQ(
         result->toPlainText(),
         "Total 1 errors found in the HD structure.\nThis HD should be reformatted before next usage.\n");
-    if (const char* shot = std::getenv("CHEKRA_SCREENSHOT"))
+    // CHEKRA_SCREENSHOT=PATH keeps pictures of both tabs for a look.
+    if (const char* shot = std::getenv("CHEKRA_SCREENSHOT")) {
         w.grab().save(shot);
+        Find<QTabWidget>(w, kIdTabs)->setCurrentIndex(0);
+        w.grab().save(QString(shot) + ".info.png");
+    }
     const std::string windowReport = drive.path + ".window.txt", cliReport = drive.path + ".cli.txt";
     w.SetReportPathChooser([&] { return QString::fromStdString(windowReport); });
     report->click();
