@@ -4,15 +4,13 @@
 #include <QTimer>
 
 #include "chekra_window.h"
-#include "common/debug.h"
 #include "common/sector.h"
 #include "platform/system.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     common::SetSectorVariant(common::kCheckerVariant);
-    common::DebugOpen("Chekra", "Chekra.log");
-    common::DebugSetLevel(1);
+    checker::OpenCheckerLog();
     // The checker's message boxes ("Error" and the rest) are Qt message boxes.
     platform::SetMessageBoxHandler([](const platform::MessageBoxRequest& r) {
         QMessageBox::critical(QApplication::activeWindow(), QString::fromStdString(r.caption),

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "checker/structure_check.h"
+#include "common/debug.h"
 #include "common/sector.h"
 
 namespace checker {
@@ -64,6 +65,11 @@ bool WriteReport(const std::string& path, const CStructureCheck& check, const Re
         return false;
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), f.get()) == bytes.size();
     return std::fclose(f.release()) == 0 && written;
+}
+
+void OpenCheckerLog() {
+    common::DebugOpen("Chekra", "Chekra.log");
+    common::DebugSetLevel(1);
 }
 
 } // namespace checker

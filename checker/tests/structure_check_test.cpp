@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -7,6 +8,7 @@
 #include "checker/report.h"
 #include "checker/structure_check.h"
 #include "checker_test_util.h"
+#include "common/debug.h"
 #include "common/sector.h"
 #include "platform/glmdrv.h"
 
@@ -150,9 +152,24 @@ TEST(CheckerReport, SoundDriveGivesTheCleanReportByteForByte) {
     std::remove(path.c_str());
 }
 
-TEST(CheckerReport, UncreatableReportFileFails) {
+TEST(CheckerReport, UncreatableReportFileFailsAndTheLogIsChekraLogHere) {
     CStructureCheck check;
     EXPECT_FALSE(WriteReport("/nonexistent-folder/report.txt", check));
+
+    const std::string folder = orma::test::TempPath("log");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    char previous[4096];
+    ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(::chdir(folder.c_str()), 0);
+    OpenCheckerLog();
+    common::DebugPrint(1, "checked %d clusters", 3);
+    common::DebugClose();
+    EXPECT_EQ(Slurp("Chekra.log"), "1|checked 3 clusters\n");
+    EXPECT_EQ(std::string(common::DebugProgramName()), "Chekra");
+    EXPECT_EQ(common::DebugLevel(), 1);
+    std::remove("Chekra.log");
+    ASSERT_EQ(::chdir(previous), 0);
+    ::rmdir(folder.c_str());
 }
 
 TEST(CheckerRun, SoundDriveAtBlockLevelPassesEveryBlock) {

@@ -27,4 +27,8 @@ std::string TextModeBytes(const std::string& text);
 bool WriteReport(const std::string& path, const CStructureCheck& check,
                  const ReportClock& clock = DefaultReportTime);
 
+// Opens the checker's log through the debug module: program name "Chekra", "Chekra.log" in the
+// current folder, level threshold 1.
+void OpenCheckerLog();
+
 } // namespace checker
