@@ -19,6 +19,12 @@
 #include "chekra_window.h"
 #include "cli/tests/run_scryde.h"
 
+// Qt's font database keeps fontconfig objects that fontconfig itself never frees; the leak checker
+// of the sanitizer build is told to pass over them.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
+
 namespace chekra {
 namespace {
 
