@@ -321,7 +321,12 @@ void CStructureCheck::Count(DWORD cluster, int block, std::string line) {
 }
 
 void CStructureCheck::AddElapsed(std::chrono::steady_clock::duration d) {
-    m_milliseconds += static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(d).count());
+    // A cluster takes microseconds: the part below a millisecond is carried to the next cluster, so the
+    // checking time does not stay at zero.
+    m_elapsedRemainder += d;
+    const auto whole = std::chrono::duration_cast<std::chrono::milliseconds>(m_elapsedRemainder);
+    m_elapsedRemainder -= whole;
+    m_milliseconds += static_cast<int>(whole.count());
     m_minutes += m_milliseconds / 60000;
     m_milliseconds %= 60000;
     m_hours += m_minutes / 60;
@@ -333,6 +338,7 @@ void CStructureCheck::Run(bool blocks) {
     m_log.clear();
     m_findings.clear();
     m_hours = m_minutes = m_milliseconds = 0;
+    m_elapsedRemainder = {};
     m_aborted = false;
     m_abort = false;
     m_running = true;

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "checker/report.h"
 #include "checker/structure_check.h"
@@ -367,6 +369,24 @@ TEST(CheckerRun, UnreadableRecordIsCheckedAsZeros) {
     Recording broken("no_marker.img", o);
     EXPECT_EQ(check.OpenFile(broken.path), CStructureCheck::OpenResult::NoMarker);
     EXPECT_FALSE(check.IsOpen());
+}
+
+TEST(CheckerRun, CheckingTimeAddsUpClustersShorterThanAMillisecond) {
+    // Every D32M read takes 0.3 ms: forty of them are 12 ms of checking time, not forty times nothing.
+    Recording drive("elapsed.img", SoundDrive(40, false));
+    ::setenv("SCRYDE_DRIVES", ("1=" + drive.path).c_str(), 1);
+    platform::SetDriverFaultHook([](const platform::DriverRequest&) {
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+        return platform::DriverFault{};
+    });
+    CStructureCheck check;
+    check.SetWindowsMajor(5);
+    ASSERT_EQ(check.SelectDrive(1), CStructureCheck::OpenResult::Opened);
+    check.Run(false);
+    platform::SetDriverFaultHook({});
+    ::unsetenv("SCRYDE_DRIVES");
+    EXPECT_EQ(check.ErrorCount(), 0);
+    EXPECT_GE(check.ElapsedMinutes() * 60000 + check.ElapsedMilliseconds(), 12);
 }
 
 TEST(CheckerDrives, ListShowsOrmaDrivesAbove20GBAndSelectionRules) {

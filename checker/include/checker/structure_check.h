@@ -144,6 +144,7 @@ private:
     std::string m_log;
     std::vector<Finding> m_findings;
     int m_hours = 0, m_minutes = 0, m_milliseconds = 0;
+    std::chrono::steady_clock::duration m_elapsedRemainder{};
 };
 
 } // namespace checker
