@@ -19,7 +19,7 @@ TEST(ScrydeCheck, JsonListsEachFindingAndTheVerdict) {
     o.damage.brokenDisk01M = {{1, 3}};
     Recording drive("cli_json.img", o);
     ASSERT_EQ(drive.result.error, "");
-    const auto before = Checksum(drive.path);
+    const auto before = SparseChecksum(drive.path);
     const std::string event =
         "{\"cluster\": 0, \"block\": null, \"text\": \"| ERROR: Event number 41 in the cluster "
         "is out ofrange (0~40).\\r\\n\"}";
@@ -47,7 +47,7 @@ TEST(ScrydeCheck, JsonListsEachFindingAndTheVerdict) {
                          "one. Block structure damaged\n"
                          "Total 2 errors found in the HD structure. This HD should be reformatted before "
                          "next usage.\n");
-    EXPECT_EQ(Checksum(drive.path), before);
+    EXPECT_EQ(SparseChecksum(drive.path), before);
 }
 
 TEST(ScrydeCheck, ReportIsTheCheckersReport) {

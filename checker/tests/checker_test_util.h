@@ -15,7 +15,6 @@
 namespace checker::test {
 
 using orma::test::Capture;
-using orma::test::Checksum;
 using orma::test::Recording;
 
 constexpr DWORD kC = 65536; // the recorder's cluster size on drives below 0x0A000000 sectors
@@ -42,8 +41,8 @@ inline simorma::Options SoundDrive(std::uint32_t clusters, bool everyBlock = tru
     return o;
 }
 
-// A checksum of a large sparse drive that reads only its data: FNV-1a over each data extent's offset
-// and bytes, and the file size. A write into a hole shows as a new extent.
+// A checksum of a sparse drive that reads only its data: FNV-1a over each data extent's offset and
+// bytes, and the file size. Any write, even of zeros into a hole, shows as changed data or a new extent.
 inline unsigned long long SparseChecksum(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY);
     if (fd < 0)
