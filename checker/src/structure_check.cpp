@@ -147,7 +147,7 @@ std::string DiskInfoText(const DISK_GEOMETRY& g) {
     t.Add(Format("Sectors per track:\t%d\r\n", static_cast<int>(g.SectorsPerTrack)));
     t.Add(Format("Tracks per cylinder:\t%d\r\n", static_cast<int>(g.TracksPerCylinder)));
     t.Add(Format("Total cylinders:   \t%d\r\n", static_cast<int>(static_cast<DWORD>(g.Cylinders))));
-    // Megabytes in integer steps; 64-bit, as sectors / 500 × 512 passes 2^32 on drives above 2 TB / 0.5.
+    // Megabytes in integer steps, in 64 bits: sectors / 500 × 512 passes 2^32 on drives above 2.1 TB.
     const ULONGLONG mb = SectorsOf(g) / 500 * 512 / 2000;
     if (mb > 1000)
         t.Add(Format("Total size:\t\t%dGB\r\n", static_cast<int>(mb / 1000)));
