@@ -328,6 +328,21 @@ TEST(CheckerRun, ThirtyErrorsStopTheRunAndSayItOnce) {
     EXPECT_EQ(r.log.find("Has reached"), r.log.rfind("Has reached")) << "said once";
 }
 
+TEST(CheckerRun, SectorsBeyondTwoToThe31AreShownUnsigned) {
+    // A 1.2 TB drive: 4 069 clusters of 288 MiB; the last ones lie above sector 2^31.
+    simorma::Options o = SoundDrive(1, false);
+    o.driveSectors = 2400000000ull;
+    o.framesPerBlock = 1;
+    o.segments[0].clusters = 4069;
+    Recording drive("large_sectors.img", o);
+    ASSERT_EQ(drive.result.error, "");
+    Checked r = CheckFile(drive.path, false);
+    EXPECT_EQ(r.errors, 0);
+    EXPECT_TRUE(
+        Has(r.log, "+ Checking the cluster #4068 at sector #2399993855 ...\r\n| The cluster 4068 PASSED"))
+        << r.log.substr(r.log.size() - 200);
+}
+
 TEST(CheckerRun, AbortStopsBeforeTheNextClusterAndSaysSo) {
     Recording drive("abort.img", SoundDrive(5, false));
     CStructureCheck check;
