@@ -21,6 +21,7 @@
 #include "tav/layout.h"
 #include "platform/bytes.h"
 #include "platform/fileio.h"
+#include "reader/direct_avi.h"
 #include "platform/registry.h"
 
 namespace cli {
@@ -366,6 +367,44 @@ int ExportTavText(const SourceSpec& spec, const std::string& from, const std::st
     return PrintDigest(out);
 }
 
+// A TAV range of one channel as an AVI file, the recorded MPEG-4 frames and sound copied as they are.
+int ExportTavDirectAvi(const SourceSpec& spec, const std::string& from, const std::string& to, const std::string& out,
+                       int channel) {
+    ComPtr<IBaseFilter> source;
+    ComPtr<IVTSourceFilter> vts;
+    bool audio = false;
+    std::string message;
+    if (!OpenVtsSource(spec, source, vts, &audio, &message) || !MarkTavRange(vts.Get(), from, to, &message))
+        return Fail(kFailure, "export: " + message);
+    BYTE audioType = 0;
+    if (FAILED(vts->PrepareExport(&audioType, static_cast<BYTE>(channel))))
+        return Fail(kFailure, "export: cannot get archive info from the recording");
+    DWORD fps = 0, width = 0, height = 0, kind = 8;
+    vts->GetFrameRate(&fps);
+    vts->GetFrameSize(&width, &height);
+    DWORD first = 0, last = 0;
+    tav::ParseTime(from, &first);
+    tav::ParseTime(to, &last);
+    int shown = -1;
+    const reader::DirectAviFormat format = reader::DirectAviFormatFor(
+        static_cast<int>(kind), audioType, static_cast<WORD>(width), static_cast<WORD>(height), fps);
+    const std::string error = reader::WriteDirectAvi(
+        out, format, [&](BYTE* buffer, DWORD) { return vts->ExportNextPacket(buffer) == S_FALSE; },
+        [&](DWORD time) {
+            const int now = last > first ? static_cast<int>(std::clamp<long long>(
+                                               (static_cast<long long>(time) - first) * 100 / (last - first), 0, 100))
+                                         : 100;
+            if (now != shown)
+                std::fprintf(stderr, "\rArchiving CH%02d... %d%%", channel + 1, shown = now);
+        });
+    if (shown >= 0)
+        std::fprintf(stderr, "\n");
+    vts->EndExport();
+    if (!error.empty())
+        return Fail(kFailure, "export: " + error);
+    return PrintDigest(out);
+}
+
 int RunExport(const std::vector<std::string>& input) {
     std::vector<std::string> args = input;
     bool bad = false;
@@ -374,6 +413,7 @@ int RunExport(const std::vector<std::string>& input) {
     auto out = TakeOption(args, "--out", &bad);
     auto type = TakeOption(args, "--type", &bad);
     auto channel = TakeOption(args, "--channel", &bad);
+    const bool direct = TakeFlag(args, "--direct");
     if (bad)
         return Fail(kUsage, "export: an option is missing its value");
     if (!from || !to || !out)
@@ -403,12 +443,17 @@ int RunExport(const std::vector<std::string>& input) {
         return ExportTavImage(*spec, *from, *to, *out);
     if ((spec->kind == "tav" || spec->kind == "stream") && kind == "text")
         return ExportTavText(*spec, *from, *to, *out, exportChannel);
+    if ((spec->kind == "tav" || spec->kind == "stream") && kind == "avi" && direct)
+        return ExportTavDirectAvi(*spec, *from, *to, *out, exportChannel);
+    if (kind == "avi" && !direct)
+        return Fail(kFailure, "export: AVI archives through a compressor are not in this build yet (TAV recordings: "
+                              "--direct copies the recorded frames)");
     return Fail(kFailure, "export: " + kind + " exports of " + spec->kind + " recordings are not in this build yet");
 }
 
-const CommandRegistrar reg({"export", "export a time range as a drive image, status text or data records",
-                            "Usage: scryde export SOURCE --from TIME --to TIME --out FILE [--type image|text|binary]\n"
-                            "                     [--channel N]\n"
+const CommandRegistrar reg({"export", "export a time range as a drive image, status text, data records or AVI",
+                            "Usage: scryde export SOURCE --from TIME --to TIME --out FILE\n"
+                            "                     [--type image|text|binary|avi] [--channel N] [--direct]\n"
                             "\n"
                             "Writes the range through the source's own export and prints the SHA-256 of the file.\n"
                             "--type image (the default) copies the clusters that cover the range, whole, into a\n"
@@ -416,7 +461,9 @@ const CommandRegistrar reg({"export", "export a time range as a drive image, sta
                             "frame (time and status text), --type binary one 44-byte record per frame (time value\n"
                             "and 40 bytes of status text). Progress goes to standard error.\n"
                             "TAV: --type image writes the marked range as a \".tav\" drive image; --type text writes\n"
-                            "the status line of every frame of --channel N (default 1) in the range.\n",
+                            "the status line of every frame of --channel N (default 1) in the range; --type avi\n"
+                            "--direct writes the range of --channel N as an AVI file of the recorded MPEG-4 frames\n"
+                            "and sound, copied without re-encoding.\n",
                             RunExport});
 
 }  // namespace

@@ -91,7 +91,7 @@ TEST_F(TavPlayTest, FastReverseAndStepPlayEndAndBadOptionsAreRefused) {
     for (const std::vector<std::string>& extra : {std::vector<std::string>{"--speed", "8000", "--seconds", "6"},
                                                  std::vector<std::string>{"--reverse", "--seconds", "3"},
                                                  std::vector<std::string>{"--step", "5"},
-                                                 std::vector<std::string>{"--channels", "0x1", "--frames", "20"}}) {
+                                                 std::vector<std::string>{"--channels", "0x1", "--frames", "10"}}) {
         std::vector<std::string> args = {"play", path, "--out", s_dir, "--time-limit", "60", "--json"};
         args.insert(args.end(), extra.begin(), extra.end());
         auto r = RunScryde(args);
@@ -129,6 +129,49 @@ TEST_F(TavPlayTest, PlaysToTheEndUnlessLoopingAndWritesItsSheetOrFails) {
     auto bad = RunScryde({"play", path, "--frames", "4", "--out", s_dir + "/plain-file/sheets", "--json"});
     EXPECT_EQ(bad.status, 1) << bad.out;
     EXPECT_NE(bad.err.find("cannot make the folder"), std::string::npos) << bad.err;
+}
+
+// What a program we did not write reads back from an AVI of recorded frames: ffprobe (installed by
+// scripts/deps) sees the MPEG-4 stream at the recorded size with every recorded picture of the channel
+// and the sound, and ffmpeg decodes it all without one error.
+TEST_F(TavPlayTest, DirectAviOfARangeReadsBackInFFmpeg) {
+    const std::string path = s_dir + "/rec.arv", before = Slurp(path), avi = s_dir + "/range.avi";
+    auto e = RunScryde({"export", path, "--from", "2010/01/01 00:00:05", "--to", "2010/01/01 00:00:20", "--type", "avi",
+                        "--direct", "--channel", "2", "--out", avi});
+    ASSERT_EQ(e.status, 0) << e.err;
+    EXPECT_NE(e.out.find("  " + avi), std::string::npos) << e.out;  // the digest line
+    auto probe = [&](const std::string& args) {
+        std::string command = "ffprobe -v error " + args + " -of csv=p=0 '" + avi + "' 2>&1";
+        std::string out;
+        if (FILE* p = ::popen(command.c_str(), "r")) {
+            char line[512];
+            while (std::fgets(line, sizeof line, p))
+                out += line;
+            ::pclose(p);
+        }
+        return out;
+    };
+    const std::string video = probe("-count_frames -select_streams v:0 -show_entries stream=codec_name,width,height,nb_read_frames");
+    ASSERT_EQ(video.rfind("mpeg4,352,240,", 0), 0u) << video;
+    EXPECT_GE(std::strtol(video.c_str() + 14, nullptr, 10), 20) << video;  // 15 s of 2 pictures a second
+    EXPECT_EQ(probe("-select_streams a:0 -show_entries stream=codec_name,sample_rate,channels"), "pcm_s16le,8000,2\n");
+    // Key frames as recorded: the first picture is one, and every fourth of the channel after it.
+    const std::string flags = probe("-select_streams v:0 -show_entries packet=flags");
+    EXPECT_EQ(flags.rfind("K", 0), 0u) << flags;
+    std::size_t keys = 0;
+    for (std::size_t at = 0; (at = flags.find('K', at)) != std::string::npos; ++at)
+        ++keys;
+    EXPECT_GE(keys, 6u) << flags;
+    EXPECT_LE(keys, 9u) << flags;
+    std::string errors;
+    if (FILE* p = ::popen(("ffmpeg -nostdin -v error -xerror -i '" + avi + "' -f null - 2>&1").c_str(), "r")) {
+        char line[512];
+        while (std::fgets(line, sizeof line, p))
+            errors += line;
+        EXPECT_EQ(::pclose(p), 0) << errors;
+    }
+    EXPECT_EQ(errors, "");
+    EXPECT_EQ(Slurp(path), before);
 }
 
 TEST_F(TavPlayTest, DamagedStreamFileEndsWithinItsTimeLimit) {
