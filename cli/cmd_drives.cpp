@@ -39,12 +39,7 @@ int RunDrives(const std::vector<std::string>& args) {
             spec.path = path;
             spec.drive = number;
             spec.asDrive = true;
-            for (const SourceKind& k : SourceKinds()) {
-                if (k.detectDrive && k.detectDrive(spec)) {
-                    kind = k.name;
-                    break;
-                }
-            }
+            kind = DetectDriveKind(spec);
         }
         if (json) {
             out.BeginObject();

@@ -15,43 +15,6 @@
 namespace cli {
 namespace {
 
-// Probe reads stay quiet: a drive of another kind is not an error.
-const common::SectorVariant kProbeVariant = {"ORMA probe", false, false, true, false, false, false, false};
-
-DWORD WindowsMajor() {
-    OSVERSIONINFOA info{};
-    info.dwOSVersionInfoSize = sizeof info;
-    return GetVersionExA(&info) ? info.dwMajorVersion : 0;
-}
-
-// The reader's ORMA signature: the marker magic at the start of the last cluster below the drive's end
-// (or one cluster later); through the raw-disk driver the first frame's magic at sector 0 as well.
-bool DetectOrmaDrive(const SourceSpec& spec) {
-    auto size = platform::DeviceSize(spec.path);
-    if (!size)
-        return false;
-    const ULONGLONG s = *size / 512;
-    HANDLE h = CreateFileA(spec.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_READONLY, nullptr);
-    if (h == INVALID_HANDLE_VALUE || !h)
-        return false;
-    const bool throughDriver = common::ChooseAccessMode(WindowsMajor(), common::kReaderVariant) == common::AccessMode::Driver;
-    const ULONGLONG c = (1 + std::min<ULONGLONG>(8, s / 0x0A000000)) * 65536;
-    ULONGLONG e = s % c == 0 ? (s / c - 1) * c : (s / c) * c;
-    bool found = false;
-    BYTE sector[512];
-    for (int round = 0; round < 2 && !found && s >= c; ++round, e += c) {
-        if (e > 0xFFFFFFFFull || !common::ReadSector(h, sector, static_cast<DWORD>(e), 1, kProbeVariant))
-            continue;
-        if (platform::ReadLE32(sector) != orma::kMarkerMagic)
-            continue;
-        found = !throughDriver ||
-                (common::ReadSector(h, sector, 0, 1, kProbeVariant) && platform::ReadLE16(sector) == orma::kFrameMagic);
-    }
-    CloseHandle(h);
-    return found;
-}
-
 // Opens the source as the reader would: a drive of the drive map in the access mode the Windows
 // version picks, a file given as a whole drive in file mode, anything else as a drive image.
 int Open(const SourceSpec& spec, orma::COrmaDisk& disk, const char* command) {
@@ -190,7 +153,7 @@ int Frames(const SourceSpec& spec, const FramesOptions& options, bool json) {
     return kSuccess;
 }
 
-const SourceKindRegistrar reg({"orma", DetectOrmaDrive, Info, Frames});
+const SourceKindRegistrar reg({"orma", Info, Frames});
 
 }  // namespace
 }  // namespace cli

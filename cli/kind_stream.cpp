@@ -90,6 +90,6 @@ static int StreamFrames(const SourceSpec& spec, const FramesOptions& options, bo
     return kSuccess;
 }
 
-static const SourceKindRegistrar streamKind({"stream", nullptr, StreamInfo, StreamFrames});
+static const SourceKindRegistrar streamKind({"stream", StreamInfo, StreamFrames});
 
 }  // namespace cli

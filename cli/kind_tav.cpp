@@ -17,51 +17,11 @@
 namespace cli {
 
 // Probe reads stay quiet: a drive of another kind is not an error.
-static const common::SectorVariant kTavProbeVariant = {"TAV probe", false, false, true, false, false, false, false};
 
 static DWORD TavWindowsMajor() {
     OSVERSIONINFOA info{};
     info.dwOSVersionInfoSize = sizeof info;
     return GetVersionExA(&info) ? info.dwMajorVersion : 0;
-}
-
-// The reader's TAV signature: the index of block 0 at sector 2008 (through the driver also the first
-// segment's trailer), or, when that is missing, the drive header at the start of the system segment
-// and the index of the first segment behind the protected partition.
-static bool DetectTavDrive(const SourceSpec& spec) {
-    auto size = platform::DeviceSize(spec.path);
-    if (!size)
-        return false;
-    const ULONGLONG s = std::min<ULONGLONG>(*size / 512, 0xFFFFFFFFull);
-    HANDLE h = CreateFileA(spec.path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                           FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_READONLY, nullptr);
-    if (h == INVALID_HANDLE_VALUE || !h)
-        return false;
-    const bool throughDriver =
-        common::ChooseAccessMode(TavWindowsMajor(), common::kReaderVariant) == common::AccessMode::Driver;
-    ULONGLONG d = s / 0x600000;
-    ULONGLONG n = 32;
-    if (d) {
-        n = 1;
-        while (n <= d)
-            n <<= 1;
-        n = std::max<ULONGLONG>(n, 32);
-    }
-    BYTE sector[512];
-    auto read = [&](ULONGLONG at) {
-        return at + 1 <= s && common::ReadSector(h, sector, static_cast<DWORD>(at), 1, kTavProbeVariant);
-    };
-    bool found = false;
-    if (read(2008) && tav::IsBlockTag(platform::ReadLE32(sector))) {
-        found = !throughDriver || (read(n * 2048 - 12) && tav::IsSegmentTag(platform::ReadLE32(sector)) &&
-                                   platform::ReadLE16(sector + 22) != 0);
-    } else if ((s & 0xFFE00000ull) >= n * 2048 && read((s & 0xFFE00000ull) - n * 2048) &&
-               platform::ReadLE32(sector) == tav::kDriveHeaderTag) {
-        ULONGLONG w = platform::ReadLE32(sector + 38);
-        found = read(n * w * 2048 + 2008) && platform::ReadLE32(sector) == tav::kBlockTagB;
-    }
-    CloseHandle(h);
-    return found;
 }
 
 // Opens the source as the reader would: a drive of the drive map in the access mode the Windows
@@ -209,6 +169,6 @@ static int TavFrames(const SourceSpec& spec, const FramesOptions& options, bool 
     return kSuccess;
 }
 
-static const SourceKindRegistrar tavKind({"tav", DetectTavDrive, TavInfo, TavFrames});
+static const SourceKindRegistrar tavKind({"tav", TavInfo, TavFrames});
 
 }  // namespace cli

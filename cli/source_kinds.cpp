@@ -7,8 +7,10 @@
 #include <cstring>
 
 #include "cli/command.h"
+#include "common/sector.h"
 #include "platform/drives.h"
 #include "platform/system.h"
+#include "reader/drive_probe.h"
 
 namespace cli {
 
@@ -123,14 +125,11 @@ std::optional<SourceSpec> TakeSource(std::vector<std::string>& args, const char*
             return fail(kUsage, "--kind \"" + *kindText + "\" is not a recorder kind this build reads");
         spec.kind = *kindText;
     } else if (spec.asDrive) {
-        for (const SourceKind& k : SourceKinds()) {
-            if (k.detectDrive && k.detectDrive(spec)) {
-                spec.kind = k.name;
-                break;
-            }
-        }
+        spec.kind = DetectDriveKind(spec);
         if (spec.kind.empty())
             return fail(kFailure, spec.Describe() + ": no recorder recording found on this drive");
+        if (!FindSourceKind(spec.kind))
+            return fail(kFailure, spec.Describe() + ": a " + spec.kind + " drive, which this build does not read");
     } else {
         std::string ext = Lower(spec.path.substr(spec.path.find_last_of('.') == std::string::npos ? spec.path.size()
                                                                                                     : spec.path.find_last_of('.') + 1));
@@ -139,6 +138,14 @@ std::optional<SourceSpec> TakeSource(std::vector<std::string>& args, const char*
             return fail(kFailure, spec.Describe() + ": " + spec.kind + " recordings are not readable by this build yet");
     }
     return spec;
+}
+
+std::string DetectDriveKind(const SourceSpec& spec) {
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof version;
+    const DWORD major = GetVersionExA(&version) ? version.dwMajorVersion : 0;
+    const bool throughDriver = common::ChooseAccessMode(major, common::kReaderVariant) == common::AccessMode::Driver;
+    return reader::KindName(reader::DetectFileKind(spec.path, throughDriver));
 }
 
 }  // namespace cli

@@ -27,8 +27,6 @@ struct FramesOptions {
 
 struct SourceKind {
     const char* name;  // "orma", "tav", "stream"
-    // Whether drive `spec` (asDrive) holds a recording of this kind; null when the kind has no drives.
-    bool (*detectDrive)(const SourceSpec& spec);
     // `scryde info`: prints the layout; with json, exactly one JSON document on standard output.
     int (*info)(const SourceSpec& spec, bool json);
     // `scryde frames`.
@@ -41,6 +39,9 @@ struct SourceKindRegistrar {
 
 const std::vector<SourceKind>& SourceKinds();
 const SourceKind* FindSourceKind(const std::string& name);
+// The recorder kind found on drive `spec` (asDrive) by the reader's drive probe, through the driver or
+// directly as the Windows version picks: "orma", "tav", "corvel", "glm", or empty.
+std::string DetectDriveKind(const SourceSpec& spec);
 
 // Parses SOURCE | --drive N, --kind K and --as-drive out of `args` (removing them), and resolves the
 // kind. On failure prints one line and returns the exit status in *status.

@@ -11,8 +11,9 @@ namespace {
 
 // The video object layer a key frame of the families without one of their own is given: bytes 23 … 27
 // carry the picture size and the interlace flag.
-constexpr BYTE kVolTemplate[28] = {0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x20, 0x02, 0x48, 0x0d, 0xc0, 0x00, 0x40,
-                                   0x00, 0x40, 0x00, 0x40, 0x00, 0x80, 0x00, 0x97, 0x53, 0x0a, 0x2c, 0x08, 0x3c, 0x28};
+constexpr BYTE kVolTemplate[28] = {0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x01, 0x20, 0x02, 0x48,
+                                   0x0d, 0xc0, 0x00, 0x40, 0x00, 0x40, 0x00, 0x40, 0x00, 0x80,
+                                   0x00, 0x97, 0x53, 0x0a, 0x2c, 0x08, 0x3c, 0x28};
 
 void FillVolTemplate(BYTE* at, WORD w, WORD h) {
     std::memcpy(at, kVolTemplate, sizeof kVolTemplate);
@@ -25,16 +26,18 @@ void FillVolTemplate(BYTE* at, WORD w, WORD h) {
 }
 
 constexpr DWORD kSampleTag = 0x311F42C1;  // a sample as the TAV source exports it
-constexpr DWORD kAviKeyFrame = 0x10;     // AVIIF_KEYFRAME
-constexpr DWORD kAvihFlags = 0x110;    // has index, interleaved
-constexpr std::size_t kChunkMargin = 240;  // room kept free behind every chunk
+constexpr DWORD kAviKeyFrame = 0x10;      // AVIIF_KEYFRAME
+constexpr DWORD kAvihFlags = 0x110;       // has index, interleaved
+constexpr std::size_t kChunkMargin = 240; // room kept free behind every chunk
 
-DWORD Period(const DirectAviFormat& f) { return 1000u / std::max<DWORD>(f.fps, 1); }
+DWORD Period(const DirectAviFormat& f) {
+    return 1000u / std::max<DWORD>(f.fps, 1);
+}
 
 // The audio block layout of the wave format the file declares.
 struct AudioLayout {
     WORD blockAlign = 0, bitsPerSample = 0;
-    DWORD sampleSize = 1;  // the stream header's sample size
+    DWORD sampleSize = 1; // the stream header's sample size
 };
 AudioLayout LayoutFor(const DirectAviFormat& f) {
     AudioLayout a;
@@ -56,7 +59,7 @@ AudioLayout LayoutFor(const DirectAviFormat& f) {
     return a;
 }
 
-}  // namespace
+} // namespace
 
 DirectAviFormat DirectAviFormatFor(int kind, BYTE audioType, WORD width, WORD height, DWORD fps) {
     DirectAviFormat f;
@@ -79,7 +82,9 @@ DirectAviFormat DirectAviFormatFor(int kind, BYTE audioType, WORD width, WORD he
     return f;
 }
 
-CDirectAviWriter::CDirectAviWriter() { m_data.reserve(kDataBytes); }
+CDirectAviWriter::CDirectAviWriter() {
+    m_data.reserve(kDataBytes);
+}
 CDirectAviWriter::~CDirectAviWriter() = default;
 
 void CDirectAviWriter::Put(const void* bytes, std::size_t n) {
@@ -92,9 +97,12 @@ void CDirectAviWriter::Put32(DWORD v) {
     platform::WriteLE32(b, v);
     Put(b, 4);
 }
-void CDirectAviWriter::PutFourCC(const char* id) { Put(id, 4); }
+void CDirectAviWriter::PutFourCC(const char* id) {
+    Put(id, 4);
+}
 
-bool CDirectAviWriter::Open(const std::string& path, const std::string& tempPath, const DirectAviFormat& format) {
+bool CDirectAviWriter::Open(const std::string& path, const std::string& tempPath,
+                            const DirectAviFormat& format) {
     m_format = format;
     m_path = path;
     m_tempPath = tempPath;
@@ -117,7 +125,7 @@ bool CDirectAviWriter::WriteHeaders() {
         Put(b, 2);
     };
     PutFourCC("RIFF");
-    Put32(0);  // patched at Close
+    Put32(0); // patched at Close
     PutFourCC("AVI ");
     PutFourCC("LIST");
     m_atHdrlSize = m_position;
@@ -126,14 +134,14 @@ bool CDirectAviWriter::WriteHeaders() {
     PutFourCC("avih");
     Put32(56);
     Put32(static_cast<DWORD>(1000000.0 / std::max<BYTE>(f.fps, 1) + 0.99));
-    Put32(0);  // max bytes per second
-    Put32(0);  // padding granularity
+    Put32(0); // max bytes per second
+    Put32(0); // padding granularity
     Put32(kAvihFlags);
     m_atTotalFrames = m_position;
     Put32(0);
-    Put32(0);  // initial frames
+    Put32(0); // initial frames
     Put32(f.audio ? 2 : 1);
-    Put32(0);  // suggested buffer size
+    Put32(0); // suggested buffer size
     Put32(f.width);
     Put32(f.height);
     for (int i = 0; i < 4; ++i)
@@ -147,17 +155,17 @@ bool CDirectAviWriter::WriteHeaders() {
     Put32(56);
     PutFourCC("vids");
     PutFourCC("DIVX");
-    Put32(0);  // flags
-    Put32(0);  // priority, language
-    Put32(0);  // initial frames
-    Put32(1);  // scale
+    Put32(0); // flags
+    Put32(0); // priority, language
+    Put32(0); // initial frames
+    Put32(1); // scale
     Put32(f.fps);
-    Put32(0);  // start
+    Put32(0); // start
     m_atVideoLength = m_position;
     Put32(0);
-    Put32(0);  // suggested buffer size
-    Put32(0);  // quality
-    Put32(0);  // sample size
+    Put32(0); // suggested buffer size
+    Put32(0); // quality
+    Put32(0); // sample size
     put16(0), put16(0), put16(f.width), put16(f.height);
     PutFourCC("strf");
     Put32(40);
@@ -187,7 +195,7 @@ bool CDirectAviWriter::WriteHeaders() {
         Put32(0);
         Put32(0);
         Put32(0);
-        Put32(1);  // scale
+        Put32(1); // scale
         Put32(f.sampleRate);
         Put32(0);
         m_atAudioLength = m_position;
@@ -221,7 +229,8 @@ bool CDirectAviWriter::WriteHeaders() {
 bool CDirectAviWriter::FlushData() {
     if (!m_out)
         return false;
-    const bool ok = m_data.empty() || std::fwrite(m_data.data(), 1, m_data.size(), m_out.get()) == m_data.size();
+    const bool ok =
+        m_data.empty() || std::fwrite(m_data.data(), 1, m_data.size(), m_out.get()) == m_data.size();
     m_data.clear();
     return ok;
 }
@@ -229,7 +238,8 @@ bool CDirectAviWriter::FlushData() {
 bool CDirectAviWriter::SpillIndex() {
     if (!m_temp)
         return false;
-    const bool ok = m_index.empty() || std::fwrite(m_index.data(), 1, m_index.size(), m_temp.get()) == m_index.size();
+    const bool ok =
+        m_index.empty() || std::fwrite(m_index.data(), 1, m_index.size(), m_temp.get()) == m_index.size();
     m_index.clear();
     return ok;
 }
@@ -289,7 +299,7 @@ int CDirectAviWriter::WritePacket(const BYTE* packet, DWORD capacity) {
         return kSkipped;
     const DWORD length = platform::ReadLE32(packet + p::kLength);
     if (length > capacity - p::kHeaderBytes)
-        return kSkipped;  // a length past the packet buffer is never read
+        return kSkipped; // a length past the packet buffer is never read
 
     // Where the payload lies.
     const BYTE* data = packet + p::kHeaderBytes;
@@ -299,8 +309,8 @@ int CDirectAviWriter::WritePacket(const BYTE* packet, DWORD capacity) {
         // A stream header (00 00 01 Cx audio, Ex video) leads a recorder packet; the TAV source's own
         // samples carry the channel title there instead, behind their sample tag. Either way the frame or
         // the sound follows 32 bytes on.
-        const bool streamHeader =
-            length >= 32 && !data[0] && !data[1] && data[2] == 1 && ((data[3] & 0xF0) == 0xC0 || (data[3] & 0xF0) == 0xE0);
+        const bool streamHeader = length >= 32 && !data[0] && !data[1] && data[2] == 1 &&
+                                  ((data[3] & 0xF0) == 0xC0 || (data[3] & 0xF0) == 0xE0);
         if (length < 32 || (!streamHeader && tag != kSampleTag))
             return kSkipped;
         data += 32;
@@ -337,7 +347,8 @@ int CDirectAviWriter::WritePacket(const BYTE* packet, DWORD capacity) {
 
     // The clocks after this packet, then the room it takes with its empty fill chunks.
     std::int64_t recorded = m_recorded, written = m_written;
-    const DWORD seconds = platform::ReadLE32(packet + p::kSeconds), micros = platform::ReadLE32(packet + p::kMicros);
+    const DWORD seconds = platform::ReadLE32(packet + p::kSeconds),
+                micros = platform::ReadLE32(packet + p::kMicros);
     DWORD fills = 0;
     if (video) {
         if (!m_haveStamp)
@@ -395,12 +406,14 @@ bool CDirectAviWriter::Close() {
         while ((n = std::fread(block, 1, sizeof block, m_temp.get())) > 0)
             ok = ok && std::fwrite(block, 1, n, m_out.get()) == n;
     }
-    ok = ok && (m_index.empty() || std::fwrite(m_index.data(), 1, m_index.size(), m_out.get()) == m_index.size());
+    ok = ok &&
+         (m_index.empty() || std::fwrite(m_index.data(), 1, m_index.size(), m_out.get()) == m_index.size());
     const std::uint64_t fileSize = moviEnd + 8 + m_indexBytes;
     auto patch = [&](std::uint64_t at, std::uint64_t value) {
         BYTE b[4];
         platform::WriteLE32(b, static_cast<DWORD>(value));
-        ok = ok && std::fseek(m_out.get(), static_cast<long>(at), SEEK_SET) == 0 && std::fwrite(b, 1, 4, m_out.get()) == 4;
+        ok = ok && std::fseek(m_out.get(), static_cast<long>(at), SEEK_SET) == 0 &&
+             std::fwrite(b, 1, 4, m_out.get()) == 4;
     };
     patch(m_atTotalFrames, m_videoFrames);
     patch(m_atVideoLength, m_videoFrames);
@@ -436,10 +449,11 @@ std::string WriteDirectAvi(const std::string& path, const DirectAviFormat& forma
         if (progress)
             progress(platform::ReadLE32(buffer.data() + avipkt::kTime));
         int r = writer.WritePacket(buffer.data(), static_cast<DWORD>(buffer.size()));
-        for (int tries = 0; (r == CDirectAviWriter::kDataFull || r == CDirectAviWriter::kIndexFull) && tries < 4;
-             ++tries) {
+        for (int tries = 0;
+             (r == CDirectAviWriter::kDataFull || r == CDirectAviWriter::kIndexFull) && tries < 4; ++tries) {
             const bool ok = r == CDirectAviWriter::kDataFull ? writer.FlushData() : writer.SpillIndex();
-            r = ok ? writer.WritePacket(buffer.data(), static_cast<DWORD>(buffer.size())) : CDirectAviWriter::kError;
+            r = ok ? writer.WritePacket(buffer.data(), static_cast<DWORD>(buffer.size()))
+                   : CDirectAviWriter::kError;
         }
         if (r != CDirectAviWriter::kDone && r != CDirectAviWriter::kSkipped) {
             writer.Abandon();
@@ -451,4 +465,4 @@ std::string WriteDirectAvi(const std::string& path, const DirectAviFormat& forma
     return "";
 }
 
-}  // namespace reader
+} // namespace reader

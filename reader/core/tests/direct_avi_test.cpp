@@ -18,7 +18,7 @@ using reader::CDirectAviWriter;
 
 struct Packet {
     BYTE type;
-    double time;  // seconds
+    double time; // seconds
     DWORD bytes = 300;
 };
 
@@ -44,7 +44,7 @@ std::vector<BYTE> Slurp(const std::string& path) {
 }
 
 struct Parsed {
-    std::size_t movi = 0;  // offset of the "movi" fourcc
+    std::size_t movi = 0; // offset of the "movi" fourcc
     struct Entry {
         std::string id;
         DWORD flags, offset, size;
@@ -74,22 +74,23 @@ Parsed Parse(const std::vector<BYTE>& f) {
 
 class DirectAvi : public ::testing::Test {
 protected:
-    std::string Path(const char* name) { return ::testing::TempDir() + name + std::to_string(::getpid()) + ".avi"; }
+    std::string Path(const char* name) {
+        return ::testing::TempDir() + name + std::to_string(::getpid()) + ".avi";
+    }
     std::string Write(const char* name, const std::vector<Packet>& packets, bool audio) {
         std::string path = Path(name);
         std::size_t i = 0;
         const auto format = reader::DirectAviFormatFor(8, audio ? 1 : 0, 352, 240, 15);
-        std::string error = reader::WriteDirectAvi(
-            path, format,
-            [&](BYTE* b, DWORD capacity) {
-                if (i == packets.size())
-                    return false;
-                std::vector<BYTE> v(capacity);
-                Fill(v, packets[i++]);
-                std::copy(v.begin(), v.end(), b);
-                return true;
-            },
-            {});
+        std::string error = reader::WriteDirectAvi(path, format,
+                                                   [&](BYTE* b, DWORD capacity) {
+                                                       if (i == packets.size())
+                                                           return false;
+                                                       std::vector<BYTE> v(capacity);
+                                                       Fill(v, packets[i++]);
+                                                       std::copy(v.begin(), v.end(), b);
+                                                       return true;
+                                                   },
+                                                   {});
         EXPECT_EQ(error, "");
         return path;
     }
@@ -99,7 +100,7 @@ TEST_F(DirectAvi, StartsAtAKeyFrameAndFillsAGapOfThreeSecondsAtMost) {
     std::vector<Packet> packets = {{0x82, 0.0}, {0x84, 0.0, 4096}, {0x81, 0.1}, {0x84, 0.1, 4096}};
     for (int k = 1; k <= 10; ++k)
         packets.push_back({0x82, 0.1 + k / 15.0});
-    packets.push_back({0x81, 0.1 + 10 / 15.0 + 5.0});  // a 5 s gap
+    packets.push_back({0x81, 0.1 + 10 / 15.0 + 5.0}); // a 5 s gap
     packets.push_back({0x82, 0.1 + 11 / 15.0 + 5.0});
     const std::string path = Write("gap", packets, true);
     const auto file = Slurp(path);
@@ -109,7 +110,7 @@ TEST_F(DirectAvi, StartsAtAKeyFrameAndFillsAGapOfThreeSecondsAtMost) {
     // The first chunk is the key frame: the predicted frame and the audio before it are gone.
     EXPECT_EQ(p.index[0].id, "00dc");
     EXPECT_EQ(p.index[0].flags, 0x10u);
-    EXPECT_EQ(p.index[0].size, 300u);  // trailing zeros trimmed
+    EXPECT_EQ(p.index[0].size, 300u); // trailing zeros trimmed
     std::map<std::string, int> chunks;
     int empty = 0;
     for (const auto& e : p.index) {
@@ -133,7 +134,8 @@ TEST_F(DirectAvi, StartsAtAKeyFrameAndFillsAGapOfThreeSecondsAtMost) {
 TEST_F(DirectAvi, IndexSpilledPastThreeHundredEntriesKeepsChunkOrder) {
     std::vector<Packet> packets;
     for (int k = 0; k < 700; ++k)
-        packets.push_back({static_cast<BYTE>(k % 15 == 0 ? 0x81 : 0x82), k / 15.0, static_cast<DWORD>(2000 + k)});
+        packets.push_back(
+            {static_cast<BYTE>(k % 15 == 0 ? 0x81 : 0x82), k / 15.0, static_cast<DWORD>(2000 + k)});
     const std::string path = Write("spill", packets, false);
     const Parsed p = Parse(Slurp(path));
     // The pictures in order, among the few empty chunks the whole-millisecond frame period adds.
@@ -148,7 +150,7 @@ TEST_F(DirectAvi, IndexSpilledPastThreeHundredEntriesKeepsChunkOrder) {
     }
     EXPECT_EQ(next, 2700u);
     EXPECT_LT(p.index.size(), 720u);
-    EXPECT_FALSE(std::ifstream(path + ".tmp").good());  // the spill file is gone
+    EXPECT_FALSE(std::ifstream(path + ".tmp").good()); // the spill file is gone
     std::remove(path.c_str());
 }
 
@@ -174,4 +176,4 @@ TEST_F(DirectAvi, LargestPacketFitsAndAFailedRunLeavesNothing) {
     EXPECT_FALSE(std::ifstream(partial + ".tmp").good());
 }
 
-}  // namespace
+} // namespace

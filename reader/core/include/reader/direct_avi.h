@@ -17,11 +17,11 @@ namespace reader {
 
 // What the writer needs to know of the recording.
 struct DirectAviFormat {
-    int mode = 0;            // 0: recorder packets that start with a stream header (TAV); 2: bare payloads
+    int mode = 0; // 0: recorder packets that start with a stream header (TAV); 2: bare payloads
     WORD width = 0, height = 0;
     BYTE fps = 15;
     bool audio = false;
-    BYTE audioCode = 0;      // wave format tag
+    BYTE audioCode = 0; // wave format tag
     DWORD sampleRate = 0, bitRate = 0;
     WORD channels = 0;
 };
@@ -32,18 +32,18 @@ DirectAviFormat DirectAviFormatFor(int kind, BYTE audioType, WORD width, WORD he
 
 // One field of a source packet as ExportNextPacket lays it out.
 namespace avipkt {
-constexpr DWORD kTag = 0, kTime = 4, kWidth = 12, kHeight = 14, kType = 19, kSeconds = 20, kMicros = 24, kLength = 28,
-                kHeaderBytes = 32;
+constexpr DWORD kTag = 0, kTime = 4, kWidth = 12, kHeight = 14, kType = 19, kSeconds = 20, kMicros = 24,
+                kLength = 28, kHeaderBytes = 32;
 constexpr DWORD kTagZube = 0x5A554245, kTagQrva = 0x51525641;
 constexpr BYTE kKeyFrame = 0x81, kFrame = 0x82, kAudio = 0x84;
-}  // namespace avipkt
+} // namespace avipkt
 
 class CDirectAviWriter {
 public:
     // Results of WritePacket.
     enum : int { kDone = 0, kSkipped = 3, kOpenFailed = 6, kDataFull = 9, kIndexFull = 10, kError = -2 };
-    static constexpr std::size_t kDataBytes = 0x100000;  // the data buffer
-    static constexpr std::size_t kIndexEntries = 300;    // entries the index buffer holds
+    static constexpr std::size_t kDataBytes = 0x100000; // the data buffer
+    static constexpr std::size_t kIndexEntries = 300;   // entries the index buffer holds
     static constexpr std::size_t kIndexEntryBytes = 16;
 
     CDirectAviWriter();
@@ -90,19 +90,20 @@ private:
     DirectAviFormat m_format;
     std::string m_path, m_tempPath;
     File m_out, m_temp;
-    std::vector<BYTE> m_data;  // buffered output
+    std::vector<BYTE> m_data; // buffered output
     std::vector<BYTE> m_index;
-    std::uint64_t m_position = 0;  // bytes emitted, buffered ones included
+    std::uint64_t m_position = 0; // bytes emitted, buffered ones included
     std::uint64_t m_indexBytes = 0;
-    std::uint64_t m_moviStart = 0;  // offset of the "movi" fourcc
+    std::uint64_t m_moviStart = 0; // offset of the "movi" fourcc
     std::uint64_t m_audioBytes = 0;
-    bool m_started = false;          // the first key frame has come
+    bool m_started = false; // the first key frame has come
     bool m_haveStamp = false;
     DWORD m_lastSeconds = 0, m_lastMicros = 0;
-    std::int64_t m_recorded = 0, m_written = 0;  // R and V, ms
+    std::int64_t m_recorded = 0, m_written = 0; // R and V, ms
     DWORD m_videoFrames = 0, m_emptyFrames = 0, m_audioChunks = 0;
     // Where the header fields to patch are.
-    std::uint64_t m_atTotalFrames = 0, m_atVideoLength = 0, m_atAudioLength = 0, m_atHdrlSize = 0, m_atMoviSize = 0;
+    std::uint64_t m_atTotalFrames = 0, m_atVideoLength = 0, m_atAudioLength = 0, m_atHdrlSize = 0,
+                  m_atMoviSize = 0;
 };
 
 // A whole archive run over a packet source: `next` fills the buffer with the next packet (false when
@@ -112,4 +113,4 @@ std::string WriteDirectAvi(const std::string& path, const DirectAviFormat& forma
                            const std::function<bool(BYTE* buffer, DWORD capacity)>& next,
                            const std::function<void(DWORD time)>& progress);
 
-}  // namespace reader
+} // namespace reader
