@@ -3,7 +3,8 @@
 // Takes PCM (8 or 16 bit), A-law and mu-law (ITU-T G.711) with one or two channels, turns every sample
 // into signed 16-bit PCM scaled by the volume, and queues it on an SDL audio device opened when the
 // filter leaves the stopped state. Delivery is paced by the device: while more than half a second is
-// queued the streaming thread waits (released by stop, flush or a state change). The statistics of
+// queued the streaming thread waits (released by stop, flush or a state change). Paused, it holds no
+// sample: what arrives is queued while there is room and dropped otherwise. The statistics of
 // IAMAudioRendererStats come from this queue.
 #include <SDL.h>
 
@@ -176,28 +177,38 @@ public:
         return CBaseRenderer::EndOfStream();
     }
 
+    // A sound device's buffer takes audio while the graph is paused (and while its video renderers
+    // step): the sample goes onto the paused device's queue while that holds less than half a second,
+    // and is dropped when it is full. So the paused renderer never holds up the thread that delivers
+    // the sound, which may be the one that reads every picture as well. The first sample completes the
+    // pause, as a held one would.
+    HRESULT Receive(IMediaSample* sample) override {
+        {
+            std::unique_lock l(m_mutex);
+            if (m_renderState == State_Paused && !m_bEOS && !m_bFlushing) {
+                m_bHaveSample = true;
+                {
+                    std::lock_guard lock(m_audioMutex);
+                    if (m_device && SDL_GetQueuedAudioSize(m_device) <= m_bytesPerSecond / 2)
+                        QueueLocked(sample);
+                }
+                l.unlock();
+                m_cond.notify_all();
+                return S_OK;
+            }
+        }
+        return CBaseRenderer::Receive(sample);
+    }
+
     HRESULT DoRenderSample(IMediaSample* sample) override {
-        BYTE* data = nullptr;
-        sample->GetPointer(&data);
-        LONG length = sample->GetActualDataLength();
-        std::vector<std::int16_t> pcm;
         SDL_AudioDeviceID device;
         DWORD bytesPerSecond;
         {
             std::lock_guard lock(m_audioMutex);
             device = m_device;
             bytesPerSecond = m_bytesPerSecond;
-            if (!device || length <= 0)
+            if (!QueueLocked(sample))
                 return S_OK;
-            Convert(data, length, pcm);
-            ++m_renderedSamples;
-            m_renderedFrames += static_cast<DWORD>(pcm.size() / std::max<WORD>(m_format.nChannels, 1));
-            // An empty queue after the first buffer means the device ran dry: a break.
-            if (m_started && SDL_GetQueuedAudioSize(device) == 0)
-                ++m_breaks;
-            m_started = true;
-            SDL_QueueAudio(device, pcm.data(), static_cast<Uint32>(pcm.size() * 2));
-            m_lastBufferMs = static_cast<DWORD>(std::uint64_t(pcm.size()) * 2 * 1000 / std::max<DWORD>(bytesPerSecond, 1));
         }
         // Pace delivery by the device: while more than half a second is queued, look again every 10 ms
         // (SDL signals nothing as its queue drains); a stop, flush or state change ends the wait.
@@ -281,6 +292,28 @@ public:
     }
 
 private:
+    // Converts the sample and queues it on the device; false when there is no device or no data.
+    // Called with m_audioMutex held.
+    bool QueueLocked(IMediaSample* sample) {
+        BYTE* data = nullptr;
+        sample->GetPointer(&data);
+        const LONG length = sample->GetActualDataLength();
+        if (!m_device || length <= 0)
+            return false;
+        std::vector<std::int16_t> pcm;
+        Convert(data, length, pcm);
+        ++m_renderedSamples;
+        m_renderedFrames += static_cast<DWORD>(pcm.size() / std::max<WORD>(m_format.nChannels, 1));
+        // An empty queue after the first buffer means the device ran dry: a break.
+        if (m_started && SDL_GetQueuedAudioSize(m_device) == 0)
+            ++m_breaks;
+        m_started = true;
+        SDL_QueueAudio(m_device, pcm.data(), static_cast<Uint32>(pcm.size() * 2));
+        m_lastBufferMs =
+            static_cast<DWORD>(std::uint64_t(pcm.size()) * 2 * 1000 / std::max<DWORD>(m_bytesPerSecond, 1));
+        return true;
+    }
+
     Uint32 QueuedBytes() {
         std::lock_guard lock(m_audioMutex);
         return m_device ? SDL_GetQueuedAudioSize(m_device) : 0;

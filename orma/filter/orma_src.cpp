@@ -61,6 +61,7 @@ COrmaSrc::COrmaSrc(LPUNKNOWN outer, HRESULT* phr)
 COrmaSrc::~COrmaSrc() {
     StopExport();
     m_slots.m_stopping.Set();
+    m_slots.ReleaseWaits(true);
     // CSource deletes the pins (stopping any thread still running); the drive closes with m_disk.
 }
 
@@ -74,14 +75,20 @@ HRESULT COrmaSrc::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
 
 HRESULT COrmaSrc::Pause() {
     CAutoLock lock(&m_cStateLock);
-    if (m_State == State_Stopped)
+    if (m_State == State_Stopped) {
         m_slots.ResetEvents();  // nothing of an earlier run may wake the new threads
+        // The audio pin's thread starts first and reads at once: the connected video pins count as
+        // streaming from here, so their channels' first pictures wait for them.
+        for (int ch = 0; ch < orma::kChannels; ++ch)
+            m_slots.SetStreaming(ch, m_video[static_cast<std::size_t>(ch)]->IsConnected());
+    }
     return CSource::Pause();
 }
 
 HRESULT COrmaSrc::Stop() {
     CAutoLock lock(&m_cStateLock);
     m_slots.m_stopping.Set();
+    m_slots.ReleaseWaits(true);
     return CSource::Stop();
 }
 

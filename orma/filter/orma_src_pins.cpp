@@ -30,6 +30,9 @@ void COrmaSrcSlots::SetFrameReady(int channel) {
             std::memcpy(to.picture.data(), from.picture, static_cast<std::size_t>(length));
         to.length = length;
         to.stamp = from.stamp;
+        // Under the channel's lock, so a copy of the previous picture cannot count as taking this one.
+        std::lock_guard hand(m_handMutex);
+        m_untaken[Index(channel)] = true;
     }
     m_ready[Index(channel)]->Set();
 }
@@ -37,6 +40,7 @@ void COrmaSrcSlots::SetFrameReady(int channel) {
 bool COrmaSrcSlots::WaitFrameWanted(int channel, DWORD ms) { return m_wanted[Index(channel)]->Wait(ms) != FALSE; }
 
 void COrmaSrcSlots::BeginFlush() {
+    ReleaseWaits(false);
     if (COrmaSrcAudio* audio = m_filter->AudioPin())
         audio->DeliverBeginFlush();
     for (int ch = 0; ch < orma::kChannels; ++ch)
@@ -51,6 +55,10 @@ void COrmaSrcSlots::EndFlush() {
         CAutoLock lock(&d.lock);
         d.length = m_staging[Index(ch)].length;
         d.stamp = m_staging[Index(ch)].stamp;
+    }
+    {
+        std::lock_guard lock(m_handMutex);
+        m_untaken.fill(false);
     }
     if (COrmaSrcAudio* audio = m_filter->AudioPin())
         audio->DeliverEndFlush();
@@ -70,6 +78,37 @@ void COrmaSrcSlots::ResetEvents() {
         m_wanted[Index(ch)]->Reset();
     }
     m_stopping.Reset();
+    std::lock_guard lock(m_handMutex);
+    m_untaken.fill(false);
+    m_waitsReleased = false;
+}
+
+void COrmaSrcSlots::SetStreaming(int channel, bool streaming) {
+    {
+        std::lock_guard lock(m_handMutex);
+        m_streaming[Index(channel)] = streaming;
+    }
+    m_handCond.notify_all();
+}
+
+void COrmaSrcSlots::WaitTaken(int channel) {
+    if (channel < 0 || channel >= orma::kChannels)
+        return;
+    const std::size_t i = Index(channel);
+    std::unique_lock lock(m_handMutex);
+    const unsigned flushes = m_flushes;
+    m_handCond.wait(lock,
+                    [&] { return !m_untaken[i] || !m_streaming[i] || m_waitsReleased || m_flushes != flushes; });
+}
+
+void COrmaSrcSlots::ReleaseWaits(bool stopping) {
+    {
+        std::lock_guard lock(m_handMutex);
+        ++m_flushes;
+        if (stopping)
+            m_waitsReleased = true;
+    }
+    m_handCond.notify_all();
 }
 
 bool COrmaSrcSlots::WaitFrameReady(int channel) {
@@ -94,6 +133,19 @@ LONG COrmaSrcSlots::CopyWholePicture(int channel, BYTE* out, LONG capacity) {
     if (out && d.length > 0 && d.length <= capacity)
         std::memcpy(out, d.picture.data(), static_cast<std::size_t>(d.length));
     return d.length;
+}
+
+LONG COrmaSrcSlots::TakePicture(int channel, BYTE* out, LONG capacity, DWORD* stamp) {
+    Delivery& d = m_delivery[Index(channel)];
+    LONG length = 0;
+    {
+        CAutoLock lock(&d.lock);  // lock order: the channel's lock, then the hand-off's
+        length = CopyPicture(channel, out, capacity, stamp);
+        std::lock_guard hand(m_handMutex);
+        m_untaken[Index(channel)] = false;
+    }
+    m_handCond.notify_all();
+    return length;
 }
 
 // ---- Streaming loop ----------------------------------------------------------------------------------
@@ -187,12 +239,12 @@ HRESULT COrmaSrcAudio::FillBuffer(IMediaSample* sample) {
 
     HRESULT hr = E_FAIL;
     LONG length = 0;
+    BYTE channel = 0;
     {
         CAutoLock disk(m_src->DiskLock());
         // A stored run without a frame carries no audio: read on, at most four frames in all.
         for (int call = 0; call < 4; ++call) {
             length = size;
-            BYTE channel = 0;
             hr = m_src->Disk().GetFrame(data, &length, &channel);
             if (FAILED(hr) || length != 0)
                 break;
@@ -202,6 +254,9 @@ HRESULT COrmaSrcAudio::FillBuffer(IMediaSample* sample) {
         OutputDebugStringA("COrmaSrcAudio::FillBuffer() returned [S_FALSE]...\n");
         return S_FALSE;
     }
+    // The next frame is read once this one's picture has reached its pin (outside the disk lock, so
+    // positioning and the position queries go on meanwhile).
+    m_src->Slots().WaitTaken(channel);
     // The recorder stores signed 8-bit samples; PCM of 8 bits is unsigned.
     for (LONG i = 0; i < length; ++i)
         data[i] ^= 0x80;
@@ -293,6 +348,13 @@ HRESULT COrmaSrcVideo::OnThreadStartPlay() {
     return S_OK;
 }
 
+HRESULT COrmaSrcVideo::DoBufferProcessingLoop() {
+    m_src->Slots().SetStreaming(m_channel, true);
+    HRESULT hr = COrmaSrcStream::DoBufferProcessingLoop();
+    m_src->Slots().SetStreaming(m_channel, false);
+    return hr;
+}
+
 HRESULT COrmaSrcVideo::FillBuffer(IMediaSample* sample) {
     CAutoLock lock(&m_cSharedState);
     BYTE* data = nullptr;
@@ -307,7 +369,7 @@ HRESULT COrmaSrcVideo::FillBuffer(IMediaSample* sample) {
     while (length == 0) {
         if (!slots.WaitFrameReady(m_channel) || !slots.m_playing)
             return S_FALSE;
-        length = slots.CopyPicture(m_channel, data, capacity, &stamp);
+        length = slots.TakePicture(m_channel, data, capacity, &stamp);
         if (length < 0)
             return S_FALSE;  // no picture for this channel: its stream ends
         if (stamp == m_lastStamp)

@@ -8,11 +8,20 @@
 // The frame reader fills a staging slot per channel; signalling a channel ready publishes the staging
 // slot into the channel's delivery slot under that channel's lock, and the video pin copies out of the
 // delivery slot under the same lock. So a picture is never read while the next one is being written.
+//
+// A published picture is not overwritten before its pin has taken it: after each frame, and outside
+// the disk lock, the audio pin waits until the frame's channel has taken its picture (WaitTaken). So a
+// video pin that starts after the audio pin, or whose renderer holds a picture while the graph is
+// paused or stepping, misses none of its channel's pictures, and reading stops where the paused
+// graph stands instead of running on. Only channels whose pin streams are waited for; the wait ends
+// on stop, flush and destruction.
 #pragma once
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "media/source.h"
@@ -47,6 +56,17 @@ public:
     // Copies the channel's published picture whole into `out` (may be null) when it fits `capacity`,
     // else nothing, and returns its length (−1 none, 0 emptied), all under the slot's lock.
     LONG CopyWholePicture(int channel, BYTE* out, LONG capacity);
+    // The video pin's copy: as CopyPicture, and the picture counts as taken.
+    LONG TakePicture(int channel, BYTE* out, LONG capacity, DWORD* stamp);
+
+    // Whether a pin streams the channel: set for the connected video pins when the filter leaves the
+    // stopped state and while a pin's streaming loop runs; cleared when the loop ends.
+    void SetStreaming(int channel, bool streaming);
+    // The audio pin's side: waits until the picture last published for `channel` has been taken by its
+    // pin. Returns at once when no pin streams the channel; ends on stop, flush or destruction.
+    void WaitTaken(int channel);
+    // Ends every WaitTaken; with `stopping` the later ones return at once until ResetEvents.
+    void ReleaseWaits(bool stopping);
 
     std::atomic<bool> m_playing{false};
     std::atomic<DWORD> m_audioStamp{0};
@@ -63,6 +83,13 @@ private:
     };
 
     COrmaSrc* m_filter;
+    // The taken hand-off: guarded by m_handMutex.
+    std::mutex m_handMutex;
+    std::condition_variable m_handCond;
+    std::array<bool, orma::kChannels> m_untaken{};    // published and not yet taken
+    std::array<bool, orma::kChannels> m_streaming{};  // a pin streams the channel
+    bool m_waitsReleased = false;                     // stopping: no WaitTaken waits
+    unsigned m_flushes = 0;                           // every flush ends the waits in progress
     std::array<orma::COrmaSlot, orma::kChannels> m_staging{};
     std::array<std::vector<BYTE>, orma::kChannels> m_stagingBuffers;
     std::array<Delivery, orma::kChannels> m_delivery;
@@ -112,6 +139,8 @@ public:
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override;
     HRESULT FillBuffer(IMediaSample* sample) override;
     HRESULT OnThreadStartPlay() override;
+    // The channel counts as streamed while the loop runs.
+    HRESULT DoBufferProcessingLoop() override;
 
     int Channel() const { return m_channel; }
 

@@ -236,35 +236,49 @@ HRESULT COrmaDisk::GetFrame(BYTE* audio, LONG* audioLength, BYTE* channel) {
                                    .c_str());
 
             if (m_pins) {
-                // 11. Channel rounds.
+                // 11. Channel rounds. A round starts with the first frame read after a start, a
+                // repositioning or a speed change, and ends when that frame's channel comes round again.
+                // The channels not seen by then have no recording here: they get the blue screen (or end)
+                // at the round's end, not at its start, so that a recorded channel's pin never takes the
+                // blue screen in place of the channel's own first picture (a paused renderer would hold it).
                 COrmaSlot& own = m_pins->Slot(fid);
+                const bool secondField =
+                    static_cast<BYTE>(fid) == m_LastChannel && A == 0 && m_SpeedFactor == 1.0 && !m_timestamps;
                 if (m_AwaitedChannel == -1) {
                     m_AwaitedChannel = fid;
-                    const bool ownEmpty = own.length <= 0;
-                    for (int ch = 0; ch < kChannels; ++ch) {
-                        if (ch == fid || m_Seen[ch])
-                            continue;
-                        COrmaSlot& slot = m_pins->Slot(ch);
-                        if (ownEmpty) {
-                            if (!m_BlueScreen.empty() && m_BlueScreen.size() <= slot.capacity) {
-                                std::memcpy(slot.picture, m_BlueScreen.data(), m_BlueScreen.size());
-                                slot.length = static_cast<LONG>(m_BlueScreen.size());
-                            } else {
-                                slot.length = -1;
+                    m_RoundPending = true;
+                    m_RoundBlueScreen = own.length <= 0;
+                } else if (fid == m_AwaitedChannel && (!secondField || m_FrameSkip != 0)) {
+                    if (m_RoundPending) {
+                        m_RoundPending = false;
+                        for (int ch = 0; ch < kChannels; ++ch) {
+                            if (ch == fid || m_Seen[ch])
+                                continue;
+                            COrmaSlot& slot = m_pins->Slot(ch);
+                            if (m_RoundBlueScreen) {
+                                if (!m_BlueScreen.empty() && m_BlueScreen.size() <= slot.capacity) {
+                                    std::memcpy(slot.picture, m_BlueScreen.data(), m_BlueScreen.size());
+                                    slot.length = static_cast<LONG>(m_BlueScreen.size());
+                                } else {
+                                    slot.length = -1;
+                                }
                             }
+                            slot.stamp = m_FrameCounter;
+                            m_pins->SetFrameReady(ch);
                         }
-                        slot.stamp = m_FrameCounter;
-                        m_pins->SetFrameReady(ch);
                     }
-                } else if (fid == m_AwaitedChannel && m_FrameSkip != 0) {
-                    m_AwaitedChannel = -1;
-                    LONGLONG jump = LONGLONG(static_cast<LONG>(m_FrameCounter - own.stamp)) * m_Direction * m_FrameSkip;
-                    jump = std::clamp(jump, -kMaxEntryJump, kMaxEntryJump);
-                    m_Entry = static_cast<int>(std::clamp(LONGLONG(m_Entry) + jump, -kMaxEntryJump, kMaxEntryJump));
+                    if (m_FrameSkip != 0) {
+                        m_AwaitedChannel = -1;
+                        LONGLONG jump =
+                            LONGLONG(static_cast<LONG>(m_FrameCounter - own.stamp)) * m_Direction * m_FrameSkip;
+                        jump = std::clamp(jump, -kMaxEntryJump, kMaxEntryJump);
+                        m_Entry =
+                            static_cast<int>(std::clamp(LONGLONG(m_Entry) + jump, -kMaxEntryJump, kMaxEntryJump));
+                    }
                 }
 
                 // 12. Deliver, unless it is the second field of the picture just delivered at normal speed.
-                if (static_cast<BYTE>(fid) == m_LastChannel && A == 0 && m_SpeedFactor == 1.0 && !m_timestamps) {
+                if (secondField) {
                     m_LastChannel = 0xFF;
                 } else {
                     BYTE* jpeg = f + d88m::kPicture;

@@ -79,6 +79,8 @@ HRESULT COrmaDisk::SetPointer(DWORD cluster, DWORD block, int entry) {
     m_Entry = entry;
     ReadCurrentHeader();
     m_AwaitedChannel = -1;
+    // The first frame at the new place is no second field of the picture delivered last.
+    m_LastChannel = 0xFF;
     if (m_pins)
         for (int ch = 0; ch < kChannels; ++ch)
             m_pins->Slot(ch).length = 0;

@@ -227,11 +227,13 @@ TEST_F(OrmaFrames, DuplicateFieldIsDroppedOnlyAtNormalSpeed) {
     o.channels = 2;
     o.extraAudioEvery = 0;
     Open(o);
+    // At normal speed the round ends at frame 4, channel 0's next picture, with channel 1 seen; without
+    // the suppression it ends at frame 1, the second field, and channel 1 is woken once more, unseen.
     struct Case {
         int speed;
         int timestamps;
-        int deliveredOf8;
-    } cases[] = {{1000, 0, 4}, {500, 0, 8}, {1000, 1, 8}};
+        int readyOf8;
+    } cases[] = {{1000, 0, 4}, {500, 0, 9}, {1000, 1, 9}};
     for (const Case& c : cases) {
         COrmaSlotBank pins;
         COrmaDisk disk(&pins);
@@ -241,8 +243,7 @@ TEST_F(OrmaFrames, DuplicateFieldIsDroppedOnlyAtNormalSpeed) {
         disk.SetVideoTimestamp(c.timestamps);
         // Frames 0..7 hold pictures of channels 0, 0, 1, 1, 0, 0, 1, 1.
         test::Walk(disk, 8);
-        // The first frame also wakes every other channel once (no picture yet).
-        EXPECT_EQ(pins.ReadyCount(0) + pins.ReadyCount(1) - 1, c.deliveredOf8) << c.speed;
+        EXPECT_EQ(pins.ReadyCount(0) + pins.ReadyCount(1), c.readyOf8) << c.speed;
     }
     // Extra audio on the second field: delivered even at normal speed.
     simorma::Options e = Base();
@@ -258,18 +259,35 @@ TEST_F(OrmaFrames, DuplicateFieldIsDroppedOnlyAtNormalSpeed) {
     EXPECT_EQ(pins.ReadyCount(0) + pins.ReadyCount(1) - 1, 8);
 }
 
+// The channels without a picture in a whole round (the first frame's channel coming round again) get
+// the blue screen, or end without one; a recorded channel is never sent the blue screen before its own
+// first picture (a paused renderer would hold it in place of the picture).
 TEST_F(OrmaFrames, ChannelRoundsSendTheBlueScreenOrEndUnseenChannels) {
-    Open(Base());
+    Open(Base());  // four cameras in turn
     const BYTE blue[] = {0xFF, 0xD8, 0xFF, 0xDB, 1, 2, 3, 0xFF, 0xD9};
-    test::Walk(m_disk, 1);
+    const auto frames = Listed(m_rec->result, 1);
+    test::Walk(m_disk, 4);  // one of each camera: the round has not ended
+    EXPECT_EQ(m_pins.ReadyCount(5), 0);
+    test::Walk(m_disk, 1);  // channel 0 again
+    EXPECT_EQ(m_pins.ReadyCount(5), 1);
     EXPECT_EQ(m_pins.Slot(5).length, -1);  // no blue screen: unseen channels end
-    EXPECT_EQ(m_pins.Slot(0).length, static_cast<LONG>(Listed(m_rec->result, 1)[0].pictureBytes));
+    EXPECT_EQ(m_pins.Slot(0).length, static_cast<LONG>(frames[4].pictureBytes));
     m_disk.SetBlueScreen(blue, sizeof blue);
-    m_disk.SetPointerSegment(0, 0);  // empties the slots
+    // Back to the start, which empties the slots. Channel 0 was delivered last; the first frame there,
+    // channel 0's, is still delivered (no second field follows a repositioning).
+    m_disk.SetPointerSegment(0, 0);
     m_disk.StartPlayback();
-    test::Walk(m_disk, 1);
+    const auto round = test::Walk(m_disk, 4);  // one picture of each camera
+    ASSERT_EQ(round.size(), 4u);
+    for (const auto& w : round)
+        EXPECT_EQ(m_pins.Slot(w.channel).length, w.picture) << w.channel;
+    EXPECT_EQ(m_pins.Slot(5).length, 0);
+    test::Walk(m_disk, 1);  // the first camera again: the round ends
     EXPECT_EQ(m_pins.Slot(5).length, static_cast<LONG>(sizeof blue));
     EXPECT_EQ(m_pins.Slot(5).picture[8], 0xD9);
+    EXPECT_EQ(m_pins.ReadyCount(5), 2);
+    for (int ch = 0; ch < 4; ++ch)
+        EXPECT_GT(m_pins.Slot(ch).length, static_cast<LONG>(sizeof blue)) << ch;  // never the blue screen
 }
 
 TEST_F(OrmaFrames, ModelsTakeTheChannelFromTheirOwnPlace) {

@@ -189,6 +189,8 @@ private:
     DWORD m_FrameCounter = 0;
     int m_AwaitedChannel = -1;
     bool m_Seen[kChannels] = {};
+    bool m_RoundPending = false;     // the unseen channels are signalled when the round ends
+    bool m_RoundBlueScreen = false;  // they get the blue screen (the round began on emptied slots)
     BYTE m_LastChannel = 0xFF;
     std::vector<BYTE> m_BlueScreen;
     HANDLE m_ExportFile = nullptr;
