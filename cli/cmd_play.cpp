@@ -103,8 +103,6 @@ int RunPlay(const std::vector<std::string>& input) {
         return Fail(kUsage, "play: unexpected \"" + args.front() + "\"");
     if (audioChannel && spec->kind == "orma")
         std::fprintf(stderr, "scryde: play: --audio-channel does not apply to ORMA recordings (their audio is one track)\n");
-    if (step && spec->kind == "orma")
-        return Fail(kUsage, "play: --step plays TAV recordings frame by frame; ORMA recordings have no steps");
 
     // The contact sheet's folder is made as asked, before anything plays.
     std::error_code made;

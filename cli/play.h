@@ -24,7 +24,7 @@ struct PlayOptions {
     bool reverse = false;
     unsigned channels = 0xFFFF;
     std::optional<int> audioChannel;  // TAV: the channel whose audio plays
-    long steps = 0;          // TAV: frame-by-frame, this many steps
+    long steps = 0;          // frame-by-frame, this many steps
     std::string outDir = ".";
     double timeLimit = 120;  // wall-clock seconds before giving up
     int model = -1;          // ORMA recorder model; -1 keeps the source's default
@@ -61,6 +61,8 @@ bool ConnectAudioRenderer(IGraphBuilder* graph, IPin* audioOut, ComPtr<IBaseFilt
 
 // What the run loop asks of the source family while it plays.
 struct PlayHooks {
+    // Starts the graph (when empty: IMediaControl Run); frame-by-frame play pauses and steps instead.
+    std::function<HRESULT()> start;
     // Seconds of recording played so far from the start position (negative while unknown), for --seconds.
     std::function<double()> playedSeconds;
     // Called about every 10 ms while running (e.g. to note the first time, or to step).

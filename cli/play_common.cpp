@@ -117,7 +117,7 @@ bool RunGraph(IGraphBuilder* graph, const std::array<ComPtr<IBaseFilter>, 16>& r
     if (!control || !events)
         return r->message = "the graph has no control interfaces", false;
     auto started = std::chrono::steady_clock::now();
-    HRESULT hr = control->Run();
+    HRESULT hr = hooks.start ? hooks.start() : control->Run();
     if (FAILED(hr)) {
         r->end = "error";
         r->message = "the graph does not run (" + HrText(hr) + ")";

@@ -1,15 +1,34 @@
 // scryde play for ORMA recordings: the ORMA source, one Motion-JPEG decoder and one video renderer per
 // channel, the audio pin to the audio renderer.
+#include <chrono>
 #include <cstdio>
 
 #include "cli/orma_open.h"
 #include "cli/play.h"
 #include "media/clsids.h"
+#include "media/videowindow.h"
 #include "mjpeg/filter/vtmjpegdec.h"
 #include "orma/filter/iormasrc.h"
 #include "orma/layout.h"
 
 namespace cli {
+
+namespace {
+
+// Pictures the renderers have presented in all.
+LONG OrmaPicturesShown(const std::array<ComPtr<IBaseFilter>, 16>& renderers) {
+    LONG total = 0;
+    for (const auto& renderer : renderers) {
+        ComPtr<IVideoFrameStore> store;
+        LONG n = 0;
+        if (renderer && SUCCEEDED(renderer.As(IID_IVideoFrameStore, store)))
+            store->GetFrameCount(&n);
+        total += n;
+    }
+    return total;
+}
+
+}  // namespace
 
 bool PlayOrma(const SourceSpec& spec, const PlayOptions& o, PlayResult* r) {
     ComPtr<IGraphBuilder> graph;
@@ -38,7 +57,8 @@ bool PlayOrma(const SourceSpec& spec, const PlayOptions& o, PlayResult* r) {
         if (FAILED(orma->SetPointerTime(year, time)))
             return r->message = "cannot position at " + *o.from, false;
     }
-    orma->SetPlaybackSpeed(o.reverse ? -o.speed : o.speed);
+    const int speed = o.steps ? 1000 : o.speed;
+    orma->SetPlaybackSpeed(o.reverse ? -speed : speed);
 
     // One decoder and one renderer per channel; the audio pin goes to the audio renderer.
     std::array<ComPtr<IBaseFilter>, 16> renderers;
@@ -79,6 +99,47 @@ bool PlayOrma(const SourceSpec& spec, const PlayOptions& o, PlayResult* r) {
             return {segment, 0};
         return {segment, OrmaSeconds(year, time)};
     };
+    // Frame by frame, as the reader steps an ORMA recording: the graph pauses (each renderer holds its
+    // channel's picture) and the video renderers step through the graph's IVideoFrameStep, one picture
+    // of each channel a step. The last step is taken once no picture has come for 300 ms.
+    ComPtr<IMediaControl> control;
+    ComPtr<IVideoFrameStep> stepper;
+    long stepsTaken = 0;
+    LONG shown = -1;
+    auto lastChange = std::chrono::steady_clock::now();
+    auto lastStep = lastChange;
+    auto step = [&] {
+        if (FAILED(stepper->Step(1, nullptr)))
+            return false;
+        ++stepsTaken;
+        lastStep = std::chrono::steady_clock::now();
+        return true;
+    };
+    if (o.steps) {
+        graph->QueryInterface(IID_IMediaControl, control.ReleaseAndGetVoidAddress());
+        graph->QueryInterface(IID_IVideoFrameStep, stepper.ReleaseAndGetVoidAddress());
+        if (!control || !stepper)
+            return r->message = "the graph cannot step frame by frame", false;
+        hooks.start = [&]() -> HRESULT {
+            HRESULT paused = control->Pause();
+            if (FAILED(paused))
+                return paused;
+            return step() ? S_OK : VFW_E_FRAME_STEP_UNSUPPORTED;
+        };
+        hooks.tick = [&] {
+            const auto now = std::chrono::steady_clock::now();
+            const LONG total = OrmaPicturesShown(renderers);
+            if (total != shown)
+                shown = total, lastChange = now;
+            if (stepsTaken < o.steps && now - lastStep >= std::chrono::milliseconds(50))
+                step();
+        };
+        hooks.done = [&] {
+            const auto now = std::chrono::steady_clock::now();
+            return stepsTaken >= o.steps && now - lastStep >= std::chrono::milliseconds(300) &&
+                   now - lastChange >= std::chrono::milliseconds(300);
+        };
+    }
     if (!RunGraph(graph.Get(), renderers, audio.Get(), o, hooks, r, [&] { return OrmaPositionTime(orma.Get()); }))
         return false;
     WriteSheet(spec, renderers, o, r);

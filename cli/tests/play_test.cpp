@@ -70,6 +70,19 @@ TEST_F(PlayTest, FastPlayEndsAtTheEndOfTheRecording) {
     }
 }
 
+// Frame by frame, as the reader steps an ORMA recording through the graph: each step shows one more
+// picture of each camera, the first being the one the pause shows.
+TEST_F(PlayTest, StepsFrameByFrame) {
+    auto r = RunScryde({"play", m_image, "--step", "3", "--out", m_dir, "--time-limit", "60", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("\"end\": \"limit\", \"message\": \"\""), std::string::npos) << r.out;
+    std::size_t at = r.out.find("[") + 1;
+    for (int ch = 0; ch < 4; ++ch) {
+        EXPECT_EQ(std::strtol(r.out.c_str() + at, nullptr, 10), 3) << "channel " << ch + 1 << ": " << r.out;
+        at = r.out.find(',', at) + 1;
+    }
+}
+
 TEST_F(PlayTest, PlaysSecondsOfASegmentAndRefusesOneThatIsNotThere) {
     // The recording is circular (play runs on into the next segment), so a range ends by its length.
     auto r = RunScryde({"play", m_image, "--segment", "1", "--seconds", "5", "--channels", "0x1", "--out", m_dir, "--json"});

@@ -374,7 +374,12 @@ HRESULT CBaseRenderer::StepFrames(DWORD frames) {
         std::lock_guard l(m_mutex);
         if (m_renderState == State_Stopped)
             return VFW_E_WRONG_STATE;
-        m_lStepFrames = static_cast<LONG>(frames);
+        // A step asked for while the last one still presents adds to it: replacing the count would lose
+        // the frames still to come (or, just after the last one was presented, the new step itself).
+        if (frames > 0 && m_lStepFrames > 0)
+            m_lStepFrames += static_cast<LONG>(frames);
+        else
+            m_lStepFrames = static_cast<LONG>(frames);
         ++m_generation;
     }
     m_cond.notify_all();

@@ -200,6 +200,24 @@ TEST(Graph, FrameStepPresentsOneFrameAtATime) {
     ASSERT_EQ(control->Stop(), S_OK);
 }
 
+// Steps asked for quickly, each before the last has been presented, add up: none is lost.
+TEST(Graph, FrameStepsAskedForTogetherAddUp) {
+    ChainGraph g(1, true);
+    g.renderers[0]->EnableStepping();
+    auto control = Query<IMediaControl>(g.graph.Get(), IID_IMediaControl);
+    auto step = Query<IVideoFrameStep>(g.graph.Get(), IID_IVideoFrameStep);
+    ASSERT_EQ(control->Pause(), S_OK);
+    OAFilterState state;
+    ASSERT_EQ(control->GetState(kWait, &state), S_OK);
+    for (int n = 0; n < 3; ++n)
+        ASSERT_EQ(step->Step(1, nullptr), S_OK);
+    ASSERT_TRUE(g.WaitPresented(3));
+    auto got = g.renderers[0]->TakePresented();
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[2].number, 2);
+    ASSERT_EQ(control->Stop(), S_OK);
+}
+
 TEST(Graph, GetStateTimesOutWhileAFilterIsStillPausing) {
     ChainGraph g(1);
     g.source->Stream(0)->m_fillDelayMs = 400;  // the first sample is slow to come

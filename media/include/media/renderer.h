@@ -4,7 +4,8 @@
 // Paused, the renderer holds the first sample it receives (the transition to paused completes then;
 // until it arrives GetState answers VFW_S_STATE_INTERMEDIATE). Running, each sample waits for its
 // start time. End of stream is reported to the graph as EC_COMPLETE once running. Frame stepping:
-// Step(n) presents the next n samples at once, then holds the stream and sends EC_STEP_COMPLETE.
+// Step(n) presents the next n samples at once, then holds the stream and sends EC_STEP_COMPLETE; a step
+// asked for before the last one completed adds its samples to it.
 // Every wait in Receive ends on stop, flush, a state change or destruction.
 #pragma once
 
