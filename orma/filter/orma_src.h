@@ -64,7 +64,11 @@ public:
     COrmaSrcSlots& Slots() { return m_slots; }
     orma::COrmaDisk& Disk() { return m_disk; }
     CCritSec* DiskLock() { return &m_DiskLock; }
-    bool HasDrive() const { return m_disk.IsOpen(); }
+    // Whether a drive is open; OpenDisk changes that under the disk lock, so it is read under it too.
+    bool HasDrive() const {
+        CAutoLock disk(&m_DiskLock);
+        return m_disk.IsOpen();
+    }
     REFERENCE_TIME FrameDuration() const { return m_FrameDuration; }
     DWORD AudioChunk() const { return m_AudioChunk; }
     bool Timestamps() const { return m_Timestamps; }
@@ -86,7 +90,7 @@ private:
 
     COrmaSrcSlots m_slots;
     orma::COrmaDisk m_disk;
-    CCritSec m_DiskLock;
+    mutable CCritSec m_DiskLock;
 
     COrmaSrcAudio* m_audio = nullptr;                      // owned by CSource (its pin list)
     std::array<COrmaSrcVideo*, orma::kChannels> m_video{};  // likewise

@@ -158,7 +158,8 @@ HRESULT COrmaSrcStream::DoBufferProcessingLoop() {
             IMediaSample* sample = nullptr;
             HRESULT hr = GetDeliveryBuffer(&sample, nullptr, nullptr, 0);
             if (FAILED(hr)) {
-                Sleep(1);  // decommitted: a stop is on its way
+                // Decommitted: a stop is on its way; wait for the command.
+                WaitForSingleObject(GetRequestHandle(), INFINITE);
                 continue;
             }
             hr = FillBuffer(sample);

@@ -2,9 +2,14 @@
 // video pin of its channel; capturing pins take what every pin delivers.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <sstream>
+#include <thread>
 
 #include "media/harness.h"
 #include "orma_filter_test_util.h"
@@ -283,6 +288,92 @@ TEST_F(OrmaSrcPlay, StatusTextExport) {
     for (std::size_t at = 0; (at = all.find("\r\n", at)) != std::string::npos; at += 2)
         ++lines;
     EXPECT_GE(lines, 30u);
+}
+
+// A pin whose buffers are never granted, as when its allocator is decommitted with a stop on its way:
+// it counts how often its thread asks for one.
+class CNoBufferStream final : public COrmaSrcStream {
+public:
+    CNoBufferStream(CSource* filter, HRESULT* phr) : COrmaSrcStream("no buffer", phr, filter, "Out") {}
+    HRESULT GetMediaType(CMediaType* pmt) override {
+        pmt->InitMediaType();
+        pmt->SetType(&MEDIATYPE_Audio);
+        pmt->SetSubtype(&MEDIASUBTYPE_PCM);
+        return S_OK;
+    }
+    HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override {
+        request->cBuffers = 1;
+        request->cbBuffer = 16;
+        ALLOCATOR_PROPERTIES actual{};
+        return allocator->SetProperties(request, &actual);
+    }
+    HRESULT FillBuffer(IMediaSample*) override { return S_OK; }
+    HRESULT GetDeliveryBuffer(IMediaSample** sample, REFERENCE_TIME*, REFERENCE_TIME*, DWORD) override {
+        *sample = nullptr;
+        {
+            std::lock_guard lock(m_mutex);
+            ++m_asks;
+        }
+        m_changed.notify_all();
+        return VFW_E_NOT_COMMITTED;
+    }
+    // Waits at most `ms` until the thread has asked `count` times.
+    bool WaitForAsks(int count, int ms) {
+        std::unique_lock lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::milliseconds(ms), [&] { return m_asks >= count; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    int m_asks = 0;
+};
+
+class CNoBufferSource final : public CSource {
+public:
+    explicit CNoBufferSource(HRESULT* phr) : CSource("no buffer source", nullptr, GUID_NULL, phr) {
+        m_stream = new CNoBufferStream(this, phr);  // the filter owns its pin
+    }
+    CNoBufferStream* m_stream;
+};
+
+// Without a buffer the streaming thread waits for the next command instead of asking again and again.
+TEST(OrmaSrcStream, WithoutABufferTheThreadWaitsForACommand) {
+    HRESULT hr = S_OK;
+    auto* source = new CNoBufferSource(&hr);
+    ASSERT_EQ(hr, S_OK);
+    source->NonDelegatingAddRef();
+    {
+        media::CFilterHarness harness(source);
+        ASSERT_EQ(harness.ConnectOutput(), S_OK);
+        ASSERT_EQ(harness.Pause(), S_OK);
+        ASSERT_TRUE(source->m_stream->WaitForAsks(1, 60000));
+        EXPECT_FALSE(source->m_stream->WaitForAsks(2, 200));  // no command came: no second ask
+        ASSERT_EQ(harness.Stop(), S_OK);  // and the stop ends the wait
+    }
+    source->NonDelegatingRelease();
+}
+
+// The drive's open flag is written by OpenDisk under the disk lock while other threads ask whether a
+// drive is open (the tsan preset sees the race when the flag is read without the lock).
+TEST(OrmaSrcDrive, OpenOnOneThreadWhileAnotherAsksForTheDrive) {
+    Filter filter;
+    ASSERT_EQ(filter.created, S_OK);
+    Recording image("race.img", FourChannelImage());
+    ASSERT_EQ(image.result.error, "");
+    std::atomic<bool> opening{true};
+    std::thread opener([&] {
+        for (int i = 0; i < 3; ++i)
+            EXPECT_EQ(filter.src->OpenDisk(0, image.path.c_str()), S_OK);
+        opening = false;
+    });
+    while (opening) {
+        UINT length = 0;
+        const HRESULT hr = filter.src->GetCurrentFrame(0, nullptr, &length);
+        EXPECT_TRUE(hr == E_FAIL || hr == S_OK) << hr;  // no drive yet, or an empty slot
+    }
+    opener.join();
+    EXPECT_TRUE(static_cast<COrmaSrc*>(filter.src.Get())->HasDrive());
 }
 
 }  // namespace
