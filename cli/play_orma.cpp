@@ -1,5 +1,6 @@
 // scryde play for ORMA recordings: the ORMA source, one Motion-JPEG decoder and one video renderer per
 // channel, the audio pin to the audio renderer.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -15,17 +16,22 @@ namespace cli {
 
 namespace {
 
-// Pictures the renderers have presented in all.
-LONG OrmaPicturesShown(const std::array<ComPtr<IBaseFilter>, 16>& renderers) {
+// Pictures the renderers have presented: in all, and the most one renderer has.
+struct Shown {
     LONG total = 0;
+    LONG most = 0;
+};
+Shown OrmaPicturesShown(const std::array<ComPtr<IBaseFilter>, 16>& renderers) {
+    Shown shown;
     for (const auto& renderer : renderers) {
         ComPtr<IVideoFrameStore> store;
         LONG n = 0;
         if (renderer && SUCCEEDED(renderer.As(IID_IVideoFrameStore, store)))
             store->GetFrameCount(&n);
-        total += n;
+        shown.total += n;
+        shown.most = std::max(shown.most, n);
     }
-    return total;
+    return shown;
 }
 
 }  // namespace
@@ -101,11 +107,12 @@ bool PlayOrma(const SourceSpec& spec, const PlayOptions& o, PlayResult* r) {
     };
     // Frame by frame, as the reader steps an ORMA recording: the graph pauses (each renderer holds its
     // channel's picture) and the video renderers step through the graph's IVideoFrameStep, one picture
-    // of each channel a step. The last step is taken once no picture has come for 300 ms.
+    // of each channel a step. The last step is complete once a channel has shown a picture for every
+    // step and no picture has come for 300 ms.
     ComPtr<IMediaControl> control;
     ComPtr<IVideoFrameStep> stepper;
     long stepsTaken = 0;
-    LONG shown = -1;
+    Shown shown{-1, 0};
     auto lastChange = std::chrono::steady_clock::now();
     auto lastStep = lastChange;
     auto step = [&] {
@@ -128,16 +135,16 @@ bool PlayOrma(const SourceSpec& spec, const PlayOptions& o, PlayResult* r) {
         };
         hooks.tick = [&] {
             const auto now = std::chrono::steady_clock::now();
-            const LONG total = OrmaPicturesShown(renderers);
-            if (total != shown)
-                shown = total, lastChange = now;
+            const Shown current = OrmaPicturesShown(renderers);
+            if (current.total != shown.total)
+                shown = current, lastChange = now;
             if (stepsTaken < o.steps && now - lastStep >= std::chrono::milliseconds(50))
                 step();
         };
         hooks.done = [&] {
             const auto now = std::chrono::steady_clock::now();
-            return stepsTaken >= o.steps && now - lastStep >= std::chrono::milliseconds(300) &&
-                   now - lastChange >= std::chrono::milliseconds(300);
+            const auto quiet = std::chrono::milliseconds(300);
+            return stepsTaken >= o.steps && shown.most >= o.steps && now - lastStep >= quiet && now - lastChange >= quiet;
         };
     }
     if (!RunGraph(graph.Get(), renderers, audio.Get(), o, hooks, r, [&] { return OrmaPositionTime(orma.Get()); }))
