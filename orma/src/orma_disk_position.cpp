@@ -174,6 +174,7 @@ HRESULT COrmaDisk::SetPointerPosition(int permille) {
     m_Cluster = static_cast<DWORD>((x / m_BlocksPerCluster + seg.first_cluster) % m_ClusterNum);
     m_Entry = 0;
     ReadCurrentHeader();
+    m_LastChannel = 0xFF;  // as after every move: the first frame is no second field
     return S_OK;
 }
 

@@ -290,6 +290,23 @@ TEST_F(OrmaFrames, ChannelRoundsSendTheBlueScreenOrEndUnseenChannels) {
         EXPECT_GT(m_pins.Slot(ch).length, static_cast<LONG>(sizeof blue)) << ch;  // never the blue screen
 }
 
+// After a move the first frame is delivered even when its channel is the one delivered last: it is no
+// second field of that picture.
+TEST_F(OrmaFrames, AMoveNeverDropsTheFirstPictureAsASecondField) {
+    Open(Base());
+    for (int move = 0; move < 2; ++move) {
+        const auto walked = test::Walk(m_disk, move == 0 ? 5 : 4);  // up to channel 0's second picture
+        ASSERT_EQ(walked.back().channel, 0);
+        if (move == 0)
+            ASSERT_EQ(m_disk.SetPointerSegment(0, 0), S_OK);
+        else
+            ASSERT_EQ(m_disk.SetPointerPosition(0), S_OK);  // the slider: a move without a flush
+        const int before = m_pins.ReadyCount(0);
+        ASSERT_EQ(test::Walk(m_disk, 1).at(0).channel, 0) << move;
+        EXPECT_EQ(m_pins.ReadyCount(0), before + 1) << move;
+    }
+}
+
 TEST_F(OrmaFrames, ModelsTakeTheChannelFromTheirOwnPlace) {
     for (int model : {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 101, 102, 0}) {
         simorma::Options o = test::SmallImage();
