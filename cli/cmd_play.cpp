@@ -167,8 +167,8 @@ const CommandRegistrar reg({"play", "play a recording headless through the real 
                             "pictures; channels that showed nothing recorded are marked as such, and their blank\n"
                             "screens are counted apart. --speed is per mille of normal speed (2000 plays at 2x);\n"
                             "--channels is a mask, bit 0 for channel 1.\n"
-                            "TAV drives, images and stream files: --segment picks a section, --audio-channel the\n"
-                            "channel whose sound plays, --step N plays N steps frame by frame.\n"
+                            "--step N plays N steps frame by frame. TAV drives, images and stream files: --segment\n"
+                            "picks a section, --audio-channel the channel whose sound plays.\n"
                             "ORMA: --model and --video set the recorder model and video standard.\n",
                             RunPlay});
 
