@@ -8,6 +8,7 @@
 
 #include "cli/command.h"
 #include "common/sector.h"
+#include "platform/disk_image.h"
 #include "platform/drives.h"
 #include "platform/system.h"
 #include "reader/drive_probe.h"
@@ -119,6 +120,14 @@ std::optional<SourceSpec> TakeSource(std::vector<std::string>& args, const char*
         return fail(kFailure, spec.Describe() + ": " + std::strerror(errno));
     if (S_ISDIR(st.st_mode))
         return fail(kFailure, spec.Describe() + ": is a folder, not a drive or image");
+    if (platform::ImageFormatOf(spec.path) != platform::ImageFormat::Plain) {
+        // A forensic image is checked whole before any reader sees it, so a missing or damaged part is
+        // named here rather than showing up as an unreadable recording.
+        std::string problem;
+        DWORD error = 0;
+        if (!platform::OpenDiskImage(spec.path, &problem, &error))
+            return fail(kFailure, problem);
+    }
 
     if (kindText) {
         if (!FindSourceKind(*kindText))
@@ -131,8 +140,13 @@ std::optional<SourceSpec> TakeSource(std::vector<std::string>& args, const char*
         if (!FindSourceKind(spec.kind))
             return fail(kFailure, spec.Describe() + ": a " + spec.kind + " drive, which this build does not read");
     } else {
-        std::string ext = Lower(spec.path.substr(spec.path.find_last_of('.') == std::string::npos ? spec.path.size()
-                                                                                                    : spec.path.find_last_of('.') + 1));
+        // A forensic image's own extension, before its container suffix, names the kind.
+        const std::string named = platform::StripImageSuffix(spec.path);
+        const std::size_t dot = named.find_last_of('.');
+        const std::size_t slash = named.find_last_of('/');
+        std::string ext = Lower(dot == std::string::npos || (slash != std::string::npos && dot < slash)
+                                    ? ""
+                                    : named.substr(dot + 1));
         spec.kind = ext == "tav" ? "tav" : ext == "arv" ? "stream" : "orma";
         if (!FindSourceKind(spec.kind))
             return fail(kFailure, spec.Describe() + ": " + spec.kind + " recordings are not readable by this build yet");

@@ -1,5 +1,7 @@
 #include "platform/drives.h"
 
+#include "platform/disk_image.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -105,6 +107,17 @@ std::optional<std::string> DriveMap::PathOf(int drive) const {
 }
 
 std::optional<ULONGLONG> DeviceSize(const std::string& path, std::string* problem) {
+    if (ImageFormatOf(path) != ImageFormat::Plain) {
+        std::string why;
+        DWORD error = 0;
+        auto image = OpenDiskImage(path, &why, &error);
+        if (!image) {
+            if (problem)
+                *problem = why;
+            return std::nullopt;
+        }
+        return image->Size();
+    }
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (problem)

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/bytes.h"
+#include "platform/disk_image.h"
 #include "platform/drives.h"
 #include "platform/file_object.h"
 #include "platform/glmdrv.h"
@@ -148,8 +149,28 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIB
         path = MapWindowsPath(requested);
     }
 
-    int oflags = O_CLOEXEC;
     bool wantsWrite = (access & GENERIC_WRITE) != 0;
+    if (ImageFormatOf(path) != ImageFormat::Plain) {
+        // Image containers are evidence: opened for reading only, whatever is asked.
+        if (wantsWrite || disposition != OPEN_EXISTING) {
+            SetLastError(ERROR_WRITE_PROTECT);
+            return INVALID_HANDLE_VALUE;
+        }
+        std::string problem;
+        DWORD error = ERROR_SUCCESS;
+        auto image = OpenDiskImage(path, &problem, &error);
+        if (!image) {
+            SetLastError(error);
+            return INVALID_HANDLE_VALUE;
+        }
+        auto obj = std::make_shared<FileObject>(-1, path, flags);
+        obj->m_image = std::move(image);
+        SetLastError(ERROR_SUCCESS);
+        return MakeHandle(std::move(obj));
+    }
+
+    int oflags = O_CLOEXEC;
+    wantsWrite = (access & GENERIC_WRITE) != 0;
     bool wantsRead = (access & GENERIC_READ) != 0 || !wantsWrite;
     oflags |= wantsWrite ? (wantsRead ? O_RDWR : O_WRONLY) : O_RDONLY;
     switch (disposition) {
@@ -207,7 +228,8 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPP
     ULONGLONG offset = ov ? (ULONGLONG(ov->OffsetHigh) << 32 | ov->Offset) : obj->m_position;
     std::size_t done = 0;
     DWORD error = ERROR_SUCCESS;
-    bool ok = PositionedRead(obj->m_fd, buffer, toRead, offset, &done, &error);
+    bool ok = obj->m_image ? obj->m_image->Read(buffer, toRead, offset, &done, &error)
+                           : PositionedRead(obj->m_fd, buffer, toRead, offset, &done, &error);
     if (!ov)
         obj->m_position = offset + done;
     if (read)
@@ -232,6 +254,12 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOV
     }
     if (!buffer && toWrite) {
         SetLastError(ERROR_NOACCESS);
+        return FALSE;
+    }
+    if (obj->m_image) {
+        if (ov)
+            CompleteOverlapped(ov, ERROR_WRITE_PROTECT, 0);
+        SetLastError(ERROR_WRITE_PROTECT);
         return FALSE;
     }
     std::lock_guard guard(obj->m_lock);
@@ -263,6 +291,8 @@ BOOL SetFilePointerEx(HANDLE file, LARGE_INTEGER distance, LARGE_INTEGER* newPos
     LONGLONG base = 0;
     if (method == FILE_CURRENT) {
         base = static_cast<LONGLONG>(obj->m_position);
+    } else if (method == FILE_END && obj->m_image) {
+        base = static_cast<LONGLONG>(obj->m_image->Size());
     } else if (method == FILE_END) {
         auto size = DeviceSize(obj->m_path);
         struct stat st {};
@@ -305,7 +335,7 @@ BOOL GetFileSizeEx(HANDLE file, LARGE_INTEGER* size) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    auto s = DeviceSize(obj->m_path);
+    auto s = obj->m_image ? std::optional<ULONGLONG>(obj->m_image->Size()) : DeviceSize(obj->m_path);
     struct stat st {};
     if (s) {
         size->QuadPart = static_cast<LONGLONG>(*s);
@@ -333,6 +363,10 @@ BOOL SetEndOfFile(HANDLE file) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    if (obj->m_image) {
+        SetLastError(ERROR_WRITE_PROTECT);
+        return FALSE;
+    }
     std::lock_guard guard(obj->m_lock);
     if (::ftruncate(obj->m_fd, static_cast<off_t>(obj->m_position)) != 0) {
         SetLastError(Win32ErrorFromErrno(errno));
@@ -347,7 +381,7 @@ BOOL FlushFileBuffers(HANDLE file) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (::fsync(obj->m_fd) != 0 && errno != EINVAL && errno != EROFS) {
+    if (!obj->m_image && ::fsync(obj->m_fd) != 0 && errno != EINVAL && errno != EROFS) {
         SetLastError(Win32ErrorFromErrno(errno));
         return FALSE;
     }

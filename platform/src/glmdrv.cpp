@@ -54,7 +54,14 @@ DriverObject::~DriverObject() {
         ::close(fd);
 }
 
-int DriverObject::DriveFd(int drive, bool write, DWORD* error) {
+int DriverObject::DriveFd(int drive, bool write, DWORD* error, std::shared_ptr<CDiskImage>* image) {
+    if (!write) {
+        auto found = m_readImages.find(drive);
+        if (found != m_readImages.end()) {
+            *image = found->second;
+            return -1;
+        }
+    }
     auto& fds = write ? m_writeFds : m_readFds;
     auto it = fds.find(drive);
     if (it != fds.end())
@@ -63,6 +70,18 @@ int DriverObject::DriveFd(int drive, bool write, DWORD* error) {
     auto path = map.PathOf(drive);
     if (!path) {
         *error = ERROR_FILE_NOT_FOUND;
+        return -1;
+    }
+    if (ImageFormatOf(*path) != ImageFormat::Plain) {
+        // An image container is never written: the write request fails as on a write-protected disk.
+        if (write) {
+            *error = ERROR_WRITE_PROTECT;
+            return -1;
+        }
+        std::string problem;
+        *image = OpenDiskImage(*path, &problem, error);
+        if (*image)
+            m_readImages[drive] = *image;
         return -1;
     }
     // Reads never open the drive for writing; only a write request does.
@@ -79,15 +98,17 @@ DWORD DriverObject::Execute(DWORD code, int drive, ULONGLONG offset, LPVOID out,
     *bytes = 0;
     DWORD error = ERROR_SUCCESS;
     int fd;
+    std::shared_ptr<CDiskImage> image;
     {
         std::lock_guard guard(m_lock);
-        fd = DriveFd(drive, code == GLM_IOCTL_WRITE, &error);
+        fd = DriveFd(drive, code == GLM_IOCTL_WRITE, &error, &image);
     }
-    if (fd < 0)
+    if (fd < 0 && !image)
         return error;
     std::size_t done = 0;
-    bool ok = code == GLM_IOCTL_WRITE ? PositionedWrite(fd, out, size, offset, &done, &error)
-                                      : PositionedRead(fd, out, size, offset, &done, &error);
+    bool ok = image                     ? image->Read(out, size, offset, &done, &error)
+              : code == GLM_IOCTL_WRITE ? PositionedWrite(fd, out, size, offset, &done, &error)
+                                        : PositionedRead(fd, out, size, offset, &done, &error);
     *bytes = static_cast<DWORD>(done);
     if (!ok)
         return error;

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/disk_image.h"
 #include "platform/fileio.h"
 
 namespace platform {
@@ -22,6 +23,7 @@ public:
     DWORD m_flags;
     std::mutex m_lock;  // guards the file pointer
     ULONGLONG m_position = 0;
+    std::shared_ptr<CDiskImage> m_image;  // an image container read in place of m_fd (then -1)
 };
 
 // "\\.\GlmDrv": answers the four control requests over the drive map.
@@ -44,7 +46,8 @@ private:
     };
     // Runs one request: fills `out` or writes from it. Returns the Win32 status and the bytes moved.
     DWORD Execute(DWORD code, int drive, ULONGLONG offset, LPVOID out, DWORD size, DWORD* bytes);
-    int DriveFd(int drive, bool write, DWORD* error);
+    // The descriptor of a drive, or -1 with *image set when the drive is an image container.
+    int DriveFd(int drive, bool write, DWORD* error, std::shared_ptr<CDiskImage>* image);
     void Complete(LPOVERLAPPED ov, DWORD status, std::size_t bytes);
     void ReapFinished();
 
@@ -53,6 +56,7 @@ private:
     std::list<Pending> m_pending;
     std::map<int, int> m_readFds;
     std::map<int, int> m_writeFds;
+    std::map<int, std::shared_ptr<CDiskImage>> m_readImages;  // drives that are image containers
 };
 
 HANDLE OpenGlmDriver();
