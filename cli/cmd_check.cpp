@@ -7,6 +7,7 @@
 
 #include "checker/report.h"
 #include "checker/structure_check.h"
+#include "cli/audit.h"
 #include "cli/command.h"
 #include "cli/json.h"
 #include "cli/source_kinds.h"
@@ -96,6 +97,13 @@ int RunCheck(const std::vector<std::string>& input) {
     case CStructureCheck::OpenResult::CannotOpen:
         return Fail(kFailure, "check: " + what + ": cannot be opened");
     }
+    {
+        AuditEntry entry;
+        entry.action = "open";
+        entry.command = "check";
+        entry.source = what;
+        AppendAudit(entry);
+    }
 
     const bool blocks = level && *level == "block";
     const bool showProgress = ::isatty(STDERR_FILENO);
@@ -109,6 +117,12 @@ int RunCheck(const std::vector<std::string>& input) {
     if (report && !checker::WriteReport(*report, check))
         return Fail(kFailure,
                     "check: " + std::string(checker::text::kFailedReportFile) + " (" + *report + ")");
+    if (report) {
+        AuditEntry written;
+        written.command = "check";
+        written.source = what;
+        AuditWrittenFile(written, *report);
+    }
 
     if (json) {
         JsonWriter w;

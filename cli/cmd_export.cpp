@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/audit.h"
 #include "cli/command.h"
 #include "cli/orma_open.h"
 #include "cli/sha256.h"
@@ -20,6 +21,7 @@
 #include "orma/layout.h"
 #include "tav/layout.h"
 #include "platform/bytes.h"
+#include "platform/drives.h"
 #include "platform/fileio.h"
 #include "reader/direct_avi.h"
 #include "platform/registry.h"
@@ -27,9 +29,15 @@
 namespace cli {
 namespace {
 
-// Prints the SHA-256 of what an export wrote, as `sha256sum` does.
+// What this run exports from: the audit line of each file written names it.
+AuditEntry& ExportAudit() {
+    static AuditEntry entry;
+    return entry;
+}
+
+// Prints the SHA-256 of what an export wrote, as `sha256sum` does, and logs the file in the audit log.
 int PrintDigest(const std::string& out) {
-    auto digest = Sha256OfFile(out);
+    auto digest = AuditWrittenFile(ExportAudit(), out);
     if (!digest)
         return Fail(kFailure, "export: cannot read back \"" + out + "\"");
     std::printf("%s  %s\n", digest->c_str(), out.c_str());
@@ -424,6 +432,11 @@ int RunExport(const std::vector<std::string>& input) {
         return status;
     if (!args.empty())
         return Fail(kUsage, "export: unexpected \"" + args.front() + "\"");
+    ExportAudit().command = "export";
+    ExportAudit().source = spec->path;
+    ExportAudit().sourceBytes = platform::DeviceSize(spec->path);
+    ExportAudit().from = *from;
+    ExportAudit().to = *to;
     std::string kind = type ? *type : "image";
     if (kind != "image" && kind != "text" && kind != "binary" && kind != "avi")
         return Fail(kUsage, "export: --type is image, text, binary or avi");

@@ -2,6 +2,7 @@
 // scryde syslog SOURCE --out FILE: the recorder's system log ring, oldest entry first.
 #include <memory>
 
+#include "cli/audit.h"
 #include "cli/command.h"
 #include "cli/source_kinds.h"
 #include "tav/disk_source.h"
@@ -36,6 +37,10 @@ int RunReport(const std::vector<std::string>& input, const std::string& command,
     std::unique_ptr<tav::CTavDiskSource> src(raw);
     if ((src.get()->*write)(out->c_str()) != S_OK)
         return Fail(kFailure, command + ": " + spec->Describe() + ": the drive header names no system log");
+    AuditEntry written;
+    written.command = command;
+    written.source = spec->path;
+    AuditWrittenFile(written, *out);
     return kSuccess;
 }
 

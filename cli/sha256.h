@@ -1,13 +1,11 @@
-// SHA-256 (FIPS 180-4) of a file, printed by the exporting commands so a copy can be checked.
+// The SHA-256 the exporting commands print, so a copy can be checked: the one digest of common/.
 #pragma once
 
-#include <optional>
-#include <string>
+#include "common/digest.h"
 
 namespace cli {
 
-// Lower-case hex digest of the file's bytes; nothing when it cannot be read.
-std::optional<std::string> Sha256OfFile(const std::string& path);
-std::string Sha256Hex(const void* data, std::size_t size);
+using common::Sha256Hex;
+using common::Sha256OfFile;
 
 }  // namespace cli

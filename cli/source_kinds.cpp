@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/audit.h"
 #include "cli/command.h"
 #include "common/sector.h"
 #include "platform/disk_image.h"
@@ -151,6 +152,12 @@ std::optional<SourceSpec> TakeSource(std::vector<std::string>& args, const char*
         if (!FindSourceKind(spec.kind))
             return fail(kFailure, spec.Describe() + ": " + spec.kind + " recordings are not readable by this build yet");
     }
+    AuditEntry opened;
+    opened.action = "open";
+    opened.command = cmd;
+    opened.source = spec.path;
+    opened.sourceBytes = platform::DeviceSize(spec.path);
+    AppendAudit(opened);
     return spec;
 }
 

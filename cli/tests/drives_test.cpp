@@ -80,3 +80,30 @@ TEST(Sha256, KnownAnswers) {
 }
 
 }  // namespace
+
+namespace {
+
+// RFC 1321 A.5, and the same digests fed in uneven pieces that straddle the 64-byte blocks.
+TEST(Md5, KnownAnswersWholeAndInPieces) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "d41d8cd98f00b204e9800998ecf8427e"},
+        {"abc", "900150983cd24fb0d6963f7d28e17f72"},
+        {"message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
+        {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
+         "57edf4a22be3c955ac49da2e2107b67a"},
+    };
+    for (const auto& [text, digest] : cases) {
+        EXPECT_EQ(common::Md5Hex(text.data(), text.size()), digest) << text;
+        common::CMd5 pieces;
+        for (std::size_t at = 0; at < text.size(); at += 7)
+            pieces.Update(text.data() + at, std::min<std::size_t>(7, text.size() - at));
+        EXPECT_EQ(pieces.HexDigest(), digest) << text;
+    }
+    common::CSha256 sha;
+    const std::string two = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+    sha.Update(two.data(), 5);
+    sha.Update(two.data() + 5, two.size() - 5);
+    EXPECT_EQ(sha.HexDigest(), "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+}
+
+}  // namespace
