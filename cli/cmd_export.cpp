@@ -16,6 +16,7 @@
 #include "cli/orma_open.h"
 #include "cli/sha256.h"
 #include "cli/source_kinds.h"
+#include "cli/status_track.h"
 #include "cli/tav_open.h"
 #include "media/clsids.h"
 #include "orma/layout.h"
@@ -329,8 +330,8 @@ int ExportTavImage(const SourceSpec& spec, const std::string& from, const std::s
 // The TAV status-line export: the source's export loop walks the marked range of one channel and writes
 // the status line of each of its frames while the frames stream into null renderers; the pins end their
 // streams when the range is done.
-int ExportTavText(const SourceSpec& spec, const std::string& from, const std::string& to, const std::string& out,
-                  int channel) {
+int ExportTavText(const SourceSpec& spec, const std::string& from, const std::string& to,
+                  const std::string& out, int channel, bool digest = true) {
     ComPtr<IBaseFilter> source;
     ComPtr<IVTSourceFilter> vts;
     bool audio = false;
@@ -372,6 +373,34 @@ int ExportTavText(const SourceSpec& spec, const std::string& from, const std::st
         std::remove(out.c_str());
         return Fail(kFailure, "export: " + error);
     }
+    return digest ? PrintDigest(out) : kSuccess;
+}
+
+// GPX or CSV of the status records: the source's own status-line export of the channel into a work
+// file beside FILE, taken apart into fields and written as a track or a table.
+int ExportTavTrack(const SourceSpec& spec, const std::string& from, const std::string& to,
+                   const std::string& out, int channel, bool gpx) {
+    const std::string work = out + ".status-lines.tmp";
+    if (int status = ExportTavText(spec, from, to, work, channel, false)) {
+        std::remove(work.c_str());
+        return status;
+    }
+    std::string text;
+    {
+        std::ifstream in(work, std::ios::binary);
+        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::remove(work.c_str());
+    const std::vector<StatusRow> rows = ParseStatusLines(text);
+    const std::string document =
+        gpx ? StatusGpx(rows,
+                        spec.Describe() + " channel " + std::to_string(channel + 1) + " " + from + " - " + to)
+            : StatusCsv(rows, channel);
+    std::ofstream file(out, std::ios::binary | std::ios::trunc);
+    file.write(document.data(), static_cast<std::streamsize>(document.size()));
+    file.close();
+    if (!file)
+        return Fail(kFailure, "export: cannot write \"" + out + "\"");
     return PrintDigest(out);
 }
 
@@ -438,8 +467,9 @@ int RunExport(const std::vector<std::string>& input) {
     ExportAudit().from = *from;
     ExportAudit().to = *to;
     std::string kind = type ? *type : "image";
-    if (kind != "image" && kind != "text" && kind != "binary" && kind != "avi")
-        return Fail(kUsage, "export: --type is image, text, binary or avi");
+    if (kind != "image" && kind != "text" && kind != "binary" && kind != "avi" && kind != "gpx" &&
+        kind != "csv")
+        return Fail(kUsage, "export: --type is image, text, binary, avi, gpx or csv");
     int exportChannel = 0;
     if (channel) {
         char* end = nullptr;
@@ -461,23 +491,29 @@ int RunExport(const std::vector<std::string>& input) {
     if (kind == "avi" && !direct)
         return Fail(kFailure, "export: AVI archives through a compressor are not in this build yet (TAV recordings: "
                               "--direct copies the recorded frames)");
+    if ((spec->kind == "tav" || spec->kind == "stream") && (kind == "gpx" || kind == "csv"))
+        return ExportTavTrack(*spec, *from, *to, *out, exportChannel, kind == "gpx");
     return Fail(kFailure, "export: " + kind + " exports of " + spec->kind + " recordings are not in this build yet");
 }
 
-const CommandRegistrar reg({"export", "export a time range as a drive image, status text, data records or AVI",
-                            "Usage: scryde export SOURCE --from TIME --to TIME --out FILE\n"
-                            "                     [--type image|text|binary|avi] [--channel N] [--direct]\n"
-                            "\n"
-                            "Writes the range through the source's own export and prints the SHA-256 of the file.\n"
-                            "--type image (the default) copies the clusters that cover the range, whole, into a\n"
-                            "drive image (\".orm\") that opens again like the drive. --type text writes one line per\n"
-                            "frame (time and status text), --type binary one 44-byte record per frame (time value\n"
-                            "and 40 bytes of status text). Progress goes to standard error.\n"
-                            "TAV: --type image writes the marked range as a \".tav\" drive image; --type text writes\n"
-                            "the status line of every frame of --channel N (default 1) in the range; --type avi\n"
-                            "--direct writes the range of --channel N as an AVI file of the recorded MPEG-4 frames\n"
-                            "and sound, copied without re-encoding.\n",
-                            RunExport});
+const CommandRegistrar
+    reg({"export", "export a time range as a drive image, status text, data records, a GPS track or AVI",
+         "Usage: scryde export SOURCE --from TIME --to TIME --out FILE\n"
+         "                     [--type image|text|binary|gpx|csv|avi] [--channel N] [--direct]\n"
+         "\n"
+         "Writes the range through the source's own export and prints the SHA-256 of the file.\n"
+         "--type image (the default) copies the clusters that cover the range, whole, into a\n"
+         "drive image (\".orm\") that opens again like the drive. --type text writes one line per\n"
+         "frame (time and status text), --type binary one 44-byte record per frame (time value\n"
+         "and 40 bytes of status text). Progress goes to standard error.\n"
+         "TAV: --type image writes the marked range as a \".tav\" drive image; --type text writes\n"
+         "the status line of every frame of --channel N (default 1) in the range; --type gpx\n"
+         "writes those frames' GPS positions as a GPX 1.1 track (time in UTC, decimal degrees,\n"
+         "speed in m/s as an extension) and --type csv every status field of every frame, one\n"
+         "row each under a header; --type avi --direct writes the range of --channel N as an AVI\n"
+         "file of the recorded MPEG-4 frames and sound, copied without re-encoding. Every file\n"
+         "written is recorded in the audit log.\n",
+         RunExport});
 
 }  // namespace
 }  // namespace cli

@@ -107,3 +107,63 @@ TEST(Md5, KnownAnswersWholeAndInPieces) {
 }
 
 }  // namespace
+
+#include "cli/status_track.h"
+
+namespace {
+
+TEST(StatusTrack, PositionsInDecimalDegrees) {
+    const struct {
+        const char* text;
+        std::optional<double> degrees;
+    } cases[] = {
+        {"40d26.5'N", 40 + 26.5 / 60},
+        {"74d0.3'W", -(74 + 0.3 / 60)},
+        {"33d52.12'S", -(33 + 52.12 / 60)},
+        {"151d12.7'E", 151 + 12.7 / 60},
+        {"", std::nullopt},
+        {"40d26.5'X", std::nullopt},
+        {"40d26'N", std::nullopt},
+        {"d26.5'N", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        auto got = cli::ParsePosition(c.text);
+        ASSERT_EQ(got.has_value(), c.degrees.has_value()) << c.text;
+        if (got) {
+            EXPECT_NEAR(*got, *c.degrees, 1e-9) << c.text;
+        }
+    }
+}
+
+// Both line shapes: the quoted fields of kinds 2-4 and the kind-1 navigation block over several lines.
+TEST(StatusTrack, ParsesBothRecordShapesIntoRows) {
+    auto rows =
+        cli::ParseStatusLines("2010/01/01 00:00:02 ,\"CAM\",\"40d26.5'N\",\"\",\"12.6V\",\"36KPH\",\"51KPH\","
+                              "\"\",\"STP\"\r\n");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].fields,
+              (std::vector<std::string>{"CAM", "40d26.5'N", "", "12.6V", "36KPH", "51KPH", "", "STP"}));
+    EXPECT_TRUE(rows[0].latitude.has_value());
+    EXPECT_FALSE(rows[0].longitude.has_value()); // no fix: no track point
+    EXPECT_NEAR(*rows[0].speedMetres, 10.0, 1e-9);
+    EXPECT_EQ(cli::StatusGpx(rows, "x").find("<trkpt"), std::string::npos);
+
+    rows = cli::ParseStatusLines(
+        "2010/01/01 00:00:01 \r\n    Status A  Chnl 1\r\n    12.5KPH  DIR 90d30'\r\n"
+        "    LAT 40d26.5'N LONG 74d0.3'W\r\n2010/01/01 00:00:02 \r\n    Status V  Chnl 1\r\n");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_TRUE(rows[0].navigation);
+    EXPECT_EQ(rows[0].fields, (std::vector<std::string>{"A", "12.5KPH", "90d30'", "40d26.5'N", "74d0.3'W"}));
+    EXPECT_NEAR(*rows[0].longitude, -74.005, 1e-9);
+    EXPECT_EQ(rows[1].time, "2010/01/01 00:00:02");
+    const std::string csv = cli::StatusCsv(rows, 0);
+    EXPECT_EQ(csv.substr(0, csv.find("\r\n")),
+              "time,channel,latitude,longitude,status,speed,heading,latitude_text,"
+              "longitude_text");
+    EXPECT_NE(
+        csv.find("2010/01/01 00:00:01,1,40.4416667,-74.0050000,A,12.5KPH,90d30',40d26.5'N,74d0.3'W\r\n"),
+        std::string::npos)
+        << csv;
+}
+
+} // namespace
