@@ -1,11 +1,14 @@
 // Expert Witness images through libewf. The library's handle is not safe for concurrent use, so one
 // mutex serialises every call on it.
 #include <libewf.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "platform/disk_image.h"
+#include "platform/system.h"
 
 namespace platform {
 
@@ -36,6 +39,38 @@ std::string Hex(const uint8_t* p, std::size_t n) {
     return s;
 }
 
+// The segment file that follows `path` in an EWF set (NAME.E01 -> NAME.E02, .E09 -> .E10); empty past
+// .E99, where the names go on in letters this reader leaves to the library.
+std::string NextSegment(const std::string& path) {
+    const std::size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || path.size() - dot != 4)
+        return "";
+    const std::string digits = path.substr(dot + 2);
+    if (!std::isdigit(static_cast<unsigned char>(digits[0])) ||
+        !std::isdigit(static_cast<unsigned char>(digits[1])))
+        return "";
+    const int next = (digits[0] - '0') * 10 + (digits[1] - '0') + 1;
+    if (next > 99)
+        return "";
+    char text[3];
+    std::snprintf(text, sizeof text, "%02d", next);
+    return path.substr(0, dot + 2) + text;
+}
+
+bool Exists(const std::string& path) {
+    return !path.empty() && ::access(path.c_str(), F_OK) == 0;
+}
+
+// Which file of a set the library could not complete: a gap in the numbering, or the last file's end.
+std::string DescribeIncompleteSet(const std::string& path, const std::vector<std::string>& parts) {
+    const std::string last = parts.empty() ? path : parts.back();
+    const std::string next = NextSegment(last);
+    if (Exists(NextSegment(next)))
+        return "EWF image " + path + ": segment " + next + " is missing (" + NextSegment(next) + " is there)";
+    return "EWF image " + path + ": the set ends damaged at " + last + " (truncated, or " +
+           (next.empty() ? std::string("the next segment") : next) + " is missing)";
+}
+
 struct SectorRange {
     ULONGLONG first;
     ULONGLONG count;
@@ -63,18 +98,12 @@ public:
         int opened = libewf_handle_initialize(&m_handle, &e) == 1 &&
                      libewf_handle_open(m_handle, names, count, LIBEWF_OPEN_READ, &e) == 1;
         libewf_glob_free(names, count, nullptr);
-        if (!opened) {
+        if (!opened || libewf_handle_segment_files_corrupted(m_handle, nullptr) == 1) {
+            // The library's own words go to the debug sink; the user is told which file is at fault.
+            const std::string detail = opened ? std::string("segment files marked corrupted") : TakeError(&e);
+            OutputDebugStringA(("libewf: " + detail + "\n").c_str());
             *error = ERROR_CRC;
-            return *problem = "EWF image " + path + " (" + std::to_string(count) + " segment" +
-                              (count == 1 ? "" : "s") + "): missing or damaged segment: " + TakeError(&e),
-                   false;
-        }
-        if (libewf_handle_segment_files_corrupted(m_handle, nullptr) == 1) {
-            *error = ERROR_CRC;
-            return *problem = "EWF image " + path +
-                              ": a segment file is truncated or damaged (last segment " +
-                              m_facts.parts.back() + ")",
-                   false;
+            return *problem = DescribeIncompleteSet(path, m_facts.parts), false;
         }
         size64_t size = 0;
         if (libewf_handle_get_media_size(m_handle, &size, &e) != 1) {

@@ -267,6 +267,33 @@ TEST_F(EwfImageTest, ADamagedChunkReadsAsAFailureNeverAsZeros) {
     CloseHandle(h);
 }
 
+// A set of several segment files reads whole; a missing one is named, whether in the middle or at the end.
+TEST_F(DiskImageTest, AnEwfSetOfSegmentsAndItsMissingMembers) {
+    ASSERT_EQ(Shell("ewfacquire -u -q -c none -S 1MiB -t " + m_dir + "/set " + m_dir + "/drive.img"), 0);
+    ASSERT_EQ(Shell("test -f " + m_dir + "/set.E02 && ! test -f " + m_dir + "/set.E03"), 0) << "two segments";
+    EXPECT_TRUE(ReadThroughFile(m_dir + "/set.E01") == m_raw);
+    Shell("cat " + m_dir + "/drive.img " + m_dir + "/drive.img > " + m_dir +
+          "/two.img && ewfacquire -u -q -c none "
+          "-S 1MiB -t " +
+          m_dir + "/three " + m_dir + "/two.img");
+    ASSERT_EQ(Shell("test -f " + m_dir + "/three.E03"), 0) << "three segments";
+    Shell("rm " + m_dir + "/three.E02 " + m_dir + "/set.E02");
+    struct {
+        std::string path, problem;
+    } cases[] = {
+        {m_dir + "/three.E01", "EWF image " + m_dir + "/three.E01: segment " + m_dir +
+                                   "/three.E02 is missing (" + m_dir + "/three.E03 is there)"},
+        {m_dir + "/set.E01", "EWF image " + m_dir + "/set.E01: the set ends damaged at " + m_dir +
+                                 "/set.E01 (truncated, or " + m_dir + "/set.E02 is missing)"},
+    };
+    for (const auto& c : cases) {
+        std::string problem;
+        DWORD error = 0;
+        EXPECT_EQ(platform::OpenDiskImage(c.path, &problem, &error), nullptr);
+        EXPECT_EQ(problem, c.problem);
+    }
+}
+
 TEST_F(EwfImageTest, ATruncatedSegmentIsAClearError) {
     const std::string path = m_dir + "/cut.E01";
     Spit(path, m_before.substr(0, m_before.size() / 2));
