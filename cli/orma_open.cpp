@@ -39,8 +39,11 @@ bool OpenOrmaSource(const SourceSpec& spec, int model, int standard, ComPtr<IBas
     if (standard >= 0)
         orma->SetVideo(standard);
 
-    std::string path = spec.asDrive ? "\\\\.\\PHYSICALDRIVE" + std::to_string(spec.drive) : spec.path;
-    int drive = spec.asDrive ? spec.drive : 0;
+    // A file given as a whole drive is opened as a drive of the drive map, as the reader would open it.
+    const int drive = !spec.asDrive ? 0 : spec.drive > 0 ? spec.drive : AttachFileAsDrive(spec.path);
+    if (drive < 0)
+        return *message = spec.Describe() + ": cannot be attached as a drive", false;
+    std::string path = spec.asDrive ? "\\\\.\\PHYSICALDRIVE" + std::to_string(drive) : spec.path;
     std::atomic<bool> done{false};
     std::thread worker([&] {
         hr = orma->OpenDisk(drive, path.c_str());

@@ -161,6 +161,26 @@ std::optional<SourceSpec> TakeSource(std::vector<std::string>& args, const char*
     return spec;
 }
 
+int AttachFileAsDrive(const std::string& path) {
+    platform::DriveMap map = platform::DriveMap::Load();
+    for (const auto& [number, mapped] : map.Entries())
+        if (mapped == path)
+            return number;
+    // The map's own notation separates entries by commas and numbers from paths by '='.
+    if (path.find(',') != std::string::npos || !map.Problem().empty())
+        return -1;
+    for (int n = 1; n < 16; ++n) {
+        if (map.PathOf(n))
+            continue;
+        const char* now = std::getenv("SCRYDE_DRIVES");
+        std::string text = now && *now ? std::string(now) + "," : std::string();
+        text += std::to_string(n) + "=" + path;
+        ::setenv("SCRYDE_DRIVES", text.c_str(), 1);
+        return platform::DriveMap::Load().PathOf(n) == path ? n : -1;
+    }
+    return -1;
+}
+
 std::string DetectDriveKind(const SourceSpec& spec) {
     OSVERSIONINFOA version{};
     version.dwOSVersionInfoSize = sizeof version;

@@ -39,6 +39,10 @@ struct SourceKindRegistrar {
 
 const std::vector<SourceKind>& SourceKinds();
 const SourceKind* FindSourceKind(const std::string& name);
+// A file given as a whole drive, for the plug-ins that open drives by number: the number it has in
+// this process's drive map, where it is added under the first free number from 1 when it is not
+// there yet. -1 when the map is full or cannot name it.
+int AttachFileAsDrive(const std::string& path);
 // The recorder kind found on drive `spec` (asDrive) by the reader's drive probe, through the driver or
 // directly as the Windows version picks: "orma", "tav", "corvel", "glm", or empty.
 std::string DetectDriveKind(const SourceSpec& spec);

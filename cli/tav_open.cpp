@@ -22,9 +22,13 @@ bool OpenVtsSource(const SourceSpec& spec, ComPtr<IBaseFilter>& filter, ComPtr<I
     if (FAILED(filter.As(IID_IVTSourceFilter, vts)))
         return *message = "the TAV source filter has no IVTSourceFilter", false;
 
-    const std::string path = spec.asDrive ? "\\\\.\\PHYSICALDRIVE" + std::to_string(spec.drive) : spec.path;
+    // A file given as a whole drive is opened as a drive of the drive map, as the reader would open it.
+    const int drive = !spec.asDrive ? 0 : spec.drive > 0 ? spec.drive : AttachFileAsDrive(spec.path);
+    if (drive < 0)
+        return *message = spec.Describe() + ": cannot be attached as a drive", false;
+    const std::string path = spec.asDrive ? "\\\\.\\PHYSICALDRIVE" + std::to_string(drive) : spec.path;
     std::vector<BYTE> request(vtopen::kPath + path.size() + 1, 0);
-    request[vtopen::kDrive] = static_cast<BYTE>(spec.asDrive ? spec.drive : 0);
+    request[vtopen::kDrive] = static_cast<BYTE>(drive);
     request[vtopen::kKind] = spec.kind == "stream" ? 10 : spec.asDrive ? 8 : 9;
     std::memcpy(request.data() + vtopen::kPath, path.c_str(), path.size());
     hr = vts->Open(request.data());

@@ -174,6 +174,15 @@ TEST_F(TavPlayTest, DirectAviOfARangeReadsBackInFFmpeg) {
     EXPECT_EQ(Slurp(path), before);
 }
 
+// A dump of a recorder's disk given --as-drive plays as a drive of the drive map does.
+TEST_F(TavPlayTest, DumpGivenAsADrivePlays) {
+    const std::string drive = s_dir + "/drive.img", before = Slurp(drive);
+    auto r = RunScryde({"play", drive, "--as-drive", "--frames", "8", "--out", s_dir, "--time-limit", "60", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err << r.out;
+    EXPECT_GT(Numbers(r.out, "frames_per_channel").at(0), 0) << r.out;
+    EXPECT_EQ(Slurp(drive), before);
+}
+
 TEST_F(TavPlayTest, DamagedStreamFileEndsWithinItsTimeLimit) {
     // The file cut in the middle of a record, and garbage over a key frame's picture data.
     std::string bytes = Slurp(s_dir + "/rec.arv");
