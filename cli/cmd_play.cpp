@@ -4,10 +4,12 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "cli/audit.h"
 #include "cli/command.h"
 #include "cli/json.h"
 #include "cli/play.h"
 #include "cli/source_kinds.h"
+#include "platform/drives.h"
 
 namespace cli {
 namespace {
@@ -147,6 +149,18 @@ int RunPlay(const std::vector<std::string>& input) {
         }
         if (!r.contactSheet.empty())
             std::printf("Contact sheet: %s\n", r.contactSheet.c_str());
+    }
+    if (!r.contactSheet.empty()) {
+        AuditEntry entry;
+        entry.action = "write";
+        entry.command = "play";
+        entry.source = spec->path;
+        entry.sourceBytes = platform::DeviceSize(spec->path);
+        if (!r.firstTime.empty())
+            entry.from = r.firstTime;
+        if (!r.lastTime.empty())
+            entry.to = r.lastTime;
+        AuditWrittenFile(entry, r.contactSheet);
     }
     // A contact sheet that could not be written is a failure, whatever played.
     return r.end == "error" || r.contactSheet.empty() ? kFailure : kSuccess;

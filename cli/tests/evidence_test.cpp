@@ -244,6 +244,8 @@ TEST_F(EvidenceTest, EveryWrittenFileLeavesOneAuditLineWithItsDigest) {
         {{"syslog", tav, "--as-drive", "--out", m_home + "/syslog.txt"}, m_home + "/syslog.txt"},
         {{"check", s_dir + "/rec.orm.001", "--as-drive", "--report", m_home + "/check.txt"},
          m_home + "/check.txt"},
+        {{"play", tav, "--as-drive", "--seconds", "2", "--time-limit", "60", "--out", m_home},
+         m_home + "/contact-sheet.png"},
     };
     std::size_t lines = 0;
     for (const auto& w : writes) {
