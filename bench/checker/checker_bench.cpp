@@ -15,6 +15,7 @@
 
 #include "checker/structure_check.h"
 #include "common/sector.h"
+#include "bench/floor_report.h"
 #include "sim_orma/orma_sim.h"
 
 namespace {
@@ -74,32 +75,13 @@ BENCHMARK(BM_CheckClusters)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_FloorSectorLibrary)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 BENCHMARK(BM_FloorPread)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
-// Keeps each benchmark's time per iteration for the summary.
-class Summary : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& r : runs)
-            if (!r.error_occurred && r.run_type == Run::RT_Iteration)
-                times[r.benchmark_name()] = r.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
-    bool temporary = true;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (std::strcmp(argv[i], "--drive") == 0) {
-            g_drive = argv[i + 1];
-            temporary = false;
-            for (int j = i; j + 2 <= argc; ++j)
-                argv[j] = argv[j + 2];
-            argc -= 2;
-            break;
-        }
-    }
+    const auto given = bench::TakeOption(argc, argv, "--drive");
+    const bool temporary = !given;
+    if (given)
+        g_drive = *given;
     if (temporary) {
         g_drive = "/tmp/checker_bench_" + std::to_string(::getpid()) + ".img";
         simorma::Options o;
@@ -121,7 +103,7 @@ int main(int argc, char** argv) {
         }
     }
     benchmark::Initialize(&argc, argv);
-    Summary reporter;
+    bench::CTimesReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     if (temporary)

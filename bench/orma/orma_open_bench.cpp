@@ -14,6 +14,7 @@
 
 #include "common/sector.h"
 #include "orma/orma_disk.h"
+#include "bench/floor_report.h"
 #include "sim_orma/orma_sim.h"
 
 namespace {
@@ -61,32 +62,13 @@ BENCHMARK(BM_OpenIndex)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_FloorSectorLibrary)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_FloorPread)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
-// Keeps each benchmark's time per iteration for the summary.
-class Summary : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& r : runs)
-            if (!r.error_occurred && r.run_type == Run::RT_Iteration)
-                times[r.benchmark_name()] = r.GetAdjustedRealTime();
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool temporary = true;
-    for (int i = 1; i + 1 < argc; ++i) {
-        if (std::strcmp(argv[i], "--image") == 0) {
-            g_image = argv[i + 1];
-            temporary = false;
-            for (int j = i; j + 2 <= argc; ++j)
-                argv[j] = argv[j + 2];
-            argc -= 2;
-            break;
-        }
-    }
+    const auto given = bench::TakeOption(argc, argv, "--image");
+    const bool temporary = !given;
+    if (given)
+        g_image = *given;
     if (temporary) {
         g_image = "/tmp/orma_open_bench_" + std::to_string(::getpid()) + ".orm";
         simorma::Options o;
@@ -106,7 +88,7 @@ int main(int argc, char** argv) {
         }
     }
     benchmark::Initialize(&argc, argv);
-    Summary reporter;
+    bench::CTimesReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     if (temporary)

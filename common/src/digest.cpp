@@ -59,6 +59,19 @@ void Buffer(Digest&& d, std::uint8_t* block, std::size_t& fill, std::uint64_t& l
     fill = n;
 }
 
+// The tail both digests append before their last block (FIPS 180-4 5.1.1, RFC 1321 3.1-3.2): the byte
+// 0x80, zeros up to 56 bytes into a block, then the message length in bits in the digest's byte order.
+// Returns the tail's length in `pad` (at least 72 bytes).
+std::size_t Padding(std::uint64_t length, std::size_t fill, bool bigEndian, std::uint8_t* pad) {
+    const std::uint64_t bits = length * 8;
+    const std::size_t zeros = (fill < 56 ? 56 : 120) - fill;
+    std::fill(pad, pad + 72, std::uint8_t(0));
+    pad[0] = 0x80;
+    for (int i = 0; i < 8; ++i)
+        pad[zeros + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(bits >> (bigEndian ? 56 - 8 * i : 8 * i));
+    return zeros + 8;
+}
+
 std::string HexWords(const std::uint32_t* words, int count, bool bigEndian) {
     std::string hex;
     char b[3];
@@ -80,12 +93,8 @@ void CSha256::Update(const void* data, std::size_t size) {
 }
 
 std::string CSha256::HexDigest() {
-    const std::uint64_t bits = m_length * 8;
-    std::uint8_t pad[72] = {0x80};
-    const std::size_t padLength = (m_fill < 56 ? 56 : 120) - m_fill;
-    for (int i = 0; i < 8; ++i)
-        pad[padLength + i] = static_cast<std::uint8_t>(bits >> (56 - 8 * i));
-    Update(pad, padLength + 8);
+    std::uint8_t pad[72];
+    Update(pad, Padding(m_length, m_fill, true, pad));
     return HexWords(m_h, 8, true);
 }
 
@@ -117,12 +126,8 @@ void CMd5::Update(const void* data, std::size_t size) {
 }
 
 std::string CMd5::HexDigest() {
-    const std::uint64_t bits = m_length * 8;
-    std::uint8_t pad[72] = {0x80};
-    const std::size_t padLength = (m_fill < 56 ? 56 : 120) - m_fill;
-    for (int i = 0; i < 8; ++i)
-        pad[padLength + i] = static_cast<std::uint8_t>(bits >> (8 * i));
-    Update(pad, padLength + 8);
+    std::uint8_t pad[72];
+    Update(pad, Padding(m_length, m_fill, false, pad));
     return HexWords(m_h, 4, false);
 }
 
