@@ -86,7 +86,9 @@ struct IVTSourceFilter : public IUnknown {
     // one was written, S_OK (0) at the end.
     virtual HRESULT ExportNextPacket(BYTE* buffer) = 0;
     // 21: per mille of the section and the current time (the section number once after a change).
-    virtual HRESULT GetPosition(LONG* perMille, LONG unused, DWORD* time) = 0;
+    // `zone` is the recorder's time-zone byte where the recording keeps one; this source leaves it as
+    // it is (it may be null).
+    virtual HRESULT GetPosition(LONG* perMille, BYTE* zone, DWORD* time) = 0;
     // 22
     virtual HRESULT GetSectionCount(DWORD* count) = 0;
     // 23: GetSectionCount() records of 28 bytes.
@@ -116,8 +118,8 @@ struct IVTSourceFilter : public IUnknown {
     virtual HRESULT SeekToTime(DWORD time) = 0;
     // 36: plays `count` more steps of frame-by-frame playback.
     virtual HRESULT Step(LONG count) = 0;
-    // 37
-    virtual HRESULT Reserved() = 0;
+    // 37: the video standard the reader chose (0 NTSC, 1 PAL); this source has no use for it.
+    virtual HRESULT Reserved(LONG standard) = 0;
     // 38
     virtual HRESULT SetTimestamps(BYTE on) = 0;
     // 39: opens the request's drive, image or stream file; returns the low byte of the source's result

@@ -332,8 +332,8 @@ HRESULT CVTSourceFilter::ExportNextPacket(BYTE* buffer) {
     return src->ExportNextPacket(buffer, kVTExportBufferBytes) ? S_FALSE : S_OK;
 }
 
-HRESULT CVTSourceFilter::GetPosition(LONG* perMille, LONG unused, DWORD* time) {
-    (void)unused;
+HRESULT CVTSourceFilter::GetPosition(LONG* perMille, BYTE* zone, DWORD* time) {
+    (void)zone;
     VTS_SOURCE_OR_FAIL();
     return src->GetPosition(perMille, time);
 }
@@ -433,7 +433,8 @@ HRESULT CVTSourceFilter::Step(LONG count) {
     return S_OK;
 }
 
-HRESULT CVTSourceFilter::Reserved() {
+HRESULT CVTSourceFilter::Reserved(LONG standard) {
+    (void)standard;
     return S_OK;
 }
 

@@ -56,7 +56,7 @@ public:
     HRESULT GetStatusBlock(BYTE* buffer) override;
     HRESULT GetFrameSize(DWORD* width, DWORD* height) override;
     HRESULT ExportNextPacket(BYTE* buffer) override;
-    HRESULT GetPosition(LONG* perMille, LONG unused, DWORD* time) override;
+    HRESULT GetPosition(LONG* perMille, BYTE* zone, DWORD* time) override;
     HRESULT GetSectionCount(DWORD* count) override;
     HRESULT GetSections(BYTE* records) override;
     HRESULT GetProgress(LONG* perMille, int cancel) override;
@@ -72,7 +72,7 @@ public:
     HRESULT GoToEnds(int end) override;
     HRESULT SeekToTime(DWORD time) override;
     HRESULT Step(LONG count) override;
-    HRESULT Reserved() override;
+    HRESULT Reserved(LONG standard) override;
     HRESULT SetTimestamps(BYTE on) override;
     HRESULT Open(BYTE* request) override;
 

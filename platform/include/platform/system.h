@@ -38,6 +38,7 @@ constexpr UINT MB_ICONWARNING = 0x30;
 constexpr UINT MB_ICONINFORMATION = 0x40;
 constexpr UINT MB_DEFBUTTON2 = 0x100;
 constexpr UINT MB_DEFBUTTON3 = 0x200;
+constexpr UINT MB_TASKMODAL = 0x2000;
 constexpr UINT MB_TOPMOST = 0x40000;
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;

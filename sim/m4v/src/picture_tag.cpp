@@ -103,6 +103,18 @@ void DrawTag(simdraw::YuvImage& picture, int channel, uint32_t value) {
         }
 }
 
+void DrawTag(simdraw::RgbImage& picture, int channel, uint32_t value) {
+    const uint64_t bits = TagBits(channel, value);
+    for (int row = 0; row < kTagRows; ++row)
+        for (int column = 0; column < kTagColumns; ++column) {
+            const uint8_t level = BlockIsWhite(bits, column, row) ? 255 : 0;
+            const int x0 = column * kTagBlockSize, y0 = row * kTagBlockSize;
+            for (int y = y0; y < std::min(y0 + kTagBlockSize, picture.height); ++y)
+                for (int x = x0; x < std::min(x0 + kTagBlockSize, picture.width); ++x)
+                    picture.Put(x, y, {level, level, level});
+        }
+}
+
 simdraw::YuvImage TaggedPicture(int width, int height, int channel, uint32_t value, const std::string& text) {
     simdraw::RgbImage rgb(width, height);
     std::vector<std::string> lines;

@@ -6,12 +6,13 @@
 #include <memory>
 
 #include "sim_draw/draw.h"
+#include "sim_m4v/m4v_encoder.h"
 #include "sim_orma/orma_sim.h"
 
 namespace simorma {
 
 std::vector<std::uint8_t> MakePicture(int width, int height, int quality, int channel, int frame,
-                                      const std::string& timeText) {
+                                      const std::string& timeText, bool tag) {
     struct Closer {
         void operator()(void* h) const { tjDestroy(h); }
     };
@@ -24,6 +25,8 @@ std::vector<std::uint8_t> MakePicture(int width, int height, int quality, int ch
     char number[24];
     std::snprintf(number, sizeof number, "F%d", frame);
     simdraw::DrawTestPicture(image, channel, frame, {label, timeText, number});
+    if (tag && width >= simm4v::kTagColumns * simm4v::kTagBlockSize && height >= simm4v::kTagRows * simm4v::kTagBlockSize)
+        simm4v::DrawTag(image, channel, static_cast<std::uint32_t>(frame));
 
     unsigned char* jpeg = nullptr;
     unsigned long size = 0;

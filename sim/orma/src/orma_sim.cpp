@@ -107,7 +107,7 @@ Recorder::Built Recorder::BuildFrame(std::uint16_t segId, Stamp t) {
     const int channel = static_cast<int>(pictureNumber % static_cast<std::uint64_t>(std::max(1, m_o.channels)));
     if (pictureNumber != m_lastPictureNumber) {
         m_lastPicture = MakePicture(m_o.width, m_o.height, m_o.quality, channel, static_cast<int>(pictureNumber),
-                                    FormatStamp(t));
+                                    FormatStamp(t), m_o.tagPictures);
         if (m_lastPicture.size() % 2)
             m_lastPicture.push_back(0);
         m_lastPictureNumber = pictureNumber;

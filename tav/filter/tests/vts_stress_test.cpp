@@ -108,7 +108,7 @@ TEST(VTSStress, StartSeekSpeedDirectionStop500Times) {
         {
             LONG perMille = 0, section = 0;
             DWORD time = 0, rate = 0, info = 0;
-            EXPECT_EQ(v->GetPosition(&perMille, 0, &time), S_OK);
+            EXPECT_EQ(v->GetPosition(&perMille, nullptr, &time), S_OK);
             EXPECT_EQ(v->GetCurrentSection(&section), S_OK);
             EXPECT_EQ(v->GetFrameRate(&rate), S_OK);
             EXPECT_EQ(v->GetInfo(vtinfo::kCurrentTime, &info), S_OK);

@@ -77,6 +77,8 @@ constexpr int kTagRows = 6;
 
 // Draws the tag of (channel & 15, value) into the top-left corner of `picture`.
 void DrawTag(simdraw::YuvImage& picture, int channel, std::uint32_t value);
+// The same tag in full-range RGB (white 255, black 0), for pictures coded as JPEG.
+void DrawTag(simdraw::RgbImage& picture, int channel, std::uint32_t value);
 
 // The channel's test picture (simdraw::DrawTestPicture with `text` as its label, moving with
 // `value`) converted to 4:2:0, with the tag of (channel, value) drawn in.

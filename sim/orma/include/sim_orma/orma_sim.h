@@ -86,6 +86,7 @@ struct Options {
     std::vector<Segment> segments;
     Damage damage;
     bool recordFrames = false;          // fill Result::frames
+    bool tagPictures = false;           // draw the machine-readable tag (channel, picture number) in
 };
 
 // One frame as written, in recording order.
@@ -124,8 +125,8 @@ Result Write(const std::string& path, const Options& options);
 void EncodeChannelCode(int model, int channel, std::uint8_t* area644);
 
 // One JPEG picture (baseline, 4:2:0, beginning FF D8 FF DB) of the test pattern for a channel, with the
-// channel number and time drawn in.
+// channel number and time drawn in; `tag`: the machine-readable tag of (channel, frame) in its corner.
 std::vector<std::uint8_t> MakePicture(int width, int height, int quality, int channel, int frame,
-                                      const std::string& timeText);
+                                      const std::string& timeText, bool tag = false);
 
 }  // namespace simorma
