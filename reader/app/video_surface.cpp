@@ -115,7 +115,14 @@ QImage CVideoSurface::Picture() const {
     return m_state->picture.copy();
 }
 
+namespace {
+std::atomic<long> g_paints{0};
+}
+
+long CVideoSurface::PaintCount() { return g_paints.load(); }
+
 void CVideoSurface::paintEvent(QPaintEvent*) {
+    g_paints.fetch_add(1, std::memory_order_relaxed);
     QPainter painter(this);
     std::lock_guard lock(m_state->mutex);
     if (m_state->picture.isNull())

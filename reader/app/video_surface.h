@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QPointer>
 #include <QWidget>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -31,6 +32,8 @@ public:
     explicit CVideoSurface(std::shared_ptr<SurfaceState> state);
     // A copy of the last picture shown (null before the first).
     QImage Picture() const;
+    // Pictures painted by all surfaces since the program started.
+    static long PaintCount();
 
 protected:
     void paintEvent(QPaintEvent*) override;
