@@ -63,8 +63,8 @@ TEST(ReaderStress, RandomTransportOnBothFamilies) {
     o.streamPackets = 300;
     const std::string arv = scratch.File("clip.arv");
     sim_tav::WriteTavStream(arv, o);
-    Stress(FileTarget(orm), 7, 100);
-    Stress(FileTarget(arv), 11, 150);
+    Stress(FileTarget(orm), 7, 80);
+    Stress(FileTarget(arv), 11, 120);
 }
 
 }  // namespace

@@ -88,7 +88,7 @@ inline simorma::Options OrmaOptions() {
     o.image = true;
     o.channels = 4;
     o.tagPictures = true;
-    o.width = 352, o.height = 240;
+    o.width = 176, o.height = 128;  // room for the tag, small enough for the sanitizer runs
     o.framesPerBlock = 4;
     o.segments = {{1, 1, simorma::SecondsOf(2009, 3, 1, 8, 0, 0), 120, 2, 0},
                   {2, 1, simorma::SecondsOf(2009, 3, 2, 9, 30, 0), 120, 0, 0}};
