@@ -4,6 +4,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/registry.h"
 #include "platform/settings.h"
 #include "reader/drive_list.h"
 #include "reader_test_util.h"
@@ -294,6 +295,45 @@ TEST(ReaderPlayer, OpensAnOrmaImageAndAStreamFileLeavingThemUnchanged) {
         ExpectChannelsPlay(core, 2);
     }
     EXPECT_EQ(readertest::Sha256Of(stream), streamBefore);
+}
+
+// The mobile recorder's source is an outside component. In its place the test registers a class under
+// its id that hands out the TAV source, and opens a stream file with it as a kind-24 recording.
+TEST(ReaderPlayer, MobileRecorderKindStartsPausedAndShowsItsZone) {
+    Scratch scratch;
+    Boxes boxes;
+    platform::RegisterInProcessClass(CLSID_GlmSourceFilter, [](IUnknown* outer, REFIID riid, void** ppv) {
+        return CoCreateInstance(CLSID_VTSourceFilter, outer, CLSCTX_INPROC_SERVER, riid, ppv);
+    });
+    sim_tav::RecorderOptions o = readertest::TavOptions(2);
+    o.streamPackets = 200;
+    const std::string stream = scratch.File("clip.arv");
+    sim_tav::WriteTavStream(stream, o);
+    {
+        CPlayerCore core;
+        OpenTarget t = FileTarget(stream);
+        t.kind = kKindGlm;
+        ASSERT_TRUE(core.Open(t)) << (boxes.Seen().empty() ? "" : boxes.Seen()[0].text);
+        EXPECT_EQ(core.State(), PlayState::Paused);
+        EXPECT_FALSE(core.PlayShowsPause());
+        core.PlayPause();
+        EXPECT_TRUE(core.PlayShowsPause());
+        core.SpeedUp();  // 2x: the play bitmap stays while running
+        EXPECT_EQ(core.State(), PlayState::Running);
+        EXPECT_FALSE(core.PlayShowsPause());
+        TickResult tick = core.Tick();
+        for (int i = 0; i < 30 && tick.timeText.empty(); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            tick = core.Tick();
+        }
+        // The TAV source leaves the zone byte as it is: zero, west of Greenwich by 0:00.
+        ASSERT_GT(tick.timeText.size(), 19u);
+        EXPECT_EQ(tick.timeText.substr(19), "  GMT -0:00");
+        core.SearchTime({2012, 1, 1, 0, 0, 0});
+        EXPECT_TRUE(boxes.Saw("Search time cannot be found on the hard drive", "ERROR"));
+        EXPECT_EQ(core.State(), PlayState::Paused);
+    }
+    platform::UnregisterInProcessClass(CLSID_GlmSourceFilter);
 }
 
 TEST(ReaderPlayer, FailureTexts) {
