@@ -65,6 +65,7 @@ int Run(const std::vector<std::string>& input) {
     auto fields = TakeOption(args, "--fields", &bad);
     auto damage = TakeOption(args, "--damage", &bad);
     auto start = TakeOption(args, "--start", &bad);
+    auto picture = TakeOption(args, "--picture", &bad);
     if (bad)
         return Fail(kUsage, "sim orma: an option is missing its value");
     if (args.size() != 1 || args[0].empty() || args[0][0] == '-')
@@ -86,6 +87,14 @@ int Run(const std::vector<std::string>& input) {
         !wantInt(model, "--model", 0, 102, &o.model) || !wantInt(fpb, "--frames-per-block", 1, 127, &o.framesPerBlock) ||
         !wantInt(fields, "--fields", 1, 2, &o.fieldsPerPicture) || !wantInt(clusters, "--clusters", 1, 65535, &nClusters))
         return kUsage;
+    if (picture) {
+        int w = 0, h = 0;
+        char tail = 0;
+        // A recorder picture is at most 720 x 576: the Motion-JPEG decoder refuses larger ones.
+        if (std::sscanf(picture->c_str(), "%dx%d%c", &w, &h, &tail) != 2 || w < 16 || h < 16 || w > 720 || h > 576)
+            return Fail(kUsage, "sim orma: --picture wants WIDTHxHEIGHT, from 16x16 to 720x576, not \"" + *picture + "\"");
+        o.width = w, o.height = h;
+    }
     if (size) {
         unsigned long long bytes = 0;
         if (!ParseSize(*size, &bytes) || bytes < 64ull << 20)
@@ -195,6 +204,7 @@ const SimKindRegistrar reg({"orma", "an ORMA drive or drive image (Motion-JPEG f
                             "  --minutes M               length of each segment (default 10)\n"
                             "  --start TIME              first frame, \"YYYY/MM/DD hh:mm:ss\" (default 2009/03/01 08:00:00)\n"
                             "  --channels N              cameras 1..16, recorded in turn (default 4)\n"
+                            "  --picture WxH             picture size, up to 720x576 (default 352x240)\n"
                             "  --fields 1|2              pictures stored once or twice in a row (default 1)\n"
                             "  --frames-per-block N      frames in each 1 MiB block (default 6)\n"
                             "  --alarms N                alarm entries per cluster, -1..40 (default 1)\n"
