@@ -19,6 +19,7 @@
 
 #include "platform/system.h"
 #include "player_controls.h"
+#include "snapshot_print.h"
 
 namespace player {
 
@@ -569,10 +570,10 @@ void CPlayerDlg::ShowContextMenu(int box, QPoint global) {
         item(audio, QString("Channel %1").arg(k + 1), kMenuAudioChannel + k, tav && s.audioChannel == k,
              s.channelsEnabled[k]);
     menu.addSeparator();
-    // Archiving, snapshots and printing come with their own work: present, not yet in use.
+    // Archiving comes with its own work: present, not yet in use.
     item(&menu, "Archive...", kMenuArchive, false, false);
-    item(&menu, "Save Image...", kMenuSaveImage, false, false);
-    item(&menu, "Print Image...", kMenuPrintImage, false, false);
+    item(&menu, "Save Image...", kMenuSaveImage, false);
+    item(&menu, "Print Image...", kMenuPrintImage, false);
     if (menuShown) {
         menuShown(&menu);
         return;
@@ -591,6 +592,12 @@ void CPlayerDlg::OnMenuCommand(int id, int box) {
         m_core.SetAudio(id == kMenuAudioOn);
     else if (id >= kMenuAudioChannel && id < kMenuAudioChannel + 4)
         m_core.SetAudioChannel(id - kMenuAudioChannel);
+    else if (id == kMenuSaveImage)
+        SaveSnapshot(m_core, m_core.Boxes()[static_cast<std::size_t>(box)].channel,
+                     chooseSaveName ? chooseSaveName : SaveDialogChooser(this));
+    else if (id == kMenuPrintImage)
+        PrintSnapshot(m_core, m_core.Boxes()[static_cast<std::size_t>(box)].channel,
+                      choosePrinter ? choosePrinter : PrintDialogChooser(this));
     Refresh();
 }
 

@@ -12,6 +12,7 @@
 
 #include "reader/drive_list.h"
 #include "reader/player.h"
+#include "snapshot_print.h"
 #include "video_surface.h"
 
 class QLineEdit;
@@ -59,6 +60,9 @@ public:
     void OnKey(int key);
     // The context menu of a box at a screen position; tests call it and pick from the menu returned.
     void ShowContextMenu(int box, QPoint global);
+    // The save-file and print dialogs; tests put a path or a PDF printer here instead.
+    SaveNameChooser chooseSaveName;
+    PrinterChooser choosePrinter;
     // When set, gets the built context menu instead of it being shown (tests pick from it).
     std::function<void(QMenu*)> menuShown;
     // Runs a context-menu command (an id of the program's table).

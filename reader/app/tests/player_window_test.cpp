@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTabBar>
+#include <QPrinter>
 #include <QTest>
 #include <chrono>
 #include <cstdio>
@@ -284,6 +285,143 @@ TEST(ReaderWindow, OpensAndPlaysBothFamiliesThroughTheControls) {
     EXPECT_FALSE(dlg.Core().IsOpen());
     EXPECT_EQ(readertest::Sha256Of(orm), ormBefore);
     EXPECT_EQ(readertest::Sha256Of(arv), arvBefore);
+}
+
+std::string Output(const std::string& cmd) {
+    std::string out;
+    FILE* p = ::popen((cmd + " 2>&1").c_str(), "r");
+    if (!p)
+        return out;
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, p))
+        out += buf;
+    ::pclose(p);
+    return out;
+}
+
+std::string FileStart(const std::string& path, std::size_t n) {
+    std::ifstream in(path, std::ios::binary);
+    std::string s(n, '\0');
+    in.read(s.data(), static_cast<std::streamsize>(n));
+    s.resize(static_cast<std::size_t>(in.gcount()));
+    return s;
+}
+
+// Opaque-green caption pixels in a rectangle of a saved picture.
+int GreenPixels(const QImage& image, QRect r) {
+    int n = 0;
+    for (int y = r.top(); y <= r.bottom() && y < image.height(); ++y)
+        for (int x = r.left(); x <= r.right() && x < image.width(); ++x) {
+            const QRgb c = image.pixel(x, y);
+            n += qGreen(c) > 200 && qRed(c) < 90 && qBlue(c) < 90;
+        }
+    return n;
+}
+
+TEST(ReaderWindow, SnapshotsAndPrinting) {
+    App();
+    Scratch scratch;
+    Boxes boxes;
+    const std::string orm = scratch.File("rec.orm");
+    ASSERT_EQ(simorma::Write(orm, readertest::OrmaOptions()).error, "");
+    sim_tav::RecorderOptions o = readertest::TavOptions(4);
+    o.streamPackets = 200;
+    const std::string arv = scratch.File("clip.arv");
+    sim_tav::WriteTavStream(arv, o);
+
+    CPlayerDlg dlg;
+    int code = -1;
+    ASSERT_TRUE(dlg.Initialise(&code));
+    dlg.show();
+    std::string defaultName, target;
+    dlg.chooseSaveName = [&](const std::string& name) {
+        defaultName = name;
+        return target;
+    };
+    auto pdfPrinter = [&](const std::string& path) {
+        return [path]() {
+            auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+            printer->setOutputFormat(QPrinter::PdfFormat);
+            printer->setOutputFileName(QString::fromStdString(path));
+            return printer;
+        };
+    };
+
+    // ORMA: a JPEG of the field stretched to twice its height, the caption in green at the top left.
+    ASSERT_TRUE(dlg.OpenPath(orm));
+    ExpectBoxesShowTheirChannels(dlg, 1, 4);
+    Pump(300);  // the timer has shown the time
+    target = scratch.File("orma.jpg");
+    PickMenu(dlg, reader::BoxIndex(1, 0), kMenuSaveImage);
+    EXPECT_EQ(defaultName.substr(0, 11), "2009-03-01_");
+    EXPECT_EQ(defaultName.substr(defaultName.size() - 5), "_CH01");
+    const std::string djpeg = Output("djpeg -pnm " + target + " | head -c 15");
+    EXPECT_EQ(djpeg.substr(0, 2), "P6") << djpeg;
+    QImage saved(QString::fromStdString(target));
+    EXPECT_EQ(saved.width(), 176);
+    EXPECT_EQ(saved.height(), 256);
+    EXPECT_GT(GreenPixels(saved, {20, 5, 150, 30}), 40);
+    // Upper-case JPG is not "jpg": a bitmap under that name.
+    target = scratch.File("orma.JPG");
+    PickMenu(dlg, reader::BoxIndex(1, 0), kMenuSaveImage);
+    EXPECT_EQ(FileStart(target, 2), "BM");
+    // Cancelled: nothing written.
+    target.clear();
+    PickMenu(dlg, reader::BoxIndex(1, 0), kMenuSaveImage);
+
+    // TAV: the decoder's bitmap; channel index 2 gives "CH 3".
+    ASSERT_TRUE(dlg.OpenPath(arv));
+    ExpectBoxesShowTheirChannels(dlg, 1, 4);
+    Pump(300);
+    target = scratch.File("tav.bmp");
+    PickMenu(dlg, reader::BoxIndex(1, 2), kMenuSaveImage);
+    EXPECT_EQ(defaultName.substr(0, 11), "2010-01-01 ");
+    EXPECT_EQ(defaultName.substr(defaultName.size() - 4), "CH 3");
+    EXPECT_EQ(FileStart(target, 2), "BM");
+    QImage tav(QString::fromStdString(target));
+    EXPECT_EQ(tav.width(), 352);
+    EXPECT_GT(GreenPixels(tav, {20, 5, 200, 30}), 40);
+
+    // Printing to a PDF file: one page, the picture, the caption below it in the middle.
+    const std::string pdf = scratch.File("print.pdf");
+    dlg.choosePrinter = pdfPrinter(pdf);
+    PickMenu(dlg, reader::BoxIndex(1, 0), kMenuPrintImage);
+    const std::string info = Output("pdfinfo " + pdf);
+    int pages = 0;
+    const auto pagesAt = info.find("Pages:");
+    ASSERT_NE(pagesAt, std::string::npos) << info;
+    std::sscanf(info.c_str() + pagesAt, "Pages: %d", &pages);
+    EXPECT_EQ(pages, 1) << info;
+    EXPECT_NE(info.find("ORMA JPEG Image"), std::string::npos) << info;
+    const std::string words = Output("pdftotext -bbox " + pdf + " -");
+    const auto at = words.find(">CH01<");
+    ASSERT_NE(at, std::string::npos) << words;
+    const std::string line = words.substr(words.rfind("<word", at), at - words.rfind("<word", at));
+    double xMin = 0, yMin = 0;
+    ASSERT_EQ(std::sscanf(line.c_str(), "<word xMin=\"%lf\" yMin=\"%lf\"", &xMin, &yMin), 2) << line;
+    {
+        QPrinter probe(QPrinter::HighResolution);
+        probe.setOutputFormat(QPrinter::PdfFormat);
+        const QRectF paint = probe.pageLayout().paintRectPoints();
+        const double scale = 72.0 / probe.resolution();
+        const int P = probe.width();
+        const double pictureBottom = paint.top() + P * 240.0 / 352.0 * scale;
+        EXPECT_GT(yMin, pictureBottom);
+        EXPECT_LT(yMin, pictureBottom + 40);
+        // The date comes first: the line starts at P/2 − 300 device pixels.
+        const auto first = words.find("<word", words.find("<page"));
+        double x0 = 0;
+        std::sscanf(words.c_str() + first, "<word xMin=\"%lf\"", &x0);
+        EXPECT_NEAR(x0, paint.left() + (P / 2 - 300) * scale, 3.0);
+    }
+    EXPECT_NE(Output("pdftoppm -r 20 -png " + pdf + " " + scratch.File("page") + " && ls " + scratch.Path()).find("page"),
+              std::string::npos);
+    // No printer chosen.
+    boxes.Clear();
+    dlg.choosePrinter = [] { return std::unique_ptr<QPrinter>(); };
+    PickMenu(dlg, reader::BoxIndex(1, 0), kMenuPrintImage);
+    EXPECT_TRUE(boxes.Saw("No selected printer!", "Error"));
+    dlg.close();
 }
 
 // Runs ScrydeReader with `args` in the scratch environment; its standard error in *err.

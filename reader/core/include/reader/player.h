@@ -109,8 +109,9 @@ public:
     IGraphBuilder* Graph() const { return m_graph.Get(); }
     IVTSourceFilter* Vts() const { return m_vts.Get(); }
     IOrmaSrc* Orma() const { return m_orma.Get(); }
-    // The renderer of channel c (for its frame store), null when there is none.
+    // The renderer and the decoder of channel c, null when there is none.
     IBaseFilter* Renderer(int channel) const { return m_renderers[channel].Get(); }
+    IBaseFilter* Decoder(int channel) const { return m_decoders[channel].Get(); }
 
     // ---- What the window shows -----------------------------------------------------------------
     int DiskGauge() const { return m_gauge; }
