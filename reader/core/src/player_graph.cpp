@@ -104,6 +104,7 @@ void CPlayerCore::RemoveFiltersExcept(IBaseFilter* keep) {
         m_renderers[c].Reset();
     }
     m_audioRenderer.Reset();
+    m_tallen.Reset();
     if (!m_graph)
         return;
     // Restart the enumeration after each removal: removing changes the graph's list.

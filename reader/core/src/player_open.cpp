@@ -239,8 +239,10 @@ void CPlayerCore::SetMarksToSegment(int entry) {
     if (entry < 0 || at + kVTSectionRecordBytes > m_segmentTable.size())
         return;
     const BYTE* e = m_segmentTable.data() + at;
-    m_markInText = FormatCurrentTime(e[26], platform::ReadLE32(e));
-    m_markOutText = FormatCurrentTime(e[27], platform::ReadLE32(e + 12));
+    m_markStart = {e[26], platform::ReadLE32(e)};
+    m_markEnd = {e[27], platform::ReadLE32(e + 12)};
+    m_markInText = FormatCurrentTime(m_markStart.year, m_markStart.time);
+    m_markOutText = FormatCurrentTime(m_markEnd.year, m_markEnd.time);
 }
 
 std::string CPlayerCore::FormatCurrentTime(BYTE year, DWORD time) const {

@@ -433,6 +433,7 @@ void CPlayerCore::MarkIn() {
     DWORD time = m_currentTime;
     if (m_vts)
         m_vts->MarkStart(&time);
+    m_markStart = {m_currentYear, time};
     m_markInText = FormatCurrentTime(m_currentYear, time);
 }
 
@@ -442,7 +443,28 @@ void CPlayerCore::MarkOut() {
     DWORD time = m_currentTime;
     if (m_vts)
         m_vts->MarkEnd(&time);
+    m_markEnd = {m_currentYear, time};
     m_markOutText = FormatCurrentTime(m_currentYear, time);
+}
+
+bool CPlayerCore::SetMarks(ArchiveMark start, ArchiveMark end) {
+    if (!m_graph)
+        return false;
+    if (m_vts) {
+        TavStop();
+        DWORD t = 0;
+        if (FAILED(m_vts->SeekToTime(start.time)) || FAILED(m_vts->MarkStart(&t)))
+            return false;
+        start.time = t;
+        if (FAILED(m_vts->SeekToTime(end.time)) || FAILED(m_vts->MarkEnd(&t)))
+            return false;
+        end.time = t;
+    }
+    m_markStart = start;
+    m_markEnd = end;
+    m_markInText = FormatCurrentTime(start.year, start.time);
+    m_markOutText = FormatCurrentTime(end.year, end.time);
+    return true;
 }
 
 // ---- Audio and video ----------------------------------------------------------------------------

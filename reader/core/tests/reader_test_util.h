@@ -16,6 +16,7 @@
 #include "common/digest.h"
 #include "media/videowindow.h"
 #include "platform/system.h"
+#include "orma/layout.h"
 #include "reader/player.h"
 #include "sim_m4v/m4v_encoder.h"
 #include "sim_orma/orma_sim.h"

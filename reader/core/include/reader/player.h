@@ -22,6 +22,7 @@
 #include "reader/drive_probe.h"
 #include "reader/settings.h"
 #include "reader/tables.h"
+#include "tallen/itallen.h"
 #include "tav/filter/ivtsource.h"
 
 namespace reader {
@@ -60,6 +61,46 @@ struct MenuState {
     bool audioOn = false;    // "On" (ORMA) checked; otherwise "Off"
     int audioChannel = -1;   // TAV: the channel item checked when audio is on (0..3), -1 for "Off"
     bool channelsEnabled[4] = {false, false, false, false};
+};
+
+// An archive mark: a year byte (ORMA only) and a time, packed for ORMA, seconds for the TAV family.
+struct ArchiveMark {
+    BYTE year = 0;
+    DWORD time = 0;
+};
+
+// What the archive's save panel collects.
+struct ArchiveOptions {
+    int fileType = 1;        // 1 AVI, 2 disk image, 3 data only
+    bool chooseEncoder = false;
+    bool fullSize = true;
+    int capture = 0;         // 0 none, 1 text, 2 binary
+    bool drawTime = true;
+    DWORD timeColour = 0x00FF00;     // colours as 0x00BBGGRR
+    bool drawChannel = true;
+    DWORD channelColour = 0x0000FF;
+    bool addText = false;
+    std::string text;        // up to 256 characters
+    DWORD textColour = 0xFF0000;
+    bool interlaced = false;
+    std::string encoder;     // the compressor's friendly name; empty for "MJPEG Compressor"
+    ULONGLONG volumeLimit = 0;  // when non-zero, used instead of the free space of the target
+};
+
+// The nine swatches of the colour lists: red, green, blue, yellow, magenta, cyan, light grey, black, white.
+constexpr DWORD kArchiveColours[9] = {0x0000FF, 0x00FF00, 0xFF0000, 0x00FFFF, 0xFF00FF,
+                                      0xFFFF00, 0xDDDDDD, 0x000000, 0xFFFFFF};
+
+// How an archive run shows its progress and lets the user cancel it; the loops call Pump() to keep
+// the window alive.
+class IArchiveUi {
+public:
+    virtual ~IArchiveUi() = default;
+    virtual void Begin(const std::string& text, int range, bool cancellable) = 0;
+    virtual void SetPosition(int position) = 0;
+    virtual bool Cancelled() = 0;
+    virtual void Pump() = 0;
+    virtual void End() = 0;
 };
 
 // What one tick of the 100 ms timer found.
@@ -133,6 +174,8 @@ public:
     const std::string& MarkInText() const { return m_markInText; }
     const std::string& MarkOutText() const { return m_markOutText; }
     const std::string& TimeText() const { return m_timeText; }
+    ArchiveMark MarkStartValue() const { return m_markStart; }
+    ArchiveMark MarkEndValue() const { return m_markEnd; }
     MenuState Menu(int box) const;
 
     // ---- Controls ------------------------------------------------------------------------------
@@ -163,6 +206,16 @@ public:
     void SetModelRow(int row);
     void MarkIn();
     void MarkOut();
+    // Sets both marks to the given times (for the TAV family at the entries the source finds there).
+    // False when the source finds no entry for one of them.
+    bool SetMarks(ArchiveMark start, ArchiveMark end);
+
+    // ---- Archiving -----------------------------------------------------------------------------
+    // The marks must be set and in order; otherwise the box says so and false.
+    bool ArchiveMarksValid();
+    // Archives `channel` between the marks into `path`; false when the run failed or was cancelled
+    // (the messages have been shown). Playback goes on afterwards.
+    bool Archive(int channel, const std::string& path, const ArchiveOptions& options, IArchiveUi& ui);
 
     void ApplyDisplayMode(int mode);
     void SetChannel(int box, int channel);
@@ -201,6 +254,20 @@ private:
     int SectionRow(LONG section) const;
     std::string FormatCurrentTime(BYTE year, DWORD time) const;
     void SaveSettings();
+    HRESULT RebuildPlaybackGraph();
+    bool ArchiveTav(int channel, const std::string& path, const ArchiveOptions& o, IArchiveUi& ui);
+    bool ArchiveTavImage(const std::string& path, IArchiveUi& ui);
+    bool ArchiveTavData(int channel, const std::string& path, const ArchiveOptions& o, IArchiveUi& ui);
+    bool ArchiveTavDirect(int channel, const std::string& path, IArchiveUi& ui);
+    bool ArchiveTavGraph(int channel, const std::string& path, const ArchiveOptions& o, bool doubleHeight,
+                         IArchiveUi& ui);
+    HRESULT BuildTavArchiveGraph(int channel, const std::string& path, const ArchiveOptions& o, bool doubleHeight);
+    void ConfigureTavText(const ArchiveOptions& o, bool doubleHeight);
+    bool ArchiveOrma(int channel, const std::string& path, const ArchiveOptions& o, IArchiveUi& ui);
+    HRESULT BuildOrmaArchiveGraph(int channel, const std::string& path, const ArchiveOptions& o);
+    void SetOrmaTextLines(const ArchiveOptions& o, int channel, BYTE year, DWORD time, int timeX);
+    HRESULT AddEncoder(const std::string& name, const char* filterName, ComPtr<IBaseFilter>& encoder);
+    DWORD TavNow();
 
     ReaderSettings m_settings;
     std::array<VideoBox, kBoxCount> m_boxes;
@@ -252,6 +319,8 @@ private:
     bool m_modelEnabled = true;
     int m_audioChannel = 0;
     std::string m_timeText, m_markInText, m_markOutText;
+    ArchiveMark m_markStart, m_markEnd;
+    ComPtr<ITallen> m_tallen;
     BYTE m_currentYear = 0;
     DWORD m_currentTime = 0;
     BYTE m_zone = 0;

@@ -1,0 +1,136 @@
+// Archiving from the reader's core: AVI files through the archive graphs and the direct writer, read
+// back with ffprobe and FFmpeg; a drive image and a data file through the sources; the precondition
+// on the marks; the recording untouched.
+#include <cstdio>
+
+#include "reader_test_util.h"
+
+namespace {
+
+using namespace reader;
+using readertest::Boxes;
+using readertest::Scratch;
+
+class CSilentUi : public IArchiveUi {
+public:
+    void Begin(const std::string& text, int, bool) override { texts.push_back(text); }
+    void SetPosition(int p) override { last = p; }
+    bool Cancelled() override { return cancelAfter >= 0 && ++polls > cancelAfter; }
+    void Pump() override {}
+    void End() override {}
+    std::vector<std::string> texts;
+    int last = -1;
+    int polls = 0, cancelAfter = -1;
+};
+
+std::string Shell(const std::string& cmd) {
+    std::string out;
+    FILE* p = ::popen((cmd + " 2>&1").c_str(), "r");
+    char buf[512];
+    while (p && std::fgets(buf, sizeof buf, p))
+        out += buf;
+    if (p)
+        ::pclose(p);
+    return out;
+}
+
+// ffprobe's answer for the video stream: codec, width, height and the packets counted.
+std::string Probe(const std::string& path) {
+    return Shell("ffprobe -v error -count_packets -select_streams v:0 -show_entries "
+               "stream=codec_name,width,height,nb_read_packets -of csv=p=0 " + path);
+}
+
+TEST(ReaderArchive, OrmaRangeThroughTheArchiveGraphAndAsAnImage) {
+    Scratch scratch;
+    Boxes boxes;
+    const std::string orm = scratch.File("rec.orm");
+    ASSERT_EQ(simorma::Write(orm, readertest::OrmaOptions()).error, "");
+    const std::string before = readertest::Sha256Of(orm);
+    CPlayerCore core;
+    ASSERT_TRUE(core.Open(FileTarget(orm)));
+    // 20 s of the first segment.
+    const ArchiveMark start{9, orma::PackTime(3, 1, 8, 0, 10)}, end{9, orma::PackTime(3, 1, 8, 0, 30)};
+    ASSERT_TRUE(core.SetMarks(start, end));
+
+    ArchiveOptions o;
+    o.addText = true;
+    o.text = "Gate 4";
+    CSilentUi ui;
+    const std::string avi = scratch.File("orma.avi");
+    ASSERT_TRUE(core.Archive(0, avi, o, ui)) << (boxes.Seen().empty() ? "" : boxes.Seen()[0].text);
+    EXPECT_EQ(ui.texts.back(), "Archiving CH01...");
+    const std::string probe = Probe(avi);
+    EXPECT_EQ(probe.substr(0, probe.rfind(',')), "mjpeg,720,576") << probe;
+    EXPECT_GT(std::atoi(probe.substr(probe.rfind(',') + 1).c_str()), 10) << probe;
+    EXPECT_EQ(Shell("ffmpeg -v error -xerror -i " + avi + " -f null -"), "");
+    EXPECT_TRUE(core.IsOpen());
+
+    // Without full size the recorded pictures go in as they are.
+    o.fullSize = false;
+    const std::string raw = scratch.File("raw.avi");
+    ASSERT_TRUE(core.Archive(1, raw, o, ui));
+    EXPECT_NE(Probe(raw).find("mjpeg,176,"), std::string::npos) << Probe(raw);
+
+    // A drive image of the range opens again as a recording.
+    o.fileType = 2;
+    const std::string image = scratch.File("part.orm");
+    ASSERT_TRUE(core.Archive(0, image, o, ui));
+    EXPECT_EQ(ui.texts.back(), "Archiving disk image...");
+    CPlayerCore again;
+    EXPECT_TRUE(again.Open(FileTarget(image)));
+    again.Close();
+
+    // Marks in the wrong order refuse.
+    ASSERT_TRUE(core.SetMarks(end, start));
+    boxes.Clear();
+    EXPECT_FALSE(core.Archive(0, scratch.File("no.avi"), o, ui));
+    EXPECT_TRUE(boxes.Saw("Archive end time earlier than start time! \nPlease correct it before start archiving.",
+                          "ERROR"));
+    core.Close();
+    EXPECT_EQ(readertest::Sha256Of(orm), before);
+}
+
+TEST(ReaderArchive, TavRangeDirectThroughTheTextFilterAndAsData) {
+    Scratch scratch;
+    Boxes boxes;
+    sim_tav::RecorderOptions ro = readertest::TavOptions(2);
+    ro.streamPackets = 200;
+    const std::string arv = scratch.File("clip.arv");
+    sim_tav::WriteTavStream(arv, ro);
+    const std::string before = readertest::Sha256Of(arv);
+    CPlayerCore core;
+    ASSERT_TRUE(core.Open(FileTarget(arv)));
+    ASSERT_TRUE(core.SetMarks({0, 1262304000 + 2}, {0, 1262304000 + 12}));
+
+    // No text, no double height: the recorded MPEG-4 frames copied.
+    ArchiveOptions o;
+    o.drawTime = o.drawChannel = false;
+    CSilentUi ui;
+    const std::string direct = scratch.File("direct.avi");
+    ASSERT_TRUE(core.Archive(1, direct, o, ui)) << (boxes.Seen().empty() ? "" : boxes.Seen()[0].text);
+    EXPECT_EQ(Probe(direct).substr(0, 14), "mpeg4,352,240,") << Probe(direct);
+    EXPECT_EQ(Shell("ffmpeg -v error -xerror -i " + direct + " -f null -"), "");
+
+    // With the time and channel drawn: decoded, written on (this mobile recorder's own record lines;
+    // a picture of this size is not a field, so not doubled), compressed again.
+    o.drawTime = o.drawChannel = true;
+    const std::string text = scratch.File("text.avi");
+    ASSERT_TRUE(core.Archive(1, text, o, ui)) << (boxes.Seen().empty() ? "" : boxes.Seen()[0].text);
+    const std::string probe = Probe(text);
+    EXPECT_EQ(probe.substr(0, probe.rfind(',')), "mjpeg,352,240") << probe;
+    EXPECT_GT(std::atoi(probe.substr(probe.rfind(',') + 1).c_str()), 5) << probe;
+    EXPECT_EQ(Shell("ffmpeg -v error -xerror -i " + text + " -f null -"), "");
+
+    // The status lines only.
+    o.fileType = 3;
+    o.capture = 1;
+    const std::string data = scratch.File("status.txt");
+    ASSERT_TRUE(core.Archive(1, data, o, ui));
+    EXPECT_EQ(ui.texts.back(), "Archiving CH 2 ...");
+    EXPECT_GT(std::filesystem::file_size(data), 0u);
+    EXPECT_TRUE(core.IsOpen());
+    core.Close();
+    EXPECT_EQ(readertest::Sha256Of(arv), before);
+}
+
+}  // namespace
