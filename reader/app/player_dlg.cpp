@@ -19,6 +19,7 @@
 
 #include "platform/system.h"
 #include "player_controls.h"
+#include "save_file_dlg.h"
 #include "snapshot_print.h"
 
 namespace player {
@@ -570,8 +571,7 @@ void CPlayerDlg::ShowContextMenu(int box, QPoint global) {
         item(audio, QString("Channel %1").arg(k + 1), kMenuAudioChannel + k, tav && s.audioChannel == k,
              s.channelsEnabled[k]);
     menu.addSeparator();
-    // Archiving comes with its own work: present, not yet in use.
-    item(&menu, "Archive...", kMenuArchive, false, false);
+    item(&menu, "Archive...", kMenuArchive, false);
     item(&menu, "Save Image...", kMenuSaveImage, false);
     item(&menu, "Print Image...", kMenuPrintImage, false);
     if (menuShown) {
@@ -592,12 +592,64 @@ void CPlayerDlg::OnMenuCommand(int id, int box) {
         m_core.SetAudio(id == kMenuAudioOn);
     else if (id >= kMenuAudioChannel && id < kMenuAudioChannel + 4)
         m_core.SetAudioChannel(id - kMenuAudioChannel);
+    else if (id == kMenuArchive)
+        OnArchive(box);
     else if (id == kMenuSaveImage)
         SaveSnapshot(m_core, m_core.Boxes()[static_cast<std::size_t>(box)].channel,
                      chooseSaveName ? chooseSaveName : SaveDialogChooser(this));
     else if (id == kMenuPrintImage)
         PrintSnapshot(m_core, m_core.Boxes()[static_cast<std::size_t>(box)].channel,
                       choosePrinter ? choosePrinter : PrintDialogChooser(this));
+    Refresh();
+}
+
+namespace {
+
+// An archive run's progress in a progress dialog, with Cancel when the run can be cancelled.
+class CArchiveProgress : public reader::IArchiveUi {
+public:
+    explicit CArchiveProgress(QWidget* owner) : m_dialog(QString(), "Cancel", 0, 100, owner) {
+        m_dialog.setObjectName(QString::number(kProgressDialog));
+        m_dialog.setWindowModality(Qt::WindowModal);
+        m_dialog.setMinimumDuration(0);
+        m_dialog.setAutoClose(false);
+        m_dialog.setAutoReset(false);
+    }
+    void Begin(const std::string& text, int range, bool cancellable) override {
+        m_dialog.setLabelText(QString::fromStdString(text));
+        m_dialog.setRange(0, range);
+        m_dialog.setValue(0);
+        if (!cancellable)
+            m_dialog.setCancelButton(nullptr);
+        m_dialog.show();
+    }
+    void SetPosition(int position) override { m_dialog.setValue(position); }
+    bool Cancelled() override { return m_dialog.wasCanceled(); }
+    void Pump() override { QApplication::processEvents(); }
+    void End() override { m_dialog.hide(); }
+
+private:
+    QProgressDialog m_dialog;
+};
+
+}  // namespace
+
+void CPlayerDlg::OnArchive(int box) {
+    if (!m_core.IsOpen() || box < 0 || box >= reader::kBoxCount || !m_core.ArchiveMarksValid())
+        return;
+    const int channel = m_core.Boxes()[static_cast<std::size_t>(box)].channel;
+    m_timer.stop();
+    m_core.Stop();
+    CSaveFileDlg save(m_core.IsTav(), "", this);
+    const bool accepted = fillSaveDialog ? fillSaveDialog(save) : save.exec() == QDialog::Accepted;
+    if (!accepted || save.Path().empty()) {
+        m_core.PlayPause();
+    } else {
+        CArchiveProgress progress(this);
+        m_core.Archive(channel, save.Path(), save.Options(), progress);
+    }
+    if (m_core.IsOpen())
+        m_timer.start();
     Refresh();
 }
 

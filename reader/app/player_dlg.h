@@ -63,6 +63,10 @@ public:
     // The save-file and print dialogs; tests put a path or a PDF printer here instead.
     SaveNameChooser chooseSaveName;
     PrinterChooser choosePrinter;
+    // Archive... on a box: the save dialog, then the run with its progress.
+    void OnArchive(int box);
+    // When set, fills the archive save dialog instead of a user and says whether it was accepted.
+    std::function<bool(class CSaveFileDlg&)> fillSaveDialog;
     // When set, gets the built context menu instead of it being shown (tests pick from it).
     std::function<void(QMenu*)> menuShown;
     // Runs a context-menu command (an id of the program's table).

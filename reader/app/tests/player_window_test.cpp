@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 
 #include <QAction>
+#include <QCheckBox>
+#include <QRadioButton>
 #include <QApplication>
 #include <QLineEdit>
 #include <QListWidget>
@@ -21,6 +23,7 @@
 #include "player_app.h"
 #include "player_controls.h"
 #include "player_dlg.h"
+#include "save_file_dlg.h"
 #include "reader_test_util.h"
 
 // Qt's font database keeps fontconfig objects that fontconfig itself never frees.
@@ -273,7 +276,7 @@ TEST(ReaderWindow, OpensAndPlaysBothFamiliesThroughTheControls) {
         EXPECT_EQ(videoMenus, 1);
         QAction* archive = menu->findChild<QAction*>(QString::number(kMenuArchive));
         ASSERT_NE(archive, nullptr);
-        EXPECT_FALSE(archive->isEnabled());
+        EXPECT_TRUE(archive->isEnabled());
     };
     dlg.ShowContextMenu(reader::BoxIndex(1, 0), {});
     dlg.menuShown = nullptr;
@@ -422,6 +425,80 @@ TEST(ReaderWindow, SnapshotsAndPrinting) {
     PickMenu(dlg, reader::BoxIndex(1, 0), kMenuPrintImage);
     EXPECT_TRUE(boxes.Saw("No selected printer!", "Error"));
     dlg.close();
+}
+
+TEST(ReaderWindow, ArchiveSavePanelAndRun) {
+    App();
+    Scratch scratch;
+    Boxes boxes;
+    sim_tav::RecorderOptions o = readertest::TavOptions(2);
+    o.streamPackets = 200;
+    const std::string arv = scratch.File("clip.arv");
+    sim_tav::WriteTavStream(arv, o);
+    const std::string before = readertest::Sha256Of(arv);
+    CPlayerDlg dlg;
+    int code = -1;
+    ASSERT_TRUE(dlg.Initialise(&code));
+    dlg.show();
+    ASSERT_TRUE(dlg.OpenPath(arv));
+
+    // The panel's rules, seen through its controls.
+    const std::string avi = scratch.File("ch2.avi");
+    dlg.fillSaveDialog = [&](CSaveFileDlg& save) {
+        auto* fullSize = Find<QCheckBox>(save, kSaveFullSize);
+        auto* time = Find<QCheckBox>(save, kSaveDrawTime);
+        auto* capture = Find<QCheckBox>(save, kSaveCapture);
+        auto* text = Find<QRadioButton>(save, kSaveText);
+        EXPECT_TRUE(fullSize->isChecked());
+        EXPECT_TRUE(time->isEnabled());
+        EXPECT_FALSE(text->isEnabled());
+        EXPECT_FALSE(Find<QLineEdit>(save, kSaveAddTextEdit)->isEnabled());
+        QTest::mouseClick(Find<QCheckBox>(save, kSaveAddText), Qt::LeftButton);
+        EXPECT_TRUE(Find<QLineEdit>(save, kSaveAddTextEdit)->isEnabled());
+        QTest::mouseClick(Find<QCheckBox>(save, kSaveAddText), Qt::LeftButton);
+        QTest::mouseClick(fullSize, Qt::LeftButton);  // off: the text options follow
+        EXPECT_FALSE(time->isEnabled());
+        QTest::mouseClick(fullSize, Qt::LeftButton);
+        QTest::mouseClick(capture, Qt::LeftButton);
+        EXPECT_TRUE(text->isEnabled());
+        QTest::mouseClick(text, Qt::LeftButton);
+        QTest::mouseClick(capture, Qt::LeftButton);  // off: the modes are cleared and disabled
+        EXPECT_FALSE(text->isChecked());
+        EXPECT_FALSE(text->isEnabled());
+        auto* type = Find<QComboBox>(save, kSaveFileType);
+        type->setCurrentIndex(2);  // data only
+        EXPECT_TRUE(capture->isChecked());
+        EXPECT_FALSE(capture->isEnabled());
+        EXPECT_TRUE(text->isChecked());
+        EXPECT_FALSE(fullSize->isEnabled());
+        type->setCurrentIndex(1);  // disk image
+        EXPECT_FALSE(capture->isChecked());
+        EXPECT_FALSE(Find<QCheckBox>(save, kSaveChooseEncoder)->isEnabled());
+        type->setCurrentIndex(0);
+        EXPECT_TRUE(fullSize->isEnabled());
+        EXPECT_FALSE(fullSize->isChecked());
+        // The text options stay as they are while "Full size" is off; with no text on the pictures
+        // the recorded frames are copied.
+        EXPECT_FALSE(time->isEnabled());
+        QTest::mouseClick(fullSize, Qt::LeftButton);
+        QTest::mouseClick(time, Qt::LeftButton);
+        QTest::mouseClick(Find<QCheckBox>(save, kSaveDrawChannel), Qt::LeftButton);
+        QTest::mouseClick(fullSize, Qt::LeftButton);
+        Find<QLineEdit>(save, kSavePath)->setText(QString::fromStdString(avi));
+        return true;
+    };
+    PickMenu(dlg, reader::BoxIndex(1, 1), kMenuArchive);
+    EXPECT_TRUE(boxes.Seen().empty()) << boxes.Seen()[0].text;
+    const std::string probe =
+        Output("ffprobe -v error -select_streams v:0 -show_entries stream=codec_name,width -of csv=p=0 " + avi);
+    EXPECT_EQ(probe, "mpeg4,352\n");
+    EXPECT_TRUE(dlg.Core().IsOpen());
+    // Cancelled: nothing written, playing again.
+    dlg.fillSaveDialog = [](CSaveFileDlg&) { return false; };
+    PickMenu(dlg, reader::BoxIndex(1, 1), kMenuArchive);
+    EXPECT_EQ(dlg.Core().State(), reader::PlayState::Running);
+    dlg.close();
+    EXPECT_EQ(readertest::Sha256Of(arv), before);
 }
 
 // Runs ScrydeReader with `args` in the scratch environment; its standard error in *err.
