@@ -25,6 +25,7 @@
 #include "platform/drives.h"
 #include "platform/fileio.h"
 #include "reader/direct_avi.h"
+#include "reader/player.h"
 #include "platform/registry.h"
 
 namespace cli {
@@ -442,6 +443,76 @@ int ExportTavDirectAvi(const SourceSpec& spec, const std::string& from, const st
     return PrintDigest(out);
 }
 
+// The reader's archive run without its window: progress and its texts on standard error.
+class CConsoleArchiveUi : public reader::IArchiveUi {
+public:
+    void Begin(const std::string& text, int range, bool) override {
+        m_text = text;
+        m_range = std::max(1, range);
+        m_shown = -1;
+    }
+    void SetPosition(int position) override {
+        const int percent = static_cast<int>(std::clamp<long long>(position * 100LL / m_range, 0, 100));
+        if (percent != m_shown)
+            std::fprintf(stderr, "\r%s %d%%", m_text.c_str(), m_shown = percent);
+    }
+    bool Cancelled() override { return false; }
+    void Pump() override {}
+    void End() override {
+        if (m_shown >= 0)
+            std::fprintf(stderr, "\n");
+    }
+
+private:
+    std::string m_text;
+    int m_range = 100, m_shown = -1;
+};
+
+// An AVI archive of one channel as the reader makes it: the recording opened as the reader opens it,
+// the range marked, and the archive graph (decoder, double-height and text filter when asked, the
+// compressor, the multiplexer) run at normal speed.
+int ExportArchiveAvi(const SourceSpec& spec, const std::string& from, const std::string& to, const std::string& out,
+                     int channel, const reader::ArchiveOptions& options) {
+    reader::OpenTarget target;
+    target.path = spec.path;
+    if (spec.kind == "orma") {
+        target.kind = reader::kKindOrma;
+        target.drive = spec.asDrive ? (spec.drive > 0 ? spec.drive : AttachFileAsDrive(spec.path)) : 0;
+    } else {
+        target.kind = reader::kKindTav;
+        if (spec.asDrive) {
+            target.drive = spec.drive > 0 ? spec.drive : AttachFileAsDrive(spec.path);
+            target.path = "\\\\.\\PHYSICALDRIVE" + std::to_string(target.drive);
+        } else {
+            target.fileCode = spec.kind == "stream" ? 10 : 9;
+        }
+    }
+    if (target.drive < 0)
+        return Fail(kFailure, "export: " + spec.Describe() + " cannot be attached as a drive");
+    // The reader plays through an audio renderer; a machine without sound archives all the same, with
+    // SDL's silent output standing in.
+    if (!reader::CPlayerCore::HasAudioDevice())
+        ::setenv("SDL_AUDIODRIVER", "dummy", 1);
+    reader::CPlayerCore core;
+    if (!core.Open(target))
+        return Fail(kFailure, "export: cannot open " + spec.Describe());
+    reader::ArchiveMark start, end;
+    if (spec.kind == "orma") {
+        if (!orma::ParseTime(from, &start.year, &start.time) || !orma::ParseTime(to, &end.year, &end.time))
+            return Fail(kUsage, "export: times are of the form YYYY/MM/DD hh:mm:ss");
+    } else if (!tav::ParseTime(from, &start.time) || !tav::ParseTime(to, &end.time)) {
+        return Fail(kUsage, "export: times are of the form YYYY/MM/DD hh:mm:ss");
+    }
+    if (!core.SetMarks(start, end))
+        return Fail(kFailure, "export: the recording holds no frame at " + from + " or " + to);
+    CConsoleArchiveUi ui;
+    if (!core.Archive(channel, out, options, ui)) {
+        return Fail(kFailure, "export: the archive of " + spec.Describe() + " failed");
+    }
+    core.Close();
+    return PrintDigest(out);
+}
+
 int RunExport(const std::vector<std::string>& input) {
     std::vector<std::string> args = input;
     bool bad = false;
@@ -451,6 +522,10 @@ int RunExport(const std::vector<std::string>& input) {
     auto type = TakeOption(args, "--type", &bad);
     auto channel = TakeOption(args, "--channel", &bad);
     const bool direct = TakeFlag(args, "--direct");
+    const bool fullSize = TakeFlag(args, "--full-size");
+    const bool withText = TakeFlag(args, "--text");
+    auto encoder = TakeOption(args, "--encoder", &bad);
+    auto volumeLimit = TakeOption(args, "--volume-limit", &bad);
     if (bad)
         return Fail(kUsage, "export: an option is missing its value");
     if (!from || !to || !out)
@@ -488,9 +563,24 @@ int RunExport(const std::vector<std::string>& input) {
         return ExportTavText(*spec, *from, *to, *out, exportChannel);
     if ((spec->kind == "tav" || spec->kind == "stream") && kind == "avi" && direct)
         return ExportTavDirectAvi(*spec, *from, *to, *out, exportChannel);
-    if (kind == "avi" && !direct)
-        return Fail(kFailure, "export: AVI archives through a compressor are not in this build yet (TAV recordings: "
-                              "--direct copies the recorded frames)");
+    if (kind == "avi" && !direct) {
+        reader::ArchiveOptions options;
+        options.fullSize = fullSize;
+        options.drawTime = options.drawChannel = withText;
+        if (encoder)
+            options.encoder = *encoder;
+        if (volumeLimit) {
+            char* end = nullptr;
+            const unsigned long long mb = std::strtoull(volumeLimit->c_str(), &end, 10);
+            if (volumeLimit->empty() || *end || mb == 0 || mb > (1ull << 40))
+                return Fail(kUsage, "export: --volume-limit wants a size in MB");
+            options.volumeLimit = mb << 20;
+        }
+        // A TAV range with nothing to draw and no doubling would be copied as it is: through the
+        // compressor graph it goes when asked for it here.
+        options.chooseEncoder = true;
+        return ExportArchiveAvi(*spec, *from, *to, *out, exportChannel, options);
+    }
     if ((spec->kind == "tav" || spec->kind == "stream") && (kind == "gpx" || kind == "csv"))
         return ExportTavTrack(*spec, *from, *to, *out, exportChannel, kind == "gpx");
     return Fail(kFailure, "export: " + kind + " exports of " + spec->kind + " recordings are not in this build yet");
@@ -500,6 +590,7 @@ const CommandRegistrar
     reg({"export", "export a time range as a drive image, status text, data records, a GPS track or AVI",
          "Usage: scryde export SOURCE --from TIME --to TIME --out FILE\n"
          "                     [--type image|text|binary|gpx|csv|avi] [--channel N] [--direct]\n"
+         "                     [--full-size] [--text] [--encoder NAME] [--volume-limit MB]\n"
          "\n"
          "Writes the range through the source's own export and prints the SHA-256 of the file.\n"
          "--type image (the default) copies the clusters that cover the range, whole, into a\n"
@@ -511,8 +602,14 @@ const CommandRegistrar
          "writes those frames' GPS positions as a GPX 1.1 track (time in UTC, decimal degrees,\n"
          "speed in m/s as an extension) and --type csv every status field of every frame, one\n"
          "row each under a header; --type avi --direct writes the range of --channel N as an AVI\n"
-         "file of the recorded MPEG-4 frames and sound, copied without re-encoding. Every file\n"
-         "written is recorded in the audit log.\n",
+         "file of the recorded MPEG-4 frames and sound, copied without re-encoding.\n"
+         "--type avi without --direct archives --channel N of either family as the reader does:\n"
+         "decoded, doubled in height (--full-size: ORMA fields and 720-wide TAV fields), with the\n"
+         "time and channel written in (--text), compressed by the video compressor named by\n"
+         "--encoder (default \"MJPEG Compressor\") into an AVI file with the sound; ORMA without\n"
+         "--full-size stores the recorded pictures unchanged. --volume-limit MB ends the archive\n"
+         "when the file reaches that size (else at the target's free space less 60 MiB).\n"
+         "Every file written is recorded in the audit log.\n",
          RunExport});
 
 }  // namespace

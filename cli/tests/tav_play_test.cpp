@@ -224,3 +224,25 @@ TEST_F(TavPlayTest, ExportsARangeAsAnImageThatOpensAgainAndAsStatusLines) {
 }
 
 }  // namespace
+
+// The same range through the reader's archive graph: decoded, the time and channel written in,
+// compressed as Motion-JPEG, with the sound; FFmpeg reads it all.
+TEST_F(TavPlayTest, ArchiveAviThroughTheCompressorGraph) {
+    const std::string path = s_dir + "/rec.arv", before = Slurp(path), avi = s_dir + "/graph.avi";
+    auto e = RunScryde({"export", path, "--from", "2010/01/01 00:00:05", "--to", "2010/01/01 00:00:15", "--type", "avi",
+                        "--text", "--channel", "2", "--out", avi});
+    ASSERT_EQ(e.status, 0) << e.err;
+    EXPECT_NE(e.out.find("  " + avi), std::string::npos) << e.out;
+    std::string out;
+    if (FILE* p = ::popen(("ffprobe -v error -count_frames -show_entries stream=codec_name,width,height,nb_read_frames "
+                           "-of csv=p=0 '" + avi + "' 2>&1").c_str(), "r")) {
+        char line[512];
+        while (std::fgets(line, sizeof line, p))
+            out += line;
+        ::pclose(p);
+    }
+    ASSERT_EQ(out.rfind("mjpeg,352,240,", 0), 0u) << out;
+    EXPECT_GE(std::strtol(out.c_str() + 14, nullptr, 10), 10) << out;  // 10 s of 2 pictures a second
+    EXPECT_NE(out.find("pcm_s16le"), std::string::npos) << out;
+    EXPECT_EQ(Slurp(path), before);
+}
