@@ -96,6 +96,7 @@ private:
     Result& m_r;
     std::uint64_t m_frameCount = 0;  // frames of the whole recording, for channel rotation and damage
     std::uint64_t m_audioSample = 0;
+    std::uint32_t m_blockEnd = 0;  // sector after the last frame WriteBlock wrote, from its block start
     std::vector<std::uint8_t> m_lastPicture;
     std::uint64_t m_lastPictureNumber = ~0ull;
 };
@@ -247,6 +248,17 @@ bool Recorder::WriteBlock(std::uint16_t segId, std::uint32_t cluster, std::uint3
         WriteBE16(p + 8, entries[i].size);
         p[11] = entries[i].time.year;
     }
+    for (const auto& [c, b] : m_o.damage.staleDisk01M) {
+        if (c != cluster || b != block)
+            continue;
+        // The header an older pass left: its own segment, and frames of other sizes a day earlier.
+        WriteLE16(header + 4, static_cast<std::uint16_t>(segId ^ 0x4000));
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            std::uint8_t* p = header + 0x0C + 12 * i;
+            WriteSwapped32(p + 4, entries[i].sector + 1);
+            p[11] = static_cast<std::uint8_t>(entries[i].time.year - 1);
+        }
+    }
     for (const auto& [c, b] : m_o.damage.brokenDisk01M)
         if (c == cluster && b == block)
             WriteLE32(header, 0xDEADBEEF);
@@ -259,6 +271,7 @@ bool Recorder::WriteBlock(std::uint16_t segId, std::uint32_t cluster, std::uint3
             WriteSwapped32(header + 0x0C + 12 * d.entry + 4, d.value);
     }
     *count = static_cast<int>(entries.size());
+    m_blockEnd = s;
     return m_file.Write(blockStart + kFrameArea, header, sizeof header) || Fail("write failed");
 }
 
@@ -301,6 +314,14 @@ bool Recorder::WriteD32M(std::uint32_t cluster, std::uint16_t segId, Stamp first
         else if (d.kind == Damage::Field::EventPosition && d.entry < kMaxAlarms)
             WriteSwapped32(rec + 0x20 + 12 * d.entry + 4, d.value);
     }
+    if (std::find(m_o.damage.staleD32M.begin(), m_o.damage.staleD32M.end(), cluster) != m_o.damage.staleD32M.end()) {
+        std::memset(rec, 0, sizeof rec);
+        WriteLE32(rec, kD32MMagic);
+        WriteLE16(rec + 0x14, kUnusedCluster);
+        WriteLE16(rec + 0x16, 0xFFFF);
+    }
+    if (std::find(m_o.damage.zeroedD32M.begin(), m_o.damage.zeroedD32M.end(), cluster) != m_o.damage.zeroedD32M.end())
+        std::memset(rec, 0, sizeof rec);
     return m_file.Write(std::uint64_t(cluster + 1) * C() - 1, rec, sizeof rec) || Fail("write failed");
 }
 
@@ -378,12 +399,34 @@ bool Recorder::Run() {
         auto nextTime = [&]() { return StampAt(++t); };
         std::uint32_t carry = 0;
         const std::uint32_t blocks = std::min(std::max(1u, m_o.overwrittenBlocks), P());
+        const std::size_t before = m_r.frames.size();
+        std::vector<std::uint32_t> newEnd(blocks, 0);
         for (std::uint32_t b = 0; b < blocks; ++b) {
             Stamp f{}, l{};
             int count = 0;
             std::uint32_t lastSector = 0;
             if (!WriteBlock(newest.id, start, b, b + 1 < blocks, nextTime, &carry, &lastSector, &f, &l, &count))
                 return false;
+            newEnd[b] = m_blockEnd;
+        }
+        if (m_o.recordFrames) {
+            // The older frames of those blocks are gone where the new ones were written; a frame that
+            // began behind them (and ran into no rewritten block) is still whole, but its header is the
+            // new pass's now. The new frames' cluster keeps the oldest segment's D32M.
+            std::vector<FrameInfo> kept;
+            for (std::size_t i = 0; i < m_r.frames.size(); ++i) {
+                FrameInfo fi = m_r.frames[i];
+                if (i >= before) {
+                    fi.indexed = fi.listed && newest.id == m_o.segments.front().id;
+                } else if (fi.cluster == start && fi.block < blocks) {
+                    const std::uint32_t h = fi.sector - Abs(std::uint64_t(start) * C() + std::uint64_t(fi.block) * kBlockSectors);
+                    if (h < newEnd[fi.block] || (fi.straddles && fi.block + 1 < blocks))
+                        continue;
+                    fi.indexed = false;
+                }
+                kept.push_back(fi);
+            }
+            m_r.frames = std::move(kept);
         }
     }
     m_r.writeCluster = m_o.image ? 0 : (m_o.wrapped ? start : static_cast<std::uint32_t>((start + used) % N));
@@ -411,6 +454,28 @@ bool Recorder::Run() {
     for (int i = 56; i < 512; ++i)
         marker[i] = static_cast<std::uint8_t>(i);
     return m_file.Write(m_r.systemStart, marker, sizeof marker) || Fail("write failed");
+}
+
+// Which frames the damaged index still reaches (FrameInfo::indexed). Wrap overwrites were settled
+// while recording.
+void MarkIndexed(const Options& o, Result* r) {
+    auto has = [](const std::vector<std::uint32_t>& v, std::uint32_t c) { return std::find(v.begin(), v.end(), c) != v.end(); };
+    for (FrameInfo& f : r->frames) {
+        if (!f.listed || has(o.damage.zeroedD32M, f.cluster) || has(o.damage.staleD32M, f.cluster))
+            f.indexed = false;
+        for (const auto& [c, b] : o.damage.staleDisk01M)
+            if (c == f.cluster && b == f.block)
+                f.indexed = false;
+        for (const Damage::Field& d : o.damage.fields) {
+            if (d.cluster != f.cluster || d.block != f.block)
+                continue;
+            if (d.kind == Damage::Field::PicturePosition && d.entry == f.entry && d.value != f.sector)
+                f.indexed = false;
+            const int last = d.value == 0xFFFF ? -1 : static_cast<int>(std::min<std::uint32_t>(d.value, kMaxEntries - 1));
+            if (d.kind == Damage::Field::PictureNumber && static_cast<int>(f.entry) > last)
+                f.indexed = false;
+        }
+    }
 }
 
 }  // namespace
@@ -470,6 +535,7 @@ Result Write(const std::string& path, const Options& o) {
     Recorder rec(o, file, r);
     if (!rec.Run())
         return r;
+    MarkIndexed(o, &r);
     if (o.damage.truncateSectors) {
         std::uint64_t cut = std::min<std::uint64_t>(fileBytes, std::uint64_t(o.damage.truncateSectors) * kSector);
         fileBytes -= cut;

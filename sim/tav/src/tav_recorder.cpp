@@ -679,9 +679,93 @@ private:
             case Damage::Sector2008:
                 m_file->WriteSectorWord(2008, d.value);
                 break;
+            case Damage::StaleIndex: {
+                std::vector<u8> index(20480, 0);
+                m_file->Read(SectorByte(idx), index.data(), index.size());
+                const u32 count = std::min<u32>(Le16At(index.data() + 12), (20480 - 20) / 30);
+                for (u32 e = 0; e < count; ++e) {
+                    u8* en = index.data() + 20 + 30 * e;
+                    Le32(en + 4, Le32At(en + 4) + 4 * (e + 1));
+                    Le32(en + 8, Le32At(en + 8) - 86400);
+                }
+                Le32(index.data() + 8, Le32At(index.data() + 8) - 86400);
+                Le16(index.data() + 19476, static_cast<u16>(Le16At(index.data() + 19476) - 1));
+                m_file->Write(SectorByte(idx), index.data(), index.size());
+                break;
+            }
+            case Damage::ZeroTrailer: {
+                std::vector<u8> zeros(5120, 0);
+                m_file->Write(SectorByte(TrailerSector(d.segment)), zeros.data(), zeros.size());
+                break;
+            }
+            case Damage::ReinitTrailer: {
+                std::vector<u8> t(5120, 0);
+                Le32(t.data(), m_o.letterTags ? 0x53454730 : 0x55AA55AA);
+                m_file->Write(SectorByte(TrailerSector(d.segment)), t.data(), t.size());
+                break;
+            }
             }
         }
+        for (RecordedPacket& p : m_rec.packets)
+            p.indexed = StillIndexed(p);
     }
+
+    // Whether the damage list leaves packet `p` reachable through the index.
+    bool StillIndexed(const RecordedPacket& p) const {
+        for (const Damage& d : m_o.damage) {
+            const bool sameBlock = d.segment == p.segment && d.block == p.block;
+            switch (d.kind) {
+            case Damage::TrailerTag:
+                if (d.segment == p.segment && d.value != 0x55AA55AA && d.value != 0x53454730)
+                    return false;
+                break;
+            case Damage::ZeroTrailer:
+            case Damage::ReinitTrailer:
+                if (d.segment == p.segment)
+                    return false;
+                break;
+            case Damage::BlockTag:
+                if (sameBlock && d.value != 0xAA5555AA && d.value != 0x424C4B30)
+                    return false;
+                break;
+            case Damage::StaleIndex:
+                if (sameBlock)
+                    return false;
+                break;
+            case Damage::EntryCount:
+                if (sameBlock && p.entry >= d.value)
+                    return false;
+                break;
+            case Damage::EntryTime:
+                if (sameBlock && d.entry == p.entry && d.value != p.time)
+                    return false;
+                break;
+            case Damage::EntryChannel:
+                if (sameBlock && d.entry == p.entry && d.value != p.channel)
+                    return false;
+                break;
+            case Damage::EntryType:
+                if (sameBlock && d.entry == p.entry && d.value != p.type && d.value != p.type + 0x10u)
+                    return false;
+                break;
+            case Damage::EntrySize:
+                if (sameBlock && d.entry == p.entry && d.value != p.size)
+                    return false;
+                break;
+            case Damage::EntryOffset:
+                if (sameBlock && d.entry == p.entry && d.value != p.offset)
+                    return false;
+                break;
+            case Damage::EventCount:
+            case Damage::Sector2008:
+                break;
+            }
+        }
+        return true;
+    }
+
+    static u16 Le16At(const u8* p) { return static_cast<u16>(p[0] | p[1] << 8); }
+    static u32 Le32At(const u8* p) { return platform32(p); }
 
     RecorderOptions m_o;
     Geometry m_g;

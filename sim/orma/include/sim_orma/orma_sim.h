@@ -61,6 +61,13 @@ struct Damage {
         std::uint32_t value = 0; // addresses and positions are absolute drive sectors
     };
     std::vector<Field> fields;
+    // Index damage that leaves frames on the drive which no index entry reaches any more:
+    std::vector<std::uint32_t> zeroedD32M;  // clusters whose D32M sector was wiped to zeros
+    std::vector<std::uint32_t> staleD32M;   // clusters whose D32M still says "unused" (0x55AA), as
+                                            // before the recorder first wrote them
+    // Block headers left from an older recording pass: another segment id, entries a day older that
+    // name sectors one past where this pass's frames start.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> staleDisk01M;
 };
 
 struct Options {
@@ -101,6 +108,11 @@ struct FrameInfo {
     int extraChunks;
     bool straddles;
     bool listed;            // false when its entry carries a size below 256
+    // True when the index still reaches the frame: its cluster's D32M names a segment (any id but
+    // 0x55AA, whatever its magic), its block header carries that segment id, and one of the header's
+    // entries names the frame's first sector with a size of at least 256. Frames written over by a
+    // later pass are dropped from Result::frames; what survives of them stays, with indexed false.
+    bool indexed = true;
 };
 
 struct Result {

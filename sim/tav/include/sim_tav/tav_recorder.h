@@ -30,6 +30,11 @@ struct Damage {
         EntryCount,   // entry count of (segment, block) := value
         EventCount,   // event count of segment's trailer := value
         Sector2008,   // first word of drive sector 2008 := value
+        // Index damage that leaves the packets in place but out of the index's reach:
+        StaleIndex,    // (segment, block)'s index is one an older pass left: entries a day older, at
+                       // other offsets, and the older sequence number
+        ZeroTrailer,   // segment `segment`'s trailer wiped to zeros
+        ReinitTrailer, // segment `segment`'s trailer as a re-initialised drive writes it: tag, no blocks used
     } kind;
     std::uint32_t segment = 0, block = 0, entry = 0;
     std::uint32_t value = 0;
@@ -96,6 +101,10 @@ struct RecordedPacket {
     std::uint8_t channel = 0, type = 0; // reduced type
     std::uint32_t timestamp = 0;        // 32-bit PTS value
     bool crossesBlockEnd = false;
+    // True when the index still reaches the packet after the damage: its segment's trailer is a used
+    // segment holding the block, and the block index has a valid entry with the packet's offset, time,
+    // channel and size.
+    bool indexed = true;
 };
 
 struct SegmentInfo {
