@@ -27,7 +27,6 @@ CFileByteSource::CFileByteSource(const std::string& path) {
             m_size = static_cast<std::uint64_t>(st.st_size);
         }
     }
-    ::posix_fadvise(m_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 }
 
 CFileByteSource::~CFileByteSource() {
