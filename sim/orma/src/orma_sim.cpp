@@ -411,8 +411,8 @@ bool Recorder::Run() {
         }
         if (m_o.recordFrames) {
             // The older frames of those blocks are gone where the new ones were written; a frame that
-            // began behind them (and ran into no rewritten block) is still whole, but its header is the
-            // new pass's now. The new frames' cluster keeps the oldest segment's D32M.
+            // began behind them (and ran into no rewritten block) is still whole, but its block header
+            // is the new pass's now. The new frames' cluster keeps the oldest segment's D32M.
             std::vector<FrameInfo> kept;
             for (std::size_t i = 0; i < m_r.frames.size(); ++i) {
                 FrameInfo fi = m_r.frames[i];
@@ -420,8 +420,7 @@ bool Recorder::Run() {
                     fi.indexed = fi.listed && newest.id == m_o.segments.front().id;
                 } else if (fi.cluster == start && fi.block < blocks) {
                     const std::uint32_t h = fi.sector - Abs(std::uint64_t(start) * C() + std::uint64_t(fi.block) * kBlockSectors);
-                    if (h < newEnd[fi.block] || (fi.straddles && fi.block + 1 < blocks))
-                        continue;
+                    fi.overwritten = h < newEnd[fi.block] || (fi.straddles && fi.block + 1 < blocks);
                     fi.indexed = false;
                 }
                 kept.push_back(fi);

@@ -110,9 +110,11 @@ struct FrameInfo {
     bool listed;            // false when its entry carries a size below 256
     // True when the index still reaches the frame: its cluster's D32M names a segment (any id but
     // 0x55AA, whatever its magic), its block header carries that segment id, and one of the header's
-    // entries names the frame's first sector with a size of at least 256. Frames written over by a
-    // later pass are dropped from Result::frames; what survives of them stays, with indexed false.
+    // entries names the frame's first sector with a size of at least 256.
     bool indexed = true;
+    // Wrapped recordings: the frame was written over by the newest segment's frames (its first sector
+    // or its continuation now holds newer data), so nothing of it can be found any more.
+    bool overwritten = false;
 };
 
 struct Result {
