@@ -317,8 +317,32 @@ DWORD CTavDiskSource::ReadPacket(std::vector<BYTE>* out) {
 
 // ---- index load ----------------------------------------------------------------------------------
 
+void CTavDiskSource::ScanTrailer(DWORD v, TavSegmentSlot& slot, BYTE* trailer) {
+    slot.scanned = true;
+    slot.trailerOnDevice = m_isImage && v == m_rangeLastSegment;
+    slot.trailerSector = slot.trailerOnDevice ? 1 : ULONGLONG(v + 1) * m_geo.S - 12;
+    if (slot.trailerOnDevice)
+        ReadDeviceSectors(slot.trailerSector, kTrailerSectors, trailer);
+    else
+        ReadSectors(slot.trailerSector, kTrailerSectors, trailer);
+    std::memcpy(slot.head.data(), trailer, trl::kEvents);
+    DWORD count = std::min<DWORD>(slot.EventCount(), kMaxEventRecords);
+    slot.events.assign(trailer + trl::kEvents, trailer + trl::kEvents + kEventRecordBytes * count);
+}
+
+void CTavDiskSource::ReadTrailer(const TavSegmentSlot& slot, BYTE* trailer) {
+    std::memset(trailer, 0, kTrailerBytes);
+    if (!slot.scanned)
+        return;
+    if (slot.trailerOnDevice)
+        ReadDeviceSectors(slot.trailerSector, kTrailerSectors, trailer);
+    else
+        ReadSectors(slot.trailerSector, kTrailerSectors, trailer);
+    std::memcpy(trailer, slot.head.data(), trl::kEvents);
+}
+
 void CTavDiskSource::Classify(TavSegmentSlot& slot) {
-    DWORD tag = platform::ReadLE32(slot.trailer.data());
+    DWORD tag = platform::ReadLE32(slot.head.data());
     if (!IsSegmentTag(tag))
         slot.status = SegmentStatus::NotSegment;
     else
@@ -403,12 +427,13 @@ bool CTavDiskSource::ScanDrive() {
     WORD expected = platform::ReadLE16(first.data() + trl::kSequence);
     bool firstRun = true, notWrapped = false;
     DWORD newest = 0xFFFFFFFF, lastValid = 0xFFFFFFFF;
+    std::vector<BYTE> trailer(kTrailerBytes);
     for (DWORD s = F; s <= N - 2; ++s) {
         m_progress = static_cast<LONG>(ULONGLONG(s) * 1000 / N);
         if (m_cancel)
             return false;
         TavSegmentSlot& slot = m_slots[s];
-        ReadSectors(ULONGLONG(s + 1) * m_geo.S - 12, kTrailerSectors, slot.trailer.data());
+        ScanTrailer(s, slot, trailer.data());
         Classify(slot);
         // Sequence numbers count segment positions, so a damaged trailer inside one recording pass
         // does not read as the recorder's writing point.
@@ -571,15 +596,13 @@ bool CTavDiskSource::ScanImage() {
     const BYTE* h = m_header.data();
     DWORD firstSection = platform::ReadLE32(h + hdr::kRangeFirstSection);
     DWORD lastSection = platform::ReadLE32(h + hdr::kRangeLastSection);
+    std::vector<BYTE> trailer(kTrailerBytes);
     for (DWORD v = m_rangeFirstSegment; v <= m_rangeLastSegment; ++v) {
         m_progress = static_cast<LONG>(ULONGLONG(v - m_rangeFirstSegment) * 1000 / N);
         if (m_cancel)
             return false;
         TavSegmentSlot& slot = m_slots[Slot(v)];
-        if (v == m_rangeLastSegment)
-            ReadDeviceSectors(1, kTrailerSectors, slot.trailer.data());
-        else
-            ReadSectors(ULONGLONG(v + 1) * m_geo.S - 12, kTrailerSectors, slot.trailer.data());
+        ScanTrailer(v, slot, trailer.data());
         Classify(slot);
         if (slot.status == SegmentStatus::Valid)
             ++m_validSegments;
@@ -602,8 +625,8 @@ bool CTavDiskSource::ScanImage() {
     DWORD t0 = platform::ReadLE32(h + hdr::kRangeStartTime), t1 = platform::ReadLE32(h + hdr::kRangeEndTime);
     m_sections.front().start = t0;
     m_sections.back().end = t1;
-    platform::WriteLE32(m_slots[Slot(m_rangeFirstSegment)].trailer.data() + trl::kFirstTime, t0);
-    platform::WriteLE32(m_slots[Slot(m_rangeLastSegment)].trailer.data() + trl::kLastTime, t1);
+    platform::WriteLE32(m_slots[Slot(m_rangeFirstSegment)].head.data() + trl::kFirstTime, t0);
+    platform::WriteLE32(m_slots[Slot(m_rangeLastSegment)].head.data() + trl::kLastTime, t1);
     m_sectionsInUse = static_cast<int>(m_sections.size());
     return true;
 }
@@ -625,7 +648,7 @@ void CTavDiskSource::BuildEventLists() {
             continue;
         slot.eventViews.assign(count * kEventViewBytes, 0);
         for (DWORD i = 0; i < count; ++i) {
-            const BYTE* e = slot.trailer.data() + trl::kEvents + kEventRecordBytes * i;
+            const BYTE* e = slot.events.data() + kEventRecordBytes * i;
             DWORD t = platform::ReadLE32(e);
             if (t < slot.FirstTime() || t > slot.LastTime())
                 continue;

@@ -149,8 +149,10 @@ HRESULT CTavDiskSource::ExportImage(const char* path) {
     platform::WriteLE32(h + hdr::kRangeStartTime, start.time);
     platform::WriteLE32(h + hdr::kRangeEndTime, end.time);
     std::fwrite(h, 1, 512, f.get());
-    std::fwrite(m_slots.empty() ? std::vector<BYTE>(kTrailerBytes).data() : m_slots[Slot(end.segment)].trailer.data(), 1,
-                kTrailerBytes, f.get());
+    std::vector<BYTE> trailer(kTrailerBytes, 0);
+    if (!m_slots.empty())
+        ReadTrailer(m_slots[Slot(end.segment)], trailer.data());
+    std::fwrite(trailer.data(), 1, kTrailerBytes, f.get());
 
     std::vector<BYTE> buf(ULONGLONG(kBlockSectors) * 512);
     DWORD runs = 0, done = 0;

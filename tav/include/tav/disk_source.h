@@ -11,6 +11,7 @@
 // Where both are needed the position lock is always taken first, then the disk lock — never the reverse.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <string>
@@ -26,9 +27,15 @@ namespace tav {
 
 enum class SegmentStatus : BYTE { NotSegment, Empty, Valid };
 
-// One segment's trailer as read by LoadIndex, with the reader's state beside it.
+// One segment's trailer as read by LoadIndex, with the reader's state beside it. Only the trailer's
+// head and its event records are kept (a 2 TiB drive has over 2,000 trailers of 5 KiB, mostly unused
+// space); where the whole trailer is wanted again it is read from where the scan found it.
 struct TavSegmentSlot {
-    std::vector<BYTE> trailer = std::vector<BYTE>(kTrailerBytes, 0);
+    std::array<BYTE, trl::kEvents> head{};
+    std::vector<BYTE> events;                // the event records the head counts, 18 bytes each
+    ULONGLONG trailerSector = 0;             // where the scan read the trailer (see ReadTrailer)
+    bool scanned = false;                    // false: never read, the trailer reads as zeros
+    bool trailerOnDevice = false;            // trailerSector numbers device sectors (an image's copy)
     SegmentStatus status = SegmentStatus::NotSegment;
     bool hasOldest = false, hasNewest = false;
     DWORD oldestFirst = 0, oldestLast = 0;  // block range of the oldest data (wrap segment)
@@ -40,11 +47,11 @@ struct TavSegmentSlot {
     std::vector<BYTE> eventViews;  // 24 bytes each
     DWORD eventCount = 0;
 
-    DWORD FirstTime() const { return platform::ReadLE32(trailer.data() + trl::kFirstTime); }
-    DWORD LastTime() const { return platform::ReadLE32(trailer.data() + trl::kLastTime); }
-    WORD Sequence() const { return platform::ReadLE16(trailer.data() + trl::kSequence); }
-    WORD BlocksUsed() const { return platform::ReadLE16(trailer.data() + trl::kBlocksUsed); }
-    WORD EventCount() const { return platform::ReadLE16(trailer.data() + trl::kEventCount); }
+    DWORD FirstTime() const { return platform::ReadLE32(head.data() + trl::kFirstTime); }
+    DWORD LastTime() const { return platform::ReadLE32(head.data() + trl::kLastTime); }
+    WORD Sequence() const { return platform::ReadLE16(head.data() + trl::kSequence); }
+    WORD BlocksUsed() const { return platform::ReadLE16(head.data() + trl::kBlocksUsed); }
+    WORD EventCount() const { return platform::ReadLE16(head.data() + trl::kEventCount); }
 };
 
 class CTavDiskSource : public CVTSource {
@@ -124,6 +131,12 @@ private:
     void ProbeEntries(DWORD segment, int firstBlock, int blocks, int firstEntry, DWORD lastSegment);
     bool ProbeEntry(const TavIndexEntry& e, DWORD blockSector, DWORD dataSectors, bool* audio, bool* video);
     void Classify(TavSegmentSlot& slot);
+    // Reads the trailer of segment v (range numbering for an image) into `slot`, keeping its head and
+    // event records; `trailer` is the caller's kTrailerBytes buffer, left holding the whole trailer.
+    void ScanTrailer(DWORD v, TavSegmentSlot& slot, BYTE* trailer);
+    // The whole trailer a slot was read from, as the scan read it (zeros for a slot never read), with
+    // the head as the scan left it.
+    void ReadTrailer(const TavSegmentSlot& slot, BYTE* trailer);
     bool ScanDrive();
     bool ScanImage();
     void FinishSections(DWORD firstSection, DWORD lastValid);
