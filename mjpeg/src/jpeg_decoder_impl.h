@@ -73,7 +73,7 @@ struct huffman_table {
     std::uint8_t counts[17] = {}; // counts[1..16]
     std::uint8_t values[256] = {};
     // Codes of up to kLookBits bits: (length << 8) | symbol, 0 when the leading bits are not such a code.
-    static constexpr int kLookBits = 9;
+    static constexpr int kLookBits = 10;
     std::uint16_t look[1 << kLookBits] = {};
     // AC tables only: a code and its coefficient bits together within kLookBits bits:
     // (value << 16) | (run << 8) | total length, 0 when not available.

@@ -62,22 +62,33 @@ int jpeg_decoder_impl::decode_block_sequential(std::int16_t* blk, int sc) {
     m_dc_pred[sc] = pred;
     blk[0] = pred;
 
+    // The bit buffer lives in locals across the common path (a code and its value bits found in one
+    // lookup) and goes back to the members around every call that reads or refills it.
+    std::uint64_t bits = m_bits;
+    int count = m_bit_count;
     int last = 0;
     for (int k = 1; k < 64;) {
-        if (m_bit_count < 32)
+        if (count < 32) {
+            m_bits = bits;
+            m_bit_count = count;
             fill_bits();
-        std::int32_t e = ac.look_ac[m_bits >> (64 - huffman_table::kLookBits)];
+            bits = m_bits;
+            count = m_bit_count;
+        }
+        std::int32_t e = ac.look_ac[bits >> (64 - huffman_table::kLookBits)];
         if (e != 0) {
             k += (e >> 8) & 0xFF;
             int len = e & 0xFF;
-            m_bits <<= len;
-            m_bit_count -= len;
+            bits <<= len;
+            count -= len;
             if (k > 63)
                 stop_decoding(jpeg_error::corrupt_data);
             blk[kZigZag[k]] = static_cast<std::int16_t>(e >> 16);
             last = k++;
             continue;
         }
+        m_bits = bits;
+        m_bit_count = count;
         int rs = decode_symbol(ac);
         int r = rs >> 4, size = rs & 15;
         if (size != 0) {
@@ -88,10 +99,14 @@ int jpeg_decoder_impl::decode_block_sequential(std::int16_t* blk, int sc) {
             last = k++;
         } else if (r == 15) {
             k += 16;
-        } else {
-            break;
         }
+        bits = m_bits;
+        count = m_bit_count;
+        if (size == 0 && r != 15)
+            break;
     }
+    m_bits = bits;
+    m_bit_count = count;
     return last;
 }
 
@@ -285,11 +300,13 @@ void jpeg_decoder_impl::decode_mcu_row_sequential() {
                 for (int h = 0; h < c.mcu_h; ++h) {
                     int last = decode_block_sequential(m_block, i);
                     std::uint8_t* dst = c.plane + v * 8 * c.plane_stride + (mx * c.mcu_h + h) * 8;
-                    if (last == 0)
+                    if (last == 0) {
                         idct_dc_only(m_block[0], qt[0], dst, c.plane_stride);
-                    else
+                        m_block[0] = 0;
+                    } else {
                         m_kernels->idct(m_block, qt, dst, c.plane_stride);
-                    std::memset(m_block, 0, 64 * sizeof(std::int16_t));
+                        std::memset(m_block, 0, 64 * sizeof(std::int16_t));
+                    }
                 }
             }
         }

@@ -98,14 +98,19 @@ void idct_sse2(const std::int16_t* coef, const std::int16_t* qt, std::uint8_t* d
     }
 }
 
-// Eight pixels from eight Y, Cb and Cr samples (low 8 bytes of each register); writes 32 bytes.
-// The table terms are computed in 32-bit lanes with the same integers the tables hold:
+// The chroma terms of eight Cb and Cr samples (low 8 bytes of each register) as 16-bit offsets to add to
+// Y. They are computed in 32-bit lanes with the same integers the tables hold:
 //   red   = (cr * 65536 + cr * 26346 - 11682187) >> 16            (91882 = 65536 + 26346)
 //   blue  = (cb * 131072 - cb * 14942 - 14773807) >> 16           (116130 = 131072 - 14942)
 //   green = (8875658 - 2 * (23401 * cr + 11277 * cb)) >> 16       (46802 = 2 * 23401, 22554 = 2 * 11277)
-inline void convert8(__m128i y8, __m128i cb8, __m128i cr8, std::uint8_t* out) {
+// Each lies within -226..226, so the signed pack to 16 bits is exact and adding Y in 16-bit lanes gives
+// the sums the tables give.
+struct chroma8 {
+    __m128i red, green, blue;
+};
+
+inline chroma8 chroma_terms(__m128i cb8, __m128i cr8) {
     const __m128i zero = _mm_setzero_si128();
-    __m128i y16 = _mm_unpacklo_epi8(y8, zero);
     __m128i cb16 = _mm_unpacklo_epi8(cb8, zero);
     __m128i cr16 = _mm_unpacklo_epi8(cr8, zero);
 
@@ -118,7 +123,6 @@ inline void convert8(__m128i y8, __m128i cb8, __m128i cr8, std::uint8_t* out) {
 
     __m128i r32[2], g32[2], b32[2];
     for (int h = 0; h < 2; ++h) {
-        __m128i yy = h ? _mm_unpackhi_epi16(y16, zero) : _mm_unpacklo_epi16(y16, zero);
         __m128i cb = h ? _mm_unpackhi_epi16(cb16, zero) : _mm_unpacklo_epi16(cb16, zero);
         __m128i cr = h ? _mm_unpackhi_epi16(cr16, zero) : _mm_unpacklo_epi16(cr16, zero);
         __m128i crcb = h ? _mm_unpackhi_epi16(cr16, cb16) : _mm_unpacklo_epi16(cr16, cb16);
@@ -128,14 +132,20 @@ inline void convert8(__m128i y8, __m128i cb8, __m128i cr8, std::uint8_t* out) {
             _mm_add_epi32(_mm_sub_epi32(_mm_slli_epi32(cb, 17), _mm_madd_epi16(cb, k_blue)), c_blue);
         __m128i green = _mm_sub_epi32(c_green, _mm_slli_epi32(_mm_madd_epi16(crcb, k_green), 1));
 
-        r32[h] = _mm_add_epi32(yy, _mm_srai_epi32(red, 16));
-        g32[h] = _mm_add_epi32(yy, _mm_srai_epi32(green, 16));
-        b32[h] = _mm_add_epi32(yy, _mm_srai_epi32(blue, 16));
+        r32[h] = _mm_srai_epi32(red, 16);
+        g32[h] = _mm_srai_epi32(green, 16);
+        b32[h] = _mm_srai_epi32(blue, 16);
     }
-    // Values are within -300..600, so the signed pack is exact and the unsigned pack clamps to 0..255.
-    __m128i r = _mm_packus_epi16(_mm_packs_epi32(r32[0], r32[1]), zero);
-    __m128i g = _mm_packus_epi16(_mm_packs_epi32(g32[0], g32[1]), zero);
-    __m128i b = _mm_packus_epi16(_mm_packs_epi32(b32[0], b32[1]), zero);
+    return {_mm_packs_epi32(r32[0], r32[1]), _mm_packs_epi32(g32[0], g32[1]), _mm_packs_epi32(b32[0], b32[1])};
+}
+
+// Eight pixels (red, green, blue, 0) from eight Y samples (16-bit lanes) and their chroma offsets;
+// writes 32 bytes. Sums lie within -226..481 and the unsigned pack clamps them to 0..255.
+inline void store8(__m128i y16, __m128i red, __m128i green, __m128i blue, std::uint8_t* out) {
+    const __m128i zero = _mm_setzero_si128();
+    __m128i r = _mm_packus_epi16(_mm_add_epi16(y16, red), zero);
+    __m128i g = _mm_packus_epi16(_mm_add_epi16(y16, green), zero);
+    __m128i b = _mm_packus_epi16(_mm_add_epi16(y16, blue), zero);
     __m128i rg = _mm_unpacklo_epi8(r, g);
     __m128i bx = _mm_unpacklo_epi8(b, zero);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(rg, bx));
@@ -144,23 +154,27 @@ inline void convert8(__m128i y8, __m128i cb8, __m128i cr8, std::uint8_t* out) {
 
 void convert_h1_sse2(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, std::uint8_t* out,
                      int width, const colour_tables&) {
+    const __m128i zero = _mm_setzero_si128();
     for (int x = 0; x < width; x += 8) {
-        convert8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(y + x)),
-                 _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + x)),
-                 _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + x)), out + 4 * x);
+        chroma8 c = chroma_terms(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + x)),
+                                 _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + x)));
+        __m128i y16 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(y + x)), zero);
+        store8(y16, c.red, c.green, c.blue, out + 4 * x);
     }
 }
 
+// Each chroma sample serves two pixels: its terms are computed once and doubled in the 16-bit lanes.
 void convert_h2_sse2(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, std::uint8_t* out,
                      int width, const colour_tables&) {
+    const __m128i zero = _mm_setzero_si128();
     for (int x = 0; x < width; x += 16) {
-        __m128i y16 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + x));
-        __m128i c_b = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + x / 2));
-        __m128i c_r = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + x / 2));
-        __m128i cb2 = _mm_unpacklo_epi8(c_b, c_b);
-        __m128i cr2 = _mm_unpacklo_epi8(c_r, c_r);
-        convert8(y16, cb2, cr2, out + 4 * x);
-        convert8(_mm_srli_si128(y16, 8), _mm_srli_si128(cb2, 8), _mm_srli_si128(cr2, 8), out + 4 * x + 32);
+        __m128i y8 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + x));
+        chroma8 c = chroma_terms(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + x / 2)),
+                                 _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + x / 2)));
+        store8(_mm_unpacklo_epi8(y8, zero), _mm_unpacklo_epi16(c.red, c.red), _mm_unpacklo_epi16(c.green, c.green),
+               _mm_unpacklo_epi16(c.blue, c.blue), out + 4 * x);
+        store8(_mm_unpackhi_epi8(y8, zero), _mm_unpackhi_epi16(c.red, c.red), _mm_unpackhi_epi16(c.green, c.green),
+               _mm_unpackhi_epi16(c.blue, c.blue), out + 4 * x + 32);
     }
 }
 
