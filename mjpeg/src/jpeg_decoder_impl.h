@@ -162,7 +162,7 @@ private:
         return r;
     }
     int get_bit() { return static_cast<int>(get_bits(1)); }
-    // T.81 F.2.2.3 DECODE: the first 9 bits are looked up; longer codes take the canonical ranges.
+    // T.81 F.2.2.3 DECODE: the first kLookBits bits are looked up; longer codes take the canonical ranges.
     int decode_symbol(const huffman_table& t) {
         if (m_bit_count < 16)
             fill_bits();
