@@ -10,7 +10,7 @@ namespace mpeg4 {
 
 class BitReader {
 public:
-    BitReader(const uint8_t* data, size_t length) : m_data(data), m_length(length) {}
+    BitReader(const uint8_t* data, size_t length) : m_data(data), m_length(length), m_bitLength(length * 8) {}
 
     // Returns the next n (0..32) bits without consuming them.
     uint32_t Peek(int n) const {
@@ -21,9 +21,9 @@ public:
     }
     void Skip(int n) {
         m_pos += static_cast<size_t>(n);
-        if (m_pos > m_length * 8) {
+        if (m_pos > m_bitLength) {
             m_overrun = true;
-            m_pos = m_length * 8;
+            m_pos = m_bitLength;
         }
     }
     uint32_t Read(int n) {
@@ -77,6 +77,7 @@ private:
 
     const uint8_t* m_data;
     size_t m_length;
+    size_t m_bitLength;
     size_t m_pos = 0;
     bool m_overrun = false;
 };

@@ -220,48 +220,70 @@ void CMp4Codec::PredictFields(int mbx, int mby, const MotionVector* mv, const in
     }
 }
 
+namespace {
+
+// 7.4.1.3: the three escape modes behind an escape code of `length` bits. Returns 0, or 1 for an
+// invalid code.
+int DecodeTcoefEscape(BitReader& br, bool intra, int length, int* lastOut, int* runOut, int* levelOut) {
+    br.Skip(length);
+    int last, run, level;
+    if (!br.Bit()) {  // escape type 1: level offset by LMAX
+        TcoefEvent f = DecodeTcoef(br, intra);
+        if (f.length == 0 || f.run == kEscapeRun)
+            return 1;
+        last = f.last;
+        run = f.run;
+        level = f.level + TcoefMaxLevel(intra, f.last, f.run);
+        if (br.Bit())
+            level = -level;
+    } else if (!br.Bit()) {  // escape type 2: run offset by RMAX + 1
+        TcoefEvent f = DecodeTcoef(br, intra);
+        if (f.length == 0 || f.run == kEscapeRun)
+            return 1;
+        last = f.last;
+        run = f.run + TcoefMaxRun(intra, f.last, f.level) + 1;
+        level = f.level;
+        if (br.Bit())
+            level = -level;
+    } else {  // escape type 3: fixed-length last, run and 12-bit level
+        last = static_cast<int>(br.Read(1));
+        run = static_cast<int>(br.Read(6));
+        br.Marker();
+        level = static_cast<int>(br.Read(12));
+        br.Marker();
+        if (level >= 2048)
+            level -= 4096;
+        if (level == 0)
+            return 1;
+    }
+    *lastOut = last;
+    *runOut = run;
+    *levelOut = level;
+    return 0;
+}
+
+}  // namespace
+
 // 6.2.8 block(): TCOEF events (tables B-16/B-17 with the three escape modes of 7.4.1.3) placed
 // along `scan` from position `start`. Returns 0, or 1 for an invalid code or a run beyond 63.
 template <typename Sink>
 int CMp4Codec::DecodeTcoefRun(BitReader& br, int start, bool intra, const uint8_t* scan, Sink sink) {
+    const TcoefEvent* table = TcoefTable(intra);
     int i = start;
     for (;;) {
-        TcoefEvent e = DecodeTcoef(br, intra);
+        // Codes are at most 12 bits: one 13-bit peek holds the code and, behind it, the sign.
+        const uint32_t window = br.Peek(13);
+        const TcoefEvent e = table[window >> 1];
         if (e.length == 0)
             return 1;
         int last, run, level;
         if (e.run != kEscapeRun) {
             last = e.last;
             run = e.run;
-            level = br.Bit() ? -e.level : e.level;
-        } else if (!br.Bit()) {  // escape type 1: level offset by LMAX
-            TcoefEvent f = DecodeTcoef(br, intra);
-            if (f.length == 0 || f.run == kEscapeRun)
-                return 1;
-            last = f.last;
-            run = f.run;
-            level = f.level + TcoefMaxLevel(intra, f.last, f.run);
-            if (br.Bit())
-                level = -level;
-        } else if (!br.Bit()) {  // escape type 2: run offset by RMAX + 1
-            TcoefEvent f = DecodeTcoef(br, intra);
-            if (f.length == 0 || f.run == kEscapeRun)
-                return 1;
-            last = f.last;
-            run = f.run + TcoefMaxRun(intra, f.last, f.level) + 1;
-            level = f.level;
-            if (br.Bit())
-                level = -level;
-        } else {  // escape type 3: fixed-length last, run and 12-bit level
-            last = static_cast<int>(br.Read(1));
-            run = static_cast<int>(br.Read(6));
-            br.Marker();
-            level = static_cast<int>(br.Read(12));
-            br.Marker();
-            if (level >= 2048)
-                level -= 4096;
-            if (level == 0)
-                return 1;
+            level = (window >> (12 - e.length)) & 1 ? -e.level : e.level;
+            br.Skip(e.length + 1);
+        } else if (DecodeTcoefEscape(br, intra, e.length, &last, &run, &level) != 0) {
+            return 1;
         }
         i += run;
         if (i > 63)

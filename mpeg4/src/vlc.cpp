@@ -124,6 +124,8 @@ TcoefEvent DecodeTcoef(BitReader& br, bool intra) {
     return e;
 }
 
+const TcoefEvent* TcoefTable(bool intra) { return GetTables().tcoef[intra ? 1 : 0].data(); }
+
 int TcoefMaxLevel(bool intra, int last, int run) {
     return run < 64 ? GetTables().maxLevel[intra ? 1 : 0][last][run] : 0;
 }

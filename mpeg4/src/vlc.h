@@ -31,6 +31,9 @@ int DecodeDcSizeLuma(BitReader& br);
 int DecodeDcSizeChroma(BitReader& br);
 // Tables B-16 (intra) and B-17 (inter): one event; run == kEscapeRun for the escape code.
 TcoefEvent DecodeTcoef(BitReader& br, bool intra);
+// The same table itself, 4096 events indexed by the next 12 bits, for a caller that takes the sign
+// bit behind a code in the same peek.
+const TcoefEvent* TcoefTable(bool intra);
 // Largest level for (last, run) and largest run for (last, level), for escape modes 1 and 2.
 int TcoefMaxLevel(bool intra, int last, int run);
 int TcoefMaxRun(bool intra, int last, int level);
