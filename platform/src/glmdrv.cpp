@@ -1,6 +1,9 @@
 #include "platform/glmdrv.h"
 
 #include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -54,7 +57,35 @@ DriverObject::~DriverObject() {
         ::close(fd);
 }
 
-int DriverObject::DriveFd(int drive, bool write, DWORD* error, std::shared_ptr<CDiskImage>* image) {
+namespace {
+
+// The size in bytes of the block device or regular file behind `fd`.
+bool SizeOfFd(int fd, ULONGLONG* size) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return false;
+    if (S_ISBLK(st.st_mode)) {
+        std::uint64_t bytes = 0;
+        if (::ioctl(fd, BLKGETSIZE64, &bytes) != 0)
+            return false;
+        *size = bytes;
+        return true;
+    }
+    if (S_ISREG(st.st_mode)) {
+        *size = static_cast<ULONGLONG>(st.st_size);
+        return true;
+    }
+    return false;
+}
+
+bool IsBlockDevice(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
+}
+
+}  // namespace
+
+int DriverObject::DriveFd(int drive, bool write, DWORD* error, std::shared_ptr<CDiskImage>* image, ULONGLONG* end) {
     if (!write) {
         auto found = m_readImages.find(drive);
         if (found != m_readImages.end()) {
@@ -64,8 +95,11 @@ int DriverObject::DriveFd(int drive, bool write, DWORD* error, std::shared_ptr<C
     }
     auto& fds = write ? m_writeFds : m_readFds;
     auto it = fds.find(drive);
-    if (it != fds.end())
+    if (it != fds.end()) {
+        if (end && write)
+            *end = m_writeEnds[drive];
         return it->second;
+    }
     DriveMap map = DriveMap::Load();
     auto path = map.PathOf(drive);
     if (!path) {
@@ -84,11 +118,27 @@ int DriverObject::DriveFd(int drive, bool write, DWORD* error, std::shared_ptr<C
             m_readImages[drive] = *image;
         return -1;
     }
-    // Reads never open the drive for writing; only a write request does.
-    int fd = ::open(path->c_str(), (write ? O_RDWR : O_RDONLY) | O_CLOEXEC);
+    // Reads never open the drive for writing; only a write request does. A disk is then held
+    // exclusively: a disk that is mounted or in use elsewhere is not written under its user's feet.
+    int flags = (write ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+    if (write && IsBlockDevice(*path))
+        flags |= O_EXCL;
+    int fd = ::open(path->c_str(), flags);
     if (fd < 0) {
-        *error = Win32ErrorFromErrno(errno);
+        *error = errno == EBUSY ? ERROR_SHARING_VIOLATION : Win32ErrorFromErrno(errno);
         return -1;
+    }
+    if (write) {
+        // A write is checked against the drive's end; an image file would otherwise grow.
+        ULONGLONG size = 0;
+        if (!SizeOfFd(fd, &size)) {
+            ::close(fd);
+            *error = ERROR_NOT_READY;
+            return -1;
+        }
+        m_writeEnds[drive] = size;
+        if (end)
+            *end = size;
     }
     fds[drive] = fd;
     return fd;
@@ -99,12 +149,16 @@ DWORD DriverObject::Execute(DWORD code, int drive, ULONGLONG offset, LPVOID out,
     DWORD error = ERROR_SUCCESS;
     int fd;
     std::shared_ptr<CDiskImage> image;
+    ULONGLONG end = 0;
     {
         std::lock_guard guard(m_lock);
-        fd = DriveFd(drive, code == GLM_IOCTL_WRITE, &error, &image);
+        fd = DriveFd(drive, code == GLM_IOCTL_WRITE, &error, &image, &end);
     }
     if (fd < 0 && !image)
         return error;
+    // A write that would reach past the last sector is refused whole, before any byte is written.
+    if (code == GLM_IOCTL_WRITE && (offset > end || size > end - offset))
+        return ERROR_SECTOR_NOT_FOUND;
     std::size_t done = 0;
     bool ok = image                     ? image->Read(out, size, offset, &done, &error)
               : code == GLM_IOCTL_WRITE ? PositionedWrite(fd, out, size, offset, &done, &error)

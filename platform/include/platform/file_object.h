@@ -47,7 +47,8 @@ private:
     // Runs one request: fills `out` or writes from it. Returns the Win32 status and the bytes moved.
     DWORD Execute(DWORD code, int drive, ULONGLONG offset, LPVOID out, DWORD size, DWORD* bytes);
     // The descriptor of a drive, or -1 with *image set when the drive is an image container.
-    int DriveFd(int drive, bool write, DWORD* error, std::shared_ptr<CDiskImage>* image);
+    // A descriptor opened for writing also gives the drive's size in *end.
+    int DriveFd(int drive, bool write, DWORD* error, std::shared_ptr<CDiskImage>* image, ULONGLONG* end = nullptr);
     void Complete(LPOVERLAPPED ov, DWORD status, std::size_t bytes);
     void ReapFinished();
 
@@ -56,6 +57,7 @@ private:
     std::list<Pending> m_pending;
     std::map<int, int> m_readFds;
     std::map<int, int> m_writeFds;
+    std::map<int, ULONGLONG> m_writeEnds;  // each drive's size in bytes, measured when opened for writing
     std::map<int, std::shared_ptr<CDiskImage>> m_readImages;  // drives that are image containers
 };
 

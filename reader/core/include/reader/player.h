@@ -146,6 +146,8 @@ public:
     bool IsOpen() const { return static_cast<bool>(m_graph); }
     bool IsTav() const { return m_kind != kKindOrma; }
     BYTE Kind() const { return m_kind; }
+    // What was opened last; it names the open recording while IsOpen().
+    const OpenTarget& Target() const { return m_target; }
     bool HasAudio() const { return m_audioPresent; }
     IGraphBuilder* Graph() const { return m_graph.Get(); }
     IVTSourceFilter* Vts() const { return m_vts.Get(); }
