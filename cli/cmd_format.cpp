@@ -115,7 +115,8 @@ int RunFormat(const std::vector<std::string>& args) {
         Audit("format", a, true);
         return kSuccess;
     case reader::FormatOutcome::NotAVideoDrive:
-        return Fail(kFailure, "format: drive " + std::to_string(a.drive) + " is not a recorder drive: nothing written");
+        return Fail(kFailure,
+                    "format: drive " + std::to_string(a.drive) + " is not a recorder drive: nothing written");
     case reader::FormatOutcome::Cancelled:
         return Fail(kFailure, "format: not confirmed: nothing written");
     case reader::FormatOutcome::Failed:
@@ -132,7 +133,8 @@ int RunClear(const std::vector<std::string>& args) {
     const DWORD major = WindowsMajor();
     auto probe = reader::ProbeDrive(a.drive, major);
     if (!probe || probe->kind != reader::kKindTav)
-        return Fail(kFailure, "clear: drive " + std::to_string(a.drive) + " is not a TAV drive: nothing written");
+        return Fail(kFailure,
+                    "clear: drive " + std::to_string(a.drive) + " is not a TAV drive: nothing written");
     Questions questions(a.yes);
     if (MessageBoxA(nullptr, reader::msg::kEraseWarning, reader::msg::kWarningCaption, MB_OKCANCEL) != IDOK)
         return Fail(kFailure, "clear: not confirmed: nothing written");
@@ -148,25 +150,27 @@ int RunClear(const std::vector<std::string>& args) {
     return kSuccess;
 }
 
-const CommandRegistrar format({"format", "re-format a video drive so that the recorder starts afresh",
-                               "Usage: scryde format --drive N [--yes]\n"
-                               "\n"
-                               "Zeroes the index areas of recorder drive N of the drive map (the start of the\n"
-                               "drive, the ORMA marker sector, the TAV drive header and segment 0's block\n"
-                               "indexes) through the raw-disk driver, so the recorder treats it as empty and\n"
-                               "the drive list no longer shows it. Asks first; without a terminal to ask it\n"
-                               "writes nothing unless --yes is given. A drive that is not a recorder drive\n"
-                               "is never written.\n",
-                               RunFormat});
+const CommandRegistrar
+    format({"format", "re-format a video drive so that the recorder starts afresh",
+            "Usage: scryde format --drive N [--yes]\n"
+            "\n"
+            "Zeroes the index areas of recorder drive N of the drive map (the start of the\n"
+            "drive, the ORMA marker sector, the TAV drive header and segment 0's block\n"
+            "indexes) through the raw-disk driver, so the recorder treats it as empty and\n"
+            "the drive list no longer shows it. Asks first; without a terminal to ask it\n"
+            "writes nothing unless --yes is given. A drive that is not a recorder drive\n"
+            "is never written.\n",
+            RunFormat});
 
-const CommandRegistrar clear({"clear", "clear a TAV drive's recordings through its source",
-                              "Usage: scryde clear --drive N [--yes]\n"
-                              "\n"
-                              "Clears TAV drive N of the drive map as its source does: segment 0's block\n"
-                              "indexes, the segment trailers, the drive header, the start of the drive and\n"
-                              "the last unit's first sector. Asks first; without a terminal to ask it writes\n"
-                              "nothing unless --yes is given.\n",
-                              RunClear});
+const CommandRegistrar
+    clear({"clear", "clear a TAV drive's recordings through its source",
+           "Usage: scryde clear --drive N [--yes]\n"
+           "\n"
+           "Clears TAV drive N of the drive map as its source does: segment 0's block\n"
+           "indexes, the segment trailers, the drive header, the start of the drive and\n"
+           "the last unit's first sector. Asks first; without a terminal to ask it writes\n"
+           "nothing unless --yes is given.\n",
+           RunClear});
 
-}  // namespace
-}  // namespace cli
+} // namespace
+} // namespace cli

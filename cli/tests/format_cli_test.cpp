@@ -92,7 +92,8 @@ TEST(ScrydeFormat, WritesOnlyAfterConfirmationAndOnlyOnRecorderDrives) {
     const auto size = std::filesystem::file_size(d.tav);
     auto formatted = RunScryde({"format", "--drive", "1", "--yes"}, d.env);
     EXPECT_EQ(formatted.status, 0) << formatted.err;
-    EXPECT_NE(formatted.err.find("WARNING: The video drive has been successfully formatted!"), std::string::npos);
+    EXPECT_NE(formatted.err.find("WARNING: The video drive has been successfully formatted!"),
+              std::string::npos);
     EXPECT_EQ(d.KindOf(1), "null");
     EXPECT_EQ(std::filesystem::file_size(d.tav), size);
 }
@@ -106,4 +107,4 @@ TEST(ScrydeClear, ClearsATavDriveThroughItsSource) {
     EXPECT_EQ(std::filesystem::file_size(d.tav), size);
 }
 
-}  // namespace
+} // namespace

@@ -9,16 +9,19 @@
 namespace reader {
 namespace {
 
-constexpr int kBootRuns = 52;                 // sectors 0..2079: the first frame, GLM and Corvel tags, segment 0's first index
-constexpr ULONGLONG kFirstBlockIndex = 2008;  // block index of block 0 of TAV segment 0
-constexpr ULONGLONG kBlockSectors = 2048;     // one 1 MiB TAV block
+constexpr int kBootRuns =
+    52; // sectors 0..2079: the first frame, GLM and Corvel tags, segment 0's first index
+constexpr ULONGLONG kFirstBlockIndex = 2008; // block index of block 0 of TAV segment 0
+constexpr ULONGLONG kBlockSectors = 2048;    // one 1 MiB TAV block
 constexpr ULONGLONG kHeaderAlign = 0xFFE00000ull;
 constexpr DWORD kFixedMedia = 12;
 constexpr ULONGLONG kLastRequestSector = 0xFFFFFFFFull;
 
-const common::SectorVariant& Variant() { return common::kReaderVariant; }
+const common::SectorVariant& Variant() {
+    return common::kReaderVariant;
+}
 
-}  // namespace
+} // namespace
 
 std::vector<SectorRun> FormatRuns(ULONGLONG s) {
     std::vector<SectorRun> runs;
@@ -46,8 +49,8 @@ std::vector<SectorRun> FormatRuns(ULONGLONG s) {
 }
 
 int FormatDriveDirect(int drive) {
-    HANDLE h = CreateFileA(kGlmDriverPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE h = CreateFileA(kGlmDriverPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     if (!h || h == INVALID_HANDLE_VALUE)
         return 0;
     common::DriveGeometry g;
@@ -99,4 +102,4 @@ FormatOutcome FormatSelectedDrive(const DriveEntry* selected, CPlayerCore& playe
     return FormatOutcome::Formatted;
 }
 
-}  // namespace reader
+} // namespace reader

@@ -22,8 +22,8 @@ using readertest::Boxes;
 using readertest::Scratch;
 using namespace reader;
 
-constexpr BYTE kErased = 0xA5;     // what the format must zero
-constexpr BYTE kNeighbour = 0x5A;  // what it must leave alone
+constexpr BYTE kErased = 0xA5;    // what the format must zero
+constexpr BYTE kNeighbour = 0x5A; // what it must leave alone
 
 // Answers every box with `answer` and records it.
 class Answering {
@@ -99,8 +99,9 @@ TEST(FormatDrive, ZeroesExactlyTheIndexAreasOfImagesOfEverySize) {
     struct Case {
         const char* name;
         ULONGLONG sectors;
-        std::size_t expectedRuns;  // 52 at the start, the marker, the TAV header when the drive has one, n - 1 indexes
-        ULONGLONG marker, header;  // 0 header: the drive has no place for it
+        std::size_t
+            expectedRuns; // 52 at the start, the marker, the TAV header when the drive has one, n - 1 indexes
+        ULONGLONG marker, header; // 0 header: the drive has no place for it
     } cases[] = {
         // Below 1 GiB the header's place would wrap round to sector 0xFFFF0000, past the end.
         {"small drive", 6 * 65536 + 5000, 52 + 1 + 31, 6 * 65536, 0},
@@ -163,7 +164,8 @@ TEST(FormatDrive, ZeroesExactlyTheIndexAreasOfImagesOfEverySize) {
             wrong += FirstByte(fd, n, &uniform) != 0 || !uniform;
         EXPECT_EQ(wrong, 0) << "sectors not zeroed";
         for (ULONGLONG n : kept)
-            EXPECT_TRUE(FirstByte(fd, n, &uniform) == kNeighbour && uniform) << "sector " << n << " was written";
+            EXPECT_TRUE(FirstByte(fd, n, &uniform) == kNeighbour && uniform)
+                << "sector " << n << " was written";
         ::close(fd);
     }
 }
@@ -205,17 +207,18 @@ TEST(FormatDrive, LocalFileRowAndCancelWriteNothing) {
     const DriveEntry entry = Drive(1);
     {
         Answering ok(IDOK);
-        FormatSelectedDrive(nullptr, player);  // row 0, "Local File..."
+        FormatSelectedDrive(nullptr, player); // row 0, "Local File..."
         ASSERT_EQ(ok.seen.size(), 1u);
-        EXPECT_EQ(ok.seen[0].text, "The playing media is not an Veltrix video drive \nand cannot be formatted.");
+        EXPECT_EQ(ok.seen[0].text,
+                  "The playing media is not an Veltrix video drive \nand cannot be formatted.");
         EXPECT_EQ(ok.seen[0].caption, "WARNING");
     }
     {
         Answering cancel(IDCANCEL);
         FormatSelectedDrive(&entry, player);
         ASSERT_EQ(cancel.seen.size(), 1u);
-        EXPECT_EQ(cancel.seen[0].text,
-                  "This will erase the entire video content on the hard drive! \nAre you sure you want to proceed?");
+        EXPECT_EQ(cancel.seen[0].text, "This will erase the entire video content on the hard drive! \nAre "
+                                       "you sure you want to proceed?");
     }
     EXPECT_EQ(SparseDigest(scratch.File("tav.img")), sum);
     ASSERT_EQ(ScanDrives(1, 5).size(), 1u);
@@ -236,8 +239,8 @@ TEST(FormatDrive, DriverRefusesWritesPastTheDrivesEnd) {
     }
     ::setenv("SCRYDE_DRIVES", ("1=" + path).c_str(), 1);
     Boxes boxes;
-    HANDLE h = CreateFileA(kGlmDriverPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE h = CreateFileA(kGlmDriverPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE);
     BYTE zeros[2 * 512] = {};
     const auto& v = common::kReaderVariant;
@@ -304,4 +307,4 @@ TEST(FormatDrive, TheOpenRecordingsSourceErasesItsDrive) {
     }
 }
 
-}  // namespace
+} // namespace

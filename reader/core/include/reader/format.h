@@ -13,12 +13,13 @@
 namespace reader {
 
 namespace msg {
-constexpr const char* kNotAVideoDrive = "The playing media is not an Veltrix video drive \nand cannot be formatted.";
+constexpr const char* kNotAVideoDrive =
+    "The playing media is not an Veltrix video drive \nand cannot be formatted.";
 constexpr const char* kEraseWarning =
     "This will erase the entire video content on the hard drive! \nAre you sure you want to proceed?";
 constexpr const char* kFormatted = "The video drive has been successfully formatted!";
 constexpr const char* kWarningCaption = "WARNING";
-}  // namespace msg
+} // namespace msg
 
 // One run of zeroed sectors.
 struct SectorRun {
@@ -40,10 +41,10 @@ int FormatDriveDirect(int drive);
 
 // How the "Format HD" command ended.
 enum class FormatOutcome {
-    NotAVideoDrive,  // row 0 was selected: nothing written
-    Cancelled,       // the question was not answered with OK: nothing written
-    Failed,          // the driver or the source could not format the drive (no message shown)
-    Formatted,       // the success message was shown; an open recording of the drive was closed
+    NotAVideoDrive, // row 0 was selected: nothing written
+    Cancelled,      // the question was not answered with OK: nothing written
+    Failed,         // the driver or the source could not format the drive (no message shown)
+    Formatted,      // the success message was shown; an open recording of the drive was closed
 };
 
 // The "Format HD" command. `selected` is the drive-list entry of the selected row, null for row 0
@@ -52,4 +53,4 @@ enum class FormatOutcome {
 // on success; otherwise the drive is formatted directly.
 FormatOutcome FormatSelectedDrive(const DriveEntry* selected, CPlayerCore& player);
 
-}  // namespace reader
+} // namespace reader
