@@ -104,6 +104,8 @@ class LockedRegistry {
 public:
     explicit LockedRegistry(bool write) {
         std::string path = ClassRegistryPath();
+        const std::size_t slash = path.find_last_of('/');
+        m_folder = slash == std::string::npos ? "./" : path.substr(0, slash + 1);
         m_fd = ::open(path.c_str(), write ? (O_RDWR | O_CREAT | O_CLOEXEC) : (O_RDONLY | O_CLOEXEC), 0644);
         if (m_fd >= 0)
             ::flock(m_fd, write ? LOCK_EX : LOCK_SH);
@@ -125,7 +127,13 @@ public:
                 break;
             text.append(buf, static_cast<std::size_t>(n));
         }
-        return Parse(text);
+        std::vector<ClassEntry> entries = Parse(text);
+        // An installed registry names its modules relative to its own folder, so the installed tree
+        // can live under any prefix (and be packaged from a staging folder).
+        for (ClassEntry& e : entries)
+            if (!e.module.empty() && e.module.front() != '/')
+                e.module = m_folder + e.module;
+        return entries;
     }
     bool Write(const std::vector<ClassEntry>& entries) const {
         std::string text = Format(entries);
@@ -143,6 +151,8 @@ public:
 
 private:
     int m_fd = -1;
+    std::string m_folder;  // the registry's folder, with its trailing '/'
+
 };
 
 }  // namespace
@@ -171,7 +181,17 @@ std::string ClassRegistryPath() {
     const char* env = std::getenv("SCRYDE_CLASSES");
     if (env && *env)
         return env;
-    return ProgramDirectory() + "classes.reg";
+    std::string beside = ProgramDirectory() + "classes.reg";
+#ifdef SCRYDE_INSTALLED_CLASSES
+    // An installed program keeps its plug-ins and their registry in the private library folder,
+    // SCRYDE_INSTALLED_CLASSES being that registry's path relative to the programs' folder.
+    if (::access(beside.c_str(), F_OK) != 0) {
+        std::string installed = ProgramDirectory() + SCRYDE_INSTALLED_CLASSES;
+        if (::access(installed.c_str(), F_OK) == 0)
+            return installed;
+    }
+#endif
+    return beside;
 }
 
 HRESULT RegisterClassEntry(const ClassEntry& entry) {

@@ -2,6 +2,8 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "platform/registry.h"
 
@@ -71,6 +73,37 @@ TEST(Registry, EntriesSurviveRewriteAndRemoval) {
     EXPECT_TRUE(platform::LookupClass(b.clsid));
     ::setenv("SCRYDE_CLASSES", old.c_str(), 1);
     ::unlink(path.c_str());
+}
+
+// An installed registry names its modules relative to its own folder; a moved tree keeps working.
+TEST(Registry, RelativeModuleIsFoundBesideTheRegistry) {
+    namespace fs = std::filesystem;
+    auto built = platform::LookupClass(CLSID_TestObject);
+    ASSERT_TRUE(built);
+    const fs::path folder = fs::path(::testing::TempDir()) / ("installed_" + std::to_string(::getpid()));
+    fs::create_directories(folder);
+    fs::copy_file(built->module, folder / "libScrydeTestPlugin.so", fs::copy_options::overwrite_existing);
+    const std::string text = "[" + platform::GuidToString(CLSID_TestObject) +
+                             "]\nname=Scryde Test Object\nmodule=libScrydeTestPlugin.so\nmerit=0x00200000\n\n"
+                             "[{76164178-DA73-476D-AB9F-52C216F68449}]\nname=Gone\nmodule=libGone.so\n";
+    std::ofstream(folder / "classes.reg") << text;
+    std::string old = platform::ClassRegistryPath();
+    ::setenv("SCRYDE_CLASSES", (folder / "classes.reg").c_str(), 1);
+
+    auto entry = platform::LookupClass(CLSID_TestObject);
+    ASSERT_TRUE(entry);
+    EXPECT_EQ(entry->module, (folder / "libScrydeTestPlugin.so").string());
+    ComPtr<ITestObject> obj;
+    EXPECT_EQ(CoCreateInstance(CLSID_TestObject, nullptr, CLSCTX_INPROC_SERVER, IID_ITestObject,
+                               obj.ReleaseAndGetVoidAddress()),
+              S_OK);
+    // A relative module that is not there fails like any module that cannot be loaded.
+    const CLSID gone = {0x76164178, 0xDA73, 0x476D, {0xAB, 0x9F, 0x52, 0xC2, 0x16, 0xF6, 0x84, 0x49}};
+    void* p = nullptr;
+    EXPECT_TRUE(FAILED(CoCreateInstance(gone, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &p)));
+    ::setenv("SCRYDE_CLASSES", old.c_str(), 1);
+    obj.Reset();
+    fs::remove_all(folder);
 }
 
 }  // namespace

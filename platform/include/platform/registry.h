@@ -1,11 +1,11 @@
 // The class registry that stands in for COM registration, and CoCreateInstance over it.
 //
-// The registry is a text file ($SCRYDE_CLASSES, else "classes.reg" beside the executables). Each class
-// is one block:
+// The registry is a text file ($SCRYDE_CLASSES, else "classes.reg" beside the executables, else, in an
+// installed tree, the one in the private library folder beside the plug-ins). Each class is one block:
 //
 //   [{9AF7E2D9-5A5C-4A04-991D-9C285B79ECA8}]
 //   name=Veltrix GLM500 Filter
-//   module=/abs/path/libOrmaDisk.so
+//   module=/abs/path/libOrmaDisk.so   (or a path relative to the registry's folder)
 //   merit=0x00600000
 //   category={...}            (optional)
 //   pin=Audio Out;output;...  (any number)
@@ -31,7 +31,8 @@ namespace platform {
 struct ClassEntry {
     CLSID clsid = GUID_NULL;
     std::string name;
-    std::string module;  // absolute path of the shared library; empty for in-process factories
+    std::string module;  // path of the shared library (made absolute on reading); empty for in-process
+                         // factories
     DWORD merit = 0;
     std::optional<GUID> category;
     std::vector<std::string> pins;
