@@ -74,4 +74,8 @@ function(scryde_add_plugin name)
     COMMENT "Registering ${name}"
     VERBATIM)
   add_dependencies(${name} scryde-regsvr)
+  # Plug-ins of the product (not the tests' own) are installed and registered at install time.
+  if(NOT CMAKE_CURRENT_SOURCE_DIR MATCHES "/tests$")
+    set_property(GLOBAL APPEND PROPERTY SCRYDE_PLUGINS ${name})
+  endif()
 endfunction()
