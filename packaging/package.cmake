@@ -8,11 +8,11 @@ set(CPACK_PACKAGE_VENDOR "Scryde developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "reader for the hard drives of stand-alone video recorders")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "reader for the hard drives of stand-alone video recorders
- Scryde lists, plays, searches, exports and checks the recordings on the
- drives of ORMA and TAV video recorders, on images of them and on stream
- files, without ever writing to them. It ships the command-line program
- scryde, the desktop reader ScrydeReader and the drive checker Chekra.")
+# The extended description; CPack puts the summary above it as the synopsis.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Scryde lists, plays, searches, exports and checks the recordings on the
+drives of ORMA and TAV video recorders, on images of them and on stream
+files, without ever writing to them. It ships the command-line program
+scryde, the desktop reader ScrydeReader and the drive checker Chekra.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Scryde developers <scryde-devel@example.org>")
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
