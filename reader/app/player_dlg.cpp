@@ -18,6 +18,7 @@
 #include <QThread>
 
 #include "platform/system.h"
+#include "reader/format.h"
 #include "player_controls.h"
 #include "save_file_dlg.h"
 #include "snapshot_print.h"
@@ -221,9 +222,8 @@ void CPlayerDlg::BuildControls() {
     connect(down, &QPushButton::clicked, this, [this] { m_core.SpeedDown(); Refresh(); });
     connect(m_fw, &QPushButton::clicked, this, [this] { m_core.Forward(); Refresh(); });
     connect(m_bw, &QPushButton::clicked, this, [this] { m_core.Backward(); Refresh(); });
-    // Formatting comes with its own work; the button is there, not yet in use.
     QPushButton* format = Button(kFormat, "Format HD", {x, 472, w, 26});
-    format->setEnabled(false);
+    connect(format, &QPushButton::clicked, this, [this] { OnFormat(); });
 
     // Bottom bar: time, slider, transport.
     const int y = kDialogHeight - 26;
@@ -650,6 +650,20 @@ void CPlayerDlg::OnArchive(int box) {
     }
     if (m_core.IsOpen())
         m_timer.start();
+    Refresh();
+}
+
+void CPlayerDlg::OnFormat() {
+    const int row = m_driveList->currentIndex();
+    const reader::DriveEntry* drive =
+        row >= 1 && row - 1 < static_cast<int>(m_drives.size()) ? &m_drives[static_cast<std::size_t>(row - 1)] : nullptr;
+    const bool wasOpen = m_core.IsOpen();
+    reader::FormatSelectedDrive(drive, m_core);
+    if (wasOpen && !m_core.IsOpen()) {
+        m_timer.stop();
+        m_openRow = -1;
+        FillLists();
+    }
     Refresh();
 }
 

@@ -63,6 +63,8 @@ public:
     // The save-file and print dialogs; tests put a path or a PDF printer here instead.
     SaveNameChooser chooseSaveName;
     PrinterChooser choosePrinter;
+    // Format HD: the selected drive row, after the user's confirmation.
+    void OnFormat();
     // Archive... on a box: the save dialog, then the run with its progress.
     void OnArchive(int box);
     // When set, fills the archive save dialog instead of a user and says whether it was accepted.

@@ -144,6 +144,32 @@ TEST(ReaderWindow, DrivesAreListedAsTheyAreFound) {
     EXPECT_TRUE(boxes.Saw("Veltrix Scryde application requires a Windows 2000, XP, or Vista operating system.", "Error"));
 }
 
+// Format HD on the list's rows: "Local File..." is no video drive; a drive row asks, and once
+// answered with OK the drive no longer shows up as a recorder's.
+TEST(ReaderWindow, FormatHdAsksAndTheDriveIsGone) {
+    App();
+    Scratch scratch;
+    Boxes boxes;
+    sim_tav::RecorderOptions tav = readertest::TavOptions(1);
+    tav.realPictures = false;
+    sim_tav::WriteTavDrive(scratch.File("tav.img"), tav);
+    ::setenv("SCRYDE_DRIVES", ("1=" + scratch.File("tav.img")).c_str(), 1);
+    CPlayerDlg dlg;
+    int code = -1;
+    ASSERT_TRUE(dlg.Initialise(&code));
+    auto* format = Find<QPushButton>(dlg, kFormat);
+    ASSERT_TRUE(format->isEnabled());
+    QTest::mouseClick(format, Qt::LeftButton);
+    EXPECT_TRUE(boxes.Saw("The playing media is not an Veltrix video drive \nand cannot be formatted.", "WARNING"))
+        << (boxes.Seen().empty() ? "" : boxes.Seen()[0].text);
+    dlg.RefreshDrives();
+    ASSERT_EQ(Find<QComboBox>(dlg, kDriveList)->count(), 2);
+    boxes.Clear();
+    QTest::mouseClick(format, Qt::LeftButton);  // the question's default answer is OK
+    EXPECT_TRUE(boxes.Saw("The video drive has been successfully formatted!", "WARNING"));
+    EXPECT_TRUE(reader::ScanDrives(1, 5).empty());
+}
+
 TEST(ReaderWindow, OpensAndPlaysBothFamiliesThroughTheControls) {
     App();
     Scratch scratch;
