@@ -297,6 +297,28 @@ TEST(ReaderPlayer, OpensAnOrmaImageAndAStreamFileLeavingThemUnchanged) {
     EXPECT_EQ(readertest::Sha256Of(stream), streamBefore);
 }
 
+TEST(ReaderPlayer, OpensATavDriveImage) {
+    Scratch scratch;
+    Boxes boxes;
+    sim_tav::RecorderOptions o = readertest::TavOptions(2);
+    const std::string drive = scratch.File("tav.img"), image = scratch.File("range.tav");
+    sim_tav::Recording rec = sim_tav::WriteTavDrive(drive, o);
+    ASSERT_FALSE(rec.packets.empty());
+    const auto& f = rec.packets.front();
+    const auto& l = rec.packets.back();
+    sim_tav::WriteTavImage(drive, rec, {f.segment, f.block, f.entry, l.segment, l.block, l.entry, f.time, l.time, f.offset},
+                           image);
+    const std::string before = readertest::Sha256Of(image);
+    {
+        CPlayerCore core;
+        ASSERT_TRUE(core.Open(FileTarget(image))) << (boxes.Seen().empty() ? "" : boxes.Seen()[0].text);
+        EXPECT_TRUE(core.IsTav());
+        EXPECT_FALSE(core.SegmentRows().empty());
+        ExpectChannelsPlay(core, 2);
+    }
+    EXPECT_EQ(readertest::Sha256Of(image), before);
+}
+
 // The mobile recorder's source is an outside component. In its place the test registers a class under
 // its id that hands out the TAV source, and opens a stream file with it as a kind-24 recording.
 TEST(ReaderPlayer, MobileRecorderKindStartsPausedAndShowsItsZone) {
