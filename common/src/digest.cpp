@@ -43,6 +43,9 @@ constexpr std::uint32_t Rotl(std::uint32_t x, int n) {
 template <typename Digest>
 void Buffer(Digest&& d, std::uint8_t* block, std::size_t& fill, std::uint64_t& length, const std::uint8_t* p,
             std::size_t n) {
+    // An empty piece may come with no buffer at all.
+    if (n == 0)
+        return;
     length += n;
     if (fill) {
         std::size_t take = std::min(n, std::size_t(64) - fill);

@@ -17,6 +17,7 @@
 #include "platform/registry.h"
 #include "platform/system.h"
 #include "reader/direct_avi.h"
+#include "graph_pins.h"
 #include "reader/player.h"
 
 namespace reader {
@@ -58,40 +59,6 @@ ComPtr<IPin> PinNamed(IBaseFilter* filter, const char* name) {
     if (filter)
         filter->FindPin(name, &pin);
     return pin;
-}
-
-ComPtr<IPin> FreePin(IBaseFilter* filter, PIN_DIRECTION direction, const GUID* major = nullptr) {
-    ComPtr<IEnumPins> pins;
-    if (!filter || FAILED(filter->EnumPins(&pins)) || !pins)
-        return {};
-    ComPtr<IPin> pin;
-    while (pins->Next(1, &pin, nullptr) == S_OK) {
-        PIN_DIRECTION dir;
-        ComPtr<IPin> peer;
-        if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == direction && pin->ConnectedTo(&peer) != S_OK) {
-            if (!major)
-                return pin;
-            ComPtr<IEnumMediaTypes> types;
-            AM_MEDIA_TYPE* mt = nullptr;
-            bool match = false;
-            if (SUCCEEDED(pin->EnumMediaTypes(&types)) && types)
-                while (!match && types->Next(1, &mt, nullptr) == S_OK) {
-                    match = mt->majortype == *major;
-                    DeleteMediaType(mt);
-                }
-            if (match)
-                return pin;
-        }
-        pin.Reset();
-    }
-    return {};
-}
-
-HRESULT ConnectFilters(IGraphBuilder* graph, IBaseFilter* from, IBaseFilter* to) {
-    ComPtr<IPin> out = FreePin(from, PINDIR_OUTPUT), in = FreePin(to, PINDIR_INPUT);
-    if (!out || !in)
-        return VFW_E_NOT_FOUND;
-    return graph->Connect(out.Get(), in.Get());
 }
 
 std::string VideoPinName(int channel) {
@@ -247,7 +214,7 @@ bool CPlayerCore::ArchiveTavData(int channel, const std::string& path, const Arc
     if (built) {
         ComPtr<IPin> pin = PinNamed(m_source.Get(), VideoPinName(channel).c_str());
         built = pin && SUCCEEDED(AddFilter(CLSID_NullRenderer, "Null Renderer Filter", sink)) &&
-                SUCCEEDED(m_graph->Connect(pin.Get(), FreePin(sink.Get(), PINDIR_INPUT).Get()));
+                SUCCEEDED(m_graph->Connect(pin.Get(), FindFreePin(sink.Get(), PINDIR_INPUT).Get()));
     }
     bool ok = built;
     if (!built) {
@@ -274,17 +241,8 @@ bool CPlayerCore::ArchiveTavData(int channel, const std::string& path, const Arc
             ui.SetPosition(static_cast<int>(std::clamp<long long>((static_cast<long long>(now) - m_markStart.time) * 100 / span, 0, 100)));
             ui.Pump();
             Wait(60);
-            if (m_events) {
-                LONG code = 0;
-                LONG_PTR p1 = 0, p2 = 0;
-                bool complete = false;
-                while (m_events->GetEvent(&code, &p1, &p2, 0) == S_OK) {
-                    complete = complete || code == EC_COMPLETE;
-                    m_events->FreeEventParams(code, p1, p2);
-                }
-                if (complete)
-                    break;
-            }
+            if (DrainEvents())
+                break;
         }
         ok = !ui.Cancelled();
         ui.End();
@@ -355,7 +313,7 @@ HRESULT CPlayerCore::BuildTavArchiveGraph(int channel, const std::string& path, 
     ComPtr<IPin> pin = PinNamed(m_source.Get(), VideoPinName(channel).c_str());
     ComPtr<IBaseFilter> decoder;
     if (!pin || FAILED(hr = AddFilter(CLSID_VTMp4Dec, "VT MPEG4 Decoder", decoder)) ||
-        FAILED(hr = m_graph->Connect(pin.Get(), FreePin(decoder.Get(), PINDIR_INPUT).Get())))
+        FAILED(hr = m_graph->Connect(pin.Get(), FindFreePin(decoder.Get(), PINDIR_INPUT).Get())))
         return FAILED(hr) ? hr : VFW_E_NOT_FOUND;
     m_decoders[channel] = decoder;
     ComPtr<IBaseFilter> last = decoder;
@@ -377,9 +335,9 @@ HRESULT CPlayerCore::BuildTavArchiveGraph(int channel, const std::string& path, 
         FAILED(hr = ConnectFilters(m_graph.Get(), encoder.Get(), mux.Get())))
         return FAILED(hr) ? hr : E_FAIL;
     if (m_audioPresent) {
-        ComPtr<IPin> audio = FreePin(m_source.Get(), PINDIR_OUTPUT, &MEDIATYPE_Audio);
+        ComPtr<IPin> audio = FindFreePin(m_source.Get(), PINDIR_OUTPUT, &MEDIATYPE_Audio);
         if (audio)
-            m_graph->Connect(audio.Get(), FreePin(mux.Get(), PINDIR_INPUT).Get());
+            m_graph->Connect(audio.Get(), FindFreePin(mux.Get(), PINDIR_INPUT).Get());
     }
     return S_OK;
 }
@@ -431,16 +389,7 @@ bool CPlayerCore::ArchiveTavGraph(int channel, const std::string& path, const Ar
                     break;
                 }
                 ui.SetPosition(static_cast<int>(std::clamp<long long>((static_cast<long long>(now) - m_markStart.time) * 100 / span, 0, 100)));
-                bool complete = false;
-                if (m_events) {
-                    LONG code = 0;
-                    LONG_PTR p1 = 0, p2 = 0;
-                    while (m_events->GetEvent(&code, &p1, &p2, 0) == S_OK) {
-                        complete = complete || code == EC_COMPLETE;
-                        m_events->FreeEventParams(code, p1, p2);
-                    }
-                }
-                if (complete)
+                if (DrainEvents())
                     break;
                 Wait(200);
                 if (FileSize(path) >= *limit) {
@@ -490,7 +439,7 @@ HRESULT CPlayerCore::BuildOrmaArchiveGraph(int channel, const std::string& path,
     else if (o.fullSize) {
         ComPtr<IBaseFilter> decoder, tallen, encoder;
         if (SUCCEEDED(hr = AddFilter(CLSID_VTMjpegDec, "MJPEG Decompressor Filter", decoder)) &&
-            SUCCEEDED(hr = m_graph->Connect(pin.Get(), FreePin(decoder.Get(), PINDIR_INPUT).Get())) &&
+            SUCCEEDED(hr = m_graph->Connect(pin.Get(), FindFreePin(decoder.Get(), PINDIR_INPUT).Get())) &&
             SUCCEEDED(hr = AddFilter(CLSID_Tallen, "Double Height Filter", tallen)) &&
             SUCCEEDED(hr = ConnectFilters(m_graph.Get(), decoder.Get(), tallen.Get())) &&
             SUCCEEDED(hr = AddEncoder(o.encoder, "Compressor", encoder)) &&
@@ -500,12 +449,12 @@ HRESULT CPlayerCore::BuildOrmaArchiveGraph(int channel, const std::string& path,
         m_decoders[channel] = decoder;
     } else {
         // The recorded Motion-JPEG pictures go into the file as they are.
-        hr = m_graph->Connect(pin.Get(), FreePin(mux.Get(), PINDIR_INPUT).Get());
+        hr = m_graph->Connect(pin.Get(), FindFreePin(mux.Get(), PINDIR_INPUT).Get());
     }
     if (SUCCEEDED(hr)) {
-        ComPtr<IPin> audio = FreePin(m_source.Get(), PINDIR_OUTPUT, &MEDIATYPE_Audio);
+        ComPtr<IPin> audio = FindFreePin(m_source.Get(), PINDIR_OUTPUT, &MEDIATYPE_Audio);
         if (audio)
-            hr = m_graph->Connect(audio.Get(), FreePin(mux.Get(), PINDIR_INPUT).Get());
+            hr = m_graph->Connect(audio.Get(), FindFreePin(mux.Get(), PINDIR_INPUT).Get());
     }
     if (FAILED(hr))
         MessageBoxA(nullptr, kMissing, "Error", MB_OK);
@@ -572,9 +521,9 @@ bool CPlayerCore::ArchiveOrma(int channel, const std::string& path, const Archiv
     if (o.fileType == 3) {
         RemoveFiltersExcept(m_source.Get());
         ComPtr<IBaseFilter> sink;
-        ComPtr<IPin> audio = FreePin(m_source.Get(), PINDIR_OUTPUT, &MEDIATYPE_Audio);
+        ComPtr<IPin> audio = FindFreePin(m_source.Get(), PINDIR_OUTPUT, &MEDIATYPE_Audio);
         built = audio && SUCCEEDED(AddFilter(CLSID_NullRenderer, "Null Renderer Filter", sink)) &&
-                SUCCEEDED(m_graph->Connect(audio.Get(), FreePin(sink.Get(), PINDIR_INPUT).Get()));
+                SUCCEEDED(m_graph->Connect(audio.Get(), FindFreePin(sink.Get(), PINDIR_INPUT).Get()));
     } else if (FAILED(BuildOrmaArchiveGraph(channel, path, o))) {
         MessageBoxA(nullptr, "Archive failed!", "Error", MB_OK);
         built = false;

@@ -8,6 +8,7 @@
 #include "mpeg4/filter/ivtmp4dec.h"
 #include "platform/registry.h"
 #include "platform/system.h"
+#include "graph_pins.h"
 #include "reader/player.h"
 
 namespace reader {
@@ -19,8 +20,8 @@ constexpr const char* kVideoRendererName = "Video Renderer Filter";
 constexpr const char* kNoAudioDevice = "No audio device!\nThis program cannot run on PC without audio device.";
 constexpr const char* kComponentsMissing = "Some component(s) are missing!";
 
-// The first pin of `filter` in `direction` that is not connected and, when `major` is given, offers a
-// media type of that major type. Later calls take the next free pin of the same kind.
+}  // namespace
+
 ComPtr<IPin> FindFreePin(IBaseFilter* filter, PIN_DIRECTION direction, const GUID* major) {
     ComPtr<IEnumPins> pins;
     if (!filter || FAILED(filter->EnumPins(&pins)) || !pins)
@@ -51,7 +52,12 @@ ComPtr<IPin> FindFreePin(IBaseFilter* filter, PIN_DIRECTION direction, const GUI
     return {};
 }
 
-}  // namespace
+HRESULT ConnectFilters(IGraphBuilder* graph, IBaseFilter* from, IBaseFilter* to) {
+    ComPtr<IPin> out = FindFreePin(from, PINDIR_OUTPUT), in = FindFreePin(to, PINDIR_INPUT);
+    if (!out || !in)
+        return VFW_E_NOT_FOUND;
+    return graph->Connect(out.Get(), in.Get());
+}
 
 bool CPlayerCore::CreateGraph() {
     if (m_graph)

@@ -127,25 +127,13 @@ void CPlayerCore::ApplySpeed(int index, int direction) {
     }
 }
 
-void CPlayerCore::SpeedUp() {
+void CPlayerCore::StepSpeed(int delta) {
     if (!m_graph)
         return;
     std::lock_guard lock(m_transport);
-    const int index = std::min(m_speedIndex + 1, kSpeedCount - 1);
-    if (m_vts && m_audioPresent && index == kNormalSpeed && m_direction == 1 && m_playState != PlayState::FrameStep) {
-        TavStop();
-        ApplySpeed(index, 0);
-        PlayPause();
-    } else {
-        ApplySpeed(index, 0);
-    }
-}
-
-void CPlayerCore::SpeedDown() {
-    if (!m_graph)
-        return;
-    std::lock_guard lock(m_transport);
-    const int index = std::max(m_speedIndex - 1, 1);
+    // The buttons stay between 0.10x and 16x; "0x" is never reached by them.
+    const int index = std::clamp(m_speedIndex + delta, 1, kSpeedCount - 1);
+    // Back at 1x forward with sound, playback restarts so the sound is in step again.
     if (m_vts && m_audioPresent && index == kNormalSpeed && m_direction == 1 && m_playState != PlayState::FrameStep) {
         TavStop();
         ApplySpeed(index, 0);
@@ -304,13 +292,17 @@ TickResult CPlayerCore::Tick() {
     return r;
 }
 
-void CPlayerCore::DrainEvents() {
+bool CPlayerCore::DrainEvents() {
+    bool complete = false;
     if (!m_events)
-        return;
+        return complete;
     LONG code = 0;
     LONG_PTR p1 = 0, p2 = 0;
-    while (m_events->GetEvent(&code, &p1, &p2, 0) == S_OK)
+    while (m_events->GetEvent(&code, &p1, &p2, 0) == S_OK) {
+        complete = complete || code == EC_COMPLETE;
         m_events->FreeEventParams(code, p1, p2);
+    }
+    return complete;
 }
 
 // ---- Tabs, lists and the time search ------------------------------------------------------------

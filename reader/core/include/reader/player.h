@@ -190,8 +190,8 @@ public:
     void StepBackward() { StepOnce(-1); }
     void Forward();
     void Backward();
-    void SpeedUp();
-    void SpeedDown();
+    void SpeedUp() { StepSpeed(+1); }
+    void SpeedDown() { StepSpeed(-1); }
     void ApplySpeed(int index, int direction);
     void SeekSlider(int position);
     TickResult Tick();
@@ -227,8 +227,8 @@ public:
     void SetAudioChannel(int channel);  // 0..3
     void SetVideoStandard(int standard);
 
-    // Drains the graph's event queue (the timer does it on every tick).
-    void DrainEvents();
+    // Drains the graph's event queue (the timer does it on every tick); true when it held EC_COMPLETE.
+    bool DrainEvents();
 
 private:
     // Graph
@@ -252,6 +252,7 @@ private:
     // Transport
     void TavStop();
     void StepOnce(int direction);
+    void StepSpeed(int delta);
     void SetButtons(int direction);
     int SectionRow(LONG section) const;
     std::string FormatCurrentTime(BYTE year, DWORD time) const;
