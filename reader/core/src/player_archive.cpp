@@ -41,6 +41,23 @@ std::optional<ULONGLONG> VolumeLimit(const std::string& path, ULONGLONG fixedLim
     return space.available > kVolumeReserve ? space.available - kVolumeReserve : 0;
 }
 
+// The volume limit, asking the user to retry while the target's size cannot be found; nullopt when
+// the user gives up.
+std::optional<ULONGLONG> AskVolumeLimit(const std::string& path, ULONGLONG fixedLimit) {
+    std::optional<ULONGLONG> limit = VolumeLimit(path, fixedLimit);
+    while (!limit && MessageBoxA(nullptr,
+                                 "Cannot detect the size of the inserted disk! \nPress OK to retry. Press Cancel "
+                                 "to abort.",
+                                 "Error", MB_OKCANCEL) == IDOK)
+        limit = VolumeLimit(path, fixedLimit);
+    return limit;
+}
+
+// How far `now` is into a range of `span` from `start`, out of `range`.
+int Progress(long long now, long long start, long long span, int range) {
+    return static_cast<int>(std::clamp<long long>((now - start) * range / std::max<long long>(1, span), 0, range));
+}
+
 ULONGLONG FileSize(const std::string& path) {
     std::error_code ec;
     const auto n = std::filesystem::file_size(path, ec);
@@ -183,10 +200,10 @@ bool CPlayerCore::ArchiveTavImage(const std::string& path, IArchiveUi& ui) {
         done = true;
     });
     ui.Begin("Archiving TAV disk image. Please wait ...", 1000, false);
-    const long long span = std::max<long long>(1, static_cast<long long>(m_markEnd.time) - m_markStart.time);
+    const long long span = static_cast<long long>(m_markEnd.time) - m_markStart.time;
     while (!done) {
         const long long now = static_cast<long long>(TavNow()) - m_markStart.time;
-        ui.SetPosition(static_cast<int>(std::clamp<long long>(now * 1000 / span, 0, 1000)));
+        ui.SetPosition(Progress(now, 0, span, 1000));
         ui.Pump();
         Wait(300);
     }
@@ -226,7 +243,7 @@ bool CPlayerCore::ArchiveTavData(int channel, const std::string& path, const Arc
         char text[32];
         std::snprintf(text, sizeof text, "Archiving CH%2d ...", channel + 1);
         ui.Begin(text, 100, true);
-        const long long span = std::max<long long>(1, static_cast<long long>(m_markEnd.time) - m_markStart.time);
+        const long long span = static_cast<long long>(m_markEnd.time) - m_markStart.time;
         m_currentTime = m_markStart.time;
         OAFilterState state = State_Running;
         while (!ui.Cancelled()) {
@@ -238,7 +255,7 @@ bool CPlayerCore::ArchiveTavData(int channel, const std::string& path, const Arc
             // The source stops delivering at the end of the marked range.
             if (m_control->GetState(0, &state) == S_OK && state != State_Running)
                 break;
-            ui.SetPosition(static_cast<int>(std::clamp<long long>((static_cast<long long>(now) - m_markStart.time) * 100 / span, 0, 100)));
+            ui.SetPosition(Progress(now, m_markStart.time, span, 100));
             ui.Pump();
             Wait(60);
             if (DrainEvents())
@@ -249,6 +266,12 @@ bool CPlayerCore::ArchiveTavData(int channel, const std::string& path, const Arc
     }
     m_vts->EndExport();
     m_vts->SetTimestamps(1);
+    return EndTavGraphRun(ok);
+}
+
+bool CPlayerCore::EndTavGraphRun(bool ok) {
+    // The playback graph comes back after every run through an archive graph; without it the
+    // recording cannot go on and is closed.
     TavStop();
     if (FAILED(RebuildPlaybackGraph())) {
         MessageBoxA(nullptr, "PlayerDlg build playback graph after archiving Error\n", "Error", MB_OK);
@@ -271,7 +294,7 @@ bool CPlayerCore::ArchiveTavDirect(int channel, const std::string& path, IArchiv
     char text[32];
     std::snprintf(text, sizeof text, "Archiving CH%02d...", channel + 1);
     ui.Begin(text, 100, true);
-    const long long span = std::max<long long>(1, static_cast<long long>(m_markEnd.time) - m_markStart.time);
+    const long long span = static_cast<long long>(m_markEnd.time) - m_markStart.time;
     bool cancelled = false;
     const std::string error = WriteDirectAvi(
         path, format,
@@ -283,8 +306,7 @@ bool CPlayerCore::ArchiveTavDirect(int channel, const std::string& path, IArchiv
             return m_vts->ExportNextPacket(buffer) == S_FALSE;
         },
         [&](DWORD time) {
-            ui.SetPosition(static_cast<int>(
-                std::clamp<long long>((static_cast<long long>(time) - m_markStart.time) * 100 / span, 0, 100)));
+            ui.SetPosition(Progress(time, m_markStart.time, span, 100));
             ui.Pump();
         });
     ui.End();
@@ -365,12 +387,7 @@ bool CPlayerCore::ArchiveTavGraph(int channel, const std::string& path, const Ar
     if (FAILED(BuildTavArchiveGraph(channel, path, o, doubleHeight))) {
         MessageBoxA(nullptr, kMissing, "Error", MB_OK);
     } else {
-        std::optional<ULONGLONG> limit = VolumeLimit(path, o.volumeLimit);
-        while (!limit && MessageBoxA(nullptr,
-                                     "Cannot detect the size of the inserted disk! \nPress OK to retry. Press Cancel "
-                                     "to abort.",
-                                     "Error", MB_OKCANCEL) == IDOK)
-            limit = VolumeLimit(path, o.volumeLimit);
+        const std::optional<ULONGLONG> limit = AskVolumeLimit(path, o.volumeLimit);
         if (limit) {
             ApplySpeed(kNormalSpeed, 1);
             m_playState = PlayState::Stopped;
@@ -378,7 +395,7 @@ bool CPlayerCore::ArchiveTavGraph(int channel, const std::string& path, const Ar
             char text[32];
             std::snprintf(text, sizeof text, "Archiving CH%02d...", channel + 1);
             ui.Begin(text, 100, true);
-            const long long span = std::max<long long>(1, static_cast<long long>(m_markEnd.time) - m_markStart.time);
+            const long long span = static_cast<long long>(m_markEnd.time) - m_markStart.time;
             m_currentTime = m_markStart.time;  // the time shown last may lie past the range
             ok = true;
             while (!ui.Cancelled()) {
@@ -388,7 +405,7 @@ bool CPlayerCore::ArchiveTavGraph(int channel, const std::string& path, const Ar
                     WaitForCompletion(m_events.Get(), ui, 10000);
                     break;
                 }
-                ui.SetPosition(static_cast<int>(std::clamp<long long>((static_cast<long long>(now) - m_markStart.time) * 100 / span, 0, 100)));
+                ui.SetPosition(Progress(now, m_markStart.time, span, 100));
                 if (DrainEvents())
                     break;
                 Wait(200);
@@ -405,14 +422,7 @@ bool CPlayerCore::ArchiveTavGraph(int channel, const std::string& path, const Ar
         }
     }
     m_vts->EndExport();
-    TavStop();
-    if (FAILED(RebuildPlaybackGraph())) {
-        MessageBoxA(nullptr, "PlayerDlg build playback graph after archiving Error\n", "Error", MB_OK);
-        Close();
-        return false;
-    }
-    ApplyDisplayMode(m_displayMode);
-    return ok;
+    return EndTavGraphRun(ok);
 }
 
 // ---- ORMA ---------------------------------------------------------------------------------------
@@ -536,7 +546,7 @@ bool CPlayerCore::ArchiveOrma(int channel, const std::string& path, const Archiv
         ui.Begin(text, 100, true);
         ApplySpeed(kNormalSpeed, 1);
         const long long start = LinearSeconds(m_markStart.year, m_markStart.time);
-        const long long span = std::max<long long>(1, LinearSeconds(m_markEnd.year, m_markEnd.time) - start);
+        const long long span = LinearSeconds(m_markEnd.year, m_markEnd.time) - start;
         // The start: the segment's own start when the mark is there, else the marked time.
         const std::size_t at = std::size_t(m_currentSegment) * kOrmaSegmentRecordBytes;
         if (at + kOrmaSegmentRecordBytes <= m_segmentTable.size() && m_segmentTable[at + 26] == m_markStart.year &&
@@ -545,12 +555,7 @@ bool CPlayerCore::ArchiveOrma(int channel, const std::string& path, const Archiv
         else
             m_orma->SetPointerTime(m_markStart.year, m_markStart.time);
         SetOrmaTextLines(o, channel, m_markStart.year, m_markStart.time, 30);
-        std::optional<ULONGLONG> limit = VolumeLimit(path, o.volumeLimit);
-        while (!limit && MessageBoxA(nullptr,
-                                     "Cannot detect the size of the inserted disk! \nPress OK to retry. Press Cancel "
-                                     "to abort.",
-                                     "Error", MB_OKCANCEL) == IDOK)
-            limit = VolumeLimit(path, o.volumeLimit);
+        const std::optional<ULONGLONG> limit = AskVolumeLimit(path, o.volumeLimit);
         if (limit) {
             m_control->Run();
             ok = true;
@@ -574,7 +579,7 @@ bool CPlayerCore::ArchiveOrma(int channel, const std::string& path, const Archiv
                     WaitForCompletion(m_events.Get(), ui, 1000);
                     break;
                 }
-                ui.SetPosition(static_cast<int>(std::clamp<long long>((LinearSeconds(year, time) - start) * 100 / span, 0, 100)));
+                ui.SetPosition(Progress(LinearSeconds(year, time), start, span, 100));
                 if (o.fileType == 1 && FileSize(path) >= *limit) {
                     m_control->Stop();
                     MessageBoxA(nullptr, "Disk full! Archiving aborted. \nPress OK to continue.", "WARNING", MB_OK);

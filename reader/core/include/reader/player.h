@@ -262,6 +262,7 @@ private:
     bool ArchiveTavImage(const std::string& path, IArchiveUi& ui);
     bool ArchiveTavData(int channel, const std::string& path, const ArchiveOptions& o, IArchiveUi& ui);
     bool ArchiveTavDirect(int channel, const std::string& path, IArchiveUi& ui);
+    bool EndTavGraphRun(bool ok);
     bool ArchiveTavGraph(int channel, const std::string& path, const ArchiveOptions& o, bool doubleHeight,
                          IArchiveUi& ui);
     HRESULT BuildTavArchiveGraph(int channel, const std::string& path, const ArchiveOptions& o, bool doubleHeight);
