@@ -124,11 +124,14 @@ public:
         }
         HRESULT answer;
         {
-            std::lock_guard lock(m_mutex);
+            std::unique_lock lock(m_mutex);
             m_samples.push_back(std::move(c));
             answer = m_result;
+            m_cond.notify_all();
+            // A held capture keeps the sample, as a paused renderer does, until released or flushed.
+            const LONG flushes = m_flushes;
+            m_cond.wait(lock, [&] { return !m_hold || m_flushing || m_flushes != flushes; });
         }
-        m_cond.notify_all();
         return answer;
     }
     HRESULT EndOfStream() override {
@@ -141,12 +144,29 @@ public:
     }
     HRESULT BeginFlush() override {
         CBaseInputPin::BeginFlush();
-        std::lock_guard lock(m_mutex);
-        ++m_flushes;
-        m_eos = false;
+        {
+            std::lock_guard lock(m_mutex);
+            ++m_flushes;
+            m_eos = false;
+            m_flushing = true;
+        }
+        m_cond.notify_all();
         return S_OK;
     }
-    HRESULT EndFlush() override { return CBaseInputPin::EndFlush(); }
+    HRESULT EndFlush() override {
+        {
+            std::lock_guard lock(m_mutex);
+            m_flushing = false;
+        }
+        return CBaseInputPin::EndFlush();
+    }
+    void Hold(bool hold) {
+        {
+            std::lock_guard lock(m_mutex);
+            m_hold = hold;
+        }
+        m_cond.notify_all();
+    }
 
     std::function<HRESULT(const CMediaType&)> m_accept;
     std::vector<CMediaType> m_types;
@@ -156,6 +176,8 @@ public:
     bool m_eos = false;
     LONG m_flushes = 0;
     HRESULT m_result = S_OK;
+    bool m_hold = false;
+    bool m_flushing = false;
 };
 
 class CHarnessFilter : public CBaseFilter {
@@ -297,6 +319,9 @@ HRESULT CFilterHarness::Run(REFERENCE_TIME start) {
 }
 
 HRESULT CFilterHarness::Stop() {
+    // A held sample would keep its streaming thread from stopping.
+    for (CCapturePin* c : m_host->m_captures)
+        c->Hold(false);
     // The filter first, so its threads stop delivering before the captures close.
     HRESULT hr = m_filter->Stop();
     m_host->Stop();
@@ -390,6 +415,10 @@ void CFilterHarness::ClearReceived(int index) {
     std::lock_guard lock(c->m_mutex);
     c->m_samples.clear();
     c->m_eos = false;
+}
+
+void CFilterHarness::HoldReceive(bool hold, int index) {
+    m_host->m_captures.at(static_cast<std::size_t>(index))->Hold(hold);
 }
 
 void CFilterHarness::SetReceiveResult(HRESULT hr, int index) {

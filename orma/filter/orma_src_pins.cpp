@@ -62,9 +62,15 @@ void COrmaSrcSlots::EndFlush() {
     }
     if (COrmaSrcAudio* audio = m_filter->AudioPin())
         audio->DeliverEndFlush();
+    // A renderer forgets an end of stream when it is flushed; a channel whose stream has ended stays
+    // ended at the new place (its thread has left the loop), so it says so again, or the graph would
+    // wait for that channel for ever before it completes.
     for (int ch = 0; ch < orma::kChannels; ++ch)
-        if (COrmaSrcVideo* video = m_filter->VideoPin(ch))
+        if (COrmaSrcVideo* video = m_filter->VideoPin(ch)) {
             video->DeliverEndFlush();
+            if (video->Ended())
+                video->DeliverEndOfStream();
+        }
 }
 
 void COrmaSrcSlots::WakeAll() {
@@ -346,6 +352,7 @@ HRESULT COrmaSrcVideo::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROP
 
 HRESULT COrmaSrcVideo::OnThreadStartPlay() {
     m_lastStamp = kNoStamp;
+    m_ended = false;
     return S_OK;
 }
 
@@ -368,11 +375,16 @@ HRESULT COrmaSrcVideo::FillBuffer(IMediaSample* sample) {
     // A slot emptied by a repositioning holds nothing to deliver, and a channel signalled without a
     // new picture (a stored picture that was no JPEG) would repeat the last one: wait for the next.
     while (length == 0) {
-        if (!slots.WaitFrameReady(m_channel) || !slots.m_playing)
+        // The flag is raised before the loop delivers the end of stream, so a flush meanwhile repeats it.
+        if (!slots.WaitFrameReady(m_channel) || !slots.m_playing) {
+            m_ended = true;
             return S_FALSE;
+        }
         length = slots.TakePicture(m_channel, data, capacity, &stamp);
-        if (length < 0)
+        if (length < 0) {
+            m_ended = true;
             return S_FALSE;  // no picture for this channel: its stream ends
+        }
         if (stamp == m_lastStamp)
             length = 0;
     }

@@ -143,6 +143,8 @@ public:
     HRESULT DoBufferProcessingLoop() override;
 
     int Channel() const { return m_channel; }
+    // The stream ended (no picture for the channel, or the filter stopping) in this run.
+    bool Ended() const { return m_ended; }
 
     static constexpr LONG kWidth = 720;
     static constexpr LONG kHeight = 288;
@@ -153,5 +155,6 @@ private:
     COrmaSrc* m_src;
     int m_channel;
     DWORD m_lastStamp = kNoStamp;  // stamp of the picture delivered last
+    std::atomic<bool> m_ended{false};
     static constexpr DWORD kNoStamp = 0xFFFFFFFFu;
 };

@@ -74,6 +74,9 @@ public:
     bool WaitForSamples(std::size_t count, DWORD milliseconds, int index = 0) const;
     bool WaitForEndOfStream(DWORD milliseconds, int index = 0) const;
     void ClearReceived(int index = 0);
+    // Makes capture `index` keep each sample in Receive, as a paused renderer does, until it is released
+    // (false), flushed, or the harness stops: the thread that delivers waits meanwhile.
+    void HoldReceive(bool hold, int index = 0);
     // Makes capture `index` answer Receive with `hr` from now on (S_OK again to stop).
     void SetReceiveResult(HRESULT hr, int index = 0);
     // The type the capture's pin was connected with.
