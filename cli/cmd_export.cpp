@@ -30,7 +30,7 @@
 #include "orma/orma_disk.h"
 #include "orma/pins.h"
 #include "common/sector.h"
-#include "recovery/lossless_mux.h"
+#include "recovery/lossless_export.h"
 
 namespace cli {
 namespace {
@@ -519,27 +519,21 @@ int ExportArchiveAvi(const SourceSpec& spec, const std::string& from, const std:
 
 // ---- Lossless Matroska / MP4 copies -------------------------------------------------------------------
 
-// ISO 8601 of a time in seconds since 1970, for the file's creation time.
-std::string IsoTime(long long seconds) {
-    const std::time_t t = static_cast<std::time_t>(seconds);
-    std::tm tm{};
-    gmtime_r(&t, &tm);
-    char text[40];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S.000000Z", &tm);
-    return text;
-}
-
 recovery::Container ContainerOf(const std::string& kind) {
     return kind == "mkv" ? recovery::Container::Matroska : recovery::Container::Mp4;
 }
 
-void NoteNoPcm(const std::string& kind) {
-    std::fprintf(stderr, "scryde: export: %s files of this build's container library cannot carry PCM sound; "
-                         "the sound is left out (--type mkv keeps it)\n", kind.c_str());
+int LosslessDone(const recovery::LosslessResult& r, const std::string& kind, const std::string& out, int channel,
+                 const char* what) {
+    if (r.soundLeftOut)
+        std::fprintf(stderr, "scryde: export: %s files of this build's container library cannot carry PCM sound; "
+                             "the sound is left out (--type mkv keeps it)\n", kind.c_str());
+    if (!r.ok)
+        return Fail(kFailure, "export: " + r.error);
+    std::fprintf(stderr, "Exported %zu %s of CH%02d\n", r.frames, what, channel + 1);
+    return PrintDigest(out);
 }
 
-// TAV: the channel's MPEG-4 frames as recorded (the first key frame's layer header as the stream
-// header) and the range's sound as PCM, each packet at its recorded presentation time.
 int ExportTavLossless(const SourceSpec& spec, const std::string& from, const std::string& to, const std::string& out,
                       int channel, const std::string& kind) {
     ComPtr<IBaseFilter> source;
@@ -548,75 +542,10 @@ int ExportTavLossless(const SourceSpec& spec, const std::string& from, const std
     std::string message;
     if (!OpenVtsSource(spec, source, vts, &hasAudio, &message) || !MarkTavRange(vts.Get(), from, to, &message))
         return Fail(kFailure, "export: " + message);
-    BYTE audioType = 0;
-    if (FAILED(vts->PrepareExport(&audioType, static_cast<BYTE>(channel))))
-        return Fail(kFailure, "export: cannot get archive info from the recording");
-    DWORD width = 0, height = 0;
-    vts->GetFrameSize(&width, &height);
-    const recovery::Container container = ContainerOf(kind);
-    const bool withAudio = audioType != 0 && recovery::CLosslessMux::CarriesPcm(container);
-    if (audioType != 0 && !withAudio)
-        NoteNoPcm(kind);
-    recovery::AudioCoding coding = recovery::AudioCoding::PcmS16;
-    int audioChannels = 2;
-    if (audioType == 6 || audioType == 7) {
-        coding = audioType == 6 ? recovery::AudioCoding::ALaw : recovery::AudioCoding::MuLaw;
-        audioChannels = 1;
-    }
-    const int bytesPerSecond = 8000 * audioChannels * (coding == recovery::AudioCoding::PcmS16 ? 2 : 1);
-
-    recovery::CLosslessMux mux;
-    if (!mux.Open(out, container))
-        return Fail(kFailure, "export: " + mux.Error());
-    std::vector<BYTE> buffer(kVTExportBufferBytes);
-    int video = -1, audio = -1;
-    long long base = -1;
-    std::size_t frames = 0;
-    while (vts->ExportNextPacket(buffer.data()) == S_FALSE) {
-        const BYTE type = buffer[19];
-        const DWORD bytes = platform::ReadLE32(buffer.data() + 28) - 32;
-        if (bytes > buffer.size() - 64)
-            continue;
-        const BYTE* payload = buffer.data() + 64;
-        const long long micros = platform::ReadLE32(buffer.data() + 20) * 1000000ll + platform::ReadLE32(buffer.data() + 24);
-        if (base < 0) {
-            // The file opens with the first key frame, whose layer header describes the stream.
-            if (type != 0x81)
-                continue;
-            video = mux.AddVideo(recovery::VideoCodec::Mpeg4, static_cast<int>(width), static_cast<int>(height),
-                                 recovery::Mpeg4StreamHeader(payload, bytes));
-            if (withAudio)
-                audio = mux.AddAudio(coding, 8000, audioChannels);
-            char title[48];
-            std::snprintf(title, sizeof title, "CH%02d %s", channel + 1, tav::FormatTime(platform::ReadLE32(buffer.data() + 4)).c_str());
-            if (video < 0 || (withAudio && audio < 0) || !mux.Begin(IsoTime(platform::ReadLE32(buffer.data() + 4)), title))
-                return Fail(kFailure, "export: " + out + ": " + mux.Error());
-            base = micros;
-        }
-        if (micros < base)
-            continue;
-        bool ok = true;
-        if (type == 0x84) {
-            if (audio >= 0)
-                ok = mux.Write(audio, micros - base, bytes * 1000000ll / bytesPerSecond, payload, bytes, true);
-        } else {
-            ok = mux.Write(video, micros - base, 0, payload, bytes, type == 0x81);
-            ++frames;
-        }
-        if (!ok)
-            return Fail(kFailure, "export: " + out + ": " + mux.Error());
-    }
-    vts->EndExport();
-    if (base < 0)
-        return Fail(kFailure, "export: no key frame of CH" + std::to_string(channel + 1) + " in the range");
-    if (!mux.Finish())
-        return Fail(kFailure, "export: " + out + ": " + mux.Error());
-    std::fprintf(stderr, "Exported %zu frames of CH%02d\n", frames, channel + 1);
-    return PrintDigest(out);
+    return LosslessDone(recovery::ExportTavLossless(vts.Get(), channel, out, ContainerOf(kind)), kind, out, channel,
+                        "frames");
 }
 
-// ORMA: the channel's JPEG pictures as Motion-JPEG and the recorder's 8-bit stereo sound at 8820 Hz.
-// ORMA times count whole seconds, so the pictures of one second are spread evenly over it.
 int ExportOrmaLossless(const SourceSpec& spec, const std::string& from, const std::string& to, const std::string& out,
                        int channel, const std::string& kind) {
     BYTE y0 = 0, y1 = 0;
@@ -629,85 +558,8 @@ int ExportOrmaLossless(const SourceSpec& spec, const std::string& from, const st
                               : disk.OpenDisk(0, spec.path.c_str());
     if (FAILED(hr))
         return Fail(kFailure, "export: " + spec.Describe() + ": not a readable ORMA recording");
-    disk.SetVideoTimestamp(1);  // every stored picture is delivered, second fields too
-    if (FAILED(disk.SetPointerTime(y0, t0)))
-        return Fail(kFailure, "export: cannot move to " + from);
-    disk.StartPlayback();
-
-    const recovery::Container container = ContainerOf(kind);
-    const bool withAudio = recovery::CLosslessMux::CarriesPcm(container);
-    if (!withAudio)
-        NoteNoPcm(kind);
-    recovery::CLosslessMux mux;
-    if (!mux.Open(out, container))
-        return Fail(kFailure, "export: " + mux.Error());
-    int video = -1, audioTrack = -1;
-    long long firstSecond = -1, pendingSecond = -1, lastSecond = -1;
-    std::vector<std::vector<BYTE>> pending;  // the pictures of the second being gathered
-    std::uint64_t samples = 0;
-    std::size_t frames = 0;
-    auto flush = [&]() {
-        for (std::size_t k = 0; k < pending.size(); ++k) {
-            const long long micros = (pendingSecond - firstSecond) * 1000000ll + static_cast<long long>(k) * 1000000ll / static_cast<long long>(pending.size());
-            if (!mux.Write(video, micros, 1000000ll / static_cast<long long>(pending.size()), pending[k].data(), pending[k].size(), true))
-                return false;
-            ++frames;
-        }
-        pending.clear();
-        return true;
-    };
-    std::vector<BYTE> audio(51040);
-    for (;;) {
-        LONG audioBytes = static_cast<LONG>(audio.size());
-        BYTE ch = 0;
-        const DWORD counter = disk.FrameCounter();
-        if (disk.GetFrame(audio.data(), &audioBytes, &ch) != S_OK)
-            break;
-        const BYTE year = disk.LastFrameYear();
-        const DWORD time = disk.LastFrameTime();
-        if (orma::CompareTime(year, time, y1, t1) > 0)
-            break;
-        if (orma::CompareTime(year, time, y0, t0) < 0)
-            continue;
-        const long long second = OrmaSeconds(year, time);
-        if (lastSecond >= 0 && second < lastSecond)
-            break;  // played on into an older segment: the range has ended
-        lastSecond = second;
-        const orma::COrmaSlot& slot = bank.Slot(ch);
-        const bool picture = ch == channel && slot.stamp == counter && slot.length > 0;
-        if (firstSecond < 0) {
-            if (!picture)
-                continue;
-            int pictureWidth = 0, pictureHeight = 0;
-            recovery::JpegPictureSize(slot.picture, static_cast<std::size_t>(slot.length), &pictureWidth, &pictureHeight);
-            video = mux.AddVideo(recovery::VideoCodec::Mjpeg, pictureWidth, pictureHeight, {});
-            if (withAudio)
-                audioTrack = mux.AddAudio(recovery::AudioCoding::PcmU8, 8820, 2);
-            char title[48];
-            std::snprintf(title, sizeof title, "CH%02d %s", channel + 1, orma::FormatTime(year, time).c_str());
-            firstSecond = second;
-            if (video < 0 || (withAudio && audioTrack < 0) || !mux.Begin(IsoTime(second), title))
-                return Fail(kFailure, "export: " + out + ": " + mux.Error());
-        }
-        if (picture) {
-            if (second != pendingSecond && !flush())
-                return Fail(kFailure, "export: " + out + ": " + mux.Error());
-            pendingSecond = second;
-            pending.emplace_back(slot.picture, slot.picture + slot.length);
-        }
-        if (audioTrack >= 0 && audioBytes > 0) {
-            if (!mux.Write(audioTrack, static_cast<long long>(samples * 1000000 / 8820), audioBytes / 2 * 1000000ll / 8820,
-                           audio.data(), static_cast<std::size_t>(audioBytes), true))
-                return Fail(kFailure, "export: " + out + ": " + mux.Error());
-            samples += static_cast<std::uint64_t>(audioBytes) / 2;
-        }
-    }
-    if (firstSecond < 0)
-        return Fail(kFailure, "export: no picture of CH" + std::to_string(channel + 1) + " in the range");
-    if (!flush() || !mux.Finish())
-        return Fail(kFailure, "export: " + out + ": " + mux.Error());
-    std::fprintf(stderr, "Exported %zu pictures of CH%02d\n", frames, channel + 1);
-    return PrintDigest(out);
+    return LosslessDone(recovery::ExportOrmaLossless(disk, bank, y0, t0, y1, t1, channel, out, ContainerOf(kind)), kind,
+                        out, channel, "pictures");
 }
 
 int RunExport(const std::vector<std::string>& input) {

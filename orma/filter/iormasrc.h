@@ -67,3 +67,16 @@ struct IOrmaSrc : public IUnknown {
 protected:
     ~IOrmaSrc() = default;
 };
+
+// {5B0E9C41-7D2A-4F3B-8E61-2C4A9D7F1B08}
+constexpr IID IID_IOrmaSrcRange = {0x5B0E9C41, 0x7D2A, 0x4F3B, {0x8E, 0x61, 0x2C, 0x4A, 0x9D, 0x7F, 0x1B, 0x08}};
+
+// The range an archive run plays: forward playback ends (every pin at end of stream) at the first
+// frame after the end, or at one before the start (played round into an older segment), so nothing
+// past the range reaches the file however fast the graph reads. Zero times clear it.
+struct IOrmaSrcRange : public IUnknown {
+    virtual HRESULT SetPlayRange(BYTE startYear, DWORD startTime, BYTE endYear, DWORD endTime) = 0;
+
+protected:
+    ~IOrmaSrcRange() = default;
+};

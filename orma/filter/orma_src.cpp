@@ -70,7 +70,15 @@ HRESULT COrmaSrc::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
         return E_POINTER;
     if (riid == IID_IOrmaSrc)
         return GetInterface(static_cast<IOrmaSrc*>(this), ppv);
+    if (riid == IID_IOrmaSrcRange)
+        return GetInterface(static_cast<IOrmaSrcRange*>(this), ppv);
     return CSource::NonDelegatingQueryInterface(riid, ppv);
+}
+
+HRESULT COrmaSrc::SetPlayRange(BYTE startYear, DWORD startTime, BYTE endYear, DWORD endTime) {
+    CAutoLock disk(&m_DiskLock);
+    m_disk.SetPlayRange(startYear, startTime, endYear, endTime);
+    return S_OK;
 }
 
 HRESULT COrmaSrc::Pause() {

@@ -20,7 +20,7 @@
 #include "orma/orma_disk.h"
 #include "orma_src_pins.h"
 
-class COrmaSrc final : public CSource, public IOrmaSrc {
+class COrmaSrc final : public CSource, public IOrmaSrc, public IOrmaSrcRange {
 public:
     static CUnknown* CreateInstance(LPUNKNOWN outer, HRESULT* phr);
 
@@ -55,6 +55,7 @@ public:
     HRESULT SetVideoTimestamp(int on) override;
     HRESULT GetFrameInfo(WORD* buffer, UINT count) override;
     HRESULT FormatDisk() override;
+    HRESULT SetPlayRange(BYTE startYear, DWORD startTime, BYTE endYear, DWORD endTime) override;
 
     // Loads the blue-screen picture sent to channels that have no picture yet; a missing file, or one
     // larger than its 64 KiB buffer, leaves none. Returns the length kept.

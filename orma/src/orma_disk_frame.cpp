@@ -156,6 +156,25 @@ HRESULT COrmaDisk::GetFrame(BYTE* audio, LONG* audioLength, BYTE* channel) {
     // 5. Reading only to position.
     if (!audio || !audioLength)
         return E_POINTER;
+    // A frame outside an archive run's range ends playback before anything of it is delivered: every
+    // channel is released without a picture, so each pin ends its stream.
+    if (m_rangeEnd != 0 && m_Direction > 0 && platform::ReadLE16(f + d88m::kMagic) == kFrameMagic) {
+        const BYTE year = f[d88m::kYear];
+        const DWORD time = platform::ReadSwapped32(f + d88m::kTime);
+        const bool before = CompareTime(year, time, m_rangeStartYear, m_rangeStart) < 0;
+        if (!before)
+            m_rangeEntered = true;
+        // Before the start, frames of the start's minute lead into the range; once in it, an earlier
+        // frame means playback went round into an older segment.
+        if (CompareTime(year, time, m_rangeEndYear, m_rangeEnd) > 0 || (before && m_rangeEntered)) {
+            if (m_pins)
+                for (int ch = 0; ch < kChannels; ++ch) {
+                    m_pins->Slot(ch).length = -1;
+                    m_pins->SetFrameReady(ch);
+                }
+            return E_FAIL;
+        }
+    }
 
     int A = 0;
     int fid = 0;

@@ -74,9 +74,11 @@ CSaveFileDlg::CSaveFileDlg(bool tav, const std::string& defaultName, QWidget* pa
     auto* typeRow = new QHBoxLayout;
     m_type = new QComboBox(this);
     m_type->setObjectName(Id(kSaveFileType));
-    const QStringList parts = QString::fromLatin1(tav ? reader::kTavArchiveFilter : reader::kOrmaArchiveFilter).split('|');
-    for (int i = 0; i + 1 < parts.size() && !parts[i].isEmpty(); i += 2)
-        m_type->addItem(parts[i]);
+    for (const char* filter : {tav ? reader::kTavArchiveFilter : reader::kOrmaArchiveFilter, reader::kLosslessArchiveFilter}) {
+        const QStringList parts = QString::fromLatin1(filter).split('|');
+        for (int i = 0; i + 1 < parts.size() && !parts[i].isEmpty(); i += 2)
+            m_type->addItem(parts[i]);
+    }
     typeRow->addWidget(new QLabel("Save as type:", this));
     typeRow->addWidget(m_type, 1);
     top->addLayout(typeRow);
@@ -155,10 +157,10 @@ CSaveFileDlg::CSaveFileDlg(bool tav, const std::string& defaultName, QWidget* pa
 void CSaveFileDlg::OnFileType(int row) {
     m_panel.SetFileType(row + 1);
     // The name follows the type's extension.
-    static const char* tavExt[3] = {"avi", "tav", "txt"};
-    static const char* ormaExt[3] = {"avi", "orm", "txt"};
+    static const char* tavExt[5] = {"avi", "tav", "txt", "mkv", "mp4"};
+    static const char* ormaExt[5] = {"avi", "orm", "txt", "mkv", "mp4"};
     QFileInfo info(m_path->text());
-    if (row >= 0 && row < 3 && !m_path->text().isEmpty()) {
+    if (row >= 0 && row < 5 && !m_path->text().isEmpty()) {
         const QString ext = (m_panel.tav ? tavExt : ormaExt)[row];
         const QString base = info.suffix().isEmpty() ? m_path->text() : m_path->text().left(m_path->text().size() - info.suffix().size() - 1);
         m_path->setText(base + "." + ext);

@@ -46,6 +46,8 @@ constexpr IID IID_IMoniker = {0x0000000F, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x0
 constexpr IID IID_IEnumMoniker = {0x00000102, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 constexpr IID IID_IPropertyBag = {0x55272A00, 0x42CB, 0x11CE, {0x81, 0x35, 0x00, 0xAA, 0x00, 0x4B, 0xB8, 0x51}};
 constexpr IID IID_ISpecifyPropertyPages = {0xB196B28B, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}};
+// Our own: the AVI multiplexer's file cut while the graph runs.
+constexpr IID IID_IAviMuxCut = {0x3F1C7A52, 0x9B0E, 0x4D61, {0xA8, 0x27, 0x5C, 0x90, 0x1E, 0x6B, 0xD4, 0x33}};
 
 // ---- Core structures --------------------------------------------------------------------------------
 
@@ -380,6 +382,19 @@ struct IFileSinkFilter : IUnknown {
 
 protected:
     ~IFileSinkFilter() = default;
+};
+
+// Ends the file being written without losing a sample, for an archive that goes on in a next file
+// (another disc): the graph keeps running while the inputs wait.
+struct IAviMuxCut : IUnknown {
+    // Makes every input wait before its next write, completes the file (index and headers) and closes
+    // it. Returns once no write is under way.
+    virtual HRESULT HoldAndFinish() = 0;
+    // Opens `file` as the next file of the archive and lets the waiting inputs go on into it.
+    virtual HRESULT ContinueInto(const char* file) = 0;
+
+protected:
+    ~IAviMuxCut() = default;
 };
 
 struct IFileSourceFilter : IUnknown {

@@ -59,6 +59,14 @@ public:
     // 0 NTSC (294-byte audio chunks), 1 PAL (352); other values change nothing.
     void SetVideo(int standard);
     void SetVideoTimestamp(int on) { m_timestamps = on != 0; }
+    // Forward playback ends at the first frame outside [start, end]; zero times clear the range.
+    void SetPlayRange(BYTE startYear, DWORD startTime, BYTE endYear, DWORD endTime) {
+        m_rangeStartYear = startYear;
+        m_rangeStart = startTime;
+        m_rangeEndYear = endYear;
+        m_rangeEnd = endTime;
+        m_rangeEntered = false;
+    }
     // Direction from the sign; |speed| < 1000 slows down (speed factor 1000 / |speed|), |speed| >= 1000
     // fast-forwards by skipping rounds (frame skip |speed| / 1000 − 1). Ends any awaited round.
     HRESULT SetPlaybackSpeed(int speed);
@@ -183,6 +191,9 @@ private:
     int m_dvr_model = 101;
     DWORD m_AudioChunk = 294;
     bool m_timestamps = false;
+    BYTE m_rangeStartYear = 0, m_rangeEndYear = 0;
+    DWORD m_rangeStart = 0, m_rangeEnd = 0;  // no range while m_rangeEnd is 0
+    bool m_rangeEntered = false;             // a frame inside the range has been read
     int m_Direction = 1;
     int m_FrameSkip = 0;
     double m_SpeedFactor = 1.0;

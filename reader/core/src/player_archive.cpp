@@ -14,9 +14,11 @@
 #include "mpeg4/filter/ivtmp4dec.h"
 #include "platform/bytes.h"
 #include "platform/fileio.h"
+#include "platform/optical.h"
 #include "platform/registry.h"
 #include "platform/system.h"
 #include "reader/direct_avi.h"
+#include "recovery/lossless_export.h"
 #include "graph_pins.h"
 #include "reader/player.h"
 
@@ -29,16 +31,14 @@ constexpr const char* kMissing = "Some component(s) are missing!";
 
 void Wait(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
-// The free bytes of the volume that holds `path`, less the reserve; nullopt when it cannot be found.
+// The free bytes of the volume that holds `path`, less the reserve; nullopt when they cannot be found.
 std::optional<ULONGLONG> VolumeLimit(const std::string& path, ULONGLONG fixedLimit) {
     if (fixedLimit)
         return fixedLimit;
-    std::error_code ec;
-    std::filesystem::path folder = std::filesystem::absolute(path, ec).parent_path();
-    const auto space = std::filesystem::space(folder, ec);
-    if (ec)
+    const std::optional<ULONGLONG> free = platform::TargetFreeBytes(path);
+    if (!free)
         return std::nullopt;
-    return space.available > kVolumeReserve ? space.available - kVolumeReserve : 0;
+    return *free > kVolumeReserve ? *free - kVolumeReserve : 0;
 }
 
 // The volume limit, asking the user to retry while the target's size cannot be found; nullopt when
@@ -105,7 +105,71 @@ void WaitForCompletion(IMediaEventEx* events, IArchiveUi& ui, int boundMs) {
     }
 }
 
+// The file of disc `n` (from 0 for the second disc): the chosen path with its extension replaced by
+// "-n.ext".
+std::string ContinuationName(const std::string& chosen, int n) {
+    const std::filesystem::path p(chosen);
+    std::string ext = p.extension().string();
+    if (!ext.empty())
+        ext.erase(0, 1);
+    char tail[32];
+    std::snprintf(tail, sizeof tail, "-%d.", n);
+    return (p.parent_path() / p.stem()).string() + tail + ext;
+}
+
 }  // namespace
+
+bool CPlayerCore::ChangeVolume(const std::string& chosen, int& next, std::string& file, ULONGLONG fixedLimit,
+                               ULONGLONG& limit) {
+    // The graph goes on running while the multiplexer holds every picture after the last one
+    // written: the next disc's file starts with it, so nothing is lost at the cut.
+    // A hard-disk target has no next disc: the run ends here.
+    ComPtr<IAviMuxCut> cut;
+    if (!platform::IsOpticalMediaType(platform::TargetMediaType(chosen)) || !m_archiveMux ||
+        FAILED(m_archiveMux->QueryInterface(IID_IAviMuxCut, cut.ReleaseAndGetVoidAddress())) ||
+        FAILED(cut->HoldAndFinish())) {
+        MessageBoxA(nullptr, "Disk full! Archiving aborted. \nPress OK to continue.", "WARNING", MB_OK);
+        return false;
+    }
+    // The tray may be held while the burning software finishes: the request is repeated, for a minute.
+    bool ejected = platform::EjectTarget(chosen);
+    for (int i = 0; !ejected && i < 60; ++i) {
+        Wait(1000);
+        ejected = platform::EjectTarget(chosen);
+    }
+    if (!ejected) {
+        MessageBoxA(nullptr, "Disk full! Archiving aborted. \nPress OK to continue.", "WARNING", MB_OK);
+        return false;
+    }
+    if (MessageBoxA(nullptr,
+                    " Disk has reached its capacity! Please wait CD/DVD burning software to eject the disk. \n "
+                    "IMPORTANT:\n Do NOT press OK before CD/DVD tray has opened. Make sure you dismiss all pop-up    "
+                    "\n messages from your CD/DVD burning software. Insert a new blank disk and close the  \n CD/DVD "
+                    "tray. Press OK to continue. Press Cancel to abort.",
+                    "WARNING", MB_OKCANCEL) != IDOK)
+        return false;
+    // Asked again for as long as no disc is there; an answer that never changes (a session without a
+    // person) gives up after a hundred rounds.
+    for (int round = 0; !platform::TargetHasDisc(chosen); ++round) {
+        if (round == 100 ||
+            MessageBoxA(nullptr,
+                        "No disk found! Please make sure you have correctly inserted a blank disk of the right type "
+                        "(CD or DVD) \nand closed the CD/DVD tray. \nPress OK to continue. Press Cancel to abort.",
+                        "WARNING", MB_OKCANCEL) != IDOK)
+            return false;
+        Wait(1000);
+    }
+    const std::optional<ULONGLONG> newLimit = AskVolumeLimit(chosen, fixedLimit);
+    if (!newLimit)
+        return false;
+    file = ContinuationName(chosen, next++);
+    if (FAILED(cut->ContinueInto(file.c_str()))) {
+        MessageBoxA(nullptr, "Archive failed!", "Error", MB_OK);
+        return false;
+    }
+    limit = *newLimit;
+    return true;
+}
 
 bool CPlayerCore::ArchiveMarksValid() {
     if (m_markStart.time == 0 || m_markEnd.time == 0 || !(m_markStart.time < m_markEnd.time) ||
@@ -120,7 +184,53 @@ bool CPlayerCore::ArchiveMarksValid() {
 bool CPlayerCore::Archive(int channel, const std::string& path, const ArchiveOptions& o, IArchiveUi& ui) {
     if (!m_graph || channel < 0 || channel >= kChannels || path.empty() || !ArchiveMarksValid())
         return false;
+    if (o.fileType == 4 || o.fileType == 5)
+        return ArchiveLossless(channel, path, o.fileType, ui);
     return m_vts ? ArchiveTav(channel, path, o, ui) : ArchiveOrma(channel, path, o, ui);
+}
+
+bool CPlayerCore::ArchiveLossless(int channel, const std::string& path, int fileType, IArchiveUi& ui) {
+    const recovery::Container container = fileType == 4 ? recovery::Container::Matroska : recovery::Container::Mp4;
+    char text[32];
+    std::snprintf(text, sizeof text, "Archiving CH%02d...", channel + 1);
+    ui.Begin(text, 100, true);
+    auto progress = [&, last = std::chrono::steady_clock::time_point{}](BYTE year, DWORD time) mutable {
+        // The frames come much faster than a window repaints: the dialog is kept alive ten times a second.
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last >= std::chrono::milliseconds(100)) {
+            last = now;
+            if (m_vts)
+                ui.SetPosition(Progress(time, m_markStart.time, static_cast<long long>(m_markEnd.time) - m_markStart.time, 100));
+            else
+                ui.SetPosition(Progress(LinearSeconds(year, time), LinearSeconds(m_markStart.year, m_markStart.time),
+                                        LinearSeconds(m_markEnd.year, m_markEnd.time) -
+                                            LinearSeconds(m_markStart.year, m_markStart.time),
+                                        100));
+            ui.Pump();
+        }
+        return !ui.Cancelled();
+    };
+    recovery::LosslessResult result;
+    if (m_vts) {
+        TavStop();
+        result = recovery::ExportTavLossless(m_vts.Get(), channel, path, container, progress);
+    } else {
+        // A reader of its own over the same drive or image, so the playback graph stays as it is.
+        orma::COrmaSlotBank bank(true);
+        orma::COrmaDisk disk(&bank);
+        if (SUCCEEDED(disk.OpenDisk(m_target.drive, m_target.path.c_str())))
+            result = recovery::ExportOrmaLossless(disk, bank, m_markStart.year, m_markStart.time, m_markEnd.year,
+                                                  m_markEnd.time, channel, path, container, progress);
+        else
+            result.error = "cannot read the recording";
+    }
+    const bool cancelled = ui.Cancelled();
+    ui.End();
+    if (m_vts)
+        PlayPause();
+    if (!result.ok && !cancelled)
+        MessageBoxA(nullptr, ("Archive failed!\n" + result.error).c_str(), "Error", MB_OK);
+    return result.ok;
 }
 
 HRESULT CPlayerCore::RebuildPlaybackGraph() {
@@ -273,6 +383,7 @@ bool CPlayerCore::EndTavGraphRun(bool ok) {
     // The playback graph comes back after every run through an archive graph; without it the
     // recording cannot go on and is closed.
     TavStop();
+    m_archiveMux.Reset();
     if (FAILED(RebuildPlaybackGraph())) {
         MessageBoxA(nullptr, "PlayerDlg build playback graph after archiving Error\n", "Error", MB_OK);
         Close();
@@ -332,6 +443,7 @@ HRESULT CPlayerCore::BuildTavArchiveGraph(int channel, const std::string& path, 
         MessageBoxA(nullptr, "Set output file failed!", "Error", MB_OK);
         return hr;
     }
+    m_archiveMux = mux;
     ComPtr<IPin> pin = PinNamed(m_source.Get(), VideoPinName(channel).c_str());
     ComPtr<IBaseFilter> decoder;
     if (!pin || FAILED(hr = AddFilter(CLSID_VTMp4Dec, "VT MPEG4 Decoder", decoder)) ||
@@ -387,7 +499,9 @@ bool CPlayerCore::ArchiveTavGraph(int channel, const std::string& path, const Ar
     if (FAILED(BuildTavArchiveGraph(channel, path, o, doubleHeight))) {
         MessageBoxA(nullptr, kMissing, "Error", MB_OK);
     } else {
-        const std::optional<ULONGLONG> limit = AskVolumeLimit(path, o.volumeLimit);
+        std::optional<ULONGLONG> limit = AskVolumeLimit(path, o.volumeLimit);
+        std::string file = path;
+        int next = 0;
         if (limit) {
             ApplySpeed(kNormalSpeed, 1);
             m_playState = PlayState::Stopped;
@@ -409,10 +523,8 @@ bool CPlayerCore::ArchiveTavGraph(int channel, const std::string& path, const Ar
                 if (DrainEvents())
                     break;
                 Wait(200);
-                if (FileSize(path) >= *limit) {
-                    // A hard-disk target has no next disc: the run ends here.
+                if (FileSize(file) >= *limit && !ChangeVolume(path, next, file, o.volumeLimit, *limit)) {
                     TavStop();
-                    MessageBoxA(nullptr, "Disk full! Archiving aborted. \nPress OK to continue.", "WARNING", MB_OK);
                     ok = false;
                     break;
                 }
@@ -443,6 +555,7 @@ HRESULT CPlayerCore::BuildOrmaArchiveGraph(int channel, const std::string& path,
         MessageBoxA(nullptr, "Set output file failed!", "Error", MB_OK);
         return hr;
     }
+    m_archiveMux = mux;
     ComPtr<IPin> pin = PinNamed(m_source.Get(), VideoPinName(channel).c_str());
     if (!pin)
         hr = VFW_E_NOT_FOUND;
@@ -555,7 +668,14 @@ bool CPlayerCore::ArchiveOrma(int channel, const std::string& path, const Archiv
         else
             m_orma->SetPointerTime(m_markStart.year, m_markStart.time);
         SetOrmaTextLines(o, channel, m_markStart.year, m_markStart.time, 30);
-        const std::optional<ULONGLONG> limit = AskVolumeLimit(path, o.volumeLimit);
+        // The graph reads as fast as the file takes the pictures, far faster than this loop looks at
+        // the position: the source itself ends the streams at the end mark.
+        ComPtr<IOrmaSrcRange> range;
+        if (SUCCEEDED(m_orma->QueryInterface(IID_IOrmaSrcRange, range.ReleaseAndGetVoidAddress())))
+            range->SetPlayRange(m_markStart.year, m_markStart.time, m_markEnd.year, m_markEnd.time);
+        std::optional<ULONGLONG> limit = AskVolumeLimit(path, o.volumeLimit);
+        std::string file = path;
+        int next = 0;
         if (limit) {
             m_control->Run();
             ok = true;
@@ -575,26 +695,31 @@ bool CPlayerCore::ArchiveOrma(int channel, const std::string& path, const Archiv
                     break;
                 }
                 if (year > m_markEnd.year || (year == m_markEnd.year && time >= m_markEnd.time)) {
-                    // This source plays on past the mark: give the pictures in flight a moment.
+                    // The pictures in flight reach the file before the streams end.
                     WaitForCompletion(m_events.Get(), ui, 1000);
                     break;
                 }
+                if (DrainEvents())
+                    break;  // every stream ended: the range played round into an older segment
                 ui.SetPosition(Progress(LinearSeconds(year, time), start, span, 100));
-                if (o.fileType == 1 && FileSize(path) >= *limit) {
+                if (o.fileType == 1 && FileSize(file) >= *limit &&
+                    !ChangeVolume(path, next, file, o.volumeLimit, *limit)) {
                     m_control->Stop();
-                    MessageBoxA(nullptr, "Disk full! Archiving aborted. \nPress OK to continue.", "WARNING", MB_OK);
                     ok = false;
                     break;
                 }
             }
         }
         ui.End();
+        if (range)
+            range->SetPlayRange(0, 0, 0, 0);
     }
     m_control->Stop();
     if (data != INVALID_HANDLE_VALUE && data) {
         m_orma->ArchiveDataFile(nullptr, 0);
         CloseHandle(data);
     }
+    m_archiveMux.Reset();
     BuildOrmaGraph();
     m_orma->SetVideoTimestamp(0);
     ApplyDisplayMode(m_displayMode);

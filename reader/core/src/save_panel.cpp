@@ -4,6 +4,7 @@ namespace reader {
 
 const char* const kTavArchiveFilter = "AVI (.avi)|*.avi|Disk Image (.tav)|*.tav|Data only - Text (.txt)|*.txt||";
 const char* const kOrmaArchiveFilter = "AVI (.avi)|*.avi|Disk Image (.orm)|*.orm|Data only - Text (.txt)||";
+const char* const kLosslessArchiveFilter = "Matroska, frames as recorded (.mkv)|*.mkv|MP4, frames as recorded (.mp4)|*.mp4||";
 
 CSavePanel::CSavePanel(bool isTav) : tav(isTav) { FollowFullSize(); }
 
@@ -26,6 +27,8 @@ void CSavePanel::SetFileType(int type) {
         captureText = captureBinary = {false, false};
         break;
     case 2:
+    case 4:
+    case 5:
         for (PanelControl* c : {&capture, &fullSize, &chooseEncoder})
             *c = {false, false};
         captureText = captureBinary = {false, false};

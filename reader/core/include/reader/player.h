@@ -71,7 +71,7 @@ struct ArchiveMark {
 
 // What the archive's save panel collects.
 struct ArchiveOptions {
-    int fileType = 1;        // 1 AVI, 2 disk image, 3 data only
+    int fileType = 1;        // 1 AVI, 2 disk image, 3 data only, 4 Matroska and 5 MP4 (frames as recorded)
     bool chooseEncoder = false;
     bool fullSize = true;
     int capture = 0;         // 0 none, 1 text, 2 binary
@@ -262,6 +262,7 @@ private:
     bool ArchiveTavImage(const std::string& path, IArchiveUi& ui);
     bool ArchiveTavData(int channel, const std::string& path, const ArchiveOptions& o, IArchiveUi& ui);
     bool ArchiveTavDirect(int channel, const std::string& path, IArchiveUi& ui);
+    bool ArchiveLossless(int channel, const std::string& path, int fileType, IArchiveUi& ui);
     bool EndTavGraphRun(bool ok);
     bool ArchiveTavGraph(int channel, const std::string& path, const ArchiveOptions& o, bool doubleHeight,
                          IArchiveUi& ui);
@@ -272,6 +273,11 @@ private:
     void SetOrmaTextLines(const ArchiveOptions& o, int channel, BYTE year, DWORD time, int timeX);
     HRESULT AddEncoder(const std::string& name, const char* filterName, ComPtr<IBaseFilter>& encoder);
     DWORD TavNow();
+    // The archive file has reached its volume limit: on a disc target the file is completed, the disc
+    // changed and the archive goes on into the next continuation file (`file` and `limit` updated);
+    // false ends the run.
+    bool ChangeVolume(const std::string& chosen, int& next, std::string& file, ULONGLONG fixedLimit,
+                      ULONGLONG& limit);
 
     ReaderSettings m_settings;
     std::array<VideoBox, kBoxCount> m_boxes;
@@ -325,6 +331,7 @@ private:
     std::string m_timeText, m_markInText, m_markOutText;
     ArchiveMark m_markStart, m_markEnd;
     ComPtr<ITallen> m_tallen;
+    ComPtr<IBaseFilter> m_archiveMux;  // the multiplexer of the archive graph being run
     BYTE m_currentYear = 0;
     DWORD m_currentTime = 0;
     BYTE m_zone = 0;

@@ -18,7 +18,7 @@ public:
     // `tav`: the TAV-family panel, whose text options follow "Full size".
     explicit CSavePanel(bool tav);
 
-    void SetFileType(int type);  // 1 AVI, 2 disk image, 3 data only
+    void SetFileType(int type);  // 1 AVI, 2 disk image, 3 data only, 4 Matroska, 5 MP4
     void SetFullSize(bool on);
     void SetCapture(bool on);
     void SetCaptureMode(int mode);  // 1 text, 2 binary
@@ -47,5 +47,7 @@ private:
 // The save dialog's filters, "description|pattern|" pairs.
 extern const char* const kTavArchiveFilter;
 extern const char* const kOrmaArchiveFilter;
+// The lossless copies offered after those (file types 4 and 5).
+extern const char* const kLosslessArchiveFilter;
 
 }  // namespace reader
