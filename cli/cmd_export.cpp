@@ -510,11 +510,15 @@ int ExportArchiveAvi(const SourceSpec& spec, const std::string& from, const std:
     if (!core.SetMarks(start, end))
         return Fail(kFailure, "export: the recording holds no frame at " + from + " or " + to);
     CConsoleArchiveUi ui;
+    // On a disc drive each disc's file is read back before its disc leaves the tray.
+    bool digestsOk = true;
+    core.OnArchiveFileDone([&](const std::string& file) { digestsOk = PrintDigest(file) == kSuccess && digestsOk; });
     if (!core.Archive(channel, out, options, ui)) {
         return Fail(kFailure, "export: the archive of " + spec.Describe() + " failed");
     }
     core.Close();
-    return PrintDigest(out);
+    const int last = PrintDigest(core.LastArchiveFile());
+    return digestsOk ? last : kFailure;
 }
 
 // ---- Lossless Matroska / MP4 copies -------------------------------------------------------------------

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <condition_variable>
 #include <cstring>
 #include <new>
 #include <string>
@@ -32,6 +33,8 @@ struct IMuxFileSink : IUnknown {
     virtual HRESULT OpenFile() = 0;
     virtual HRESULT WriteAt(LONGLONG position, const BYTE* data, LONG length) = 0;
     virtual HRESULT CloseFile() = 0;
+    // Names the next file and opens it, for an archive cut into several files.
+    virtual HRESULT OpenFileNamed(const char* file) = 0;
 
 protected:
     ~IMuxFileSink() = default;
@@ -62,6 +65,7 @@ public:
     HRESULT OpenFile() override;
     HRESULT WriteAt(LONGLONG position, const BYTE* data, LONG length) override;
     HRESULT CloseFile() override;
+    HRESULT OpenFileNamed(const char* file) override;
 
     CFileWriter* m_writer;
 };
@@ -196,6 +200,10 @@ HRESULT CWriterInputPin::WriteAt(LONGLONG position, const BYTE* data, LONG lengt
     return m_writer->Write(position, data, length);
 }
 HRESULT CWriterInputPin::CloseFile() { return m_writer->Close(); }
+HRESULT CWriterInputPin::OpenFileNamed(const char* file) {
+    HRESULT hr = m_writer->SetFileName(file, nullptr);
+    return FAILED(hr) ? hr : m_writer->Open();
+}
 
 // ---- Multiplexer -------------------------------------------------------------------------------------------
 
@@ -267,13 +275,54 @@ struct StreamState {
     bool eos = false;
 };
 
-class CAviMux : public CBaseFilter {
+class CAviMux : public CBaseFilter, public IAviMuxCut {
 public:
     CAviMux(LPUNKNOWN outer, HRESULT* phr) : CBaseFilter("AVI Mux", outer, &m_lock, CLSID_AviDest, phr) {
         m_output = std::make_unique<CMuxOutputPin>(this, &m_lock);
         AddFreeInput();
     }
     ~CAviMux() override = default;
+    DECLARE_IUNKNOWN
+    HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
+        if (riid == IID_IAviMuxCut)
+            return GetInterface(static_cast<IAviMuxCut*>(this), ppv);
+        return CBaseFilter::NonDelegatingQueryInterface(riid, ppv);
+    }
+
+    // A write in progress holds m_writeMutex to its end, so taking it is waiting for that write.
+    HRESULT HoldAndFinish() override {
+        std::lock_guard l(m_writeMutex);
+        if (!m_started || m_finished || !m_output->m_sink)
+            return VFW_E_WRONG_STATE;
+        m_holding = true;
+        FinishFileLocked();
+        return m_output->m_sink->CloseFile();
+    }
+    HRESULT ContinueInto(const char* file) override {
+        if (!file)
+            return E_POINTER;
+        HRESULT hr = S_OK;
+        {
+            std::lock_guard l(m_writeMutex);
+            if (!m_holding || !m_output->m_sink)
+                return VFW_E_WRONG_STATE;
+            for (StreamState& st : m_streams) {
+                const bool eos = st.eos;
+                st = StreamState{st.pin, st.type, st.video, st.compressed};
+                st.eos = eos;
+            }
+            m_index.clear();
+            m_finished = false;
+            hr = m_output->m_sink->OpenFileNamed(file);
+            if (SUCCEEDED(hr))
+                hr = BeginFileLocked();
+            if (FAILED(hr))
+                m_finished = true;  // the waiting writes find no file and fail
+            m_holding = false;
+        }
+        m_holdCond.notify_all();
+        return hr;
+    }
 
     int GetPinCount() override {
         CAutoLock lock(&m_lock);
@@ -313,15 +362,20 @@ public:
     HRESULT Stop() override {
         CAutoLock lock(&m_lock);
         HRESULT hr = CBaseFilter::Stop();
-        std::lock_guard l(m_writeMutex);
-        FinishFileLocked();
-        if (m_output->m_sink)
-            m_output->m_sink->CloseFile();
+        {
+            std::lock_guard l(m_writeMutex);
+            m_holding = false;  // held writes find the file finished
+            FinishFileLocked();
+            if (m_output->m_sink)
+                m_output->m_sink->CloseFile();
+        }
+        m_holdCond.notify_all();
         return hr;
     }
 
     HRESULT Write(int stream, IMediaSample* sample) {
-        std::lock_guard l(m_writeMutex);
+        std::unique_lock l(m_writeMutex);
+        m_holdCond.wait(l, [this] { return !m_holding; });
         if (!m_started || m_finished || stream < 0 || stream >= static_cast<int>(m_streams.size()))
             return VFW_E_WRONG_STATE;
         StreamState& s = m_streams[static_cast<std::size_t>(stream)];
@@ -434,15 +488,22 @@ private:
         HRESULT hr = m_output->m_sink->OpenFile();
         if (FAILED(hr))
             return hr;
-        // Room for the headers, then the 'movi' list; both are completed when the file is finished.
+        hr = BeginFileLocked();
+        if (FAILED(hr))
+            return hr;
+        m_started = true;
+        return S_OK;
+    }
+
+    // Room for the headers, then the 'movi' list; both are completed when the file is finished.
+    HRESULT BeginFileLocked() {
         ULONG header = HeaderBytes();
         std::vector<BYTE> blank(header + 12, 0);
-        hr = m_output->m_sink->WriteAt(0, blank.data(), static_cast<LONG>(blank.size()));
+        HRESULT hr = m_output->m_sink->WriteAt(0, blank.data(), static_cast<LONG>(blank.size()));
         if (FAILED(hr))
             return hr;
         m_moviListPos = header + 8;  // the 'movi' four-letter code; index offsets count from here
         m_position = header + 12;
-        m_started = true;
         return S_OK;
     }
 
@@ -570,6 +631,8 @@ private:
     LONGLONG m_moviListPos = 0;
     bool m_started = false;
     bool m_finished = false;
+    bool m_holding = false;  // writes wait: the file was cut and the next one is not open yet
+    std::condition_variable m_holdCond;
 };
 
 CMuxInputPin::CMuxInputPin(CAviMux* mux, CCritSec* lock, const std::string& name)

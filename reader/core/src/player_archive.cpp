@@ -131,6 +131,8 @@ bool CPlayerCore::ChangeVolume(const std::string& chosen, int& next, std::string
         MessageBoxA(nullptr, "Disk full! Archiving aborted. \nPress OK to continue.", "WARNING", MB_OK);
         return false;
     }
+    if (m_archiveFileDone)
+        m_archiveFileDone(file);
     // The tray may be held while the burning software finishes: the request is repeated, for a minute.
     bool ejected = platform::EjectTarget(chosen);
     for (int i = 0; !ejected && i < 60; ++i) {
@@ -168,6 +170,7 @@ bool CPlayerCore::ChangeVolume(const std::string& chosen, int& next, std::string
         return false;
     }
     limit = *newLimit;
+    m_lastArchiveFile = file;
     return true;
 }
 
@@ -184,6 +187,7 @@ bool CPlayerCore::ArchiveMarksValid() {
 bool CPlayerCore::Archive(int channel, const std::string& path, const ArchiveOptions& o, IArchiveUi& ui) {
     if (!m_graph || channel < 0 || channel >= kChannels || path.empty() || !ArchiveMarksValid())
         return false;
+    m_lastArchiveFile = path;
     if (o.fileType == 4 || o.fileType == 5)
         return ArchiveLossless(channel, path, o.fileType, ui);
     return m_vts ? ArchiveTav(channel, path, o, ui) : ArchiveOrma(channel, path, o, ui);

@@ -2,6 +2,7 @@
 // back with ffprobe and FFmpeg; a drive image and a data file through the sources; the precondition
 // on the marks; the recording untouched.
 #include <cstdio>
+#include <fstream>
 
 #include "reader_test_util.h"
 
@@ -147,6 +148,61 @@ TEST(ReaderArchive, TavRangeDirectThroughTheTextFilterAndAsData) {
     EXPECT_TRUE(core.IsOpen());
     core.Close();
     EXPECT_EQ(readertest::Sha256Of(arv), before);
+}
+
+// An archive to a disc drive goes on over as many discs as it needs: at each volume limit the file
+// is completed, the disc ejected, a blank one asked for (and asked again while the drive finds none),
+// and the next file is "-N" of the chosen name. No picture is lost at the cuts.
+TEST(ReaderArchive, OrmaRangeSpansDiscsWithoutLosingAPicture) {
+    Scratch scratch;
+    Boxes boxes;
+    const std::string orm = scratch.File("rec.orm");
+    ASSERT_EQ(simorma::Write(orm, readertest::OrmaOptions()).error, "");
+    CPlayerCore core;
+    ASSERT_TRUE(core.Open(FileTarget(orm)));
+    core.Settings().delay = 10;
+    ASSERT_TRUE(core.SetMarks({9, orma::PackTime(3, 1, 8, 0, 0)}, {9, orma::PackTime(3, 1, 8, 2, 0)}));
+    ArchiveOptions o;
+    CSilentUi ui;
+    const auto packets = [](const std::string& path) {
+        const std::string p = Probe(path);
+        return std::atoi(p.substr(p.rfind(',') + 1).c_str());
+    };
+    const std::string whole = scratch.File("whole.avi");
+    ASSERT_TRUE(core.Archive(0, whole, o, ui));
+    const int pictures = packets(whole);
+    ASSERT_GT(pictures, 10);
+
+    const std::string drive = scratch.File("dvd");
+    std::filesystem::create_directories(drive);
+    const auto third = std::filesystem::file_size(whole) / 3;
+    std::ofstream(drive + "/.optical") << "type=51\ncapacity=" << third << "\nempty_checks=1\n";
+    ::setenv("SCRYDE_OPTICAL_SIM", drive.c_str(), 1);
+    boxes.Clear();
+    const bool ok = core.Archive(0, drive + "/arch.avi", o, ui);
+    ::unsetenv("SCRYDE_OPTICAL_SIM");
+    ASSERT_TRUE(ok) << (boxes.Seen().empty() ? "" : boxes.Seen().back().text);
+
+    std::vector<std::string> files = {drive + "/disc-1/arch.avi"};
+    for (int n = 0; std::filesystem::exists(drive + "/disc-" + std::to_string(n + 2)); ++n)
+        files.push_back(drive + "/disc-" + std::to_string(n + 2) + "/arch-" + std::to_string(n) + ".avi");
+    files.push_back(drive + "/arch-" + std::to_string(files.size() - 1) + ".avi");
+    ASSERT_GE(files.size(), 3u);
+    int sum = 0;
+    for (const std::string& f : files) {
+        ASSERT_TRUE(std::filesystem::exists(f)) << f;
+        EXPECT_EQ(Shell("ffmpeg -v error -xerror -i " + f + " -f null -"), "") << f;
+        sum += packets(f);
+    }
+    EXPECT_EQ(sum, pictures);
+    int changes = 0, empty = 0;
+    for (const auto& r : boxes.Seen()) {
+        changes += r.text.rfind(" Disk has reached its capacity!", 0) == 0 && r.caption == "WARNING";
+        empty += r.text.rfind("No disk found!", 0) == 0 && r.caption == "WARNING";
+    }
+    EXPECT_EQ(changes, static_cast<int>(files.size()) - 1);
+    EXPECT_EQ(empty, changes);
+    core.Close();
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <atomic>
 #include <mutex>
 #include <optional>
@@ -218,6 +219,10 @@ public:
     // Archives `channel` between the marks into `path`; false when the run failed or was cancelled
     // (the messages have been shown). Playback goes on afterwards.
     bool Archive(int channel, const std::string& path, const ArchiveOptions& options, IArchiveUi& ui);
+    // An archive spanning discs writes one file per disc: `done` hears of each completed file before
+    // its disc is ejected. The last file of the last run is LastArchiveFile().
+    void OnArchiveFileDone(std::function<void(const std::string& file)> done) { m_archiveFileDone = std::move(done); }
+    const std::string& LastArchiveFile() const { return m_lastArchiveFile; }
 
     void ApplyDisplayMode(int mode);
     void SetChannel(int box, int channel);
@@ -332,6 +337,8 @@ private:
     ArchiveMark m_markStart, m_markEnd;
     ComPtr<ITallen> m_tallen;
     ComPtr<IBaseFilter> m_archiveMux;  // the multiplexer of the archive graph being run
+    std::function<void(const std::string&)> m_archiveFileDone;
+    std::string m_lastArchiveFile;
     BYTE m_currentYear = 0;
     DWORD m_currentTime = 0;
     BYTE m_zone = 0;
