@@ -500,6 +500,15 @@ TEST(ReaderWindow, ArchiveSavePanelAndRun) {
         type->setCurrentIndex(1);  // disk image
         EXPECT_FALSE(capture->isChecked());
         EXPECT_FALSE(Find<QCheckBox>(save, kSaveChooseEncoder)->isEnabled());
+        // The frames as recorded, in Matroska or MP4, after the recorder's own types.
+        EXPECT_EQ(type->count(), 5);
+        EXPECT_EQ(type->itemText(3).toStdString(), "Matroska, frames as recorded (.mkv)");
+        Find<QLineEdit>(save, kSavePath)->setText("/tmp/x.tav");
+        type->setCurrentIndex(3);
+        EXPECT_EQ(Find<QLineEdit>(save, kSavePath)->text().toStdString(), "/tmp/x.mkv");
+        EXPECT_FALSE(fullSize->isEnabled());
+        EXPECT_FALSE(capture->isEnabled());
+        EXPECT_EQ(save.Options().fileType, 4);
         type->setCurrentIndex(0);
         EXPECT_TRUE(fullSize->isEnabled());
         EXPECT_FALSE(fullSize->isChecked());
