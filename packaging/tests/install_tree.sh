@@ -17,7 +17,7 @@ export SCRYDE_HOME=$work/home
 
 for f in bin/scryde bin/ScrydeReader bin/Chekra "$private/classes.reg" "$private/libscryde_platform.so" \
          "$private/libscryde_media.so" "$private/libOrmaDisk.so" "$private/libVTMjpegDec.so" \
-         share/scryde/bluescreen_PAL.jpg share/doc/scryde/README.md share/doc/scryde/copyright \
+         share/scryde/bluescreen_PAL.jpg share/scryde/mjpeg.avi share/doc/scryde/README.md share/doc/scryde/copyright \
          share/man/man1/scryde.1.gz share/man/man1/ScrydeReader.1.gz share/man/man1/Chekra.1.gz \
          share/bash-completion/completions/scryde share/applications/scryde-reader.desktop \
          share/applications/scryde-chekra.desktop share/mime/packages/scryde.xml \

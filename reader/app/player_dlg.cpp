@@ -20,6 +20,7 @@
 #include "platform/system.h"
 #include "reader/format.h"
 #include "player_controls.h"
+#include "encoder_dlg.h"
 #include "save_file_dlg.h"
 #include "snapshot_print.h"
 
@@ -642,11 +643,20 @@ void CPlayerDlg::OnArchive(int box) {
     m_core.Stop();
     CSaveFileDlg save(m_core.IsTav(), "", this);
     const bool accepted = fillSaveDialog ? fillSaveDialog(save) : save.exec() == QDialog::Accepted;
-    if (!accepted || save.Path().empty()) {
+    reader::ArchiveOptions options = save.Options();
+    bool go = accepted && !save.Path().empty();
+    if (go && options.chooseEncoder && options.fileType == 1 && !m_core.EncoderChoice().useWithoutAsking) {
+        CCompressorEnumDlg encoders(m_core.EncoderChoice(), this);
+        const int result = fillEncoderDialog ? fillEncoderDialog(encoders) : encoders.exec();
+        go = result != QDialog::Rejected;
+    }
+    if (!go) {
         m_core.PlayPause();
     } else {
+        if (options.fileType == 1)
+            options.encoder = m_core.EncoderChoice().TakeForArchive();
         CArchiveProgress progress(this);
-        m_core.Archive(channel, save.Path(), save.Options(), progress);
+        m_core.Archive(channel, save.Path(), options, progress);
     }
     if (m_core.IsOpen())
         m_timer.start();

@@ -69,6 +69,8 @@ public:
     void OnArchive(int box);
     // When set, fills the archive save dialog instead of a user and says whether it was accepted.
     std::function<bool(class CSaveFileDlg&)> fillSaveDialog;
+    // When set, runs the encoder selection instead of a user and gives the dialog's result.
+    std::function<int(class CCompressorEnumDlg&)> fillEncoderDialog;
     // When set, gets the built context menu instead of it being shown (tests pick from it).
     std::function<void(QMenu*)> menuShown;
     // Runs a context-menu command (an id of the program's table).

@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QPlainTextEdit>
 #include <QRadioButton>
 #include <QApplication>
 #include <QLineEdit>
@@ -23,6 +24,7 @@
 #include "player_app.h"
 #include "player_controls.h"
 #include "player_dlg.h"
+#include "encoder_dlg.h"
 #include "save_file_dlg.h"
 #include "reader_test_util.h"
 
@@ -534,6 +536,59 @@ TEST(ReaderWindow, ArchiveSavePanelAndRun) {
     EXPECT_EQ(dlg.Core().State(), reader::PlayState::Running);
     dlg.close();
     EXPECT_EQ(readertest::Sha256Of(arv), before);
+}
+
+// "Select Archiving Encoder": the compressors that work with the sample clip, the default one
+// selected with its information; with "next time" ticked the choice is used again without asking.
+TEST(ReaderWindow, EncoderSelectionBeforeAnArchive) {
+    App();
+    Scratch scratch;
+    Boxes boxes;
+    sim_tav::RecorderOptions o = readertest::TavOptions(2);
+    o.streamPackets = 120;
+    const std::string arv = scratch.File("clip.arv");
+    sim_tav::WriteTavStream(arv, o);
+    CPlayerDlg dlg;
+    int code = -1;
+    ASSERT_TRUE(dlg.Initialise(&code));
+    dlg.show();
+    ASSERT_TRUE(dlg.OpenPath(arv));
+    std::string avi;
+    dlg.fillSaveDialog = [&](CSaveFileDlg& save) {
+        Find<QCheckBox>(save, kSaveChooseEncoder)->setChecked(true);
+        Find<QLineEdit>(save, kSavePath)->setText(QString::fromStdString(avi));
+        return true;
+    };
+    int shown = 0;
+    dlg.fillEncoderDialog = [&](CCompressorEnumDlg& encoders) {
+        ++shown;
+        encoders.show();
+        encoders.Discover();
+        auto* list = Find<QListWidget>(encoders, kEncoderList);
+        EXPECT_EQ(encoders.windowTitle().toStdString(), "Archiving Encoder Selection");
+        EXPECT_EQ(list->currentItem() ? list->currentItem()->text().toStdString() : "", "MJPEG Compressor");
+        const std::string info = Find<QPlainTextEdit>(encoders, kEncoderInfo)->toPlainText().toStdString();
+        EXPECT_NE(info.find("MJPG, 47504a4dH"), std::string::npos) << info;
+        EXPECT_FALSE(Find<QPushButton>(encoders, kEncoderConfigure)->isEnabled());
+        if (const char* dir = std::getenv("SCRYDE_SCREENSHOTS"))
+            encoders.grab().save(QString(dir) + "/encoder-selection.png");
+        Find<QCheckBox>(encoders, kEncoderUseNextTime)->setChecked(true);
+        encoders.accept();
+        return encoders.result();
+    };
+    avi = scratch.File("first.avi");
+    PickMenu(dlg, reader::BoxIndex(1, 1), kMenuArchive);
+    avi = scratch.File("second.avi");
+    PickMenu(dlg, reader::BoxIndex(1, 1), kMenuArchive);
+    EXPECT_EQ(shown, 1);
+    EXPECT_TRUE(boxes.Seen().empty()) << boxes.Seen()[0].text;
+    for (const char* name : {"first.avi", "second.avi"})
+        EXPECT_EQ(Output("ffprobe -v error -select_streams v:0 -show_entries stream=codec_name -of csv=p=0 " +
+                         scratch.File(name)),
+                  "mjpeg\n")
+            << name;
+    EXPECT_EQ(dlg.Core().EncoderChoice().lastChosen, "MJPEG Compressor");
+    dlg.close();
 }
 
 // Runs ScrydeReader with `args` in the scratch environment; its standard error in *err.

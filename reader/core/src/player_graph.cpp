@@ -344,6 +344,7 @@ void CPlayerCore::ShowSingle(int boxIndex) {
 void CPlayerCore::Close() {
     if (m_worker.joinable())
         FinishOpenWorker();
+    m_encoderChoice = EncoderChoiceState{};  // the choice belongs to the recording
     if (!m_graph) {
         m_orma.Reset();
         m_vts.Reset();

@@ -20,6 +20,7 @@
 #include "media/interfaces.h"
 #include "orma/filter/iormasrc.h"
 #include "reader/audio_stats.h"
+#include "reader/encoder_select.h"
 #include "reader/drive_probe.h"
 #include "reader/settings.h"
 #include "reader/tables.h"
@@ -223,6 +224,8 @@ public:
     // its disc is ejected. The last file of the last run is LastArchiveFile().
     void OnArchiveFileDone(std::function<void(const std::string& file)> done) { m_archiveFileDone = std::move(done); }
     const std::string& LastArchiveFile() const { return m_lastArchiveFile; }
+    // The compressor chosen for the coming archives of the open recording.
+    EncoderChoiceState& EncoderChoice() { return m_encoderChoice; }
 
     void ApplyDisplayMode(int mode);
     void SetChannel(int box, int channel);
@@ -339,6 +342,7 @@ private:
     ComPtr<IBaseFilter> m_archiveMux;  // the multiplexer of the archive graph being run
     std::function<void(const std::string&)> m_archiveFileDone;
     std::string m_lastArchiveFile;
+    EncoderChoiceState m_encoderChoice;
     BYTE m_currentYear = 0;
     DWORD m_currentTime = 0;
     BYTE m_zone = 0;
