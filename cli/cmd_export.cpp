@@ -31,6 +31,7 @@
 #include "orma/pins.h"
 #include "common/sector.h"
 #include "recovery/lossless_export.h"
+#include "media/pin_names.h"
 
 namespace cli {
 namespace {
@@ -356,8 +357,7 @@ int ExportTavText(const SourceSpec& spec, const std::string& from, const std::st
     BYTE audioFormat = 0;
     vts->PrepareExport(&audioFormat, static_cast<BYTE>(channel));
     // Only the export channel's pin and the audio pin carry the range; the others stay unconnected.
-    char name[24];
-    std::snprintf(name, sizeof name, "Video%02d", channel);
+    const std::string name = media::VideoPinName(channel);
     std::vector<std::string> pins = {name};
     if (audioFormat)
         pins.push_back("Audio PIN");

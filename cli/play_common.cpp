@@ -8,6 +8,7 @@
 #include "cli/play.h"
 #include "media/clsids.h"
 #include "media/videowindow.h"
+#include "media/pin_names.h"
 
 namespace cli {
 
@@ -34,8 +35,7 @@ ComPtr<IPin> FreePin(IBaseFilter* filter, PIN_DIRECTION direction) {
 
 bool ConnectChannelChain(IGraphBuilder* graph, IBaseFilter* source, int channel, REFCLSID decoderClass,
                          const char* decoderName, ComPtr<IBaseFilter>& renderer, std::string* message) {
-    char name[24];
-    std::snprintf(name, sizeof name, "Video%02d", channel);
+    const std::string name = media::VideoPinName(channel);
     ComPtr<IBaseFilter> decoder;
     HRESULT hr = Create(decoderClass, IID_IBaseFilter, decoder);
     if (FAILED(hr))
@@ -45,7 +45,7 @@ bool ConnectChannelChain(IGraphBuilder* graph, IBaseFilter* source, int channel,
     const std::string decoderLabel = std::string(decoderName) + " " + std::to_string(channel);
     graph->AddFilter(decoder.Get(), decoderLabel.c_str());
     graph->AddFilter(renderer.Get(), ("Video Renderer " + std::to_string(channel)).c_str());
-    ComPtr<IPin> out = FindPin(source, name), in = FreePin(decoder.Get(), PINDIR_INPUT);
+    ComPtr<IPin> out = FindPin(source, name.c_str()), in = FreePin(decoder.Get(), PINDIR_INPUT);
     if (!out || !in)
         return *message = std::string("a pin of channel ") + name + " is missing", false;
     if (FAILED(hr = graph->ConnectDirect(out.Get(), in.Get(), nullptr)))

@@ -7,6 +7,7 @@
 
 #include "common/debug.h"
 #include "platform/system.h"
+#include "media/pin_names.h"
 
 namespace {
 
@@ -50,9 +51,8 @@ COrmaSrc::COrmaSrc(LPUNKNOWN outer, HRESULT* phr)
     HRESULT hr = S_OK;
     m_audio = new COrmaSrcAudio(&hr, this);
     for (int ch = 0; ch < orma::kChannels; ++ch) {
-        char name[24];
-        std::snprintf(name, sizeof name, "Video%02d", ch);
-        m_video[static_cast<std::size_t>(ch)] = new COrmaSrcVideo(&hr, this, ch, name);
+        const std::string name = media::VideoPinName(ch);
+        m_video[static_cast<std::size_t>(ch)] = new COrmaSrcVideo(&hr, this, ch, name.c_str());
     }
     if (phr && FAILED(hr))
         *phr = hr;

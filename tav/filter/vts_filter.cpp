@@ -9,6 +9,7 @@
 #include "platform/system.h"
 #include "tav/disk_source.h"
 #include "tav/file_source.h"
+#include "media/pin_names.h"
 
 namespace {
 
@@ -29,9 +30,8 @@ CVTSourceFilter::CVTSourceFilter(LPUNKNOWN outer, HRESULT* phr)
     common::DebugOpen("TAV disk filter", "C:\\Program Files\\Scryde\\TAV.log");
     HRESULT hr = S_OK;
     for (int ch = 0; ch < tav::kChannels; ++ch) {
-        char name[24];
-        std::snprintf(name, sizeof name, "Video%02d", ch);
-        m_video[static_cast<std::size_t>(ch)] = new (std::nothrow) CVTVideoPin(&hr, this, ch, name);
+        const std::string name = media::VideoPinName(ch);
+        m_video[static_cast<std::size_t>(ch)] = new (std::nothrow) CVTVideoPin(&hr, this, ch, name.c_str());
         if (!m_video[static_cast<std::size_t>(ch)])
             hr = E_OUTOFMEMORY;
     }

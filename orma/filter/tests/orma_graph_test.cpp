@@ -16,6 +16,7 @@
 #include "mjpeg/filter/vtmjpegdec.h"
 #include "mjpeg/jpeg_decoder.h"
 #include "orma_filter_test_util.h"
+#include "media/pin_names.h"
 
 namespace {
 
@@ -101,10 +102,9 @@ protected:
                       S_OK);
             m_graph->AddFilter(decoder.Get(), nullptr);
             m_graph->AddFilter(renderer.Get(), nullptr);
-            char name[24];
-            std::snprintf(name, sizeof name, "Video%02d", ch);
+            const std::string name = media::VideoPinName(ch);
             ComPtr<IPin> out, in, dout, rin;
-            m_source.base->FindPin(name, &out);
+            m_source.base->FindPin(name.c_str(), &out);
             decoder->FindPin("In", &in);
             decoder->FindPin("Out", &dout);
             renderer->FindPin("In", &rin);

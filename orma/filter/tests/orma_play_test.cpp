@@ -14,6 +14,7 @@
 #include "media/harness.h"
 #include "orma_filter_test_util.h"
 #include "orma_src.h"
+#include "media/pin_names.h"
 
 namespace {
 
@@ -42,9 +43,8 @@ protected:
         ASSERT_EQ(m_harness->ConnectOutput(&index, {}, {}, "Audio Out"), S_OK);
         ASSERT_EQ(index, 0);
         for (int ch = 0; ch < 16; ++ch) {
-            char name[24];
-            std::snprintf(name, sizeof name, "Video%02d", ch);
-            ASSERT_EQ(m_harness->ConnectOutput(&index, {}, {}, name), S_OK);
+            const std::string name = media::VideoPinName(ch);
+            ASSERT_EQ(m_harness->ConnectOutput(&index, {}, {}, name.c_str()), S_OK);
             ASSERT_EQ(index, ch + 1);
         }
     }

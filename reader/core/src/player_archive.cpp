@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "media/clsids.h"
+#include "media/pin_names.h"
 #include "mjpeg/filter/vtmjpegdec.h"
 #include "mpeg4/filter/ivtmp4dec.h"
 #include "platform/bytes.h"
@@ -76,12 +77,6 @@ ComPtr<IPin> PinNamed(IBaseFilter* filter, const char* name) {
     if (filter)
         filter->FindPin(name, &pin);
     return pin;
-}
-
-std::string VideoPinName(int channel) {
-    char name[16];
-    std::snprintf(name, sizeof name, "Video%02d", channel);
-    return name;
 }
 
 // The source reads ahead of the file being written: when its position reaches the end mark, the
@@ -343,7 +338,7 @@ bool CPlayerCore::ArchiveTavData(int channel, const std::string& path, const Arc
     bool built = CreateGraph() && SUCCEEDED(m_graph->AddFilter(m_source.Get(), nullptr));
     ComPtr<IBaseFilter> sink;
     if (built) {
-        ComPtr<IPin> pin = PinNamed(m_source.Get(), VideoPinName(channel).c_str());
+        ComPtr<IPin> pin = PinNamed(m_source.Get(), media::VideoPinName(channel).c_str());
         built = pin && SUCCEEDED(AddFilter(CLSID_NullRenderer, "Null Renderer Filter", sink)) &&
                 SUCCEEDED(m_graph->Connect(pin.Get(), FindFreePin(sink.Get(), PINDIR_INPUT).Get()));
     }
@@ -448,7 +443,7 @@ HRESULT CPlayerCore::BuildTavArchiveGraph(int channel, const std::string& path, 
         return hr;
     }
     m_archiveMux = mux;
-    ComPtr<IPin> pin = PinNamed(m_source.Get(), VideoPinName(channel).c_str());
+    ComPtr<IPin> pin = PinNamed(m_source.Get(), media::VideoPinName(channel).c_str());
     ComPtr<IBaseFilter> decoder;
     if (!pin || FAILED(hr = AddFilter(CLSID_VTMp4Dec, "VT MPEG4 Decoder", decoder)) ||
         FAILED(hr = m_graph->Connect(pin.Get(), FindFreePin(decoder.Get(), PINDIR_INPUT).Get())))
@@ -560,7 +555,7 @@ HRESULT CPlayerCore::BuildOrmaArchiveGraph(int channel, const std::string& path,
         return hr;
     }
     m_archiveMux = mux;
-    ComPtr<IPin> pin = PinNamed(m_source.Get(), VideoPinName(channel).c_str());
+    ComPtr<IPin> pin = PinNamed(m_source.Get(), media::VideoPinName(channel).c_str());
     if (!pin)
         hr = VFW_E_NOT_FOUND;
     else if (o.fullSize) {

@@ -14,6 +14,7 @@
 #include "mpeg4/filter/ivtmp4dec.h"
 #include "sim_m4v/m4v_encoder.h"
 #include "vts_test_util.h"
+#include "media/pin_names.h"
 
 namespace {
 
@@ -126,10 +127,9 @@ TEST_P(VTSPictures, EveryChannelShowsItsOwnPicturesInTimeOrder) {
         ASSERT_TRUE(rbase);
         graph->AddFilter(decoder.Get(), nullptr);
         graph->AddFilter(rbase.Get(), nullptr);
-        char name[24];
-        std::snprintf(name, sizeof name, "Video%02d", ch);
+        const std::string name = media::VideoPinName(ch);
         ComPtr<IPin> out, in, dout, rin;
-        source.base->FindPin(name, &out);
+        source.base->FindPin(name.c_str(), &out);
         decoder->FindPin("In", &in);
         decoder->FindPin("Out", &dout);
         ComPtr<IEnumPins> pins;

@@ -21,6 +21,7 @@
 #include "platform/system.h"
 #include "sim_tav/tav_recorder.h"
 #include "tav/packet.h"
+#include "media/pin_names.h"
 
 namespace vtstest {
 
@@ -126,9 +127,8 @@ inline std::unique_ptr<media::CFilterHarness> ConnectAll(IBaseFilter* filter, in
     int index = -1;
     EXPECT_EQ(h->ConnectOutput(&index, {}, {}, "Audio PIN"), S_OK);
     for (int c = 0; c < videoPins; ++c) {
-        char name[24];
-        std::snprintf(name, sizeof name, "Video%02d", c);
-        EXPECT_EQ(h->ConnectOutput(&index, {}, {}, name), S_OK) << name;
+        const std::string name = media::VideoPinName(c);
+        EXPECT_EQ(h->ConnectOutput(&index, {}, {}, name.c_str()), S_OK) << name;
     }
     return h;
 }
