@@ -136,7 +136,9 @@ int ParseLayerHeader(BitReader& br, LayerState& layer) {
     std::memcpy(layer.intraMatrix, intra, 64);
     std::memcpy(layer.nonIntraMatrix, nonIntra, 64);
     layer.complexityEstimationDisable = true;
-    layer.resyncMarkerDisable = resyncDisable || true;  // resync markers are not looked for
+    // As the stream says; the macroblock loop does not look for video-packet resync markers, which
+    // the recorders' encoders leave off.
+    layer.resyncMarkerDisable = resyncDisable;
     layer.dataPartitioned = false;
     layer.rectangular = true;
     layer.sprite = 0;
