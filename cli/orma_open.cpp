@@ -66,16 +66,6 @@ bool OpenOrmaSource(const SourceSpec& spec, int model, int standard, ComPtr<IBas
     return true;
 }
 
-long long OrmaSeconds(BYTE year, DWORD time, bool local) {
-    std::tm tm{};
-    tm.tm_year = 100 + year;
-    tm.tm_mon = orma::Month(time) - 1;
-    tm.tm_mday = orma::Day(time);
-    tm.tm_hour = orma::Hour(time);
-    tm.tm_min = orma::Minute(time);
-    tm.tm_sec = orma::Second(time);
-    tm.tm_isdst = -1;
-    return static_cast<long long>(local ? std::mktime(&tm) : timegm(&tm));
-}
+long long OrmaSeconds(BYTE year, DWORD time, bool local) { return orma::UnixSeconds(year, time, local); }
 
 }  // namespace cli

@@ -1,6 +1,7 @@
 #include "orma/layout.h"
 
 #include <cstdio>
+#include <ctime>
 
 namespace orma {
 
@@ -68,6 +69,18 @@ void OrmaSegment::Write(BYTE* out) const {
     platform::WriteLE16(out + 24, segment_id);
     out[26] = start_year;
     out[27] = end_year;
+}
+
+long long UnixSeconds(BYTE year, DWORD time, bool local) {
+    std::tm tm{};
+    tm.tm_year = 100 + year;
+    tm.tm_mon = Month(time) - 1;
+    tm.tm_mday = Day(time);
+    tm.tm_hour = Hour(time);
+    tm.tm_min = Minute(time);
+    tm.tm_sec = Second(time);
+    tm.tm_isdst = -1;
+    return static_cast<long long>(local ? std::mktime(&tm) : timegm(&tm));
 }
 
 }  // namespace orma

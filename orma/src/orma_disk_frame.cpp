@@ -103,16 +103,8 @@ void COrmaDisk::ExportStatus() {
         std::string line = FormatTime(year, t) + " " + std::string(text, strnlen(text, d88m::kStatusTextBytes - 1)) + "\r\n";
         WriteFile(m_ExportFile, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     } else if (m_ExportMode == 2) {
-        std::tm tm{};
-        tm.tm_year = year + 2000 - 1900;
-        tm.tm_mon = Month(t) - 1;
-        tm.tm_mday = Day(t);
-        tm.tm_hour = Hour(t);
-        tm.tm_min = Minute(t);
-        tm.tm_sec = Second(t);
-        tm.tm_isdst = -1;
         BYTE record[4 + d88m::kStatusTextBytes];
-        platform::WriteLE32(record, static_cast<DWORD>(std::mktime(&tm)));
+        platform::WriteLE32(record, static_cast<DWORD>(UnixSeconds(year, t, true)));  // the PC's local time
         std::memcpy(record + 4, f + d88m::kStatusText, d88m::kStatusTextBytes);
         WriteFile(m_ExportFile, record, sizeof record, &written, nullptr);
     }

@@ -23,17 +23,6 @@ std::string IsoTime(long long seconds) {
     return text;
 }
 
-long long OrmaSecondsUtc(BYTE year, DWORD time) {
-    std::tm tm{};
-    tm.tm_year = 100 + year;
-    tm.tm_mon = orma::Month(time) - 1;
-    tm.tm_mday = orma::Day(time);
-    tm.tm_hour = orma::Hour(time);
-    tm.tm_min = orma::Minute(time);
-    tm.tm_sec = orma::Second(time);
-    return static_cast<long long>(timegm(&tm));
-}
-
 LosslessResult Failed(const std::string& error) {
     LosslessResult r;
     r.error = error;
@@ -164,7 +153,7 @@ LosslessResult ExportOrmaLossless(orma::COrmaDisk& disk, orma::COrmaSlotBank& ba
             break;
         if (orma::CompareTime(year, time, y0, t0) < 0)
             continue;
-        const long long second = OrmaSecondsUtc(year, time);
+        const long long second = orma::UnixSeconds(year, time);
         if (lastSecond >= 0 && second < lastSecond)
             break;  // played on into an older segment: the range has ended
         lastSecond = second;

@@ -40,6 +40,9 @@ DWORD PackTime(int month, int day, int hour, int minute, int second);
 int CompareTime(BYTE year1, DWORD time1, BYTE year2, DWORD time2);
 // "20%02d/%02d/%02d %02d:%02d:%02d".
 std::string FormatTime(BYTE year, DWORD time);
+// Seconds since 1970 of a year byte and packed time, read as UTC, or as local time when `local` (the
+// time value of the source's binary status records).
+long long UnixSeconds(BYTE year, DWORD time, bool local = false);
 // Parses "20YY/MM/DD hh:mm:ss" (or "YYYY/MM/DD hh:mm:ss" with a year 2000..2255).
 bool ParseTime(const std::string& text, BYTE* year, DWORD* time);
 

@@ -67,21 +67,6 @@ bool BuildTestGraph(TestGraph& t) {
     return true;
 }
 
-ComPtr<IPin> ConnectedOutput(IBaseFilter* filter) {
-    ComPtr<IEnumPins> pins;
-    if (FAILED(filter->EnumPins(&pins)) || !pins)
-        return {};
-    ComPtr<IPin> pin;
-    while (pins->Next(1, &pin, nullptr) == S_OK) {
-        PIN_DIRECTION dir;
-        ComPtr<IPin> peer;
-        if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == PINDIR_OUTPUT && pin->ConnectedTo(&peer) == S_OK)
-            return pin;
-        pin.Reset();
-    }
-    return {};
-}
-
 // Puts the compressor between decoder and multiplexer; its output's compression when that works.
 std::optional<DWORD> TryCompressor(TestGraph& t, IBaseFilter* compressor) {
     if (FAILED(t.graph->AddFilter(compressor, "Compressor")))
@@ -89,7 +74,7 @@ std::optional<DWORD> TryCompressor(TestGraph& t, IBaseFilter* compressor) {
     std::optional<DWORD> fourcc;
     if (SUCCEEDED(ConnectFilters(t.graph.Get(), t.decoder.Get(), compressor)) &&
         SUCCEEDED(ConnectFilters(t.graph.Get(), compressor, t.mux.Get()))) {
-        ComPtr<IPin> out = ConnectedOutput(compressor);
+        ComPtr<IPin> out = FindConnectedPin(compressor, PINDIR_OUTPUT);
         AM_MEDIA_TYPE mt{};
         VIDEOINFOHEADER vih;
         if (out && SUCCEEDED(out->ConnectionMediaType(&mt))) {
@@ -103,40 +88,52 @@ std::optional<DWORD> TryCompressor(TestGraph& t, IBaseFilter* compressor) {
 
 }  // namespace
 
-std::vector<CompressorChoice> DiscoverCompressors() {
-    std::vector<CompressorChoice> list;
+CompressorListing ForEachCompressor(
+    const std::function<bool(IMoniker* moniker, IPropertyBag* bag, const std::string& name)>& each) {
     ComPtr<ICreateDevEnum> devices;
     if (FAILED(CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                                devices.ReleaseAndGetVoidAddress()))) {
-        Fail("Unable to open system device enum.");
-        return list;
-    }
+                                devices.ReleaseAndGetVoidAddress())))
+        return CompressorListing::NoDeviceEnumerator;
     ComPtr<IEnumMoniker> monikers;
-    if (devices->CreateClassEnumerator(CLSID_VideoCompressorCategory, &monikers, 0) != S_OK || !monikers) {
-        Fail("Unable to create enumerator.");
-        return list;
-    }
-    TestGraph test;
-    if (!BuildTestGraph(test)) {
-        MessageBoxA(nullptr,
-                    "Unable to create directshow graph for testing compatible compressor.\n The default MJPEG "
-                    "compressor will be applied.",
-                    "Error", MB_OK);
-        return list;
-    }
+    if (devices->CreateClassEnumerator(CLSID_VideoCompressorCategory, &monikers, 0) != S_OK || !monikers)
+        return CompressorListing::NoCategoryEnumerator;
     IMoniker* m = nullptr;
     while (monikers->Next(1, &m, nullptr) == S_OK) {
         ComPtr<IMoniker> moniker;
         moniker.Attach(m);
         ComPtr<IPropertyBag> bag;
-        VARIANT name, clsid;
+        VARIANT name;
         VariantInit(&name);
-        VariantInit(&clsid);
-        ComPtr<IBaseFilter> compressor;
         if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.ReleaseAndGetVoidAddress())) ||
-            FAILED(bag->Read("FriendlyName", &name, nullptr)) ||
-            FAILED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, compressor.ReleaseAndGetVoidAddress())))
+            FAILED(bag->Read("FriendlyName", &name, nullptr)))
             continue;
+        if (!each(moniker.Get(), bag.Get(), name.bstrVal))
+            break;
+    }
+    return CompressorListing::Listed;
+}
+
+std::vector<CompressorChoice> DiscoverCompressors() {
+    std::vector<CompressorChoice> list;
+    TestGraph test;
+    bool tested = false;
+    const CompressorListing listing = ForEachCompressor([&](IMoniker* moniker, IPropertyBag* bag, const std::string& name) {
+        // The test graph is built once the compressors can be listed at all.
+        if (!tested) {
+            tested = true;
+            if (!BuildTestGraph(test)) {
+                MessageBoxA(nullptr,
+                            "Unable to create directshow graph for testing compatible compressor.\n The default "
+                            "MJPEG compressor will be applied.",
+                            "Error", MB_OK);
+                test.graph.Reset();
+            }
+        }
+        if (!test.graph)
+            return false;
+        ComPtr<IBaseFilter> compressor;
+        if (FAILED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, compressor.ReleaseAndGetVoidAddress())))
+            return true;
         const std::optional<DWORD> fourcc = TryCompressor(test, compressor.Get());
         if (!fourcc) {
             MessageBoxA(nullptr,
@@ -144,19 +141,26 @@ std::vector<CompressorChoice> DiscoverCompressors() {
                         "compatible with the selected encoder.\r\nSome encoders (like Windows Media encoders or "
                         "DRM-enabled encoders)\r\ncannot be used without appropriate licensing.",
                         "Error", MB_OK);
-            continue;
+            return true;
         }
         if (*fourcc == kXvid)
-            continue;
+            return true;
         CompressorChoice c;
-        c.name = name.bstrVal;
+        c.name = name;
         c.fourcc = *fourcc;
+        VARIANT clsid;
+        VariantInit(&clsid);
         if (SUCCEEDED(bag->Read("CLSID", &clsid, nullptr)))
             c.clsid = platform::GuidFromString(clsid.bstrVal).value_or(GUID_NULL);
         if (const auto entry = platform::LookupClass(c.clsid))
             c.server = entry->module.empty() ? platform::ProgramDirectory() : entry->module;
         list.push_back(std::move(c));
-    }
+        return true;
+    });
+    if (listing == CompressorListing::NoDeviceEnumerator)
+        Fail("Unable to open system device enum.");
+    else if (listing == CompressorListing::NoCategoryEnumerator)
+        Fail("Unable to create enumerator.");
     return list;
 }
 

@@ -242,29 +242,15 @@ HRESULT CPlayerCore::RebuildPlaybackGraph() {
 
 HRESULT CPlayerCore::AddEncoder(const std::string& name, const char* filterName, ComPtr<IBaseFilter>& encoder) {
     const std::string want = name.empty() ? "MJPEG Compressor" : name;
-    ComPtr<ICreateDevEnum> devices;
-    HRESULT hr = CoCreateInstance(CLSID_SystemDeviceEnum, nullptr, CLSCTX_INPROC_SERVER, IID_ICreateDevEnum,
-                                  devices.ReleaseAndGetVoidAddress());
-    if (FAILED(hr))
-        return hr;
-    ComPtr<IEnumMoniker> list;
-    if (devices->CreateClassEnumerator(CLSID_VideoCompressorCategory, &list, 0) != S_OK || !list)
-        return VFW_E_NOT_FOUND;
-    IMoniker* m = nullptr;
-    while (list->Next(1, &m, nullptr) == S_OK) {
-        ComPtr<IMoniker> moniker;
-        moniker.Attach(m);
-        ComPtr<IPropertyBag> bag;
-        VARIANT friendly;
-        VariantInit(&friendly);
-        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.ReleaseAndGetVoidAddress())) ||
-            FAILED(bag->Read("FriendlyName", &friendly, nullptr)) || friendly.bstrVal != want)
-            continue;
-        if (FAILED(hr = moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, encoder.ReleaseAndGetVoidAddress())))
-            return hr;
-        return m_graph->AddFilter(encoder.Get(), filterName);
-    }
-    return VFW_E_NOT_FOUND;
+    HRESULT hr = VFW_E_NOT_FOUND;
+    if (ForEachCompressor([&](IMoniker* moniker, IPropertyBag*, const std::string& friendly) {
+            if (friendly != want)
+                return true;
+            hr = moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, encoder.ReleaseAndGetVoidAddress());
+            return false;
+        }) != CompressorListing::Listed)
+        return E_FAIL;
+    return FAILED(hr) ? hr : m_graph->AddFilter(encoder.Get(), filterName);
 }
 
 DWORD CPlayerCore::TavNow() {

@@ -22,7 +22,11 @@ constexpr const char* kComponentsMissing = "Some component(s) are missing!";
 
 }  // namespace
 
-ComPtr<IPin> FindFreePin(IBaseFilter* filter, PIN_DIRECTION direction, const GUID* major) {
+namespace {
+
+// The first pin of `filter` in `direction` that is (or is not) connected and, when `major` is given,
+// offers a media type of that major type.
+ComPtr<IPin> FirstPin(IBaseFilter* filter, PIN_DIRECTION direction, bool connected, const GUID* major) {
     ComPtr<IEnumPins> pins;
     if (!filter || FAILED(filter->EnumPins(&pins)) || !pins)
         return {};
@@ -30,7 +34,7 @@ ComPtr<IPin> FindFreePin(IBaseFilter* filter, PIN_DIRECTION direction, const GUI
     while (pins->Next(1, &pin, nullptr) == S_OK) {
         PIN_DIRECTION dir;
         ComPtr<IPin> peer;
-        if (FAILED(pin->QueryDirection(&dir)) || dir != direction || pin->ConnectedTo(&peer) == S_OK) {
+        if (FAILED(pin->QueryDirection(&dir)) || dir != direction || (pin->ConnectedTo(&peer) == S_OK) != connected) {
             pin.Reset();
             continue;
         }
@@ -50,6 +54,16 @@ ComPtr<IPin> FindFreePin(IBaseFilter* filter, PIN_DIRECTION direction, const GUI
         pin.Reset();
     }
     return {};
+}
+
+}  // namespace
+
+ComPtr<IPin> FindFreePin(IBaseFilter* filter, PIN_DIRECTION direction, const GUID* major) {
+    return FirstPin(filter, direction, false, major);
+}
+
+ComPtr<IPin> FindConnectedPin(IBaseFilter* filter, PIN_DIRECTION direction) {
+    return FirstPin(filter, direction, true, nullptr);
 }
 
 HRESULT ConnectFilters(IGraphBuilder* graph, IBaseFilter* from, IBaseFilter* to) {

@@ -4,10 +4,12 @@
 // the user asks for it to be used every time without asking.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "media/interfaces.h"
 #include "platform/guid.h"
 #include "platform/types.h"
 
@@ -19,6 +21,14 @@ struct CompressorChoice {
     DWORD fourcc = 0;     // the compression of its output as connected in the test graph
     std::string server;   // the module that holds it
 };
+
+// Where listing the installed compressors failed.
+enum class CompressorListing { Listed, NoDeviceEnumerator, NoCategoryEnumerator };
+
+// Calls `each` with every installed video compressor's moniker and friendly name, in the device
+// enumerator's order, until it returns false.
+CompressorListing ForEachCompressor(const std::function<bool(IMoniker* moniker, IPropertyBag* bag,
+                                                             const std::string& name)>& each);
 
 // Lists the compressors that work in the test graph. The failures along the way are shown in the
 // message boxes the archive has always shown; when the test graph cannot be built at all the list is
