@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <condition_variable>
 #include <cstring>
 #include <new>
@@ -40,8 +41,25 @@ protected:
     ~IMuxFileSink() = default;
 };
 
-// AVI 1.0 keeps sizes in 32 bits; the file stops growing before the RIFF size would overflow.
-constexpr LONGLONG kMaxRiffBytes = 0x7FFFFFF0LL;
+// AVI keeps sizes in 32 bits, so a long archive is written as OpenDML: the first RIFF ('AVI ') with
+// its legacy 'idx1', then 'AVIX' RIFFs, each movie list closed by a standard index ('ix##') per
+// stream that a super index ('indx') in the stream's header lists. Each RIFF is kept below 1 GiB, as
+// common writers do; $SCRYDE_AVI_RIFF_LIMIT (bytes) makes it smaller for tests. A file that fits one
+// RIFF stays plain AVI 1.0: the room for the OpenDML headers stays a JUNK chunk.
+constexpr LONGLONG kRiffLimit = 0x40000000LL;
+constexpr DWORD kSuperEntries = 512;  // RIFFs a file can have: 512 GiB at the usual limit
+constexpr ULONG kSuperIndexBytes = 24 + 16 * kSuperEntries;
+constexpr ULONG kDmlhBytes = 248;
+constexpr ULONG kOdmlListBytes = 12 + 8 + kDmlhBytes;
+
+LONGLONG RiffLimit() {
+    if (const char* env = std::getenv("SCRYDE_AVI_RIFF_LIMIT"); env && *env) {
+        const long long v = std::atoll(env);
+        if (v >= 65536)
+            return std::min<LONGLONG>(v, kRiffLimit);
+    }
+    return kRiffLimit;
+}
 
 // ---- File writer ------------------------------------------------------------------------------------------
 
@@ -273,6 +291,15 @@ struct StreamState {
     REFERENCE_TIME firstStart = 0;
     REFERENCE_TIME lastStart = 0;
     bool eos = false;
+    // OpenDML: this RIFF's chunks (data offset from the movie list, size with bit 31 for a non-key
+    // frame), the standard indexes written so far, and the chunks of the first RIFF.
+    std::vector<std::pair<DWORD, DWORD>> chunks;
+    struct IndexOfChunks {
+        ULONGLONG offset;
+        DWORD size, duration;
+    };
+    std::vector<IndexOfChunks> indexes;
+    DWORD firstRiffFrames = 0;
 };
 
 class CAviMux : public CBaseFilter, public IAviMuxCut {
@@ -307,9 +334,13 @@ public:
             if (!m_holding || !m_output->m_sink)
                 return VFW_E_WRONG_STATE;
             for (StreamState& st : m_streams) {
-                const bool eos = st.eos;
-                st = StreamState{st.pin, st.type, st.video, st.compressed};
-                st.eos = eos;
+                StreamState fresh;  // the counts start again with the file
+                fresh.pin = st.pin;
+                fresh.type = st.type;
+                fresh.video = st.video;
+                fresh.compressed = st.compressed;
+                fresh.eos = st.eos;
+                st = std::move(fresh);
             }
             m_index.clear();
             m_finished = false;
@@ -384,8 +415,14 @@ public:
         LONG length = sample->GetActualDataLength();
         if (length < 0)
             return E_UNEXPECTED;
-        if (m_position + 8 + length + 1 + LONGLONG(m_index.size() + 1) * avi::kIndexEntrySize > kMaxRiffBytes)
-            return S_FALSE;  // the file is full: further samples are dropped
+        const LONGLONG chunkBytes = 8 + LONGLONG(length) + (length & 1);
+        if (m_position + chunkBytes + ClosingBytes(1) > m_riffPos + RiffLimit()) {
+            // Into the next RIFF; a sample that cannot fit even an empty one, or a file whose super
+            // index is full, is an error, never a silent loss.
+            const bool empty = m_position == m_moviListPos + 4;
+            if (empty || !CloseRiff() || !BeginRiff() || m_position + chunkBytes + ClosingBytes(1) > m_riffPos + RiffLimit())
+                return E_FAIL;
+        }
         DWORD id = avi::ChunkId(stream, s.video ? (s.compressed ? "dc" : "db") : "wb");
         BYTE head[8];
         platform::WriteLE32(head, id);
@@ -404,7 +441,10 @@ public:
         e.flags = (!s.video || sample->IsSyncPoint() == S_OK) ? avi::AVIIF_KEYFRAME : 0;
         e.offset = static_cast<DWORD>(m_position - m_moviListPos);
         e.length = static_cast<DWORD>(length);
-        m_index.push_back(e);
+        if (m_riffs == 1)
+            m_index.push_back(e);
+        s.chunks.emplace_back(static_cast<DWORD>(m_position + 8 - m_moviListPos),
+                              static_cast<DWORD>(length) | (e.flags ? 0 : 0x80000000u));
         m_position += 8 + length + (length & 1);
         ++s.frames;
         s.bytes += length;
@@ -460,8 +500,121 @@ private:
     ULONG HeaderBytes() const {
         ULONG n = 12 + 12 + 8 + avi::kAvihSize;
         for (const StreamState& s : m_streams)
-            n += 12 + 8 + avi::kStrhSize + 8 + StrfSize(s);
+            n += StrlBytes(s);
+        return n + kOdmlListBytes;
+    }
+    // A stream's header list with the room for its super index.
+    static ULONG StrlBytes(const StreamState& s) {
+        return 12 + 8 + avi::kStrhSize + 8 + StrfSize(s) + 8 + kSuperIndexBytes;
+    }
+
+    // What closing the current RIFF adds once `more` further chunks are in it: the standard indexes,
+    // and in the first RIFF the legacy index.
+    LONGLONG ClosingBytes(std::size_t more) const {
+        LONGLONG n = 0;
+        for (const StreamState& s : m_streams)
+            n += 32 + 8 * LONGLONG(s.chunks.size() + more);
+        if (m_riffs == 1)
+            n += 8 + LONGLONG(m_index.size() + more) * avi::kIndexEntrySize;
         return n;
+    }
+
+    // Ends the current RIFF: a standard index per stream at the end of its movie list, then in the
+    // first RIFF the legacy index, and the sizes of both lists.
+    bool CloseRiff() {
+        IMuxFileSink* sink = m_output->m_sink.Get();
+        for (std::size_t i = 0; i < m_streams.size(); ++i) {
+            StreamState& st = m_streams[i];
+            if (st.chunks.empty())
+                continue;
+            if (st.indexes.size() == kSuperEntries)
+                return false;
+            const ULONG bytes = 32 + 8 * static_cast<ULONG>(st.chunks.size());
+            std::vector<BYTE> ix(bytes, 0);
+            char id[5];
+            std::snprintf(id, sizeof id, "ix%02u", static_cast<unsigned>(i % 100));
+            std::memcpy(ix.data(), id, 4);
+            platform::WriteLE32(ix.data() + 4, bytes - 8);
+            platform::WriteLE16(ix.data() + 8, 2);  // longs per entry
+            ix[10] = 0;                             // sub-type
+            ix[11] = 1;                             // an index of chunks
+            platform::WriteLE32(ix.data() + 12, static_cast<DWORD>(st.chunks.size()));
+            platform::WriteLE32(ix.data() + 16, ChunkIdOf(i));
+            platform::WriteLE64(ix.data() + 20, static_cast<ULONGLONG>(m_moviListPos));
+            for (std::size_t k = 0; k < st.chunks.size(); ++k) {
+                platform::WriteLE32(ix.data() + 32 + 8 * k, st.chunks[k].first);
+                platform::WriteLE32(ix.data() + 36 + 8 * k, st.chunks[k].second);
+            }
+            if (FAILED(sink->WriteAt(m_position, ix.data(), static_cast<LONG>(bytes))))
+                return false;
+            DWORD duration = static_cast<DWORD>(st.chunks.size());
+            if (!st.video) {
+                WAVEFORMATEX wfx;
+                GetWaveFormat(st.type, &wfx);
+                LONGLONG sum = 0;
+                for (const auto& c : st.chunks)
+                    sum += c.second & 0x7FFFFFFFu;
+                duration = static_cast<DWORD>(sum / std::max<WORD>(wfx.nBlockAlign, 1));
+            }
+            st.indexes.push_back({static_cast<ULONGLONG>(m_position), bytes, duration});
+            m_position += bytes;
+            st.chunks.clear();
+        }
+        BYTE size[4];
+        platform::WriteLE32(size, static_cast<DWORD>(m_position - m_moviListPos));
+        if (FAILED(sink->WriteAt(m_moviListPos - 4, size, 4)))
+            return false;
+        if (m_riffs == 1) {
+            m_firstMoviBytes = m_position - m_moviListPos;
+            if (!WriteLegacyIndex())
+                return false;
+            for (StreamState& st : m_streams)
+                st.firstRiffFrames = st.frames;
+            m_firstRiffEnd = m_position;
+        }
+        platform::WriteLE32(size, static_cast<DWORD>(m_position - m_riffPos - 8));
+        return SUCCEEDED(sink->WriteAt(m_riffPos + 4, size, 4));
+    }
+
+    bool BeginRiff() {
+        BYTE head[24];
+        platform::WriteLE32(head, avi::kRIFF);
+        platform::WriteLE32(head + 4, 0);
+        std::memcpy(head + 8, "AVIX", 4);
+        platform::WriteLE32(head + 12, avi::kLIST);
+        platform::WriteLE32(head + 16, 0);
+        platform::WriteLE32(head + 20, avi::kMovi);
+        if (FAILED(m_output->m_sink->WriteAt(m_position, head, 24)))
+            return false;
+        m_riffPos = m_position;
+        m_moviListPos = m_position + 20;
+        m_position += 24;
+        ++m_riffs;
+        return true;
+    }
+
+    DWORD ChunkIdOf(std::size_t stream) const {
+        const StreamState& s = m_streams[stream];
+        return avi::ChunkId(static_cast<int>(stream), s.video ? (s.compressed ? "dc" : "db") : "wb");
+    }
+
+    // The first RIFF's 'idx1', after its movie list.
+    bool WriteLegacyIndex() {
+        std::vector<BYTE> idx(8 + m_index.size() * avi::kIndexEntrySize);
+        platform::WriteLE32(idx.data(), avi::kIdx1);
+        platform::WriteLE32(idx.data() + 4, static_cast<DWORD>(m_index.size() * avi::kIndexEntrySize));
+        for (std::size_t i = 0; i < m_index.size(); ++i) {
+            BYTE* p = idx.data() + 8 + i * avi::kIndexEntrySize;
+            platform::WriteLE32(p, m_index[i].id);
+            platform::WriteLE32(p + 4, m_index[i].flags);
+            platform::WriteLE32(p + 8, m_index[i].offset);
+            platform::WriteLE32(p + 12, m_index[i].length);
+        }
+        m_index.clear();
+        if (FAILED(m_output->m_sink->WriteAt(m_position, idx.data(), static_cast<LONG>(idx.size()))))
+            return false;
+        m_position += static_cast<LONGLONG>(idx.size());
+        return true;
     }
 
     HRESULT StartFile() {
@@ -504,6 +657,8 @@ private:
             return hr;
         m_moviListPos = header + 8;  // the 'movi' four-letter code; index offsets count from here
         m_position = header + 12;
+        m_riffPos = 0;
+        m_riffs = 1;
         return S_OK;
     }
 
@@ -524,19 +679,19 @@ private:
         IMuxFileSink* sink = m_output->m_sink.Get();
         if (!sink)
             return;
-        // The index follows 'movi'.
-        std::vector<BYTE> idx(8 + m_index.size() * avi::kIndexEntrySize);
-        platform::WriteLE32(idx.data(), avi::kIdx1);
-        platform::WriteLE32(idx.data() + 4, static_cast<DWORD>(m_index.size() * avi::kIndexEntrySize));
-        for (std::size_t i = 0; i < m_index.size(); ++i) {
-            BYTE* p = idx.data() + 8 + i * avi::kIndexEntrySize;
-            platform::WriteLE32(p, m_index[i].id);
-            platform::WriteLE32(p + 4, m_index[i].flags);
-            platform::WriteLE32(p + 8, m_index[i].offset);
-            platform::WriteLE32(p + 12, m_index[i].length);
+        // A single RIFF ends with its legacy index; a longer file closes its last RIFF as the others.
+        const bool opendml = m_riffs > 1;
+        if (opendml) {
+            if (!CloseRiff())
+                OutputDebugStringA("AVI Mux: the last RIFF could not be completed\n");
+        } else {
+            m_firstMoviBytes = m_position - m_moviListPos;
+            WriteLegacyIndex();
+            m_firstRiffEnd = m_position;
+            for (StreamState& st : m_streams)
+                st.firstRiffFrames = st.frames;
         }
-        sink->WriteAt(m_position, idx.data(), static_cast<LONG>(idx.size()));
-        LONGLONG end = m_position + static_cast<LONGLONG>(idx.size());
+        const LONGLONG end = m_firstRiffEnd;
 
         ULONG header = HeaderBytes();
         std::vector<BYTE> h(header + 12, 0);
@@ -563,7 +718,7 @@ private:
                 VIDEOINFOHEADER vih;
                 GetVideoInfo(s.type, &vih);
                 mh.dwMicroSecPerFrame = static_cast<DWORD>(d / 10);
-                mh.dwTotalFrames = s.frames;
+                mh.dwTotalFrames = s.firstRiffFrames;  // the whole count is in 'dmlh'
                 mh.dwWidth = static_cast<DWORD>(vih.bmiHeader.biWidth);
                 mh.dwHeight = static_cast<DWORD>(std::abs(vih.bmiHeader.biHeight));
                 totalTime = d * s.frames;
@@ -577,7 +732,7 @@ private:
         for (const StreamState& s : m_streams) {
             ULONG strf = StrfSize(s);
             platform::WriteLE32(p + at, avi::kLIST);
-            platform::WriteLE32(p + at + 4, 4 + 8 + avi::kStrhSize + 8 + strf);
+            platform::WriteLE32(p + at + 4, StrlBytes(s) - 8);
             platform::WriteLE32(p + at + 8, avi::kStrl);
             platform::WriteLE32(p + at + 12, avi::kStrh);
             platform::WriteLE32(p + at + 16, avi::kStrhSize);
@@ -611,11 +766,47 @@ private:
                 wfx.Write(strfAt + 8);
             }
             sh.Write(p + at + 20);
-            at += 12 + 8 + avi::kStrhSize + 8 + strf;
+            // The super index, or while the file is one RIFF the room kept for it.
+            BYTE* indx = strfAt + 8 + strf;
+            if (opendml) {
+                const std::size_t stream = static_cast<std::size_t>(&s - m_streams.data());
+                std::memcpy(indx, "indx", 4);
+                platform::WriteLE32(indx + 4, kSuperIndexBytes);
+                platform::WriteLE16(indx + 8, 4);  // longs per entry
+                indx[10] = 0;
+                indx[11] = 0;  // an index of indexes
+                platform::WriteLE32(indx + 12, static_cast<DWORD>(s.indexes.size()));
+                platform::WriteLE32(indx + 16, ChunkIdOf(stream));
+                for (std::size_t k = 0; k < s.indexes.size(); ++k) {
+                    platform::WriteLE64(indx + 32 + 16 * k, s.indexes[k].offset);
+                    platform::WriteLE32(indx + 40 + 16 * k, s.indexes[k].size);
+                    platform::WriteLE32(indx + 44 + 16 * k, s.indexes[k].duration);
+                }
+            } else {
+                platform::WriteLE32(indx, avi::kJunk);
+                platform::WriteLE32(indx + 4, kSuperIndexBytes);
+            }
+            at += StrlBytes(s);
+        }
+        // The extended header with the whole frame count, or the room for it.
+        if (opendml) {
+            platform::WriteLE32(p + at, avi::kLIST);
+            platform::WriteLE32(p + at + 4, kOdmlListBytes - 8);
+            std::memcpy(p + at + 8, "odml", 4);
+            std::memcpy(p + at + 12, "dmlh", 4);
+            platform::WriteLE32(p + at + 16, kDmlhBytes);
+            for (const StreamState& s : m_streams)
+                if (s.video) {
+                    platform::WriteLE32(p + at + 20, s.frames);
+                    break;
+                }
+        } else {
+            platform::WriteLE32(p + at, avi::kJunk);
+            platform::WriteLE32(p + at + 4, kOdmlListBytes - 8);
         }
         // The 'movi' list header.
         platform::WriteLE32(p + header, avi::kLIST);
-        platform::WriteLE32(p + header + 4, static_cast<DWORD>(m_position - m_moviListPos));
+        platform::WriteLE32(p + header + 4, static_cast<DWORD>(m_firstMoviBytes));
         platform::WriteLE32(p + header + 8, avi::kMovi);
         sink->WriteAt(0, h.data(), static_cast<LONG>(h.size()));
     }
@@ -628,7 +819,10 @@ private:
     std::vector<StreamState> m_streams;
     std::vector<IndexEntry> m_index;
     LONGLONG m_position = 0;
-    LONGLONG m_moviListPos = 0;
+    LONGLONG m_moviListPos = 0;  // the current RIFF's 'movi' four-letter code
+    LONGLONG m_riffPos = 0;      // the current RIFF's header
+    int m_riffs = 1;
+    LONGLONG m_firstMoviBytes = 0, m_firstRiffEnd = 0;
     bool m_started = false;
     bool m_finished = false;
     bool m_holding = false;  // writes wait: the file was cut and the next one is not open yet

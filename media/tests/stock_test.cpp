@@ -383,6 +383,105 @@ TEST(StockFilters, AviWrittenByTheMultiplexerReadsBackFrameForFrame) {
     fs::remove(file);
 }
 
+// A long archive goes on in OpenDML RIFFs: with the RIFF limit made small, 300 pictures and their
+// sound span many RIFFs, and FFmpeg reads every packet of both streams from their standard indexes
+// and decodes them without an error. The first RIFF keeps a legacy index of its own chunks.
+TEST(StockFilters, AviPastOneRiffGoesOnInOpenDmlRiffs) {
+    if (std::system("ffprobe -version > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "ffprobe not installed";
+    constexpr LONG kFrames = 300;
+    const std::string file = TempPath("long.avi");
+    ::setenv("SCRYDE_AVI_RIFF_LIMIT", "65536", 1);
+    {
+        auto graph = Create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
+        auto builder = Create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
+        ASSERT_EQ(builder->SetFiltergraph(graph.Get()), S_OK);
+        ComPtr<IBaseFilter> mux;
+        ComPtr<IFileSinkFilter> sink;
+        ASSERT_EQ(builder->SetOutputFileName(&MEDIASUBTYPE_Avi, file.c_str(), &mux, &sink), S_OK);
+        CPatternSource* src = CPatternSource::Create(64, 48, kFrames, true);
+        auto compressor = Create<IBaseFilter>(CLSID_MJPGEnc, IID_IBaseFilter);
+        ASSERT_EQ(graph->AddFilter(src, "source"), S_OK);
+        ASSERT_EQ(graph->AddFilter(compressor.Get(), "Compressor"), S_OK);
+        ASSERT_EQ(graph->Connect(Pin(src, "Video").Get(), FreePin(compressor.Get(), PINDIR_INPUT).Get()), S_OK);
+        ASSERT_EQ(graph->Connect(FreePin(compressor.Get(), PINDIR_OUTPUT).Get(), FreePin(mux.Get(), PINDIR_INPUT).Get()),
+                  S_OK);
+        ASSERT_EQ(graph->Connect(Pin(src, "Audio").Get(), FreePin(mux.Get(), PINDIR_INPUT).Get()), S_OK);
+        auto control = Query<IMediaControl>(graph.Get(), IID_IMediaControl);
+        auto events = Query<IMediaEventEx>(graph.Get(), IID_IMediaEventEx);
+        ASSERT_EQ(control->Run(), S_OK);
+        LONG code = 0;
+        ASSERT_EQ(events->WaitForCompletion(kWait, &code), S_OK);
+        EXPECT_EQ(code, EC_COMPLETE);
+        control->Stop();
+        graph.Reset();
+        src->Release();
+    }
+    ::unsetenv("SCRYDE_AVI_RIFF_LIMIT");
+    auto run = [](const std::string& cmd) {
+        std::string out;
+        std::FILE* p = ::popen((cmd + " 2>&1").c_str(), "r");
+        char buf[256];
+        while (p && std::fgets(buf, sizeof buf, p))
+            out += buf;
+        if (p)
+            ::pclose(p);
+        return out;
+    };
+    std::ifstream in(file, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::size_t riffs = 0;
+    for (std::size_t at = bytes.find("AVIX"); at != std::string::npos; at = bytes.find("AVIX", at + 4))
+        ++riffs;
+    EXPECT_GE(riffs, 5u);
+    EXPECT_NE(bytes.find("dmlh"), std::string::npos);
+    EXPECT_EQ(run("ffprobe -v error -count_packets -show_entries stream=codec_name,nb_read_packets -of csv=p=0 '" +
+                  file + "'"),
+              "mjpeg,300\npcm_u8,300\n");
+    EXPECT_EQ(run("ffmpeg -v error -xerror -i '" + file + "' -f null -"), "");
+    fs::remove(file);
+}
+
+// Past 2 GiB for real: 1,300 uncompressed 720 × 576 pictures (2.16 GB) at the usual RIFF limit.
+// FFmpeg reads the last picture's packet. The file is deleted afterwards.
+TEST(StockFilters, AviOverTwoGibReadsToItsLastFrame) {
+    if (std::system("ffprobe -version > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "ffprobe not installed";
+    constexpr LONG kFrames = 1300;
+    const std::string file = TempPath("big.avi");
+    {
+        auto graph = Create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
+        auto builder = Create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
+        ASSERT_EQ(builder->SetFiltergraph(graph.Get()), S_OK);
+        ComPtr<IBaseFilter> mux;
+        ComPtr<IFileSinkFilter> sink;
+        ASSERT_EQ(builder->SetOutputFileName(&MEDIASUBTYPE_Avi, file.c_str(), &mux, &sink), S_OK);
+        CPatternSource* src = CPatternSource::Create(720, 576, kFrames, false);
+        ASSERT_EQ(graph->AddFilter(src, "source"), S_OK);
+        ASSERT_EQ(graph->Connect(Pin(src, "Video").Get(), FreePin(mux.Get(), PINDIR_INPUT).Get()), S_OK);
+        auto control = Query<IMediaControl>(graph.Get(), IID_IMediaControl);
+        auto events = Query<IMediaEventEx>(graph.Get(), IID_IMediaEventEx);
+        ASSERT_EQ(control->Run(), S_OK);
+        LONG code = 0;
+        ASSERT_EQ(events->WaitForCompletion(600000, &code), S_OK);
+        EXPECT_EQ(code, EC_COMPLETE);
+        control->Stop();
+        graph.Reset();
+        src->Release();
+    }
+    EXPECT_GT(fs::file_size(file), 1ull << 31);
+    std::string out;
+    std::FILE* p = ::popen(("ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 '" +
+                            file + "' 2>&1").c_str(), "r");
+    char buf[256];
+    while (p && std::fgets(buf, sizeof buf, p))
+        out += buf;
+    if (p)
+        ::pclose(p);
+    EXPECT_EQ(out, "1300\n");
+    fs::remove(file);
+}
+
 TEST(StockFilters, AudioRendererFollowsAFormatCarriedByASample) {
     ASSERT_TRUE(kDummyAudio);
     auto audio = Create<IBaseFilter>(CLSID_DSoundRender, IID_IBaseFilter);
