@@ -10,8 +10,15 @@
 #include "platform/system.h"
 #include "graph_pins.h"
 #include "reader/player.h"
+#include "tav/layout.h"
 
 namespace reader {
+
+// The status record travels through the TAV playback and archive graphs: carried by the source's
+// packets, appended to each picture by the decoder, read (and stripped) by the double-height filter.
+static_assert(kVTMp4TrailerBytes == static_cast<int>(tav::kPacketTail) &&
+                  kTallenRecordBytes == static_cast<LONG>(tav::kPacketTail),
+              "the status record has one size along the graph");
 
 namespace {
 
