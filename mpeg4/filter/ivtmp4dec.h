@@ -6,15 +6,15 @@
 #include "platform/com.h"
 #include "platform/guid.h"
 #include "platform/types.h"
+#include "tav/filter/ivtsource.h"
 
 // {53DF6A05-9CA0-42D4-82BA-CC72C01826AE}
 constexpr CLSID CLSID_VTMp4Dec = {
     0x53DF6A05, 0x9CA0, 0x42D4, {0x82, 0xBA, 0xCC, 0x72, 0xC0, 0x18, 0x26, 0xAE}};
 // {A361D3EF-6BF2-4CE2-91C1-E4230BBB10B8}
 constexpr IID IID_IVTMP4Dec = {0xA361D3EF, 0x6BF2, 0x4CE2, {0x91, 0xC1, 0xE4, 0x23, 0x0B, 0xBB, 0x10, 0xB8}};
-// {700E8189-15FC-44FD-94B0-2484A1CDEFB8}: the compressed-video subtype the TAV source delivers.
-constexpr GUID MEDIASUBTYPE_VTMp4Video = {
-    0x700E8189, 0x15FC, 0x44FD, {0x94, 0xB0, 0x24, 0x84, 0xA1, 0xCD, 0xEF, 0xB8}};
+// The compressed-video subtype the decoder takes: the one the TAV source delivers.
+constexpr GUID MEDIASUBTYPE_VTMp4Video = MEDIASUBTYPE_TavStream;
 
 constexpr const char* kVTMp4DecName = "Veltrix Stavik MP4 Decoder";
 
