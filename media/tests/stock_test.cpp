@@ -70,6 +70,55 @@ std::string TempPath(const std::string& name) {
     return (fs::temp_directory_path() / ("media_stock_" + std::to_string(::getpid()) + "_" + name)).string();
 }
 
+// Standard output and error of a shell command.
+std::string Output(const std::string& cmd) {
+    std::string out;
+    std::FILE* p = ::popen((cmd + " 2>&1").c_str(), "r");
+    char buf[256];
+    while (p && std::fgets(buf, sizeof buf, p))
+        out += buf;
+    if (p)
+        ::pclose(p);
+    return out;
+}
+
+// Writes `frames` pattern pictures of width × height (through "MJPEG Compressor" when `compress`) and,
+// with `audio`, their sound into `file` through the AVI multiplexer, and waits for the graph to end.
+void WriteAvi(const std::string& file, LONG width, LONG height, LONG frames, bool compress, bool audio) {
+    auto graph = Create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
+    auto builder = Create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
+    ASSERT_EQ(builder->SetFiltergraph(graph.Get()), S_OK);
+    ComPtr<IBaseFilter> mux;
+    ComPtr<IFileSinkFilter> sink;
+    ASSERT_EQ(builder->SetOutputFileName(&MEDIASUBTYPE_Avi, file.c_str(), &mux, &sink), S_OK);
+    ComPtr<IBaseFilter> found;
+    EXPECT_EQ(graph->FindFilterByName("AVI Mux", &found), S_OK);
+    EXPECT_EQ(graph->FindFilterByName("File writer", &found), S_OK);
+    CPatternSource* src = CPatternSource::Create(width, height, frames, audio);
+    ASSERT_EQ(graph->AddFilter(src, "source"), S_OK);
+    if (compress) {
+        auto compressor = Create<IBaseFilter>(CLSID_MJPGEnc, IID_IBaseFilter);
+        ASSERT_EQ(graph->AddFilter(compressor.Get(), "Compressor"), S_OK);
+        ASSERT_EQ(graph->Connect(Pin(src, "Video").Get(), FreePin(compressor.Get(), PINDIR_INPUT).Get()), S_OK);
+        ASSERT_EQ(graph->Connect(FreePin(compressor.Get(), PINDIR_OUTPUT).Get(), FreePin(mux.Get(), PINDIR_INPUT).Get()),
+                  S_OK);
+    } else {
+        ASSERT_EQ(graph->Connect(Pin(src, "Video").Get(), FreePin(mux.Get(), PINDIR_INPUT).Get()), S_OK);
+    }
+    if (audio) {
+        ASSERT_EQ(graph->Connect(Pin(src, "Audio").Get(), FreePin(mux.Get(), PINDIR_INPUT).Get()), S_OK);
+    }
+    auto control = Query<IMediaControl>(graph.Get(), IID_IMediaControl);
+    auto events = Query<IMediaEventEx>(graph.Get(), IID_IMediaEventEx);
+    ASSERT_EQ(control->Run(), S_OK);
+    LONG code = 0;
+    ASSERT_EQ(events->WaitForCompletion(600000, &code), S_OK);
+    EXPECT_EQ(code, EC_COMPLETE);
+    control->Stop();
+    graph.Reset();
+    src->Release();
+}
+
 LONG FrameCount(IBaseFilter* renderer) {
     auto store = Query<IVideoFrameStore>(renderer, IID_IVideoFrameStore);
     LONG n = -1;
@@ -266,34 +315,9 @@ TEST(StockFilters, AviWrittenByTheMultiplexerReadsBackFrameForFrame) {
     std::string file = TempPath("out.avi");
 
     // Write: pattern video through "MJPEG Compressor" into the multiplexer, PCM audio straight in.
-    {
-        auto graph = Create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
-        auto builder = Create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
-        ASSERT_EQ(builder->SetFiltergraph(graph.Get()), S_OK);
-        ComPtr<IBaseFilter> mux;
-        ComPtr<IFileSinkFilter> sink;
-        ASSERT_EQ(builder->SetOutputFileName(&MEDIASUBTYPE_Avi, file.c_str(), &mux, &sink), S_OK);
-        ComPtr<IBaseFilter> found;
-        EXPECT_EQ(graph->FindFilterByName("AVI Mux", &found), S_OK);
-        EXPECT_EQ(graph->FindFilterByName("File writer", &found), S_OK);
-        CPatternSource* src = CPatternSource::Create(kW, kH, kFrames, true);
-        auto compressor = Create<IBaseFilter>(CLSID_MJPGEnc, IID_IBaseFilter);
-        ASSERT_EQ(graph->AddFilter(src, "source"), S_OK);
-        ASSERT_EQ(graph->AddFilter(compressor.Get(), "Compressor"), S_OK);
-        ASSERT_EQ(graph->Connect(Pin(src, "Video").Get(), FreePin(compressor.Get(), PINDIR_INPUT).Get()), S_OK);
-        ASSERT_EQ(graph->Connect(FreePin(compressor.Get(), PINDIR_OUTPUT).Get(), FreePin(mux.Get(), PINDIR_INPUT).Get()),
-                  S_OK);
-        ASSERT_EQ(graph->Connect(Pin(src, "Audio").Get(), FreePin(mux.Get(), PINDIR_INPUT).Get()), S_OK);
-        auto control = Query<IMediaControl>(graph.Get(), IID_IMediaControl);
-        auto events = Query<IMediaEventEx>(graph.Get(), IID_IMediaEventEx);
-        ASSERT_EQ(control->Run(), S_OK);
-        LONG code = 0;
-        ASSERT_EQ(events->WaitForCompletion(kWait, &code), S_OK);
-        EXPECT_EQ(code, EC_COMPLETE);
-        control->Stop();
-        graph.Reset();
-        src->Release();
-    }
+    WriteAvi(file, kW, kH, kFrames, true, true);
+    if (HasFatalFailure())
+        return;
 
     // Read back: file source, splitter, one capturing renderer per stream.
     auto graph = Create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
@@ -361,16 +385,9 @@ TEST(StockFilters, AviWrittenByTheMultiplexerReadsBackFrameForFrame) {
 
     // ffprobe, when installed, agrees on the streams, the frame count and the duration.
     if (std::system("ffprobe -version > /dev/null 2>&1") == 0) {
-        std::string cmd = "ffprobe -v error -show_entries stream=codec_name,nb_frames,width,height,sample_rate "
-                          "-show_entries format=duration -of default=noprint_wrappers=1 '" +
-                          file + "'";
-        std::FILE* p = ::popen(cmd.c_str(), "r");
-        ASSERT_NE(p, nullptr);
-        std::string out;
-        char buf[256];
-        while (std::fgets(buf, sizeof buf, p))
-            out += buf;
-        ::pclose(p);
+        const std::string out = Output("ffprobe -v error -show_entries stream=codec_name,nb_frames,width,height,"
+                                       "sample_rate -show_entries format=duration -of default=noprint_wrappers=1 '" +
+                                       file + "'");
         EXPECT_NE(out.find("codec_name=mjpeg"), std::string::npos) << out;
         EXPECT_NE(out.find("nb_frames=10"), std::string::npos) << out;
         EXPECT_NE(out.find("width=64"), std::string::npos) << out;
@@ -392,42 +409,10 @@ TEST(StockFilters, AviPastOneRiffGoesOnInOpenDmlRiffs) {
     constexpr LONG kFrames = 300;
     const std::string file = TempPath("long.avi");
     ::setenv("SCRYDE_AVI_RIFF_LIMIT", "65536", 1);
-    {
-        auto graph = Create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
-        auto builder = Create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
-        ASSERT_EQ(builder->SetFiltergraph(graph.Get()), S_OK);
-        ComPtr<IBaseFilter> mux;
-        ComPtr<IFileSinkFilter> sink;
-        ASSERT_EQ(builder->SetOutputFileName(&MEDIASUBTYPE_Avi, file.c_str(), &mux, &sink), S_OK);
-        CPatternSource* src = CPatternSource::Create(64, 48, kFrames, true);
-        auto compressor = Create<IBaseFilter>(CLSID_MJPGEnc, IID_IBaseFilter);
-        ASSERT_EQ(graph->AddFilter(src, "source"), S_OK);
-        ASSERT_EQ(graph->AddFilter(compressor.Get(), "Compressor"), S_OK);
-        ASSERT_EQ(graph->Connect(Pin(src, "Video").Get(), FreePin(compressor.Get(), PINDIR_INPUT).Get()), S_OK);
-        ASSERT_EQ(graph->Connect(FreePin(compressor.Get(), PINDIR_OUTPUT).Get(), FreePin(mux.Get(), PINDIR_INPUT).Get()),
-                  S_OK);
-        ASSERT_EQ(graph->Connect(Pin(src, "Audio").Get(), FreePin(mux.Get(), PINDIR_INPUT).Get()), S_OK);
-        auto control = Query<IMediaControl>(graph.Get(), IID_IMediaControl);
-        auto events = Query<IMediaEventEx>(graph.Get(), IID_IMediaEventEx);
-        ASSERT_EQ(control->Run(), S_OK);
-        LONG code = 0;
-        ASSERT_EQ(events->WaitForCompletion(kWait, &code), S_OK);
-        EXPECT_EQ(code, EC_COMPLETE);
-        control->Stop();
-        graph.Reset();
-        src->Release();
-    }
+    WriteAvi(file, 64, 48, kFrames, true, true);
     ::unsetenv("SCRYDE_AVI_RIFF_LIMIT");
-    auto run = [](const std::string& cmd) {
-        std::string out;
-        std::FILE* p = ::popen((cmd + " 2>&1").c_str(), "r");
-        char buf[256];
-        while (p && std::fgets(buf, sizeof buf, p))
-            out += buf;
-        if (p)
-            ::pclose(p);
-        return out;
-    };
+    if (HasFatalFailure())
+        return;
     std::ifstream in(file, std::ios::binary);
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::size_t riffs = 0;
@@ -435,10 +420,10 @@ TEST(StockFilters, AviPastOneRiffGoesOnInOpenDmlRiffs) {
         ++riffs;
     EXPECT_GE(riffs, 5u);
     EXPECT_NE(bytes.find("dmlh"), std::string::npos);
-    EXPECT_EQ(run("ffprobe -v error -count_packets -show_entries stream=codec_name,nb_read_packets -of csv=p=0 '" +
-                  file + "'"),
+    EXPECT_EQ(Output("ffprobe -v error -count_packets -show_entries stream=codec_name,nb_read_packets -of csv=p=0 '" +
+                     file + "'"),
               "mjpeg,300\npcm_u8,300\n");
-    EXPECT_EQ(run("ffmpeg -v error -xerror -i '" + file + "' -f null -"), "");
+    EXPECT_EQ(Output("ffmpeg -v error -xerror -i '" + file + "' -f null -"), "");
     fs::remove(file);
 }
 
@@ -449,35 +434,12 @@ TEST(StockFilters, AviOverTwoGibReadsToItsLastFrame) {
         GTEST_SKIP() << "ffprobe not installed";
     constexpr LONG kFrames = 1300;
     const std::string file = TempPath("big.avi");
-    {
-        auto graph = Create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
-        auto builder = Create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
-        ASSERT_EQ(builder->SetFiltergraph(graph.Get()), S_OK);
-        ComPtr<IBaseFilter> mux;
-        ComPtr<IFileSinkFilter> sink;
-        ASSERT_EQ(builder->SetOutputFileName(&MEDIASUBTYPE_Avi, file.c_str(), &mux, &sink), S_OK);
-        CPatternSource* src = CPatternSource::Create(720, 576, kFrames, false);
-        ASSERT_EQ(graph->AddFilter(src, "source"), S_OK);
-        ASSERT_EQ(graph->Connect(Pin(src, "Video").Get(), FreePin(mux.Get(), PINDIR_INPUT).Get()), S_OK);
-        auto control = Query<IMediaControl>(graph.Get(), IID_IMediaControl);
-        auto events = Query<IMediaEventEx>(graph.Get(), IID_IMediaEventEx);
-        ASSERT_EQ(control->Run(), S_OK);
-        LONG code = 0;
-        ASSERT_EQ(events->WaitForCompletion(600000, &code), S_OK);
-        EXPECT_EQ(code, EC_COMPLETE);
-        control->Stop();
-        graph.Reset();
-        src->Release();
-    }
+    WriteAvi(file, 720, 576, kFrames, false, false);
+    if (HasFatalFailure())
+        return;
     EXPECT_GT(fs::file_size(file), 1ull << 31);
-    std::string out;
-    std::FILE* p = ::popen(("ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 '" +
-                            file + "' 2>&1").c_str(), "r");
-    char buf[256];
-    while (p && std::fgets(buf, sizeof buf, p))
-        out += buf;
-    if (p)
-        ::pclose(p);
+    const std::string out =
+        Output("ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 '" + file + "'");
     EXPECT_EQ(out, "1300\n");
     fs::remove(file);
 }
