@@ -531,7 +531,7 @@ private:
                 return false;
             const ULONG bytes = 32 + 8 * static_cast<ULONG>(st.chunks.size());
             std::vector<BYTE> ix(bytes, 0);
-            char id[5];
+            char id[16];
             std::snprintf(id, sizeof id, "ix%02u", static_cast<unsigned>(i % 100));
             std::memcpy(ix.data(), id, 4);
             platform::WriteLE32(ix.data() + 4, bytes - 8);

@@ -8,7 +8,7 @@
 namespace media {
 
 inline std::string VideoPinName(int channel) {
-    char name[16];
+    char name[24];  // room for any int
     std::snprintf(name, sizeof name, "Video%02d", channel);
     return name;
 }
