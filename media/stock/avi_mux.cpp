@@ -8,6 +8,7 @@
 // positioned writes (IMuxFileSink) rather than samples, so the multiplexer can finish the file even
 // after the writer has been stopped.
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -419,8 +420,14 @@ public:
         if (m_position + chunkBytes + ClosingBytes(1) > m_riffPos + RiffLimit()) {
             // Into the next RIFF; a sample that cannot fit even an empty one, or a file whose super
             // index is full, is an error, never a silent loss.
+            // The current RIFF stays open when the super index has room for it only, so the file
+            // is still completed when the graph stops.
             const bool empty = m_position == m_moviListPos + 4;
-            if (empty || !CloseRiff() || !BeginRiff() || m_position + chunkBytes + ClosingBytes(1) > m_riffPos + RiffLimit())
+            const bool lastRiff = std::any_of(m_streams.begin(), m_streams.end(), [](const StreamState& st) {
+                return st.indexes.size() + 1 >= kSuperEntries;
+            });
+            if (empty || lastRiff || !CloseRiff() || !BeginRiff() ||
+                m_position + chunkBytes + ClosingBytes(1) > m_riffPos + RiffLimit())
                 return E_FAIL;
         }
         DWORD id = avi::ChunkId(stream, s.video ? (s.compressed ? "dc" : "db") : "wb");
@@ -475,6 +482,13 @@ public:
         if (all && m_output->GetConnected())
             m_output->GetConnected()->EndOfStream();
         return S_OK;
+    }
+
+    // A sample that could not be written stops its stream upstream; the graph hears of it once, so a
+    // run waiting for its end is not left waiting.
+    void WriteFailed(HRESULT hr) {
+        if (!m_failureNotified.exchange(true))
+            NotifyEvent(EC_ERRORABORT, hr, 0);
     }
 
     int StreamOf(CMuxInputPin* pin) {
@@ -622,6 +636,7 @@ private:
         m_streams.clear();
         m_index.clear();
         m_started = m_finished = false;
+        m_failureNotified = false;
         // Without a writer or any stream there is no file to make: the filter pauses idle.
         if (!m_output->m_sink)
             return S_OK;
@@ -826,6 +841,7 @@ private:
     bool m_started = false;
     bool m_finished = false;
     bool m_holding = false;  // writes wait: the file was cut and the next one is not open yet
+    std::atomic<bool> m_failureNotified{false};
     std::condition_variable m_holdCond;
 };
 
@@ -856,6 +872,8 @@ HRESULT CMuxInputPin::Receive(IMediaSample* sample) {
     if (hr != S_OK)
         return hr;
     hr = m_mux->Write(m_mux->StreamOf(this), sample);
+    if (FAILED(hr))
+        m_mux->WriteFailed(hr);
     return FAILED(hr) ? hr : S_OK;
 }
 

@@ -427,6 +427,41 @@ TEST(StockFilters, AviPastOneRiffGoesOnInOpenDmlRiffs) {
     fs::remove(file);
 }
 
+// A file whose super index has no room for another RIFF takes no further sample: the write fails and
+// the graph hears of it (no silent loss), and what was taken reads back whole. 2,700 pictures of
+// 12 KiB at five a RIFF need more than the 512 RIFFs a super index lists.
+TEST(StockFilters, AviWithoutRoomForAnotherRiffFailsTheWrite) {
+    if (std::system("ffprobe -version > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "ffprobe not installed";
+    const std::string file = TempPath("full.avi");
+    ::setenv("SCRYDE_AVI_RIFF_LIMIT", "65536", 1);
+    auto graph = Create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
+    auto builder = Create<ICaptureGraphBuilder2>(CLSID_CaptureGraphBuilder2, IID_ICaptureGraphBuilder2);
+    ASSERT_EQ(builder->SetFiltergraph(graph.Get()), S_OK);
+    ComPtr<IBaseFilter> mux;
+    ComPtr<IFileSinkFilter> sink;
+    ASSERT_EQ(builder->SetOutputFileName(&MEDIASUBTYPE_Avi, file.c_str(), &mux, &sink), S_OK);
+    CPatternSource* src = CPatternSource::Create(64, 48, 2700, false);
+    ASSERT_EQ(graph->AddFilter(src, "source"), S_OK);
+    ASSERT_EQ(graph->Connect(Pin(src, "Video").Get(), FreePin(mux.Get(), PINDIR_INPUT).Get()), S_OK);
+    auto control = Query<IMediaControl>(graph.Get(), IID_IMediaControl);
+    auto events = Query<IMediaEventEx>(graph.Get(), IID_IMediaEventEx);
+    ASSERT_EQ(control->Run(), S_OK);
+    LONG code = 0;
+    ASSERT_EQ(events->WaitForCompletion(600000, &code), S_OK);
+    EXPECT_EQ(code, EC_ERRORABORT);
+    control->Stop();
+    graph.Reset();
+    src->Release();
+    ::unsetenv("SCRYDE_AVI_RIFF_LIMIT");
+    const int packets = std::atoi(
+        Output("ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 '" + file + "'").c_str());
+    EXPECT_GT(packets, 2000);
+    EXPECT_LT(packets, 2700);
+    EXPECT_EQ(Output("ffmpeg -v error -xerror -i '" + file + "' -c copy -f null -"), "");
+    fs::remove(file);
+}
+
 // Past 2 GiB for real: 1,300 uncompressed 720 × 576 pictures (2.16 GB) at the usual RIFF limit.
 // FFmpeg reads the last picture's packet. The file is deleted afterwards.
 TEST(StockFilters, AviOverTwoGibReadsToItsLastFrame) {
