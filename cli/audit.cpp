@@ -46,7 +46,7 @@ void OptionalNumber(JsonWriter& out, const char* key, const std::optional<std::u
     value ? out.UInt(*value) : out.Null();
 }
 
-}  // namespace
+} // namespace
 
 std::string AuditLogPath() {
     return platform::ScrydeHome() + "/audit.jsonl";
@@ -119,4 +119,4 @@ std::vector<std::string> ReadAuditLines(std::string* problem) {
     return lines;
 }
 
-}  // namespace cli
+} // namespace cli

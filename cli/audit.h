@@ -11,14 +11,14 @@ namespace cli {
 
 struct AuditEntry {
     std::string action;  // "open", "write" or "verify"
-    std::string command;  // the scryde command ("export"); the program name is added
+    std::string command; // the scryde command ("export"); the program name is added
     std::string source;  // the drive or image read
     std::optional<std::uint64_t> sourceBytes;
-    std::optional<std::string> from, to;  // the time range read, when there was one
+    std::optional<std::string> from, to; // the time range read, when there was one
     std::optional<std::uint64_t> firstSector, lastSector;
-    std::optional<std::string> output;  // the file written
+    std::optional<std::string> output; // the file written
     std::optional<std::uint64_t> outputBytes;
-    std::optional<std::string> sha256;  // of the output, or of the source for "verify"
+    std::optional<std::string> sha256; // of the output, or of the source for "verify"
     std::string result = "ok";
 };
 
@@ -32,4 +32,4 @@ std::optional<std::string> AuditWrittenFile(AuditEntry entry, const std::string&
 // The entries of the log, each line as written (lines that are not JSON objects are skipped).
 std::vector<std::string> ReadAuditLines(std::string* problem);
 
-}  // namespace cli
+} // namespace cli

@@ -27,7 +27,7 @@ std::string Field(const std::string& line, const std::string& key) {
         if (line[i] == '\\' && i + 1 < line.size()) {
             char c = line[++i];
             if (c == 'u' && i + 4 < line.size()) {
-                value += '?';  // control characters in paths are shown as such
+                value += '?'; // control characters in paths are shown as such
                 i += 4;
             } else {
                 value += c == 'n' ? '\n' : c == 't' ? '\t' : c;
@@ -87,5 +87,5 @@ const CommandRegistrar
          "--json prints the entries as one JSON array, each as it stands in the log.\n",
          RunAudit});
 
-}  // namespace
-}  // namespace cli
+} // namespace
+} // namespace cli

@@ -118,16 +118,17 @@ int RunDecodeM4v(const std::vector<std::string>& args) {
     return kSuccess;
 }
 
-const CommandRegistrar reg({"decode-m4v", "decode a raw MPEG-4 elementary stream with the built-in core",
-                            "Usage: scryde decode-m4v IN.m4v OUT --size WxH --format yuy2|uyvy|rgb24|rgb32|rgb565\n"
-                            "                         [--bottom-up] [--deinterlace]\n"
-                            "\n"
-                            "Splits IN into frames at VOP start codes (headers travel with the frame they\n"
-                            "precede), decodes them in order with one decoder instance and writes the\n"
-                            "pictures back to back into OUT (rows of W pixels). Each frame that fails is\n"
-                            "reported on a line with its result code and written as nothing. --bottom-up\n"
-                            "writes RGB pictures last row first; --deinterlace blends combing odd lines.\n",
-                            RunDecodeM4v});
+const CommandRegistrar
+    reg({"decode-m4v", "decode a raw MPEG-4 elementary stream with the built-in core",
+         "Usage: scryde decode-m4v IN.m4v OUT --size WxH --format yuy2|uyvy|rgb24|rgb32|rgb565\n"
+         "                         [--bottom-up] [--deinterlace]\n"
+         "\n"
+         "Splits IN into frames at VOP start codes (headers travel with the frame they\n"
+         "precede), decodes them in order with one decoder instance and writes the\n"
+         "pictures back to back into OUT (rows of W pixels). Each frame that fails is\n"
+         "reported on a line with its result code and written as nothing. --bottom-up\n"
+         "writes RGB pictures last row first; --deinterlace blends combing odd lines.\n",
+         RunDecodeM4v});
 
-}  // namespace
-}  // namespace cli
+} // namespace
+} // namespace cli

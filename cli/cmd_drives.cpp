@@ -27,7 +27,8 @@ int RunDrives(const std::vector<std::string>& args) {
     JsonWriter out;
     out.BeginArray();
     if (!json)
-        std::printf("%-5s  %-32s  %12s  %9s  %-9s  %s\n", "drive", "path", "sectors", "GB", "media", "recorder");
+        std::printf("%-5s  %-32s  %12s  %9s  %-9s  %s\n", "drive", "path", "sectors", "GB", "media",
+                    "recorder");
     for (const auto& [number, path] : map.Entries()) {
         platform::DriveInfo info = platform::DescribeDrive(number, path);
         double gb = static_cast<double>(info.sectors) * 512.0 / 1e9;
@@ -62,7 +63,8 @@ int RunDrives(const std::vector<std::string>& args) {
             out.EndObject();
         } else if (info.readable) {
             std::printf("%-5d  %-32s  %12llu  %9.1f  %-9s  %s\n", number, path.c_str(),
-                        static_cast<unsigned long long>(info.sectors), gb, media, kind.empty() ? "-" : kind.c_str());
+                        static_cast<unsigned long long>(info.sectors), gb, media,
+                        kind.empty() ? "-" : kind.c_str());
         } else {
             std::printf("%-5d  %-32s  cannot be read: %s\n", number, path.c_str(), info.problem.c_str());
         }
@@ -84,5 +86,5 @@ const CommandRegistrar reg({"drives", "list the drives of the drive map with the
                             "they are the whole disks under /sys/block in name order, from 0.\n",
                             RunDrives});
 
-}  // namespace
-}  // namespace cli
+} // namespace
+} // namespace cli

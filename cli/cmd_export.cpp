@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <ctime>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <functional>
 #include <thread>
@@ -18,20 +18,20 @@
 #include "cli/source_kinds.h"
 #include "cli/status_track.h"
 #include "cli/tav_open.h"
+#include "common/sector.h"
 #include "media/clsids.h"
+#include "media/pin_names.h"
 #include "orma/layout.h"
-#include "tav/layout.h"
+#include "orma/orma_disk.h"
+#include "orma/pins.h"
 #include "platform/bytes.h"
 #include "platform/drives.h"
 #include "platform/fileio.h"
+#include "platform/registry.h"
 #include "reader/direct_avi.h"
 #include "reader/player.h"
-#include "platform/registry.h"
-#include "orma/orma_disk.h"
-#include "orma/pins.h"
-#include "common/sector.h"
 #include "recovery/lossless_export.h"
-#include "media/pin_names.h"
+#include "tav/layout.h"
 
 namespace cli {
 namespace {
@@ -75,7 +75,8 @@ public:
             return *message = "the graph has no control interfaces", false;
         return true;
     }
-    // Connects each pin of `source` to a null renderer of its own: the named ones, or all when none are named.
+    // Connects each pin of `source` to a null renderer of its own: the named ones, or all when none are
+    // named.
     bool Connect(IBaseFilter* source, const std::vector<std::string>& names, std::string* message) {
         std::vector<ComPtr<IPin>> pins;
         if (names.empty()) {
@@ -128,7 +129,8 @@ public:
                 if (code == EC_COMPLETE)
                     done = true;
                 else if (code == EC_ERRORABORT || code == EC_USERABORT || code == EC_STREAM_ERROR_STOPPED)
-                    done = true, error = "reading stopped by an error (" + HrText(static_cast<HRESULT>(p1)) + ")";
+                    done = true,
+                    error = "reading stopped by an error (" + HrText(static_cast<HRESULT>(p1)) + ")";
             }
             done = done || ended();
             ShowProgress(percent(), &shown);
@@ -147,7 +149,8 @@ private:
 };
 
 // The ORMA drive-image export: the clusters covering the range, copied whole, with the marker sector.
-int ExportOrmaImage(const SourceSpec& spec, const std::string& from, const std::string& to, const std::string& out) {
+int ExportOrmaImage(const SourceSpec& spec, const std::string& from, const std::string& to,
+                    const std::string& out) {
     BYTE y0 = 0, y1 = 0;
     DWORD t0 = 0, t1 = 0;
     if (!orma::ParseTime(from, &y0, &t0))
@@ -160,15 +163,18 @@ int ExportOrmaImage(const SourceSpec& spec, const std::string& from, const std::
     if (!OpenOrmaSource(spec, -1, -1, filter, orma, &message))
         return Fail(kFailure, "export: " + message);
 
-    HANDLE file = CreateFileA(out.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileA(out.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return Fail(kFailure, "export: cannot create \"" + out + "\" (error " + std::to_string(GetLastError()) + ")");
+        return Fail(kFailure,
+                    "export: cannot create \"" + out + "\" (error " + std::to_string(GetLastError()) + ")");
     int progress = -1;
     HRESULT hr = orma->ArchiveOrmaFile(file, y0, t0, y1, t1, nullptr);
     if (FAILED(hr)) {
         CloseHandle(file);
         std::remove(out.c_str());
-        return Fail(kFailure, "export: the range " + from + " - " + to + " cannot be exported (" + HrText(hr) + ")");
+        return Fail(kFailure,
+                    "export: the range " + from + " - " + to + " cannot be exported (" + HrText(hr) + ")");
     }
     // The export runs on the source's own thread and closes the file when it ends.
     int shown = -1;
@@ -185,7 +191,8 @@ int ExportOrmaImage(const SourceSpec& spec, const std::string& from, const std::
 // inside the range and ends before the first record after it that lies outside. Text records are lines
 // beginning with the frame time, binary records 44 bytes beginning with the frame time as local time in
 // seconds since 1970.
-bool CutToRange(const std::string& work, const std::string& out, int mode, BYTE y0, DWORD t0, BYTE y1, DWORD t1) {
+bool CutToRange(const std::string& work, const std::string& out, int mode, BYTE y0, DWORD t0, BYTE y1,
+                DWORD t1) {
     std::ifstream in(work, std::ios::binary);
     std::ofstream o(out, std::ios::binary | std::ios::trunc);
     if (!in || !o)
@@ -198,7 +205,7 @@ bool CutToRange(const std::string& work, const std::string& out, int mode, BYTE 
             o.write(data, static_cast<std::streamsize>(size));
             return true;
         }
-        return !inside;  // before the range: look on; after it: done
+        return !inside; // before the range: look on; after it: done
     };
     if (mode == 1) {
         std::string line;
@@ -224,8 +231,8 @@ bool CutToRange(const std::string& work, const std::string& out, int mode, BYTE 
 
 // The ORMA data exports: the source writes one status record per frame it reads while the range plays
 // through a graph of null renderers; the export ends when the position passes the end of the range.
-int ExportOrmaData(const SourceSpec& spec, const std::string& from, const std::string& to, const std::string& out,
-                   int mode) {
+int ExportOrmaData(const SourceSpec& spec, const std::string& from, const std::string& to,
+                   const std::string& out, int mode) {
     BYTE y0 = 0, y1 = 0;
     DWORD t0 = 0, t1 = 0;
     if (!orma::ParseTime(from, &y0, &t0))
@@ -239,7 +246,8 @@ int ExportOrmaData(const SourceSpec& spec, const std::string& from, const std::s
     ComPtr<IOrmaSrc> orma;
     std::string message;
     ExportGraph graph;
-    if (!OpenOrmaSource(spec, -1, -1, source, orma, &message) || !graph.Create(source.Get(), "ORMA source", &message))
+    if (!OpenOrmaSource(spec, -1, -1, source, orma, &message) ||
+        !graph.Create(source.Get(), "ORMA source", &message))
         return Fail(kFailure, "export: " + message);
     orma->SetVideoTimestamp(0);
     if (!graph.Connect(source.Get(), {}, &message))
@@ -251,9 +259,11 @@ int ExportOrmaData(const SourceSpec& spec, const std::string& from, const std::s
     // The source reads ahead of what the loop below sees, so it writes into a working file that is cut to
     // the range afterwards.
     const std::string work = out + ".part";
-    HANDLE file = CreateFileA(work.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileA(work.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return Fail(kFailure, "export: cannot create \"" + work + "\" (error " + std::to_string(GetLastError()) + ")");
+        return Fail(kFailure,
+                    "export: cannot create \"" + work + "\" (error " + std::to_string(GetLastError()) + ")");
     orma->ArchiveDataFile(file, mode);
     std::string error;
     if (graph.Run(&error)) {
@@ -287,7 +297,8 @@ int ExportOrmaData(const SourceSpec& spec, const std::string& from, const std::s
 
 // TAV: marks the range on the source, as the reader does from its two mark buttons. Returns false with
 // *message when a time cannot be parsed or is not on the recording.
-bool MarkTavRange(IVTSourceFilter* vts, const std::string& from, const std::string& to, std::string* message) {
+bool MarkTavRange(IVTSourceFilter* vts, const std::string& from, const std::string& to,
+                  std::string* message) {
     DWORD t0 = 0, t1 = 0, marked = 0;
     if (!tav::ParseTime(from, &t0))
         return *message = "\"" + from + "\" is not a time of the form YYYY/MM/DD hh:mm:ss", false;
@@ -304,7 +315,8 @@ bool MarkTavRange(IVTSourceFilter* vts, const std::string& from, const std::stri
 
 // The TAV drive-image export: the blocks of the marked range with the drive header and trailer copy, in
 // the layout that opens again as a ".tav" image.
-int ExportTavImage(const SourceSpec& spec, const std::string& from, const std::string& to, const std::string& out) {
+int ExportTavImage(const SourceSpec& spec, const std::string& from, const std::string& to,
+                   const std::string& out) {
     ComPtr<IBaseFilter> source;
     ComPtr<IVTSourceFilter> vts;
     bool audio = false;
@@ -328,7 +340,8 @@ int ExportTavImage(const SourceSpec& spec, const std::string& from, const std::s
     std::fprintf(stderr, "\rExporting: done\n");
     if (FAILED(hr)) {
         std::remove(out.c_str());
-        return Fail(kFailure, "export: the range " + from + " - " + to + " cannot be exported (" + HrText(hr) + ")");
+        return Fail(kFailure,
+                    "export: the range " + from + " - " + to + " cannot be exported (" + HrText(hr) + ")");
     }
     return PrintDigest(out);
 }
@@ -350,10 +363,12 @@ int ExportTavText(const SourceSpec& spec, const std::string& from, const std::st
     tav::ParseTime(from, &first);
     tav::ParseTime(to, &last);
 
-    HANDLE file = CreateFileA(out.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileA(out.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return Fail(kFailure, "export: cannot create \"" + out + "\" (error " + std::to_string(GetLastError()) + ")");
-    vts->SetTextExport(file, 1);  // the source owns the handle from here on
+        return Fail(kFailure,
+                    "export: cannot create \"" + out + "\" (error " + std::to_string(GetLastError()) + ")");
+    vts->SetTextExport(file, 1); // the source owns the handle from here on
     BYTE audioFormat = 0;
     vts->PrepareExport(&audioFormat, static_cast<BYTE>(channel));
     // Only the export channel's pin and the audio pin carry the range; the others stay unconnected.
@@ -364,16 +379,17 @@ int ExportTavText(const SourceSpec& spec, const std::string& from, const std::st
     std::string error;
     if (graph.Connect(source.Get(), pins, &error) && graph.Run(&error)) {
         int shown = 0;
-        error = graph.RunToEnd([] { return false; },  // the pins end their streams when the range is done
-                               [&] {
-                                   const DWORD now = VtsPositionSeconds(vts.Get());
-                                   if (now && last > first)
-                                       shown = static_cast<int>(std::clamp<long long>(
-                                           (static_cast<long long>(now) - first) * 100 / (last - first), 0, 100));
-                                   return shown;
-                               });
+        error =
+            graph.RunToEnd([] { return false; }, // the pins end their streams when the range is done
+                           [&] {
+                               const DWORD now = VtsPositionSeconds(vts.Get());
+                               if (now && last > first)
+                                   shown = static_cast<int>(std::clamp<long long>(
+                                       (static_cast<long long>(now) - first) * 100 / (last - first), 0, 100));
+                               return shown;
+                           });
     }
-    vts->EndExport();  // closes the file
+    vts->EndExport(); // closes the file
     if (!error.empty()) {
         std::remove(out.c_str());
         return Fail(kFailure, "export: " + error);
@@ -410,8 +426,8 @@ int ExportTavTrack(const SourceSpec& spec, const std::string& from, const std::s
 }
 
 // A TAV range of one channel as an AVI file, the recorded MPEG-4 frames and sound copied as they are.
-int ExportTavDirectAvi(const SourceSpec& spec, const std::string& from, const std::string& to, const std::string& out,
-                       int channel) {
+int ExportTavDirectAvi(const SourceSpec& spec, const std::string& from, const std::string& to,
+                       const std::string& out, int channel) {
     ComPtr<IBaseFilter> source;
     ComPtr<IVTSourceFilter> vts;
     bool audio = false;
@@ -433,9 +449,10 @@ int ExportTavDirectAvi(const SourceSpec& spec, const std::string& from, const st
     const std::string error = reader::WriteDirectAvi(
         out, format, [&](BYTE* buffer, DWORD) { return vts->ExportNextPacket(buffer) == S_FALSE; },
         [&](DWORD time) {
-            const int now = last > first ? static_cast<int>(std::clamp<long long>(
-                                               (static_cast<long long>(time) - first) * 100 / (last - first), 0, 100))
-                                         : 100;
+            const int now = last > first
+                                ? static_cast<int>(std::clamp<long long>(
+                                      (static_cast<long long>(time) - first) * 100 / (last - first), 0, 100))
+                                : 100;
             if (now != shown)
                 std::fprintf(stderr, "\rArchiving CH%02d... %d%%", channel + 1, shown = now);
         });
@@ -475,8 +492,8 @@ private:
 // An AVI archive of one channel as the reader makes it: the recording opened as the reader opens it,
 // the range marked, and the archive graph (decoder, double-height and text filter when asked, the
 // compressor, the multiplexer) run at normal speed.
-int ExportArchiveAvi(const SourceSpec& spec, const std::string& from, const std::string& to, const std::string& out,
-                     int channel, const reader::ArchiveOptions& options) {
+int ExportArchiveAvi(const SourceSpec& spec, const std::string& from, const std::string& to,
+                     const std::string& out, int channel, const reader::ArchiveOptions& options) {
     reader::OpenTarget target;
     target.path = spec.path;
     if (spec.kind == "orma") {
@@ -512,7 +529,8 @@ int ExportArchiveAvi(const SourceSpec& spec, const std::string& from, const std:
     CConsoleArchiveUi ui;
     // On a disc drive each disc's file is read back before its disc leaves the tray.
     bool digestsOk = true;
-    core.OnArchiveFileDone([&](const std::string& file) { digestsOk = PrintDigest(file) == kSuccess && digestsOk; });
+    core.OnArchiveFileDone(
+        [&](const std::string& file) { digestsOk = PrintDigest(file) == kSuccess && digestsOk; });
     if (!core.Archive(channel, out, options, ui)) {
         return Fail(kFailure, "export: the archive of " + spec.Describe() + " failed");
     }
@@ -527,43 +545,48 @@ recovery::Container ContainerOf(const std::string& kind) {
     return kind == "mkv" ? recovery::Container::Matroska : recovery::Container::Mp4;
 }
 
-int LosslessDone(const recovery::LosslessResult& r, const std::string& kind, const std::string& out, int channel,
-                 const char* what) {
+int LosslessDone(const recovery::LosslessResult& r, const std::string& kind, const std::string& out,
+                 int channel, const char* what) {
     if (r.soundLeftOut)
-        std::fprintf(stderr, "scryde: export: %s files of this build's container library cannot carry PCM sound; "
-                             "the sound is left out (--type mkv keeps it)\n", kind.c_str());
+        std::fprintf(stderr,
+                     "scryde: export: %s files of this build's container library cannot carry PCM sound; "
+                     "the sound is left out (--type mkv keeps it)\n",
+                     kind.c_str());
     if (!r.ok)
         return Fail(kFailure, "export: " + r.error);
     std::fprintf(stderr, "Exported %zu %s of CH%02d\n", r.frames, what, channel + 1);
     return PrintDigest(out);
 }
 
-int ExportTavLossless(const SourceSpec& spec, const std::string& from, const std::string& to, const std::string& out,
-                      int channel, const std::string& kind) {
+int ExportTavLossless(const SourceSpec& spec, const std::string& from, const std::string& to,
+                      const std::string& out, int channel, const std::string& kind) {
     ComPtr<IBaseFilter> source;
     ComPtr<IVTSourceFilter> vts;
     bool hasAudio = false;
     std::string message;
-    if (!OpenVtsSource(spec, source, vts, &hasAudio, &message) || !MarkTavRange(vts.Get(), from, to, &message))
+    if (!OpenVtsSource(spec, source, vts, &hasAudio, &message) ||
+        !MarkTavRange(vts.Get(), from, to, &message))
         return Fail(kFailure, "export: " + message);
-    return LosslessDone(recovery::ExportTavLossless(vts.Get(), channel, out, ContainerOf(kind)), kind, out, channel,
-                        "frames");
+    return LosslessDone(recovery::ExportTavLossless(vts.Get(), channel, out, ContainerOf(kind)), kind, out,
+                        channel, "frames");
 }
 
-int ExportOrmaLossless(const SourceSpec& spec, const std::string& from, const std::string& to, const std::string& out,
-                       int channel, const std::string& kind) {
+int ExportOrmaLossless(const SourceSpec& spec, const std::string& from, const std::string& to,
+                       const std::string& out, int channel, const std::string& kind) {
     BYTE y0 = 0, y1 = 0;
     DWORD t0 = 0, t1 = 0;
     if (!orma::ParseTime(from, &y0, &t0) || !orma::ParseTime(to, &y1, &t1))
         return Fail(kUsage, "export: times are of the form 20YY/MM/DD hh:mm:ss");
     orma::COrmaSlotBank bank(true);
     orma::COrmaDisk disk(&bank);
-    HRESULT hr = spec.asDrive ? disk.OpenDrive(spec.drive > 0 ? spec.drive : 1, spec.path.c_str(), common::AccessMode::File)
+    HRESULT hr = spec.asDrive ? disk.OpenDrive(spec.drive > 0 ? spec.drive : 1, spec.path.c_str(),
+                                               common::AccessMode::File)
                               : disk.OpenDisk(0, spec.path.c_str());
     if (FAILED(hr))
         return Fail(kFailure, "export: " + spec.Describe() + ": not a readable ORMA recording");
-    return LosslessDone(recovery::ExportOrmaLossless(disk, bank, y0, t0, y1, t1, channel, out, ContainerOf(kind)), kind,
-                        out, channel, "pictures");
+    return LosslessDone(
+        recovery::ExportOrmaLossless(disk, bank, y0, t0, y1, t1, channel, out, ContainerOf(kind)), kind, out,
+        channel, "pictures");
 }
 
 int RunExport(const std::vector<std::string>& input) {
@@ -640,7 +663,8 @@ int RunExport(const std::vector<std::string>& input) {
     }
     if ((spec->kind == "tav" || spec->kind == "stream") && (kind == "gpx" || kind == "csv"))
         return ExportTavTrack(*spec, *from, *to, *out, exportChannel, kind == "gpx");
-    return Fail(kFailure, "export: " + kind + " exports of " + spec->kind + " recordings are not in this build yet");
+    return Fail(kFailure,
+                "export: " + kind + " exports of " + spec->kind + " recordings are not in this build yet");
 }
 
 const CommandRegistrar
@@ -672,5 +696,5 @@ const CommandRegistrar
          "Every file written is recorded in the audit log.\n",
          RunExport});
 
-}  // namespace
-}  // namespace cli
+} // namespace
+} // namespace cli

@@ -47,12 +47,13 @@ int RunFrames(const std::vector<std::string>& input) {
     return kind->frames(*spec, options, json);
 }
 
-const CommandRegistrar reg({"frames", "list stored frames in reading order from a time or segment",
-                            "Usage: scryde frames SOURCE [--from TIME | --segment N] [--count N] [--json]\n"
-                            "\n"
-                            "TIME is \"YYYY/MM/DD hh:mm:ss\". --count defaults to 20. SOURCE as for scryde info\n"
-                            "(a file, or --drive N; --kind and --as-drive as there).\n",
-                            RunFrames});
+const CommandRegistrar
+    reg({"frames", "list stored frames in reading order from a time or segment",
+         "Usage: scryde frames SOURCE [--from TIME | --segment N] [--count N] [--json]\n"
+         "\n"
+         "TIME is \"YYYY/MM/DD hh:mm:ss\". --count defaults to 20. SOURCE as for scryde info\n"
+         "(a file, or --drive N; --kind and --as-drive as there).\n",
+         RunFrames});
 
-}  // namespace
-}  // namespace cli
+} // namespace
+} // namespace cli

@@ -46,14 +46,15 @@ int RunInfo(const std::vector<std::string>& input) {
     return kind->info(*spec, json);
 }
 
-const CommandRegistrar reg({"info", "show a recording's layout: geometry, segments, alarms",
-                            "Usage: scryde info SOURCE [--json]\n"
-                            "       scryde info --drive N [--json]\n"
-                            "\n"
-                            "SOURCE is a drive image (\".tav\" a TAV image, \".arv\" a stream file, anything\n"
-                            "else an ORMA image); --kind orma|tav|stream overrides the extension and\n"
-                            "--as-drive reads the file as a whole recorder drive.\n",
-                            RunInfo});
+const CommandRegistrar
+    reg({"info", "show a recording's layout: geometry, segments, alarms",
+         "Usage: scryde info SOURCE [--json]\n"
+         "       scryde info --drive N [--json]\n"
+         "\n"
+         "SOURCE is a drive image (\".tav\" a TAV image, \".arv\" a stream file, anything\n"
+         "else an ORMA image); --kind orma|tav|stream overrides the extension and\n"
+         "--as-drive reads the file as a whole recorder drive.\n",
+         RunInfo});
 
-}  // namespace
-}  // namespace cli
+} // namespace
+} // namespace cli

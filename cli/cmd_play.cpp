@@ -104,7 +104,9 @@ int RunPlay(const std::vector<std::string>& input) {
     if (!args.empty())
         return Fail(kUsage, "play: unexpected \"" + args.front() + "\"");
     if (audioChannel && spec->kind == "orma")
-        std::fprintf(stderr, "scryde: play: --audio-channel does not apply to ORMA recordings (their audio is one track)\n");
+        std::fprintf(
+            stderr,
+            "scryde: play: --audio-channel does not apply to ORMA recordings (their audio is one track)\n");
 
     // The contact sheet's folder is made as asked, before anything plays.
     std::error_code made;
@@ -166,25 +168,26 @@ int RunPlay(const std::vector<std::string>& input) {
     return r.end == "error" || r.contactSheet.empty() ? kFailure : kSuccess;
 }
 
-const CommandRegistrar reg({"play", "play a recording headless through the real graph; writes a contact sheet",
-                            "Usage: scryde play SOURCE [--from TIME | --segment N] [--frames N | --seconds S]\n"
-                            "                   [--speed PERMILLE] [--reverse] [--channels MASK] [--out DIR]\n"
-                            "                   [--audio-channel N] [--step N] [--time-limit S]\n"
-                            "                   [--model N] [--video ntsc|pal] [--loop] [--json]\n"
-                            "\n"
-                            "Builds the reader's playback graph (source, one decoder and one video renderer per\n"
-                            "channel, audio to the audio renderer), plays from the start of the recording, a time\n"
-                            "or a segment, and stops at the end of the recording (\"complete\"), after N recorded\n"
-                            "pictures in all or S seconds of recording, or after the wall-clock time limit (120 s\n"
-                            "by default). --loop plays round and round as the reader does, until a limit.\n"
-                            "Writes DIR/contact-sheet.png (DIR is made when missing) with the channels' last\n"
-                            "pictures; channels that showed nothing recorded are marked as such, and their blank\n"
-                            "screens are counted apart. --speed is per mille of normal speed (2000 plays at 2x);\n"
-                            "--channels is a mask, bit 0 for channel 1.\n"
-                            "--step N plays N steps frame by frame. TAV drives, images and stream files: --segment\n"
-                            "picks a section, --audio-channel the channel whose sound plays.\n"
-                            "ORMA: --model and --video set the recorder model and video standard.\n",
-                            RunPlay});
+const CommandRegistrar
+    reg({"play", "play a recording headless through the real graph; writes a contact sheet",
+         "Usage: scryde play SOURCE [--from TIME | --segment N] [--frames N | --seconds S]\n"
+         "                   [--speed PERMILLE] [--reverse] [--channels MASK] [--out DIR]\n"
+         "                   [--audio-channel N] [--step N] [--time-limit S]\n"
+         "                   [--model N] [--video ntsc|pal] [--loop] [--json]\n"
+         "\n"
+         "Builds the reader's playback graph (source, one decoder and one video renderer per\n"
+         "channel, audio to the audio renderer), plays from the start of the recording, a time\n"
+         "or a segment, and stops at the end of the recording (\"complete\"), after N recorded\n"
+         "pictures in all or S seconds of recording, or after the wall-clock time limit (120 s\n"
+         "by default). --loop plays round and round as the reader does, until a limit.\n"
+         "Writes DIR/contact-sheet.png (DIR is made when missing) with the channels' last\n"
+         "pictures; channels that showed nothing recorded are marked as such, and their blank\n"
+         "screens are counted apart. --speed is per mille of normal speed (2000 plays at 2x);\n"
+         "--channels is a mask, bit 0 for channel 1.\n"
+         "--step N plays N steps frame by frame. TAV drives, images and stream files: --segment\n"
+         "picks a section, --audio-channel the channel whose sound plays.\n"
+         "ORMA: --model and --video set the recorder model and video standard.\n",
+         RunPlay});
 
-}  // namespace
-}  // namespace cli
+} // namespace
+} // namespace cli

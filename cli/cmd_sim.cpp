@@ -13,17 +13,19 @@ std::vector<SimKind>& Kinds() {
     static std::vector<SimKind> kinds;
     return kinds;
 }
-}  // namespace
+} // namespace
 
 SimKindRegistrar::SimKindRegistrar(const SimKind& kind) {
     Kinds().push_back(kind);
-    std::sort(Kinds().begin(), Kinds().end(), [](const SimKind& a, const SimKind& b) { return std::strcmp(a.name, b.name) < 0; });
+    std::sort(Kinds().begin(), Kinds().end(),
+              [](const SimKind& a, const SimKind& b) { return std::strcmp(a.name, b.name) < 0; });
 }
 
 namespace {
 
 void PrintSimHelp() {
-    std::printf("Usage: scryde sim KIND [OPTIONS]\n\nWrites a synthetic recording byte by byte from the recorder's layout.\n\nKinds:\n");
+    std::printf("Usage: scryde sim KIND [OPTIONS]\n\nWrites a synthetic recording byte by byte from the "
+                "recorder's layout.\n\nKinds:\n");
     for (const SimKind& k : Kinds())
         std::printf("  %-8s %s\n", k.name, k.summary);
     std::printf("\n`scryde sim KIND --help` explains a kind.\n");
@@ -56,5 +58,5 @@ int RunSim(const std::vector<std::string>& args) {
 const CommandRegistrar reg({"sim", "write a synthetic recorder drive or image (for tests and demos)",
                             "Usage: scryde sim KIND [OPTIONS]\n", RunSim});
 
-}  // namespace
-}  // namespace cli
+} // namespace
+} // namespace cli

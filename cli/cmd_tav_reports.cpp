@@ -59,12 +59,13 @@ const CommandRegistrar diag({"diag", "write the TAV diagnostic report of a drive
                              "or a file with --as-drive) or drive image (\".tav\") into FILE.\n",
                              RunDiag});
 
-const CommandRegistrar syslog({"syslog", "dump the TAV recorder's system log, oldest entry first",
-                               "Usage: scryde syslog SOURCE --out FILE\n"
-                               "\n"
-                               "Writes the recorder's system log ring, oldest entry first, of a TAV drive\n"
-                               "(--drive N, or a file with --as-drive) or drive image (\".tav\") into FILE.\n",
-                               RunSyslog});
+const CommandRegistrar
+    syslog({"syslog", "dump the TAV recorder's system log, oldest entry first",
+            "Usage: scryde syslog SOURCE --out FILE\n"
+            "\n"
+            "Writes the recorder's system log ring, oldest entry first, of a TAV drive\n"
+            "(--drive N, or a file with --as-drive) or drive image (\".tav\") into FILE.\n",
+            RunSyslog});
 
-}  // namespace
-}  // namespace cli
+} // namespace
+} // namespace cli

@@ -106,7 +106,7 @@ bool HashSource(const std::string& path, const std::string& label, Digests* out,
 int RunVerify(const std::vector<std::string>& input) {
     std::vector<std::string> args = input;
     const bool json = TakeFlag(args, "--json");
-    TakeFlag(args, "--as-drive");  // a whole file is hashed either way
+    TakeFlag(args, "--as-drive"); // a whole file is hashed either way
     bool bad = false;
     auto driveText = TakeOption(args, "--drive", &bad);
     if (bad)
@@ -215,5 +215,5 @@ const CommandRegistrar
          "\"stored_sha1\", \"match\", \"bytes\"}. Every run is recorded in the audit log.\n",
          RunVerify});
 
-}  // namespace
-}  // namespace cli
+} // namespace
+} // namespace cli

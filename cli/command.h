@@ -14,8 +14,8 @@ constexpr int kUsage = 2;
 
 struct Command {
     const char* name;
-    const char* summary;  // one line for `scryde --help`
-    const char* usage;    // the full text of `scryde NAME --help`
+    const char* summary; // one line for `scryde --help`
+    const char* usage;   // the full text of `scryde NAME --help`
     // Runs with the arguments after the command name. Errors go to standard error in one line.
     int (*run)(const std::vector<std::string>& args);
 };
@@ -31,4 +31,4 @@ int Fail(int status, const std::string& message);
 // True when `args` asks for the command's help (and prints it).
 bool WantsHelp(const Command& command, const std::vector<std::string>& args);
 
-}  // namespace cli
+} // namespace cli

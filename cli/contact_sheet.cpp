@@ -28,7 +28,8 @@ void Text(media::VideoFrame& f, int x0, int y0, const std::string& text, int sca
         for (int row = 0; row < simdraw::kGlyphHeight; ++row)
             for (int col = 0; col < 5; ++col)
                 if (simdraw::GlyphPixel(text[i], col, row))
-                    Fill(f, x0 + (static_cast<int>(i) * 6 + col) * scale, y0 + row * scale, scale, scale, 255, 255, 255);
+                    Fill(f, x0 + (static_cast<int>(i) * 6 + col) * scale, y0 + row * scale, scale, scale, 255,
+                         255, 255);
 }
 
 // Nearest-neighbour scaling of a picture into a cell, keeping its aspect.
@@ -49,7 +50,7 @@ void Blit(media::VideoFrame& dst, int x0, int y0, const media::VideoFrame& src) 
     }
 }
 
-}  // namespace
+} // namespace
 
 media::VideoFrame ComposeContactSheet(const ContactSheet& sheet) {
     media::VideoFrame f;
@@ -77,4 +78,4 @@ bool WriteContactSheet(const std::string& path, const ContactSheet& sheet) {
     return media::WritePng(path, ComposeContactSheet(sheet));
 }
 
-}  // namespace cli
+} // namespace cli

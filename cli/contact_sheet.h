@@ -14,11 +14,11 @@ struct ContactSheet {
     std::string title;
     std::array<std::optional<media::VideoFrame>, 16> pictures;
     std::array<long, 16> counts{};
-    std::array<bool, 16> noRecording{};  // the channel showed nothing recorded (at most a blank screen)
+    std::array<bool, 16> noRecording{}; // the channel showed nothing recorded (at most a blank screen)
 };
 
 // Composes the sheet (BGRX, top-down).
 media::VideoFrame ComposeContactSheet(const ContactSheet& sheet);
 bool WriteContactSheet(const std::string& path, const ContactSheet& sheet);
 
-}  // namespace cli
+} // namespace cli

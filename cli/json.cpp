@@ -110,4 +110,4 @@ JsonWriter& JsonWriter::Null() {
     return *this;
 }
 
-}  // namespace cli
+} // namespace cli

@@ -25,10 +25,10 @@ public:
 private:
     void Separate();
     std::string m_out;
-    std::vector<bool> m_first;  // per open container: nothing written yet
+    std::vector<bool> m_first; // per open container: nothing written yet
     bool m_afterKey = false;
 };
 
 std::string JsonEscape(const std::string& s);
 
-}  // namespace cli
+} // namespace cli

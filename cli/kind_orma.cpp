@@ -29,8 +29,8 @@ int Open(const SourceSpec& spec, orma::COrmaDisk& disk, const char* command) {
         hr = disk.OpenDisk(0, spec.path.c_str());
     }
     if (FAILED(hr))
-        return Fail(kFailure, std::string(command) + ": " + spec.Describe() +
-                                  ": not a readable ORMA " + (spec.asDrive ? "drive" : "drive image") +
+        return Fail(kFailure, std::string(command) + ": " + spec.Describe() + ": not a readable ORMA " +
+                                  (spec.asDrive ? "drive" : "drive image") +
                                   " (no marker sector, or no recorded segment)");
     return kSuccess;
 }
@@ -94,20 +94,21 @@ int Info(const SourceSpec& spec, bool json) {
     for (std::size_t i = 0; i < segments.size(); ++i) {
         const orma::OrmaSegment& s = segments[i];
         std::printf("    %3zu  id %-5u %s - %s  clusters %u..%u\n", i, s.segment_id,
-                    orma::FormatTime(s.start_year, s.start_time).c_str(), orma::FormatTime(s.end_year, s.end_time).c_str(),
-                    s.first_cluster, s.last_cluster);
+                    orma::FormatTime(s.start_year, s.start_time).c_str(),
+                    orma::FormatTime(s.end_year, s.end_time).c_str(), s.first_cluster, s.last_cluster);
     }
     std::printf("  alarms       %u\n", alarmCount);
     for (UINT i = 0; i < alarmCount; ++i) {
         const BYTE* a = alarms.data() + std::size_t(i) * orma::kAlarmRecordBytes;
-        std::printf("    %s  sector %u  value 0x%04X\n", orma::FormatTime(a[10], platform::ReadLE32(a)).c_str(),
-                    platform::ReadLE32(a + 4), platform::ReadLE16(a + 8));
+        std::printf("    %s  sector %u  value 0x%04X\n",
+                    orma::FormatTime(a[10], platform::ReadLE32(a)).c_str(), platform::ReadLE32(a + 4),
+                    platform::ReadLE16(a + 8));
     }
     return kSuccess;
 }
 
 int Frames(const SourceSpec& spec, const FramesOptions& options, bool json) {
-    orma::COrmaSlotBank pins;  // headless: nobody waits for the pictures
+    orma::COrmaSlotBank pins; // headless: nobody waits for the pictures
     orma::COrmaDisk disk(&pins);
     if (int status = Open(spec, disk, "frames"))
         return status;
@@ -115,12 +116,13 @@ int Frames(const SourceSpec& spec, const FramesOptions& options, bool json) {
         BYTE year = 0;
         DWORD time = 0;
         if (!orma::ParseTime(*options.from, &year, &time))
-            return Fail(kUsage, "frames: --from wants \"20YY/MM/DD hh:mm:ss\", not \"" + *options.from + "\"");
+            return Fail(kUsage,
+                        "frames: --from wants \"20YY/MM/DD hh:mm:ss\", not \"" + *options.from + "\"");
         disk.SetPointerTime(year, time);
     } else if (options.segment) {
         if (*options.segment >= static_cast<int>(disk.Segments().size()))
-            return Fail(kFailure, "frames: there is no segment " + std::to_string(*options.segment) + " (the recording has " +
-                                      std::to_string(disk.Segments().size()) + ")");
+            return Fail(kFailure, "frames: there is no segment " + std::to_string(*options.segment) +
+                                      " (the recording has " + std::to_string(disk.Segments().size()) + ")");
         disk.SetPointerSegment(*options.segment, 0);
     }
     disk.StartPlayback();
@@ -143,8 +145,8 @@ int Frames(const SourceSpec& spec, const FramesOptions& options, bool json) {
             out.Key("audio_bytes").Int(length);
             out.EndObject();
         } else {
-            std::printf("%s  ch %2d  picture %6d  audio %5d\n", time.c_str(), channel, static_cast<int>(disk.LastPictureLength()),
-                        static_cast<int>(length));
+            std::printf("%s  ch %2d  picture %6d  audio %5d\n", time.c_str(), channel,
+                        static_cast<int>(disk.LastPictureLength()), static_cast<int>(length));
         }
     }
     out.EndArray();
@@ -155,5 +157,5 @@ int Frames(const SourceSpec& spec, const FramesOptions& options, bool json) {
 
 const SourceKindRegistrar reg({"orma", Info, Frames});
 
-}  // namespace
-}  // namespace cli
+} // namespace
+} // namespace cli

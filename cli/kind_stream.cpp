@@ -33,22 +33,29 @@ static int StreamInfo(const SourceSpec& spec, bool json) {
     if (int status = OpenStreamSource(spec, &src, "info"))
         return status;
     const LONG count = src->RecordCount();
-    const std::string first = tav::FormatTime(src->Record(1).time), last = tav::FormatTime(src->Record(count).time);
+    const std::string first = tav::FormatTime(src->Record(1).time),
+                      last = tav::FormatTime(src->Record(count).time);
     if (json) {
         JsonWriter w;
         w.BeginObject();
         w.Key("kind").String("stream");
         w.Key("record_count").Int(count);
         w.Key("first_time").String(first).Key("last_time").String(last);
-        w.Key("recorder_kind").Int(src->RecorderKind()).Key("width").UInt(src->Width()).Key("height").UInt(src->Height());
+        w.Key("recorder_kind")
+            .Int(src->RecorderKind())
+            .Key("width")
+            .UInt(src->Width())
+            .Key("height")
+            .UInt(src->Height());
         w.Key("audio_format").Int(src->AudioFormat()).Key("audio_present").Bool(src->AudioPresent());
         w.EndObject();
         std::printf("%s\n", w.Text().c_str());
         return kSuccess;
     }
-    std::printf("TAV stream file: %ld records, %s .. %s\n", static_cast<long>(count), first.c_str(), last.c_str());
-    std::printf("recorder kind %d, %ux%u, audio %s (format %d)\n", src->RecorderKind(), src->Width(), src->Height(),
-                src->AudioPresent() ? "present" : "absent", src->AudioFormat());
+    std::printf("TAV stream file: %ld records, %s .. %s\n", static_cast<long>(count), first.c_str(),
+                last.c_str());
+    std::printf("recorder kind %d, %ux%u, audio %s (format %d)\n", src->RecorderKind(), src->Width(),
+                src->Height(), src->AudioPresent() ? "present" : "absent", src->AudioFormat());
     return kSuccess;
 }
 
@@ -62,7 +69,8 @@ static int StreamFrames(const SourceSpec& spec, const FramesOptions& options, bo
     if (options.from) {
         DWORD t = 0;
         if (!tav::ParseTime(*options.from, &t))
-            return Fail(kUsage, "frames: --from wants \"YYYY/MM/DD hh:mm:ss\", not \"" + *options.from + "\"");
+            return Fail(kUsage,
+                        "frames: --from wants \"YYYY/MM/DD hh:mm:ss\", not \"" + *options.from + "\"");
         if (src->SeekToSectionTime(t) != S_OK)
             return Fail(kFailure, "frames: the file does not hold " + *options.from);
         number = std::max<LONG>(1, src->CurrentRecord());
@@ -79,9 +87,9 @@ static int StreamFrames(const SourceSpec& spec, const FramesOptions& options, bo
             w.Key("size").UInt(r.size);
             w.EndObject();
         } else {
-            std::printf("%s  ch %2d  %-9s %6u bytes  (record %ld at byte %llu)\n", tav::FormatTime(r.time).c_str(),
-                        r.channel, TypeName(r.type), r.size, static_cast<long>(number),
-                        static_cast<unsigned long long>(r.offset));
+            std::printf("%s  ch %2d  %-9s %6u bytes  (record %ld at byte %llu)\n",
+                        tav::FormatTime(r.time).c_str(), r.channel, TypeName(r.type), r.size,
+                        static_cast<long>(number), static_cast<unsigned long long>(r.offset));
         }
     }
     w.EndArray();
@@ -92,4 +100,4 @@ static int StreamFrames(const SourceSpec& spec, const FramesOptions& options, bo
 
 static const SourceKindRegistrar streamKind({"stream", StreamInfo, StreamFrames});
 
-}  // namespace cli
+} // namespace cli

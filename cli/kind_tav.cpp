@@ -42,7 +42,8 @@ int OpenTavSource(const SourceSpec& spec, tav::CTavDiskSource** out, const char*
         hr = src->Open(tav::kOpenImage, 0, spec.path.c_str());
     }
     if (hr < 0)
-        return Fail(kFailure, std::string(command) + ": " + spec.Describe() + ": not a readable TAV drive or image");
+        return Fail(kFailure,
+                    std::string(command) + ": " + spec.Describe() + ": not a readable TAV drive or image");
     if (src->LoadIndex() != S_OK)
         return Fail(kFailure, std::string(command) + ": " + spec.Describe() + ": no recording found on it");
     *out = src.release();
@@ -75,7 +76,10 @@ static int TavInfo(const SourceSpec& spec, bool json) {
         w.Key("kind").String("tav");
         w.Key("G").UInt(g.G).Key("S").UInt(g.S).Key("N").UInt(g.N).Key("K").UInt(g.K);
         w.Key("T_prime").UInt(g.Tprime).Key("header_sector").UInt(g.HeaderSector());
-        w.Key("segment_count").UInt(src->SegmentCount()).Key("valid_segment_count").UInt(src->ValidSegmentCount());
+        w.Key("segment_count")
+            .UInt(src->SegmentCount())
+            .Key("valid_segment_count")
+            .UInt(src->ValidSegmentCount());
         w.Key("section_unit").UInt(g.K * 256).Key("sections_in_use").Int(src->SectionCount());
         w.Key("sections").BeginArray();
         for (int i = 0; i < src->SectionCount(); ++i) {
@@ -86,7 +90,12 @@ static int TavInfo(const SourceSpec& spec, bool json) {
             w.EndObject();
         }
         w.EndArray();
-        w.Key("recorder_kind").Int(src->RecorderKind()).Key("width").UInt(src->Width()).Key("height").UInt(src->Height());
+        w.Key("recorder_kind")
+            .Int(src->RecorderKind())
+            .Key("width")
+            .UInt(src->Width())
+            .Key("height")
+            .UInt(src->Height());
         w.Key("audio_format").Int(src->AudioFormat()).Key("audio_present").Bool(src->AudioPresent());
         w.Key("events").BeginArray();
         for (const auto& e : events)
@@ -100,11 +109,12 @@ static int TavInfo(const SourceSpec& spec, bool json) {
                 src->IsImage() ? "drive image" : "drive", g.G, g.S, g.N, g.K);
     std::printf("T' %u sectors, drive header at sector %u; %u valid segments%s\n", g.Tprime, g.HeaderSector(),
                 src->ValidSegmentCount(), src->Wrapped() ? ", wrapped" : "");
-    std::printf("recorder kind %d, %ux%u, audio %s (format %d)\n", src->RecorderKind(), src->Width(), src->Height(),
-                src->AudioPresent() ? "present" : "absent", src->AudioFormat());
+    std::printf("recorder kind %d, %ux%u, audio %s (format %d)\n", src->RecorderKind(), src->Width(),
+                src->Height(), src->AudioPresent() ? "present" : "absent", src->AudioFormat());
     for (int i = 0; i < src->SectionCount(); ++i)
-        std::printf("  section %3d  %s .. %s  segments %u..%u\n", i, tav::FormatTime(sections[i].start).c_str(),
-                    tav::FormatTime(sections[i].end).c_str(), sections[i].first, sections[i].last);
+        std::printf("  section %3d  %s .. %s  segments %u..%u\n", i,
+                    tav::FormatTime(sections[i].start).c_str(), tav::FormatTime(sections[i].end).c_str(),
+                    sections[i].first, sections[i].last);
     std::printf("%zu events\n", events.size());
     for (const auto& e : events)
         std::printf("  %s\n", e.c_str());
@@ -121,14 +131,16 @@ static int TavFrames(const SourceSpec& spec, const FramesOptions& options, bool 
     if (options.from) {
         DWORD t = 0;
         if (!tav::ParseTime(*options.from, &t))
-            return Fail(kUsage, "frames: --from wants \"YYYY/MM/DD hh:mm:ss\", not \"" + *options.from + "\"");
+            return Fail(kUsage,
+                        "frames: --from wants \"YYYY/MM/DD hh:mm:ss\", not \"" + *options.from + "\"");
         if (src->SeekToSectionTime(t) != S_OK)
             return Fail(kFailure, "frames: no section holds " + *options.from);
         section = src->CurrentSection();
         haveCurrent = true;
     } else if (options.segment) {
         if (*options.segment >= src->SectionCount())
-            return Fail(kFailure, "frames: there are only " + std::to_string(src->SectionCount()) + " sections");
+            return Fail(kFailure,
+                        "frames: there are only " + std::to_string(src->SectionCount()) + " sections");
         section = *options.segment;
         src->SelectSection(section);
     } else {
@@ -147,8 +159,9 @@ static int TavFrames(const SourceSpec& spec, const FramesOptions& options, bool 
             w.Key("size").UInt(p.size);
             w.EndObject();
         } else {
-            std::printf("%s  ch %2d  %-9s %6u bytes  (segment %u block %d entry %d)\n", tav::FormatTime(p.time).c_str(),
-                        p.channel, TypeName(p.type), p.size, p.segment, p.block, p.entry);
+            std::printf("%s  ch %2d  %-9s %6u bytes  (segment %u block %d entry %d)\n",
+                        tav::FormatTime(p.time).c_str(), p.channel, TypeName(p.type), p.size, p.segment,
+                        p.block, p.entry);
         }
         ++emitted;
     };
@@ -171,4 +184,4 @@ static int TavFrames(const SourceSpec& spec, const FramesOptions& options, bool 
 
 static const SourceKindRegistrar tavKind({"tav", TavInfo, TavFrames});
 
-}  // namespace cli
+} // namespace cli

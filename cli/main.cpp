@@ -18,14 +18,17 @@ std::vector<Command>& Table() {
     static std::vector<Command> table;
     return table;
 }
-}  // namespace
+} // namespace
 
 CommandRegistrar::CommandRegistrar(const Command& command) {
     Table().push_back(command);
-    std::sort(Table().begin(), Table().end(), [](const Command& a, const Command& b) { return std::strcmp(a.name, b.name) < 0; });
+    std::sort(Table().begin(), Table().end(),
+              [](const Command& a, const Command& b) { return std::strcmp(a.name, b.name) < 0; });
 }
 
-const std::vector<Command>& Commands() { return Table(); }
+const std::vector<Command>& Commands() {
+    return Table();
+}
 
 int Fail(int status, const std::string& message) {
     std::fprintf(stderr, "scryde: %s\n", message.c_str());
@@ -45,12 +48,11 @@ bool WantsHelp(const Command& command, const std::vector<std::string>& args) {
 namespace {
 
 void PrintHelp() {
-    std::printf(
-        "Usage: scryde [--help] [--version] COMMAND [OPTIONS]\n"
-        "\n"
-        "Reads the hard drives of stand-alone video recorders, and images of them.\n"
-        "\n"
-        "Commands:\n");
+    std::printf("Usage: scryde [--help] [--version] COMMAND [OPTIONS]\n"
+                "\n"
+                "Reads the hard drives of stand-alone video recorders, and images of them.\n"
+                "\n"
+                "Commands:\n");
     for (const Command& c : Commands())
         std::printf("  %-14s %s\n", c.name, c.summary);
     std::printf(
@@ -62,8 +64,8 @@ void PrintHelp() {
         "Exit status: 0 success, 1 failure, 2 usage error.\n");
 }
 
-}  // namespace
-}  // namespace cli
+} // namespace
+} // namespace cli
 
 int main(int argc, char** argv) {
     using namespace cli;

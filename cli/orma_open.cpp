@@ -62,10 +62,14 @@ bool OpenOrmaSource(const SourceSpec& spec, int model, int standard, ComPtr<IBas
     if (last)
         std::fprintf(stderr, "\n");
     if (FAILED(hr))
-        return *message = spec.Describe() + ": not an ORMA recording the source can open (" + HrText(hr) + ")", false;
+        return *message =
+                   spec.Describe() + ": not an ORMA recording the source can open (" + HrText(hr) + ")",
+               false;
     return true;
 }
 
-long long OrmaSeconds(BYTE year, DWORD time, bool local) { return orma::UnixSeconds(year, time, local); }
+long long OrmaSeconds(BYTE year, DWORD time, bool local) {
+    return orma::UnixSeconds(year, time, local);
+}
 
-}  // namespace cli
+} // namespace cli

@@ -23,4 +23,4 @@ std::string OrmaPositionTime(IOrmaSrc* src);
 // UTC, or as local time when `local` (the time value of the source's binary status records).
 long long OrmaSeconds(BYTE year, DWORD time, bool local = false);
 
-}  // namespace cli
+} // namespace cli

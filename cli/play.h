@@ -18,32 +18,31 @@ namespace cli {
 struct PlayOptions {
     std::optional<std::string> from;
     std::optional<int> segment;
-    long frames = 0;         // stop after this many pictures in all (0: no limit)
-    double seconds = 0;      // stop after this much recording time (0: no limit)
-    int speed = 1000;        // per mille of normal speed
+    long frames = 0;    // stop after this many pictures in all (0: no limit)
+    double seconds = 0; // stop after this much recording time (0: no limit)
+    int speed = 1000;   // per mille of normal speed
     bool reverse = false;
     unsigned channels = 0xFFFF;
-    std::optional<int> audioChannel;  // TAV: the channel whose audio plays
-    long steps = 0;          // frame-by-frame, this many steps
+    std::optional<int> audioChannel; // TAV: the channel whose audio plays
+    long steps = 0;                  // frame-by-frame, this many steps
     std::string outDir = ".";
-    double timeLimit = 120;  // wall-clock seconds before giving up
-    int model = -1;          // ORMA recorder model; -1 keeps the source's default
-    int standard = -1;       // 0 NTSC, 1 PAL; -1 keeps the source's default
-    bool loop = false;       // play round and round, as the reader does, instead of ending at the end
+    double timeLimit = 120; // wall-clock seconds before giving up
+    int model = -1;         // ORMA recorder model; -1 keeps the source's default
+    int standard = -1;      // 0 NTSC, 1 PAL; -1 keeps the source's default
+    bool loop = false;      // play round and round, as the reader does, instead of ending at the end
 };
 
 struct PlayResult {
-    std::array<long, 16> framesPerChannel{};  // pictures decoded from recorded data
-    std::array<long, 16> blankPerChannel{};   // blank and blue-screen pictures of channels with nothing to show
+    std::array<long, 16> framesPerChannel{}; // pictures decoded from recorded data
+    std::array<long, 16> blankPerChannel{}; // blank and blue-screen pictures of channels with nothing to show
     long audioSamples = 0;
     std::string firstTime, lastTime;
-    std::string end = "error";  // "complete", "error", "limit"
+    std::string end = "error"; // "complete", "error", "limit"
     std::string message;
     std::string contactSheet;
 };
 
-template <class T>
-HRESULT Create(REFCLSID clsid, REFIID iid, ComPtr<T>& out) {
+template <class T> HRESULT Create(REFCLSID clsid, REFIID iid, ComPtr<T>& out) {
     return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, out.ReleaseAndGetVoidAddress());
 }
 
@@ -57,7 +56,8 @@ bool ConnectChannelChain(IGraphBuilder* graph, IBaseFilter* source, int channel,
 // Adds the audio renderer and connects `audioOut` to it. Without an audio device it says so on standard
 // error and leaves `audio` empty: playing goes on without sound. False with *message when the pin does
 // not connect.
-bool ConnectAudioRenderer(IGraphBuilder* graph, IPin* audioOut, ComPtr<IBaseFilter>& audio, std::string* message);
+bool ConnectAudioRenderer(IGraphBuilder* graph, IPin* audioOut, ComPtr<IBaseFilter>& audio,
+                          std::string* message);
 
 // What the run loop asks of the source family while it plays.
 struct PlayHooks {
@@ -95,10 +95,10 @@ bool RunGraph(IGraphBuilder* graph, const std::array<ComPtr<IBaseFilter>, 16>& r
               const std::function<std::string()>& positionTime);
 // Counts what each renderer showed and writes the contact sheet of the last pictures; r->contactSheet
 // stays empty, and r->message says why, when the sheet cannot be written.
-void WriteSheet(const SourceSpec& spec, const std::array<ComPtr<IBaseFilter>, 16>& renderers, const PlayOptions& o,
-                PlayResult* r);
+void WriteSheet(const SourceSpec& spec, const std::array<ComPtr<IBaseFilter>, 16>& renderers,
+                const PlayOptions& o, PlayResult* r);
 
 bool PlayOrma(const SourceSpec& spec, const PlayOptions& o, PlayResult* r);
 bool PlayTav(const SourceSpec& spec, const PlayOptions& o, PlayResult* r);
 
-}  // namespace cli
+} // namespace cli

@@ -7,8 +7,8 @@
 #include "cli/orma_open.h"
 #include "cli/play.h"
 #include "media/clsids.h"
-#include "media/videowindow.h"
 #include "media/pin_names.h"
+#include "media/videowindow.h"
 
 namespace cli {
 
@@ -49,19 +49,23 @@ bool ConnectChannelChain(IGraphBuilder* graph, IBaseFilter* source, int channel,
     if (!out || !in)
         return *message = std::string("a pin of channel ") + name + " is missing", false;
     if (FAILED(hr = graph->ConnectDirect(out.Get(), in.Get(), nullptr)))
-        return *message = std::string("cannot connect the ") + decoderName + " to " + name + " (" + HrText(hr) + ")",
+        return *message =
+                   std::string("cannot connect the ") + decoderName + " to " + name + " (" + HrText(hr) + ")",
                false;
     ComPtr<IPin> dout = FreePin(decoder.Get(), PINDIR_OUTPUT), rin = FreePin(renderer.Get(), PINDIR_INPUT);
     if (!dout || !rin || FAILED(hr = graph->ConnectDirect(dout.Get(), rin.Get(), nullptr)))
-        return *message = std::string("cannot connect the renderer of ") + name + " (" + HrText(hr) + ")", false;
+        return *message = std::string("cannot connect the renderer of ") + name + " (" + HrText(hr) + ")",
+               false;
     return true;
 }
 
-bool ConnectAudioRenderer(IGraphBuilder* graph, IPin* audioOut, ComPtr<IBaseFilter>& audio, std::string* message) {
+bool ConnectAudioRenderer(IGraphBuilder* graph, IPin* audioOut, ComPtr<IBaseFilter>& audio,
+                          std::string* message) {
     HRESULT hr = Create(CLSID_DSoundRender, IID_IBaseFilter, audio);
     if (FAILED(hr)) {
         audio.Reset();
-        std::fprintf(stderr, "scryde: play: no audio device (%s): playing without sound\n", HrText(hr).c_str());
+        std::fprintf(stderr, "scryde: play: no audio device (%s): playing without sound\n",
+                     HrText(hr).c_str());
         return true;
     }
     graph->AddFilter(audio.Get(), "DirectSound Renderer Filter");
@@ -77,7 +81,8 @@ namespace {
 void Shown(IBaseFilter* renderer, long* recorded, long* blank) {
     ComPtr<IVideoFrameStore> store;
     LONG all = 0, plain = 0;
-    if (renderer && SUCCEEDED(renderer->QueryInterface(IID_IVideoFrameStore, store.ReleaseAndGetVoidAddress()))) {
+    if (renderer &&
+        SUCCEEDED(renderer->QueryInterface(IID_IVideoFrameStore, store.ReleaseAndGetVoidAddress()))) {
         store->GetFrameCount(&all);
         store->GetPlainFrameCount(&plain);
     }
@@ -100,12 +105,13 @@ long PicturesShown(const std::array<ComPtr<IBaseFilter>, 16>& renderers) {
 long RenderedAudioSamples(IBaseFilter* audio) {
     ComPtr<IAMAudioRendererStats> stats;
     DWORD samples = 0;
-    if (audio && SUCCEEDED(audio->QueryInterface(IID_IAMAudioRendererStats, stats.ReleaseAndGetVoidAddress())))
+    if (audio &&
+        SUCCEEDED(audio->QueryInterface(IID_IAMAudioRendererStats, stats.ReleaseAndGetVoidAddress())))
         stats->GetStatParam(AM_AUDREND_STAT_PARAM_RENDERED, &samples, nullptr);
     return static_cast<long>(samples);
 }
 
-}  // namespace
+} // namespace
 
 bool RunGraph(IGraphBuilder* graph, const std::array<ComPtr<IBaseFilter>, 16>& renderers, IBaseFilter* audio,
               const PlayOptions& o, const PlayHooks& hooks, PlayResult* r,
@@ -167,7 +173,8 @@ bool RunGraph(IGraphBuilder* graph, const std::array<ComPtr<IBaseFilter>, 16>& r
         double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         if (wall > o.timeLimit) {
             r->end = "limit";
-            r->message = "stopped after the time limit of " + std::to_string(static_cast<int>(o.timeLimit)) + " s";
+            r->message =
+                "stopped after the time limit of " + std::to_string(static_cast<int>(o.timeLimit)) + " s";
         }
     }
     if (r->end != "complete" || r->lastTime.empty())
@@ -177,8 +184,8 @@ bool RunGraph(IGraphBuilder* graph, const std::array<ComPtr<IBaseFilter>, 16>& r
     return true;
 }
 
-void WriteSheet(const SourceSpec& spec, const std::array<ComPtr<IBaseFilter>, 16>& renderers, const PlayOptions& o,
-                PlayResult* r) {
+void WriteSheet(const SourceSpec& spec, const std::array<ComPtr<IBaseFilter>, 16>& renderers,
+                const PlayOptions& o, PlayResult* r) {
     ContactSheet sheet;
     sheet.title = spec.Describe() + "  " + r->firstTime + " - " + r->lastTime;
     for (int ch = 0; ch < 16; ++ch) {
@@ -203,11 +210,12 @@ void WriteSheet(const SourceSpec& spec, const std::array<ComPtr<IBaseFilter>, 16
 
 bool CWrapWatch::GoneRound(std::pair<long long, long long> position) {
     if (position.second <= 0)
-        return false;  // no time yet (or a section number in its place)
+        return false; // no time yet (or a section number in its place)
     const std::pair<long long, long long> key{position.first * m_sign, position.second * m_sign};
     // Back into an earlier segment or section, or more than a second back within one: a step back of a
     // second is the order of packets stamped within one second, not a new round.
-    if (m_seen && (key.first < m_furthest.first || (key.first == m_furthest.first && key.second + 1 < m_furthest.second)))
+    if (m_seen && (key.first < m_furthest.first ||
+                   (key.first == m_furthest.first && key.second + 1 < m_furthest.second)))
         return true;
     if (!m_seen || key > m_furthest)
         m_furthest = key;
@@ -215,4 +223,4 @@ bool CWrapWatch::GoneRound(std::pair<long long, long long> position) {
     return false;
 }
 
-}  // namespace cli
+} // namespace cli

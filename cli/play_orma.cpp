@@ -34,7 +34,7 @@ Shown OrmaPicturesShown(const std::array<ComPtr<IBaseFilter>, 16>& renderers) {
     return shown;
 }
 
-}  // namespace
+} // namespace
 
 bool PlayOrma(const SourceSpec& spec, const PlayOptions& o, PlayResult* r) {
     ComPtr<IGraphBuilder> graph;
@@ -53,7 +53,8 @@ bool PlayOrma(const SourceSpec& spec, const PlayOptions& o, PlayResult* r) {
         orma->GetSegmentList(nullptr, &count);
         if (*o.segment < 0 || static_cast<UINT>(*o.segment) >= count)
             return r->message = "there is no segment " + std::to_string(*o.segment) + " (the recording has " +
-                                std::to_string(count) + ")", false;
+                                std::to_string(count) + ")",
+                   false;
         orma->SetPointerSegment(static_cast<UINT>(*o.segment), 0);
     } else if (o.from) {
         BYTE year = 0;
@@ -144,13 +145,15 @@ bool PlayOrma(const SourceSpec& spec, const PlayOptions& o, PlayResult* r) {
         hooks.done = [&] {
             const auto now = std::chrono::steady_clock::now();
             const auto quiet = std::chrono::milliseconds(300);
-            return stepsTaken >= o.steps && shown.most >= o.steps && now - lastStep >= quiet && now - lastChange >= quiet;
+            return stepsTaken >= o.steps && shown.most >= o.steps && now - lastStep >= quiet &&
+                   now - lastChange >= quiet;
         };
     }
-    if (!RunGraph(graph.Get(), renderers, audio.Get(), o, hooks, r, [&] { return OrmaPositionTime(orma.Get()); }))
+    if (!RunGraph(graph.Get(), renderers, audio.Get(), o, hooks, r,
+                  [&] { return OrmaPositionTime(orma.Get()); }))
         return false;
     WriteSheet(spec, renderers, o, r);
     return true;
 }
 
-}  // namespace cli
+} // namespace cli

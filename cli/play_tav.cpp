@@ -28,12 +28,13 @@ bool PlayTav(const SourceSpec& spec, const PlayOptions& o, PlayResult* r) {
     // Every channel gets its chain, as in the reader; the channel mask decides which show pictures.
     std::array<ComPtr<IBaseFilter>, 16> renderers;
     for (int ch = 0; ch < 16; ++ch) {
-        if (!ConnectChannelChain(graph.Get(), source.Get(), ch, CLSID_VTMp4Dec, "MPEG-4 decoder", renderers[ch],
-                                 &r->message))
+        if (!ConnectChannelChain(graph.Get(), source.Get(), ch, CLSID_VTMp4Dec, "MPEG-4 decoder",
+                                 renderers[ch], &r->message))
             return false;
     }
     ComPtr<IBaseFilter> audio;
-    if (hasAudio && !ConnectAudioRenderer(graph.Get(), FreePin(source.Get(), PINDIR_OUTPUT).Get(), audio, &r->message))
+    if (hasAudio &&
+        !ConnectAudioRenderer(graph.Get(), FreePin(source.Get(), PINDIR_OUTPUT).Get(), audio, &r->message))
         return false;
 
     const int direction = o.reverse ? -1 : 1;
@@ -46,7 +47,8 @@ bool PlayTav(const SourceSpec& spec, const PlayOptions& o, PlayResult* r) {
     if (o.segment) {
         if (*o.segment < 0 || static_cast<DWORD>(*o.segment) >= sections)
             return r->message = "there is no section " + std::to_string(*o.segment) + " (the recording has " +
-                                std::to_string(sections) + ")", false;
+                                std::to_string(sections) + ")",
+                   false;
         vts->SelectSection(*o.segment);
     } else if (o.from) {
         DWORD time = 0;
@@ -88,7 +90,8 @@ bool PlayTav(const SourceSpec& spec, const PlayOptions& o, PlayResult* r) {
             }
         };
         hooks.done = [&] {
-            return stepsTaken >= o.steps && std::chrono::steady_clock::now() - lastStep >= std::chrono::milliseconds(300);
+            return stepsTaken >= o.steps &&
+                   std::chrono::steady_clock::now() - lastStep >= std::chrono::milliseconds(300);
         };
     }
     hooks.position = [&]() -> std::pair<long long, long long> {
@@ -96,10 +99,11 @@ bool PlayTav(const SourceSpec& spec, const PlayOptions& o, PlayResult* r) {
         vts->GetCurrentSection(&section);
         return {section, VtsPositionSeconds(vts.Get())};
     };
-    if (!RunGraph(graph.Get(), renderers, audio.Get(), o, hooks, r, [&] { return VtsPositionTime(vts.Get()); }))
+    if (!RunGraph(graph.Get(), renderers, audio.Get(), o, hooks, r,
+                  [&] { return VtsPositionTime(vts.Get()); }))
         return false;
     WriteSheet(spec, renderers, o, r);
     return true;
 }
 
-}  // namespace cli
+} // namespace cli

@@ -8,4 +8,4 @@ namespace cli {
 using common::Sha256Hex;
 using common::Sha256OfFile;
 
-}  // namespace cli
+} // namespace cli

@@ -8,9 +8,9 @@
 namespace cli {
 
 struct SimKind {
-    const char* name;     // "orma", "tav", ...
-    const char* summary;  // one line for `scryde sim --help`
-    const char* usage;    // full text of `scryde sim KIND --help`
+    const char* name;    // "orma", "tav", ...
+    const char* summary; // one line for `scryde sim --help`
+    const char* usage;   // full text of `scryde sim KIND --help`
     int (*run)(const std::vector<std::string>& args);
 };
 
@@ -18,4 +18,4 @@ struct SimKindRegistrar {
     explicit SimKindRegistrar(const SimKind& kind);
 };
 
-}  // namespace cli
+} // namespace cli

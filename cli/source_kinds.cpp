@@ -27,11 +27,15 @@ std::string Lower(std::string s) {
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return s;
 }
-}  // namespace
+} // namespace
 
-SourceKindRegistrar::SourceKindRegistrar(const SourceKind& kind) { Table().push_back(kind); }
+SourceKindRegistrar::SourceKindRegistrar(const SourceKind& kind) {
+    Table().push_back(kind);
+}
 
-const std::vector<SourceKind>& SourceKinds() { return Table(); }
+const std::vector<SourceKind>& SourceKinds() {
+    return Table();
+}
 
 const SourceKind* FindSourceKind(const std::string& name) {
     for (const SourceKind& k : Table())
@@ -102,13 +106,15 @@ std::optional<SourceSpec> TakeSource(std::vector<std::string>& args, const char*
             return fail(kFailure, map.Problem());
         auto path = map.PathOf(static_cast<int>(n));
         if (!path)
-            return fail(kFailure, "there is no drive " + std::to_string(n) + " in the drive map (see scryde drives)");
+            return fail(kFailure,
+                        "there is no drive " + std::to_string(n) + " in the drive map (see scryde drives)");
         spec.path = *path;
         spec.drive = static_cast<int>(n);
         spec.asDrive = true;
     } else {
         // The first argument that is not an option is the file.
-        auto it = std::find_if(args.begin(), args.end(), [](const std::string& a) { return a.empty() || a[0] != '-'; });
+        auto it = std::find_if(args.begin(), args.end(),
+                               [](const std::string& a) { return a.empty() || a[0] != '-'; });
         if (it == args.end())
             return fail(kUsage, "name a SOURCE file or --drive N");
         spec.path = *it;
@@ -139,7 +145,8 @@ std::optional<SourceSpec> TakeSource(std::vector<std::string>& args, const char*
         if (spec.kind.empty())
             return fail(kFailure, spec.Describe() + ": no recorder recording found on this drive");
         if (!FindSourceKind(spec.kind))
-            return fail(kFailure, spec.Describe() + ": a " + spec.kind + " drive, which this build does not read");
+            return fail(kFailure,
+                        spec.Describe() + ": a " + spec.kind + " drive, which this build does not read");
     } else {
         // A forensic image's own extension, before its container suffix, names the kind.
         const std::string named = platform::StripImageSuffix(spec.path);
@@ -150,7 +157,8 @@ std::optional<SourceSpec> TakeSource(std::vector<std::string>& args, const char*
                                     : named.substr(dot + 1));
         spec.kind = ext == "tav" ? "tav" : ext == "arv" ? "stream" : "orma";
         if (!FindSourceKind(spec.kind))
-            return fail(kFailure, spec.Describe() + ": " + spec.kind + " recordings are not readable by this build yet");
+            return fail(kFailure, spec.Describe() + ": " + spec.kind +
+                                      " recordings are not readable by this build yet");
     }
     AuditEntry opened;
     opened.action = "open";
@@ -185,8 +193,9 @@ std::string DetectDriveKind(const SourceSpec& spec) {
     OSVERSIONINFOA version{};
     version.dwOSVersionInfoSize = sizeof version;
     const DWORD major = GetVersionExA(&version) ? version.dwMajorVersion : 0;
-    const bool throughDriver = common::ChooseAccessMode(major, common::kReaderVariant) == common::AccessMode::Driver;
+    const bool throughDriver =
+        common::ChooseAccessMode(major, common::kReaderVariant) == common::AccessMode::Driver;
     return reader::KindName(reader::DetectFileKind(spec.path, throughDriver));
 }
 
-}  // namespace cli
+} // namespace cli

@@ -11,11 +11,11 @@ namespace cli {
 
 // Where the recording is: a file, or drive N of the drive map.
 struct SourceSpec {
-    std::string path;        // the file, or the drive's path in the drive map
-    int drive = -1;          // >= 0 for --drive N, or a file given with --as-drive (then a map number is made up)
-    bool asDrive = false;    // read as a whole physical drive (--drive, or --as-drive on a file)
-    std::string kind;        // "orma", "tav", "stream"
-    std::string Describe() const;  // "drive 1 (/dev/sdb)" or the file name, for messages
+    std::string path; // the file, or the drive's path in the drive map
+    int drive = -1;   // >= 0 for --drive N, or a file given with --as-drive (then a map number is made up)
+    bool asDrive = false;         // read as a whole physical drive (--drive, or --as-drive on a file)
+    std::string kind;             // "orma", "tav", "stream"
+    std::string Describe() const; // "drive 1 (/dev/sdb)" or the file name, for messages
 };
 
 // --from TIME | --segment N, --count N.
@@ -26,7 +26,7 @@ struct FramesOptions {
 };
 
 struct SourceKind {
-    const char* name;  // "orma", "tav", "stream"
+    const char* name; // "orma", "tav", "stream"
     // `scryde info`: prints the layout; with json, exactly one JSON document on standard output.
     int (*info)(const SourceSpec& spec, bool json);
     // `scryde frames`.
@@ -55,4 +55,4 @@ std::optional<SourceSpec> TakeSource(std::vector<std::string>& args, const char*
 std::optional<std::string> TakeOption(std::vector<std::string>& args, const std::string& name, bool* bad);
 bool TakeFlag(std::vector<std::string>& args, const std::string& name);
 
-}  // namespace cli
+} // namespace cli

@@ -126,7 +126,7 @@ std::string CsvField(const std::string& s) {
     return out + "\"";
 }
 
-}  // namespace
+} // namespace
 
 std::optional<double> ParsePosition(const std::string& text) {
     // degrees 'd' minutes '.' fraction '\'' hemisphere; the fraction digits continue the minutes.
@@ -234,4 +234,4 @@ std::string StatusCsv(const std::vector<StatusRow>& rows, int channel) {
     return out;
 }
 
-}  // namespace cli
+} // namespace cli

@@ -10,9 +10,9 @@ namespace cli {
 
 struct StatusRow {
     std::string time;                // "YYYY/MM/DD hh:mm:ss", UTC by the recorder's clock
-    std::vector<std::string> fields;  // the line's fields in order, as the recorder wrote them
+    std::vector<std::string> fields; // the line's fields in order, as the recorder wrote them
     std::string latitudeText, longitudeText;
-    std::optional<double> latitude, longitude;  // decimal degrees, south and west negative
+    std::optional<double> latitude, longitude; // decimal degrees, south and west negative
     std::optional<double> speedMetres;         // the first (GPS) speed in metres per second
     bool navigation = false;                   // a kind-1 navigation block rather than quoted fields
 };
@@ -28,4 +28,4 @@ std::string StatusGpx(const std::vector<StatusRow>& rows, const std::string& nam
 // field of the line as the recorder wrote it.
 std::string StatusCsv(const std::vector<StatusRow>& rows, int channel);
 
-}  // namespace cli
+} // namespace cli

@@ -13,8 +13,8 @@
 
 namespace cli {
 
-bool OpenVtsSource(const SourceSpec& spec, ComPtr<IBaseFilter>& filter, ComPtr<IVTSourceFilter>& vts, bool* audio,
-                   std::string* message) {
+bool OpenVtsSource(const SourceSpec& spec, ComPtr<IBaseFilter>& filter, ComPtr<IVTSourceFilter>& vts,
+                   bool* audio, std::string* message) {
     HRESULT hr = CoCreateInstance(CLSID_VTSourceFilter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                   filter.ReleaseAndGetVoidAddress());
     if (FAILED(hr))
@@ -34,7 +34,8 @@ bool OpenVtsSource(const SourceSpec& spec, ComPtr<IBaseFilter>& filter, ComPtr<I
     hr = vts->Open(request.data());
     if (hr != 0 && hr != 1)
         return *message = spec.Describe() + ": not a TAV recording the source can open (result " +
-                          std::to_string(static_cast<int>(request[vtopen::kResult])) + ")", false;
+                          std::to_string(static_cast<int>(request[vtopen::kResult])) + ")",
+               false;
     *audio = hr == 1;
 
     std::atomic<bool> done{false};
@@ -47,7 +48,8 @@ bool OpenVtsSource(const SourceSpec& spec, ComPtr<IBaseFilter>& filter, ComPtr<I
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         LONG permille = 0;
         if (!done && SUCCEEDED(vts->GetProgress(&permille, 0)) && permille != last && permille > 0) {
-            std::fprintf(stderr, "\rOpening %s: %ld%%", spec.Describe().c_str(), static_cast<long>(permille / 10));
+            std::fprintf(stderr, "\rOpening %s: %ld%%", spec.Describe().c_str(),
+                         static_cast<long>(permille / 10));
             last = permille;
         }
     }
@@ -75,4 +77,4 @@ std::string VtsPositionTime(IVTSourceFilter* vts) {
     return time ? tav::FormatTime(time) : "";
 }
 
-}  // namespace cli
+} // namespace cli

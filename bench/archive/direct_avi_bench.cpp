@@ -12,8 +12,8 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -31,7 +31,7 @@ struct Packet {
 
 std::string g_dir = "/tmp";
 std::vector<Packet> g_packets;
-std::vector<BYTE> g_payload;  // one payload's bytes, shared by every packet (no trailing zeros)
+std::vector<BYTE> g_payload; // one payload's bytes, shared by every packet (no trailing zeros)
 std::uint64_t g_payloadSum = 0;
 
 void MakePackets(DWORD seconds) {
@@ -101,15 +101,14 @@ void BM_DirectWriter(benchmark::State& state) {
     const reader::DirectAviFormat format = reader::DirectAviFormatFor(8, 1, 352, 240, 30);
     for (auto _ : state) {
         std::size_t i = 0;
-        const std::string error = reader::WriteDirectAvi(
-            path, format,
-            [&](BYTE* b, DWORD) {
-                if (i == g_packets.size())
-                    return false;
-                FillPacket(b, g_packets[i++]);
-                return true;
-            },
-            {});
+        const std::string error = reader::WriteDirectAvi(path, format,
+                                                         [&](BYTE* b, DWORD) {
+                                                             if (i == g_packets.size())
+                                                                 return false;
+                                                             FillPacket(b, g_packets[i++]);
+                                                             return true;
+                                                         },
+                                                         {});
         if (!error.empty())
             state.SkipWithError(error.c_str());
         state.PauseTiming();
@@ -122,13 +121,14 @@ void BM_DirectWriter(benchmark::State& state) {
 BENCHMARK(BM_FloorWrite)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_DirectWriter)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     if (const auto dir = bench::TakeOption(argc, argv, "--dir"))
         g_dir = *dir;
     const auto secondsText = bench::TakeOption(argc, argv, "--seconds");
-    const DWORD seconds = secondsText ? static_cast<DWORD>(std::strtoul(secondsText->c_str(), nullptr, 10)) : 300;
+    const DWORD seconds =
+        secondsText ? static_cast<DWORD>(std::strtoul(secondsText->c_str(), nullptr, 10)) : 300;
     MakePackets(seconds ? seconds : 300);
     std::fprintf(stderr, "%zu packets, %.1f MB of payload\n", g_packets.size(), g_payloadSum / 1e6);
     benchmark::Initialize(&argc, argv);
@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
             writer = time;
     }
     if (floor > 0 && writer > 0)
-        std::printf("direct writer %.1f ms, plain write %.1f ms: ratio %.2f (floor / writer)\n", writer, floor,
-                    floor / writer);
+        std::printf("direct writer %.1f ms, plain write %.1f ms: ratio %.2f (floor / writer)\n", writer,
+                    floor, floor / writer);
     return 0;
 }

@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "bench/floor_report.h"
 #include "checker/structure_check.h"
 #include "common/sector.h"
-#include "bench/floor_report.h"
 #include "sim_orma/orma_sim.h"
 
 namespace {

@@ -55,7 +55,7 @@ double TimeLayerRead(const std::string& path, unsigned long long bytes) {
     return best;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     std::string dir = "/tmp";

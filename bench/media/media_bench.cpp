@@ -67,6 +67,6 @@ void BM_SourceTransformNullRenderer(benchmark::State& state) {
 
 BENCHMARK(BM_SourceTransformNullRenderer)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-}  // namespace
+} // namespace
 
 BENCHMARK_MAIN();

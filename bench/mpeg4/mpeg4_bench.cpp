@@ -13,8 +13,8 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
-#include <ctime>
 #include <cstdio>
+#include <ctime>
 #include <map>
 #include <string>
 #include <vector>
@@ -27,7 +27,7 @@ struct Stream {
     std::string name;
     int width, height;
     bool interlaced;
-    std::vector<std::vector<uint8_t>> frames;  // one encoded frame each
+    std::vector<std::vector<uint8_t>> frames; // one encoded frame each
 };
 
 // A moving test picture with gradients, texture and edges; interlaced pictures take their fields
@@ -37,7 +37,8 @@ void Paint(AVFrame* f, int t, bool interlaced) {
         int tt = interlaced ? 2 * t + (y & 1) : 2 * t;
         uint8_t* row = f->data[0] + static_cast<ptrdiff_t>(y) * f->linesize[0];
         for (int x = 0; x < f->width; ++x) {
-            unsigned h = static_cast<unsigned>((x + 3 * tt) / 4 * 73856093u) ^ static_cast<unsigned>(y / 4 * 19349663u);
+            unsigned h = static_cast<unsigned>((x + 3 * tt) / 4 * 73856093u) ^
+                         static_cast<unsigned>(y / 4 * 19349663u);
             int v = (x * 2 + y + tt * 3) & 255;
             if (((x + tt * 4) / 48 + y / 48) & 1)
                 v = (v + (h >> 28) * 6) & 255;
@@ -209,7 +210,7 @@ void Args(benchmark::internal::Benchmark* b) {
 BENCHMARK(BM_Scryde)->Apply(Args);
 BENCHMARK(BM_FFmpeg)->Apply(Args);
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);

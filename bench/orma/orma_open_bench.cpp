@@ -12,9 +12,9 @@
 #include <map>
 #include <string>
 
+#include "bench/floor_report.h"
 #include "common/sector.h"
 #include "orma/orma_disk.h"
-#include "bench/floor_report.h"
 #include "sim_orma/orma_sim.h"
 
 namespace {
@@ -36,7 +36,8 @@ void BM_OpenIndex(benchmark::State& state) {
 void BM_FloorSectorLibrary(benchmark::State& state) {
     std::vector<BYTE> records(std::size_t(kClusters) * 512);
     for (auto _ : state) {
-        HANDLE h = CreateFileA(g_image.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_READONLY, nullptr);
+        HANDLE h = CreateFileA(g_image.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_READONLY, nullptr);
         for (DWORD i = 0; i < kClusters; ++i)
             common::ReadSector(h, records.data() + std::size_t(i) * 512, (i + 1) * kClusterSectors - 1, 1,
                                common::kOrmaSourceVariant);
@@ -62,7 +63,7 @@ BENCHMARK(BM_OpenIndex)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_FloorSectorLibrary)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_FloorPread)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     const auto given = bench::TakeOption(argc, argv, "--image");
@@ -97,7 +98,9 @@ int main(int argc, char** argv) {
     auto floor = reporter.times.find("BM_FloorSectorLibrary/min_time:2.000");
     auto bare = reporter.times.find("BM_FloorPread/min_time:2.000");
     if (open != reporter.times.end() && floor != reporter.times.end() && bare != reporter.times.end())
-        std::printf("\nopen %.1f ms, floor %.1f ms (sector library), %.1f ms (pread): ratio %.2f (%.2f against pread)\n",
-                    open->second, floor->second, bare->second, open->second / floor->second, open->second / bare->second);
+        std::printf("\nopen %.1f ms, floor %.1f ms (sector library), %.1f ms (pread): ratio %.2f (%.2f "
+                    "against pread)\n",
+                    open->second, floor->second, bare->second, open->second / floor->second,
+                    open->second / bare->second);
     return 0;
 }

@@ -26,7 +26,7 @@
 
 namespace {
 
-constexpr int kWidth = 352, kHeight = 240, kQuality = 25;  // what `scryde sim orma` records
+constexpr int kWidth = 352, kHeight = 240, kQuality = 25; // what `scryde sim orma` records
 
 double CpuSeconds(const rusage& u) {
     return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
@@ -112,8 +112,8 @@ int BenchOrma(const std::string& dir, long frames, std::string image) {
     double cpu = 0, wall = 0;
     if (image.empty()) {
         image = dir + "/sixteen.orm";
-        if (Run({"sim", "orma", image, "--image", "--channels", "16", "--minutes", "4", "--segments", "2"}, &out, &cpu,
-                &wall) != 0) {
+        if (Run({"sim", "orma", image, "--image", "--channels", "16", "--minutes", "4", "--segments", "2"},
+                &out, &cpu, &wall) != 0) {
             std::fprintf(stderr, "play_bench: the ORMA recording could not be written\n");
             return 1;
         }
@@ -132,11 +132,13 @@ int BenchOrma(const std::string& dir, long frames, std::string image) {
     const double fps = played / wall;
     const double baselineFps = 1.0 / perPicture;
     const double share = played * perPicture / cpu;
-    std::printf("ORMA: scryde play, 16 channels %dx%d Motion-JPEG at 16x: %ld pictures in %.2f s wall, %.2f s CPU\n",
-                kWidth, kHeight, played, wall, cpu);
+    std::printf(
+        "ORMA: scryde play, 16 channels %dx%d Motion-JPEG at 16x: %ld pictures in %.2f s wall, %.2f s CPU\n",
+        kWidth, kHeight, played, wall, cpu);
     std::printf("  through the graph:         %8.0f pictures/s (%.0f per channel)\n", fps, fps / 16);
-    std::printf("  per CPU second:            %8.0f pictures (the rest of the wall time is waiting for the clock)\n",
-                played / cpu);
+    std::printf(
+        "  per CPU second:            %8.0f pictures (the rest of the wall time is waiting for the clock)\n",
+        played / cpu);
     std::printf("  baseline, JPEG core alone: %8.0f pictures/s on one thread\n", baselineFps);
     std::printf("  ratio graph / baseline:    %8.2f\n", fps / baselineFps);
     std::printf("  share of CPU time in JPEG decoding: %.0f %%\n", share * 100);
@@ -158,8 +160,9 @@ int BenchTav(const std::string& dir, double seconds) {
         return 1;
     }
     const double needed = 16.0 * kFps;
-    std::printf("TAV: scryde play, 16 channels 704x480 MPEG-4, %d pictures/s each, %.0f s of wall time per speed\n",
-                kFps, seconds);
+    std::printf(
+        "TAV: scryde play, 16 channels 704x480 MPEG-4, %d pictures/s each, %.0f s of wall time per speed\n",
+        kFps, seconds);
     for (int speed : {1000, 16000}) {
         out.clear();
         int status = Run({"play", stream, "--speed", std::to_string(speed), "--time-limit",
@@ -172,15 +175,17 @@ int BenchTav(const std::string& dir, double seconds) {
         }
         // The run includes opening and building the graph; the time limit counts from the start of play.
         const double fps = played / std::max(seconds, 0.001);
-        std::printf("  %2dx: %7.0f pictures/s through the graph (%.0f per channel), %.2f s CPU for %ld pictures "
-                    "(%.0f per CPU second)\n",
-                    speed / 1000, fps, fps / 16, cpu, played, played / std::max(cpu, 0.001));
-        std::printf("       ratio to the %.0f pictures/s 16 real-time channels need: %.2f\n", needed, fps / needed);
+        std::printf(
+            "  %2dx: %7.0f pictures/s through the graph (%.0f per channel), %.2f s CPU for %ld pictures "
+            "(%.0f per CPU second)\n",
+            speed / 1000, fps, fps / 16, cpu, played, played / std::max(cpu, 0.001));
+        std::printf("       ratio to the %.0f pictures/s 16 real-time channels need: %.2f\n", needed,
+                    fps / needed);
     }
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     long frames = 4000;

@@ -27,7 +27,7 @@ double CpuSeconds() {
     return u.ru_utime.tv_sec + u.ru_stime.tv_sec + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     double seconds = 20;
@@ -102,7 +102,7 @@ int main(int argc, char** argv) {
     std::printf("reader, 16 channels 704x480 at 1x, layout %d, %.1f s\n", layout, wall);
     std::printf("  pictures painted per second   %8.1f  (needed %.0f)  ratio %.2f\n", perSecond, needed,
                 perSecond / needed);
-    std::printf("  CPU share of the machine      %7.1f %%  (%u cores; %.1f %% left, goal >= 40 %%)\n", share * 100,
-                cores, (1 - share) * 100);
+    std::printf("  CPU share of the machine      %7.1f %%  (%u cores; %.1f %% left, goal >= 40 %%)\n",
+                share * 100, cores, (1 - share) * 100);
     return 0;
 }

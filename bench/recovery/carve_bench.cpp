@@ -68,16 +68,18 @@ void BM_FloorSequentialRead(benchmark::State& state) {
     }
 }
 
-// The floor first; each run twice from an empty page cache (the machine's other work makes single runs noisy).
+// The floor first; each run twice from an empty page cache (the machine's other work makes single runs
+// noisy).
 BENCHMARK(BM_FloorSequentialRead)->Unit(benchmark::kSecond)->Iterations(2);
 BENCHMARK(BM_Carve)->Unit(benchmark::kSecond)->Iterations(2);
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     const auto given = bench::TakeOption(argc, argv, "--image");
     const auto gibText = bench::TakeOption(argc, argv, "--gib");
-    const std::uint32_t gib = gibText ? static_cast<std::uint32_t>(std::strtoul(gibText->c_str(), nullptr, 10)) : 64;
+    const std::uint32_t gib =
+        gibText ? static_cast<std::uint32_t>(std::strtoul(gibText->c_str(), nullptr, 10)) : 64;
     const bool temporary = !given;
     if (given)
         g_image = *given;
@@ -98,7 +100,8 @@ int main(int argc, char** argv) {
         o.width = 64;
         o.height = 48;
         for (std::uint32_t s = 0; s < o.clusterCount / 16; ++s)
-            o.segments.push_back({static_cast<std::uint16_t>(s + 1), 16, simorma::SecondsOf(2012, 1, 1, 0, 0, 0) + 3600 * s, 1800, 0, 0});
+            o.segments.push_back({static_cast<std::uint16_t>(s + 1), 16,
+                                  simorma::SecondsOf(2012, 1, 1, 0, 0, 0) + 3600 * s, 1800, 0, 0});
         std::fprintf(stderr, "writing %s (%u GiB, sparse)...\n", g_image.c_str(), gib);
         simorma::Result r = simorma::Write(g_image, o);
         if (!r.error.empty()) {
@@ -137,7 +140,7 @@ int main(int argc, char** argv) {
     auto carve = reporter.times.find("BM_Carve/iterations:2");
     auto floor = reporter.times.find("BM_FloorSequentialRead/iterations:2");
     if (carve != reporter.times.end() && floor != reporter.times.end())
-        std::printf("\ncarve %.1f s (%zu frames), sequential read %.1f s: ratio %.2f\n", carve->second, g_frames,
-                    floor->second, carve->second / floor->second);
+        std::printf("\ncarve %.1f s (%zu frames), sequential read %.1f s: ratio %.2f\n", carve->second,
+                    g_frames, floor->second, carve->second / floor->second);
     return 0;
 }

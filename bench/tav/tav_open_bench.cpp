@@ -67,7 +67,7 @@ void BM_PlainReadOfTrailersAndIndexes(benchmark::State& state) {
 BENCHMARK(BM_OpenAndLoadIndex)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlainReadOfTrailersAndIndexes)->Unit(benchmark::kMillisecond);
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
     auto open = reporter.times.find("BM_OpenAndLoadIndex");
     auto floor = reporter.times.find("BM_PlainReadOfTrailersAndIndexes");
     if (open != reporter.times.end() && floor != reporter.times.end())
-        std::printf("\nopen and index load %.2f ms, plain read %.2f ms: ratio %.2f\n", open->second, floor->second,
-                    open->second / floor->second);
+        std::printf("\nopen and index load %.2f ms, plain read %.2f ms: ratio %.2f\n", open->second,
+                    floor->second, open->second / floor->second);
     return 0;
 }

@@ -21,7 +21,7 @@ const char* const kUsage =
     "Its log, Chekra.log, is written to the current folder.\n"
     "  --help   this text\n";
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {

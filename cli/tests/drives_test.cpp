@@ -29,7 +29,7 @@ TEST(ScrydeCli, DrivesListsAnAttachedImageWithItsExactSectorCount) {
     std::string path = ::testing::TempDir() + "drives_test_" + std::to_string(::getpid()) + ".img";
     {
         std::ofstream out(path, std::ios::binary);
-        out.seekp(1000 * 512 + 511);  // 1001 sectors, the last one partial: 1000 whole sectors
+        out.seekp(1000 * 512 + 511); // 1001 sectors, the last one partial: 1000 whole sectors
         out.put('\0');
     }
     auto r = RunScryde({"drives", "--json"}, {"SCRYDE_DRIVES=1=" + path});
@@ -47,13 +47,21 @@ TEST(ScrydeCli, BadEnvironmentGivesOneClearLine) {
         std::vector<std::string> args;
         std::string err;
     } cases[] = {
-        {{"SCRYDE_DRIVES=1:/dev/sdb"}, {"drives"}, "scryde: SCRYDE_DRIVES: \"1:/dev/sdb\" is not of the form NUMBER=PATH\n"},
-        {{"SCRYDE_WINVER=xp"}, {"drives"}, "scryde: SCRYDE_WINVER: \"xp\" is not a Windows version such as 5.1\n"},
-        {{"SCRYDE_DRIVES=1=/nonexistent-scryde.img"}, {"info", "--drive", "2"},
+        {{"SCRYDE_DRIVES=1:/dev/sdb"},
+         {"drives"},
+         "scryde: SCRYDE_DRIVES: \"1:/dev/sdb\" is not of the form NUMBER=PATH\n"},
+        {{"SCRYDE_WINVER=xp"},
+         {"drives"},
+         "scryde: SCRYDE_WINVER: \"xp\" is not a Windows version such as 5.1\n"},
+        {{"SCRYDE_DRIVES=1=/nonexistent-scryde.img"},
+         {"info", "--drive", "2"},
          "scryde: info: there is no drive 2 in the drive map (see scryde drives)\n"},
-        {{"SCRYDE_DRIVES=1=/nonexistent-scryde.img"}, {"info", "--drive", "1"},
+        {{"SCRYDE_DRIVES=1=/nonexistent-scryde.img"},
+         {"info", "--drive", "1"},
          "scryde: info: drive 1 (/nonexistent-scryde.img): No such file or directory\n"},
-        {{}, {"info", "/nonexistent-scryde.img"}, "scryde: info: /nonexistent-scryde.img: No such file or directory\n"},
+        {{},
+         {"info", "/nonexistent-scryde.img"},
+         "scryde: info: /nonexistent-scryde.img: No such file or directory\n"},
     };
     for (const Case& c : cases) {
         auto r = RunScryde(c.args, c.env);
@@ -66,7 +74,7 @@ TEST(ScrydeCli, BadEnvironmentGivesOneClearLine) {
     EXPECT_NE(r.out.find("cannot be read: No such file or directory"), std::string::npos) << r.out;
 }
 
-}  // namespace
+} // namespace
 
 #include "cli/sha256.h"
 
@@ -75,11 +83,12 @@ namespace {
 TEST(Sha256, KnownAnswers) {
     EXPECT_EQ(cli::Sha256Hex("abc", 3), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
     EXPECT_EQ(cli::Sha256Hex("", 0), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-    std::string two = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";  // two blocks once padded
-    EXPECT_EQ(cli::Sha256Hex(two.data(), two.size()), "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+    std::string two = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"; // two blocks once padded
+    EXPECT_EQ(cli::Sha256Hex(two.data(), two.size()),
+              "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -106,7 +115,7 @@ TEST(Md5, KnownAnswersWholeAndInPieces) {
     EXPECT_EQ(sha.HexDigest(), "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
 }
 
-}  // namespace
+} // namespace
 
 #include "cli/status_track.h"
 

@@ -59,7 +59,7 @@ std::string SheetPictures(const std::string& path) {
         at += 12 + length;
     }
     std::string rows;
-    for (std::size_t at = 2; at + 5 <= z.size();) {  // after the zlib header: stored blocks
+    for (std::size_t at = 2; at + 5 <= z.size();) { // after the zlib header: stored blocks
         const std::size_t length = std::uint8_t(z[at + 1]) | std::uint8_t(z[at + 2]) << 8;
         rows += z.substr(at + 5, length);
         const bool last = z[at] & 1;
@@ -89,7 +89,7 @@ protected:
             ASSERT_EQ(Shell("ewfacquire -u -c fast -C CASE-18 -e Examiner -t " + raw + " " + raw), 0)
                 << "ewfacquire (Debian ewf-tools, installed by scripts/deps) is needed";
             if (std::string(name) == "drive.img")
-                continue;  // split copies of the sparse drive would fill the disk with its holes
+                continue; // split copies of the sparse drive would fill the disk with its holes
             ASSERT_EQ(Shell("split -n 3 --numeric-suffixes=1 -a 3 " + raw + " " + raw + "."), 0);
             ASSERT_EQ(Shell("split -n 4 -a 2 " + raw + " " + raw + "."), 0);
         }
@@ -114,15 +114,20 @@ TEST_F(EvidenceTest, ImagesReadExactlyLikeTheRawDriveAndStayUnchanged) {
     struct Source {
         std::string raw;
         std::vector<std::string> containers;
-        std::vector<std::string> extra;  // --as-drive for the TAV drive
+        std::vector<std::string> extra; // --as-drive for the TAV drive
         std::string from;
-        std::vector<std::string> play;  // empty: not played
-        std::string exportTo;           // the end of an exported range whose checksum is compared
+        std::vector<std::string> play; // empty: not played
+        std::string exportTo;          // the end of an exported range whose checksum is compared
     } sources[] = {
         // The ORMA source's play limit stops on its threads' timing, so the last picture shown varies from
         // run to run even on the raw image: an exported range's checksum stands in for the played picture.
         {"rec.orm", {".E01", ".001", ".aa"}, {}, "2009/03/01 08:00:05", {}, "2009/03/01 08:00:20"},
-        {"rec.tav", {".E01", ".001", ".aa"}, {}, "2010/01/01 00:00:01", {"--channels", "0x1", "--frames", "6"}, ""},
+        {"rec.tav",
+         {".E01", ".001", ".aa"},
+         {},
+         "2010/01/01 00:00:01",
+         {"--channels", "0x1", "--frames", "6"},
+         ""},
         // play reads no file given --as-drive, so the drive is compared by what info and frames say.
         {"drive.img", {".E01"}, {"--as-drive"}, "2010/01/01 00:00:01", {}, ""},
     };
@@ -275,7 +280,7 @@ TEST_F(EvidenceTest, EveryWrittenFileLeavesOneAuditLineWithItsDigest) {
     // A log that cannot be written is said so, and the file is still written whole.
     const std::string blocked = m_home + "/blocked";
     ::mkdir(blocked.c_str(), 0755);
-    ::mkdir((blocked + "/audit.jsonl").c_str(), 0755);  // a folder where the log should be
+    ::mkdir((blocked + "/audit.jsonl").c_str(), 0755); // a folder where the log should be
     auto r = RunScryde({"export", e01, "--from", "2009/03/01 08:00:10", "--to", "2009/03/01 08:00:20",
                         "--out", m_home + "/y.orm"},
                        {"SCRYDE_HOME=" + blocked});
@@ -333,4 +338,4 @@ print(len(rows))
     EXPECT_GT(std::atoi(frames.c_str()), 5) << frames;
 }
 
-}  // namespace
+} // namespace

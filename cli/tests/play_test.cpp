@@ -4,10 +4,10 @@
 #include <fstream>
 #include <sstream>
 
+#include "cli/sha256.h"
 #include "media/clsids.h"
 #include "platform/registry.h"
 #include "run_scryde.h"
-#include "cli/sha256.h"
 
 namespace {
 
@@ -85,7 +85,8 @@ TEST_F(PlayTest, StepsFrameByFrame) {
 
 TEST_F(PlayTest, PlaysSecondsOfASegmentAndRefusesOneThatIsNotThere) {
     // The recording is circular (play runs on into the next segment), so a range ends by its length.
-    auto r = RunScryde({"play", m_image, "--segment", "1", "--seconds", "5", "--channels", "0x1", "--out", m_dir, "--json"});
+    auto r = RunScryde(
+        {"play", m_image, "--segment", "1", "--seconds", "5", "--channels", "0x1", "--out", m_dir, "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("\"end\": \"limit\", \"message\": \"\""), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\"first_time\": \"2009/03/01 09:0"), std::string::npos) << r.out;
@@ -96,17 +97,20 @@ TEST_F(PlayTest, PlaysSecondsOfASegmentAndRefusesOneThatIsNotThere) {
 
 TEST_F(PlayTest, ADamagedImageEndsWithAClearMessage) {
     std::string damaged = m_dir + "/broken.orm";
-    auto sim = RunScryde({"sim", "orma", damaged, "--image", "--channels", "2", "--minutes", "1", "--damage", "small-frames"});
+    auto sim = RunScryde(
+        {"sim", "orma", damaged, "--image", "--channels", "2", "--minutes", "1", "--damage", "small-frames"});
     ASSERT_EQ(sim.status, 0) << sim.err;
     auto r = RunScryde({"play", damaged, "--out", m_dir, "--time-limit", "60", "--json"});
     EXPECT_TRUE(r.status == 0 || r.status == 1) << r.err;
-    EXPECT_EQ(r.out.find("\"end\": \"limit\""), std::string::npos) << r.out;  // ended by the stream, not the clock
+    EXPECT_EQ(r.out.find("\"end\": \"limit\""), std::string::npos)
+        << r.out; // ended by the stream, not the clock
 }
 
 TEST_F(PlayTest, ExportsOneClusterAsAnImageThatOpensAgain) {
     std::string before = Slurp(m_image);
     std::string out = m_dir + "/one.orm";
-    auto r = RunScryde({"export", m_image, "--from", "2009/03/01 08:00:10", "--to", "2009/03/01 08:00:20", "--out", out});
+    auto r = RunScryde(
+        {"export", m_image, "--from", "2009/03/01 08:00:10", "--to", "2009/03/01 08:00:20", "--out", out});
     ASSERT_EQ(r.status, 0) << r.err;
     std::string image = Slurp(out);
     EXPECT_EQ(image.size(), 65536u * 512 + 512);
@@ -118,7 +122,8 @@ TEST_F(PlayTest, ExportsOneClusterAsAnImageThatOpensAgain) {
 
     // An end before the start is refused and leaves no file behind.
     std::string bad = m_dir + "/bad.orm";
-    auto refused = RunScryde({"export", m_image, "--from", "2009/03/01 09:02:00", "--to", "2009/03/01 08:00:20", "--out", bad});
+    auto refused = RunScryde(
+        {"export", m_image, "--from", "2009/03/01 09:02:00", "--to", "2009/03/01 08:00:20", "--out", bad});
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find("cannot be exported"), std::string::npos) << refused.err;
     EXPECT_NE(::access(bad.c_str(), F_OK), 0);
@@ -127,11 +132,11 @@ TEST_F(PlayTest, ExportsOneClusterAsAnImageThatOpensAgain) {
 TEST_F(PlayTest, ExportsTheStatusOfEveryFrameInTheRangeAsTextAndAsRecords) {
     std::string before = Slurp(m_image);
     const std::string text = m_dir + "/range.txt", binary = m_dir + "/range.bin";
-    auto t = RunScryde({"export", m_image, "--from", "2009/03/01 08:00:10", "--to", "2009/03/01 08:00:20", "--out", text,
-                        "--type", "text"});
+    auto t = RunScryde({"export", m_image, "--from", "2009/03/01 08:00:10", "--to", "2009/03/01 08:00:20",
+                        "--out", text, "--type", "text"});
     ASSERT_EQ(t.status, 0) << t.err;
-    auto b = RunScryde({"export", m_image, "--from", "2009/03/01 08:00:10", "--to", "2009/03/01 08:00:20", "--out",
-                        binary, "--type", "binary"});
+    auto b = RunScryde({"export", m_image, "--from", "2009/03/01 08:00:10", "--to", "2009/03/01 08:00:20",
+                        "--out", binary, "--type", "binary"});
     ASSERT_EQ(b.status, 0) << b.err;
     // One line per frame read, in reading order, all inside the range, from its first second to its last.
     std::istringstream lines(Slurp(text));
@@ -155,4 +160,4 @@ TEST_F(PlayTest, ExportsTheStatusOfEveryFrameInTheRangeAsTextAndAsRecords) {
     EXPECT_NE(::access((text + ".part").c_str(), F_OK), 0);
 }
 
-}  // namespace
+} // namespace

@@ -15,7 +15,7 @@ std::string TempDir() {
     const char* t = std::getenv("TMPDIR");
     return std::string(t && *t ? t : "/tmp") + "/";
 }
-}  // namespace
+} // namespace
 
 std::string Slurp(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -62,4 +62,4 @@ Result RunScryde(const std::vector<std::string>& args, const std::vector<std::st
     return r;
 }
 
-}  // namespace clitest
+} // namespace clitest

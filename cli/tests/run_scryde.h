@@ -18,4 +18,4 @@ Result RunScryde(const std::vector<std::string>& args, const std::vector<std::st
 // The whole file, byte for byte (empty when it cannot be read).
 std::string Slurp(const std::string& path);
 
-}  // namespace clitest
+} // namespace clitest

@@ -41,11 +41,11 @@ protected:
     static void SetUpTestSuite() {
         s_dir = ::testing::TempDir() + "tav_play_test_" + std::to_string(::getpid());
         ::mkdir(s_dir.c_str(), 0755);
-        auto drive = RunScryde({"sim", "tav", "--out", s_dir + "/drive.img", "--image", s_dir + "/rec.tav", "--channels",
-                                "4", "--kind", "2", "--pictures", "--segments", "3"});
+        auto drive = RunScryde({"sim", "tav", "--out", s_dir + "/drive.img", "--image", s_dir + "/rec.tav",
+                                "--channels", "4", "--kind", "2", "--pictures", "--segments", "3"});
         ASSERT_EQ(drive.status, 0) << drive.err;
-        auto stream = RunScryde({"sim", "tav", "--stream", s_dir + "/rec.arv", "--channels", "4", "--kind", "2",
-                                 "--pictures", "--stream-packets", "300"});
+        auto stream = RunScryde({"sim", "tav", "--stream", s_dir + "/rec.arv", "--channels", "4", "--kind",
+                                 "2", "--pictures", "--stream-packets", "300"});
         ASSERT_EQ(stream.status, 0) << stream.err;
     }
     static void TearDownTestSuite() { std::system(("rm -rf " + s_dir).c_str()); }
@@ -88,10 +88,10 @@ TEST_F(TavPlayTest, ImageAndStreamFilePlayPicturesAndSoundAndStayUnchanged) {
 
 TEST_F(TavPlayTest, FastReverseAndStepPlayEndAndBadOptionsAreRefused) {
     const std::string path = s_dir + "/rec.tav";
-    for (const std::vector<std::string>& extra : {std::vector<std::string>{"--speed", "8000", "--seconds", "6"},
-                                                 std::vector<std::string>{"--reverse", "--seconds", "3"},
-                                                 std::vector<std::string>{"--step", "5"},
-                                                 std::vector<std::string>{"--channels", "0x1", "--frames", "10"}}) {
+    for (const std::vector<std::string>& extra :
+         {std::vector<std::string>{"--speed", "8000", "--seconds", "6"},
+          std::vector<std::string>{"--reverse", "--seconds", "3"}, std::vector<std::string>{"--step", "5"},
+          std::vector<std::string>{"--channels", "0x1", "--frames", "10"}}) {
         std::vector<std::string> args = {"play", path, "--out", s_dir, "--time-limit", "60", "--json"};
         args.insert(args.end(), extra.begin(), extra.end());
         auto r = RunScryde(args);
@@ -111,7 +111,8 @@ TEST_F(TavPlayTest, FastReverseAndStepPlayEndAndBadOptionsAreRefused) {
 // contact sheet's folder is made when missing, and a sheet that cannot be written fails the command.
 TEST_F(TavPlayTest, PlaysToTheEndUnlessLoopingAndWritesItsSheetOrFails) {
     const std::string path = s_dir + "/short.arv";
-    auto sim = RunScryde({"sim", "tav", "--stream", path, "--channels", "2", "--pictures", "--stream-packets", "30"});
+    auto sim = RunScryde(
+        {"sim", "tav", "--stream", path, "--channels", "2", "--pictures", "--stream-packets", "30"});
     ASSERT_EQ(sim.status, 0) << sim.err;
     const std::string folder = s_dir + "/new/sheets";
     auto r = RunScryde({"play", path, "--out", folder, "--time-limit", "60", "--json"});
@@ -121,7 +122,8 @@ TEST_F(TavPlayTest, PlaysToTheEndUnlessLoopingAndWritesItsSheetOrFails) {
     EXPECT_EQ(Slurp(folder + "/contact-sheet.png").substr(1, 3), "PNG");
 
     // Round and round: more pictures than one pass holds (about 24).
-    auto loop = RunScryde({"play", path, "--loop", "--speed", "2000", "--frames", "60", "--out", folder, "--json"});
+    auto loop =
+        RunScryde({"play", path, "--loop", "--speed", "2000", "--frames", "60", "--out", folder, "--json"});
     ASSERT_EQ(loop.status, 0) << loop.err << loop.out;
     EXPECT_NE(loop.out.find("\"end\": \"limit\", \"message\": \"\""), std::string::npos) << loop.out;
 
@@ -136,10 +138,10 @@ TEST_F(TavPlayTest, PlaysToTheEndUnlessLoopingAndWritesItsSheetOrFails) {
 // and the sound, and ffmpeg decodes it all without one error.
 TEST_F(TavPlayTest, DirectAviOfARangeReadsBackInFFmpeg) {
     const std::string path = s_dir + "/rec.arv", before = Slurp(path), avi = s_dir + "/range.avi";
-    auto e = RunScryde({"export", path, "--from", "2010/01/01 00:00:05", "--to", "2010/01/01 00:00:20", "--type", "avi",
-                        "--direct", "--channel", "2", "--out", avi});
+    auto e = RunScryde({"export", path, "--from", "2010/01/01 00:00:05", "--to", "2010/01/01 00:00:20",
+                        "--type", "avi", "--direct", "--channel", "2", "--out", avi});
     ASSERT_EQ(e.status, 0) << e.err;
-    EXPECT_NE(e.out.find("  " + avi), std::string::npos) << e.out;  // the digest line
+    EXPECT_NE(e.out.find("  " + avi), std::string::npos) << e.out; // the digest line
     auto probe = [&](const std::string& args) {
         std::string command = "ffprobe -v error " + args + " -of csv=p=0 '" + avi + "' 2>&1";
         std::string out;
@@ -151,10 +153,12 @@ TEST_F(TavPlayTest, DirectAviOfARangeReadsBackInFFmpeg) {
         }
         return out;
     };
-    const std::string video = probe("-count_frames -select_streams v:0 -show_entries stream=codec_name,width,height,nb_read_frames");
+    const std::string video = probe(
+        "-count_frames -select_streams v:0 -show_entries stream=codec_name,width,height,nb_read_frames");
     ASSERT_EQ(video.rfind("mpeg4,352,240,", 0), 0u) << video;
-    EXPECT_GE(std::strtol(video.c_str() + 14, nullptr, 10), 20) << video;  // 15 s of 2 pictures a second
-    EXPECT_EQ(probe("-select_streams a:0 -show_entries stream=codec_name,sample_rate,channels"), "pcm_s16le,8000,2\n");
+    EXPECT_GE(std::strtol(video.c_str() + 14, nullptr, 10), 20) << video; // 15 s of 2 pictures a second
+    EXPECT_EQ(probe("-select_streams a:0 -show_entries stream=codec_name,sample_rate,channels"),
+              "pcm_s16le,8000,2\n");
     // Key frames as recorded: the first picture is one, and every fourth of the channel after it.
     const std::string flags = probe("-select_streams v:0 -show_entries packet=flags");
     EXPECT_EQ(flags.rfind("K", 0), 0u) << flags;
@@ -164,7 +168,8 @@ TEST_F(TavPlayTest, DirectAviOfARangeReadsBackInFFmpeg) {
     EXPECT_GE(keys, 6u) << flags;
     EXPECT_LE(keys, 9u) << flags;
     std::string errors;
-    if (FILE* p = ::popen(("ffmpeg -nostdin -v error -xerror -i '" + avi + "' -f null - 2>&1").c_str(), "r")) {
+    if (FILE* p =
+            ::popen(("ffmpeg -nostdin -v error -xerror -i '" + avi + "' -f null - 2>&1").c_str(), "r")) {
         char line[512];
         while (std::fgets(line, sizeof line, p))
             errors += line;
@@ -177,7 +182,8 @@ TEST_F(TavPlayTest, DirectAviOfARangeReadsBackInFFmpeg) {
 // A dump of a recorder's disk given --as-drive plays as a drive of the drive map does.
 TEST_F(TavPlayTest, DumpGivenAsADrivePlays) {
     const std::string drive = s_dir + "/drive.img", before = Slurp(drive);
-    auto r = RunScryde({"play", drive, "--as-drive", "--frames", "8", "--out", s_dir, "--time-limit", "60", "--json"});
+    auto r = RunScryde(
+        {"play", drive, "--as-drive", "--frames", "8", "--out", s_dir, "--time-limit", "60", "--json"});
     ASSERT_EQ(r.status, 0) << r.err << r.out;
     EXPECT_GT(Numbers(r.out, "frames_per_channel").at(0), 0) << r.out;
     EXPECT_EQ(Slurp(drive), before);
@@ -191,7 +197,8 @@ TEST_F(TavPlayTest, DamagedStreamFileEndsWithinItsTimeLimit) {
         bytes[i] = static_cast<char>(i * 37);
     const std::string damaged = s_dir + "/damaged.arv";
     std::ofstream(damaged, std::ios::binary) << bytes;
-    auto r = RunScryde({"play", damaged, "--speed", "3000", "--seconds", "20", "--out", s_dir, "--time-limit", "40", "--json"});
+    auto r = RunScryde({"play", damaged, "--speed", "3000", "--seconds", "20", "--out", s_dir, "--time-limit",
+                        "40", "--json"});
     EXPECT_TRUE(r.status == 0 || r.status == 1) << r.err;
     EXPECT_NE(r.out.find("\"end\": "), std::string::npos) << r.out << r.err;
 }
@@ -199,15 +206,17 @@ TEST_F(TavPlayTest, DamagedStreamFileEndsWithinItsTimeLimit) {
 TEST_F(TavPlayTest, ExportsARangeAsAnImageThatOpensAgainAndAsStatusLines) {
     const std::string path = s_dir + "/rec.tav", before = Slurp(path);
     const std::string image = s_dir + "/range.tav", text = s_dir + "/range.txt";
-    auto e = RunScryde({"export", path, "--from", "2010/01/01 00:00:03", "--to", "2010/01/01 00:00:08", "--out", image});
+    auto e = RunScryde(
+        {"export", path, "--from", "2010/01/01 00:00:03", "--to", "2010/01/01 00:00:08", "--out", image});
     ASSERT_EQ(e.status, 0) << e.err;
     auto info = RunScryde({"info", image, "--json"});
     ASSERT_EQ(info.status, 0) << info.err;
-    EXPECT_NE(info.out.find("\"sections\": [{\"index\": 0, \"start\": \"2010/01/01 00:00:03\""), std::string::npos)
+    EXPECT_NE(info.out.find("\"sections\": [{\"index\": 0, \"start\": \"2010/01/01 00:00:03\""),
+              std::string::npos)
         << info.out;
 
-    auto t = RunScryde({"export", path, "--from", "2010/01/01 00:00:03", "--to", "2010/01/01 00:00:08", "--out", text,
-                        "--type", "text", "--channel", "2"});
+    auto t = RunScryde({"export", path, "--from", "2010/01/01 00:00:03", "--to", "2010/01/01 00:00:08",
+                        "--out", text, "--type", "text", "--channel", "2"});
     ASSERT_EQ(t.status, 0) << t.err;
     // One status line per frame of the channel in the range: time, then the kind-2 fields.
     const std::string lines = Slurp(text);
@@ -223,26 +232,30 @@ TEST_F(TavPlayTest, ExportsARangeAsAnImageThatOpensAgainAndAsStatusLines) {
     EXPECT_EQ(Slurp(path), before);
 }
 
-}  // namespace
+} // namespace
 
 // The same range through the reader's archive graph: decoded, the time and channel written in,
 // compressed as Motion-JPEG, with the sound; FFmpeg reads it all.
 TEST_F(TavPlayTest, ArchiveAviThroughTheCompressorGraph) {
     const std::string path = s_dir + "/rec.arv", before = Slurp(path), avi = s_dir + "/graph.avi";
-    auto e = RunScryde({"export", path, "--from", "2010/01/01 00:00:05", "--to", "2010/01/01 00:00:15", "--type", "avi",
-                        "--text", "--channel", "2", "--out", avi});
+    auto e = RunScryde({"export", path, "--from", "2010/01/01 00:00:05", "--to", "2010/01/01 00:00:15",
+                        "--type", "avi", "--text", "--channel", "2", "--out", avi});
     ASSERT_EQ(e.status, 0) << e.err;
     EXPECT_NE(e.out.find("  " + avi), std::string::npos) << e.out;
     std::string out;
-    if (FILE* p = ::popen(("ffprobe -v error -count_frames -show_entries stream=codec_name,width,height,nb_read_frames "
-                           "-of csv=p=0 '" + avi + "' 2>&1").c_str(), "r")) {
+    if (FILE* p = ::popen(
+            ("ffprobe -v error -count_frames -show_entries stream=codec_name,width,height,nb_read_frames "
+             "-of csv=p=0 '" +
+             avi + "' 2>&1")
+                .c_str(),
+            "r")) {
         char line[512];
         while (std::fgets(line, sizeof line, p))
             out += line;
         ::pclose(p);
     }
     ASSERT_EQ(out.rfind("mjpeg,352,240,", 0), 0u) << out;
-    EXPECT_GE(std::strtol(out.c_str() + 14, nullptr, 10), 10) << out;  // 10 s of 2 pictures a second
+    EXPECT_GE(std::strtol(out.c_str() + 14, nullptr, 10), 10) << out; // 10 s of 2 pictures a second
     EXPECT_NE(out.find("pcm_s16le"), std::string::npos) << out;
     EXPECT_EQ(Slurp(path), before);
 }

@@ -1,8 +1,8 @@
 #include "common/debug.h"
 
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
-#include <cctype>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -24,12 +24,14 @@ constexpr const char* kIdentification = "$Id: debug.cpp,v 1.4 scryde $";
 
 std::mutex g_lock;
 const DebugStyle* g_style = &kDefaultDebugStyle;
-FILE* g_log = nullptr;  // nullptr: standard error (before DebugOpen, or after a fallback)
-bool g_off = false;     // logging switched off (styles without the standard-error fallback)
+FILE* g_log = nullptr; // nullptr: standard error (before DebugOpen, or after a fallback)
+bool g_off = false;    // logging switched off (styles without the standard-error fallback)
 int g_level = 0;
 char g_programName[kMaxProgramName + 1] = "None Yet";
 
-FILE* Stream() { return g_log ? g_log : stderr; }
+FILE* Stream() {
+    return g_log ? g_log : stderr;
+}
 
 // Splits the style's line format around its "%s" so the caller's format can be put in between.
 void SplitLineFormat(const char* lineFormat, std::string* head, std::string* tail) {
@@ -71,7 +73,7 @@ std::string CutFormat(const char* format, std::size_t limit) {
     return f;
 }
 
-}  // namespace
+} // namespace
 
 void DebugSetStyle(const DebugStyle& style) {
     std::lock_guard guard(g_lock);
@@ -99,7 +101,8 @@ void DebugOpen(const char* programName, const char* logPath) {
         g_log = path.empty() ? nullptr : std::fopen(path.c_str(), "wt");
         if (!g_log) {
             if (g_style->stderrFallback)
-                std::fprintf(stderr, "Can not open log file %s. stderr will be used\n", logPath ? logPath : "(null)");
+                std::fprintf(stderr, "Can not open log file %s. stderr will be used\n",
+                             logPath ? logPath : "(null)");
             else
                 g_off = true;
         }
@@ -125,7 +128,9 @@ void DebugPrint(int level, const char* format, ...) {
     SplitLineFormat(g_style->lineFormat, &head, &tail);
     char prefix[64];
     std::snprintf(prefix, sizeof prefix, head.c_str(), level);
-    std::size_t room = kMaxFormat > std::strlen(prefix) + tail.size() + 1 ? kMaxFormat - std::strlen(prefix) - tail.size() - 1 : 0;
+    std::size_t room = kMaxFormat > std::strlen(prefix) + tail.size() + 1
+                           ? kMaxFormat - std::strlen(prefix) - tail.size() - 1
+                           : 0;
     std::string body = CutFormat(format, room);
     va_list args;
     va_start(args, format);
@@ -150,6 +155,8 @@ int DebugLevel() {
     return g_level;
 }
 
-const char* DebugProgramName() { return g_programName; }
+const char* DebugProgramName() {
+    return g_programName;
+}
 
-}  // namespace common
+} // namespace common

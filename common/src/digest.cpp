@@ -71,7 +71,8 @@ std::size_t Padding(std::uint64_t length, std::size_t fill, bool bigEndian, std:
     std::fill(pad, pad + 72, std::uint8_t(0));
     pad[0] = 0x80;
     for (int i = 0; i < 8; ++i)
-        pad[zeros + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(bits >> (bigEndian ? 56 - 8 * i : 8 * i));
+        pad[zeros + static_cast<std::size_t>(i)] =
+            static_cast<std::uint8_t>(bits >> (bigEndian ? 56 - 8 * i : 8 * i));
     return zeros + 8;
 }
 
@@ -88,7 +89,7 @@ std::string HexWords(const std::uint32_t* words, int count, bool bigEndian) {
     return hex;
 }
 
-}  // namespace
+} // namespace
 
 void CSha256::Update(const void* data, std::size_t size) {
     Buffer([this](const std::uint8_t* b) { Compress(b); }, m_block, m_fill, m_length,
@@ -192,4 +193,4 @@ std::optional<std::string> Sha256OfFile(const std::string& path) {
     return s.HexDigest();
 }
 
-}  // namespace common
+} // namespace common

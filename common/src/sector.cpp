@@ -11,7 +11,7 @@
 
 namespace common {
 
-//                                            null ok  file box  silent  pending box  one sector  only 5  fixed
+//                                            null ok  file box  silent  pending box  one sector  only 5 fixed
 const SectorVariant kOrmaSourceVariant = {"ORMA source", false, false, false, true, false, false, false};
 const SectorVariant kCheckerVariant = {"checker", false, false, true, true, true, true, false};
 const SectorVariant kTavSourceVariant = {"TAV source", true, true, false, true, false, false, false};
@@ -31,11 +31,12 @@ bool TransferSize(int count, DWORD* bytes) {
     return true;
 }
 
-std::string FailureText(const char* what, const char* countName, DWORD error, DWORD bytes, DWORD start, int count) {
+std::string FailureText(const char* what, const char* countName, DWORD error, DWORD bytes, DWORD start,
+                        int count) {
     SectorOffset off = SplitSectorOffset(start);
     return Format("%s failed!\nErrno=%d dwBytes=%d\nstart_sector=%d [%08X %08X] %s=%d\n", what,
-                  static_cast<int>(error), static_cast<int>(bytes), static_cast<int>(start), off.high, off.low,
-                  countName, count);
+                  static_cast<int>(error), static_cast<int>(bytes), static_cast<int>(start), off.high,
+                  off.low, countName, count);
 }
 
 // The 16-byte request of GLM_IOCTL_READ and GLM_IOCTL_WRITE (the first 12 bytes are GLM_IOCTL_READ_WAIT's).
@@ -49,8 +50,8 @@ void PackRequest(BYTE* in, int drive, DWORD start, int count) {
 
 // One driver request bounded by a 1000 ms wait; a request still running then is cancelled and, in the
 // variants that say so, reported in a box.
-int DriverTransfer(DWORD code, HANDLE driver, int drive, void* buffer, DWORD start, int count, const char* what,
-                   const SectorVariant& variant) {
+int DriverTransfer(DWORD code, HANDLE driver, int drive, void* buffer, DWORD start, int count,
+                   const char* what, const SectorVariant& variant) {
     DWORD size = 0;
     if (!TransferSize(count, &size) || !driver)
         return 0;
@@ -98,14 +99,19 @@ bool FileTransfer(bool write, HANDLE file, void* buffer, DWORD start, int count,
     DWORD pos = SetFilePointer(file, static_cast<LONG>(off.low), &high, FILE_BEGIN);
     if (pos == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS)
         return false;
-    BOOL ok = write ? WriteFile(file, buffer, size, bytes, nullptr) : ReadFile(file, buffer, size, bytes, nullptr);
+    BOOL ok =
+        write ? WriteFile(file, buffer, size, bytes, nullptr) : ReadFile(file, buffer, size, bytes, nullptr);
     return ok && *bytes == size;
 }
 
-}  // namespace
+} // namespace
 
-void SetSectorVariant(const SectorVariant& variant) { g_variant = &variant; }
-const SectorVariant& CurrentSectorVariant() { return *g_variant; }
+void SetSectorVariant(const SectorVariant& variant) {
+    g_variant = &variant;
+}
+const SectorVariant& CurrentSectorVariant() {
+    return *g_variant;
+}
 
 AccessMode ChooseAccessMode(DWORD major, const SectorVariant& variant) {
     if (variant.driverModeOnlyOnMajor5)
@@ -131,7 +137,9 @@ std::string Format(const char* format, ...) {
     return out;
 }
 
-void ErrorBox(const std::string& text) { MessageBoxA(nullptr, text.c_str(), "Error", MB_OK); }
+void ErrorBox(const std::string& text) {
+    MessageBoxA(nullptr, text.c_str(), "Error", MB_OK);
+}
 
 int ReadSector(HANDLE file, void* buffer, DWORD start, int count, const SectorVariant& v) {
     if (v.nullHandleSucceeds && (!file || count == 0))
@@ -142,7 +150,8 @@ int ReadSector(HANDLE file, void* buffer, DWORD start, int count, const SectorVa
     if (v.fileReadFailureSilent)
         return 0;
     DWORD error = GetLastError();
-    OutputDebugStringA(FailureText("ReadSector(): ReadFile", "num_sector", error, bytes, start, count).c_str());
+    OutputDebugStringA(
+        FailureText("ReadSector(): ReadFile", "num_sector", error, bytes, start, count).c_str());
     if (v.fileReadFailureShowsBox)
         ErrorBox(FailureText("ReadSector(): ReadFile", "nSectors", error, bytes, start, count));
     Sleep(100);
@@ -152,11 +161,14 @@ int ReadSector(HANDLE file, void* buffer, DWORD start, int count, const SectorVa
 int ReadSector(HANDLE driver, int drive, void* buffer, DWORD start, int count, const SectorVariant& v) {
     if (v.nullHandleSucceeds && (!driver || count == 0))
         return 1;
-    return DriverTransfer(GLM_IOCTL_READ, driver, drive, buffer, start, count, "ReadSector(): DeviceIoControl", v);
+    return DriverTransfer(GLM_IOCTL_READ, driver, drive, buffer, start, count,
+                          "ReadSector(): DeviceIoControl", v);
 }
 
-int ReadSector(bool driverMode, HANDLE handle, int drive, void* buffer, DWORD start, int count, const SectorVariant& v) {
-    return driverMode ? ReadSector(handle, drive, buffer, start, count, v) : ReadSector(handle, buffer, start, count, v);
+int ReadSector(bool driverMode, HANDLE handle, int drive, void* buffer, DWORD start, int count,
+               const SectorVariant& v) {
+    return driverMode ? ReadSector(handle, drive, buffer, start, count, v)
+                      : ReadSector(handle, buffer, start, count, v);
 }
 
 int ReadSectorWait(HANDLE driver, int drive, void* buffer, DWORD start, int count, const SectorVariant& v) {
@@ -192,7 +204,8 @@ int WriteSector(bool driverMode, HANDLE handle, int drive, const void* buffer, D
     DWORD bytes = 0;
     if (FileTransfer(true, handle, const_cast<void*>(buffer), start, count, &bytes))
         return 1;
-    std::string text = FailureText("WriteSector(): WriteFile", "nSectors", GetLastError(), bytes, start, count);
+    std::string text =
+        FailureText("WriteSector(): WriteFile", "nSectors", GetLastError(), bytes, start, count);
     ErrorBox(text);
     OutputDebugStringA(text.c_str());
     Sleep(100);
@@ -234,4 +247,4 @@ bool QueryGeometry(HANDLE driver, int drive, DriveGeometry* out) {
     return true;
 }
 
-}  // namespace common
+} // namespace common

@@ -26,7 +26,9 @@ protected:
         DebugSetStyle(kDefaultDebugStyle);
         DebugSetLevel(0);
     }
-    std::string TempLog(const char* name) { return ::testing::TempDir() + name + std::to_string(::getpid()) + ".log"; }
+    std::string TempLog(const char* name) {
+        return ::testing::TempDir() + name + std::to_string(::getpid()) + ".log";
+    }
 };
 
 TEST_F(DebugTest, LinesCarryTheLevelAndAreFlushedAtOnce) {
@@ -57,7 +59,9 @@ TEST_F(DebugTest, UnopenableLogFallsBackToStandardErrorWithOneMessage) {
     DebugPrint(2, "after %d", 1);
     DebugPrint(2, "again");
     std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err, "Can not open log file /nonexistent-dir-scryde/ORMA.log. stderr will be used\n2|after 1\n2|again\n");
+    EXPECT_EQ(
+        err,
+        "Can not open log file /nonexistent-dir-scryde/ORMA.log. stderr will be used\n2|after 1\n2|again\n");
 }
 
 TEST_F(DebugTest, DoubleHeightStyleSeparatorAndNoFallback) {
@@ -86,7 +90,8 @@ TEST_F(DebugTest, LongFormatIsCutWithoutHalfAConversion) {
         std::string format, line;
     } cases[] = {
         {std::string(505, 'a') + "%d tail", std::string(505, 'a') + "7 "},
-        {std::string(500, 'a') + "%d%s" + std::string(10, 'b'), std::string(500, 'a') + "7S" + std::string(4, 'b')},
+        {std::string(500, 'a') + "%d%s" + std::string(10, 'b'),
+         std::string(500, 'a') + "7S" + std::string(4, 'b')},
         {std::string(506, 'a') + "%%%d", std::string(506, 'a') + "%"},
         {std::string(507, 'a') + "%%x", std::string(507, 'a')},
         {std::string(504, 'a') + "%5.2lf", std::string(504, 'a')},
@@ -101,4 +106,4 @@ TEST_F(DebugTest, LongFormatIsCutWithoutHalfAConversion) {
     ::unlink(path.c_str());
 }
 
-}  // namespace
+} // namespace

@@ -49,8 +49,13 @@ protected:
         ::unlink(m_path.c_str());
     }
 
-    HANDLE OpenFile() { return CreateFileA(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr); }
-    HANDLE OpenDriver() { return CreateFileA(kGlmDriverPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr); }
+    HANDLE OpenFile() {
+        return CreateFileA(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    }
+    HANDLE OpenDriver() {
+        return CreateFileA(kGlmDriverPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_OVERLAPPED, nullptr);
+    }
 
     std::string m_path;
     std::vector<platform::MessageBoxRequest> m_boxes;
@@ -62,7 +67,11 @@ protected:
 TEST_F(SectorTest, OffsetHalvesOfAStartSector) {
     struct Case {
         DWORD sector, high, low;
-    } cases[] = {{0, 0, 0}, {1, 0, 512}, {0x007FFFFF, 0, 0xFFFFFE00}, {0x00800000, 1, 0}, {0xFFFFFFFF, 0x1FF, 0xFFFFFE00}};
+    } cases[] = {{0, 0, 0},
+                 {1, 0, 512},
+                 {0x007FFFFF, 0, 0xFFFFFE00},
+                 {0x00800000, 1, 0},
+                 {0xFFFFFFFF, 0x1FF, 0xFFFFFE00}};
     for (const Case& c : cases) {
         SectorOffset off = SplitSectorOffset(c.sector);
         EXPECT_EQ(off.high, c.high) << c.sector;
@@ -132,7 +141,8 @@ TEST_F(SectorTest, ShortFileReadIsAFailureWithDebuggerText) {
     // Sectors 62..65 of a 64-sector image: ReadFile succeeds with 1024 bytes.
     EXPECT_FALSE(ReadSector(file, buf.data(), kSectors - 2, 4));
     ASSERT_EQ(m_debug.size(), 1u);
-    EXPECT_EQ(m_debug[0], "ReadSector(): ReadFile failed!\nErrno=0 dwBytes=1024\nstart_sector=62 [00000000 00007C00] num_sector=4\n");
+    EXPECT_EQ(m_debug[0], "ReadSector(): ReadFile failed!\nErrno=0 dwBytes=1024\nstart_sector=62 [00000000 "
+                          "00007C00] num_sector=4\n");
     EXPECT_TRUE(m_boxes.empty());
     CloseHandle(file);
 }
@@ -150,8 +160,8 @@ TEST_F(SectorTest, PendingDriverReadIsCancelledWithTheExactBox) {
     ASSERT_EQ(m_boxes.size(), 1u);
     EXPECT_EQ(m_boxes[0].caption, "Error");
     EXPECT_EQ(m_boxes[0].type, MB_OK);
-    EXPECT_EQ(m_boxes[0].text,
-              "ReadSector(): DeviceIoControl failed!\nErrno=996 dwBytes=0\nstart_sector=8388608 [00000001 00000000] nSectors=2\n");
+    EXPECT_EQ(m_boxes[0].text, "ReadSector(): DeviceIoControl failed!\nErrno=996 "
+                               "dwBytes=0\nstart_sector=8388608 [00000001 00000000] nSectors=2\n");
     // The cancelled request never wrote into the buffer.
     EXPECT_EQ(buf[0], 0xEE);
 
@@ -173,7 +183,8 @@ TEST_F(SectorTest, PendingDriverWriteShowsTheWriteBox) {
     std::vector<BYTE> buf(512);
     EXPECT_FALSE(WriteSector(true, drv, kDrive, buf.data(), 5, 1));
     ASSERT_EQ(m_boxes.size(), 1u);
-    EXPECT_EQ(m_boxes[0].text, "WriteSector(): DeviceIoControl failed!\nErrno=996 dwBytes=0\nstart_sector=5 [00000000 00000A00] nSectors=1\n");
+    EXPECT_EQ(m_boxes[0].text, "WriteSector(): DeviceIoControl failed!\nErrno=996 dwBytes=0\nstart_sector=5 "
+                               "[00000000 00000A00] nSectors=1\n");
     CloseHandle(drv);
 }
 
@@ -207,7 +218,8 @@ TEST_F(SectorTest, FileWriteOnAReadOnlyHandleFailsWithTheWriteBox) {
     std::vector<BYTE> buf(512);
     EXPECT_FALSE(WriteSector(false, file, 0, buf.data(), 1, 1));
     ASSERT_EQ(m_boxes.size(), 1u);
-    EXPECT_EQ(m_boxes[0].text, "WriteSector(): WriteFile failed!\nErrno=5 dwBytes=0\nstart_sector=1 [00000000 00000200] nSectors=1\n");
+    EXPECT_EQ(m_boxes[0].text, "WriteSector(): WriteFile failed!\nErrno=5 dwBytes=0\nstart_sector=1 "
+                               "[00000000 00000200] nSectors=1\n");
     ASSERT_EQ(m_debug.size(), 1u);
     EXPECT_EQ(m_debug[0], m_boxes[0].text);
     CloseHandle(file);
@@ -231,7 +243,8 @@ TEST_F(SectorTest, VariantsDiffer) {
     SetSectorVariant(kTavSourceVariant);
     EXPECT_FALSE(ReadSector(false, file, 0, buf.data(), kSectors - 1, 2));
     ASSERT_EQ(m_boxes.size(), 1u);
-    EXPECT_EQ(m_boxes[0].text, "ReadSector(): ReadFile failed!\nErrno=0 dwBytes=512\nstart_sector=63 [00000000 00007E00] nSectors=2\n");
+    EXPECT_EQ(m_boxes[0].text, "ReadSector(): ReadFile failed!\nErrno=0 dwBytes=512\nstart_sector=63 "
+                               "[00000000 00007E00] nSectors=2\n");
     EXPECT_EQ(m_debug.size(), 1u);
 
     // Checker: a failed file read says nothing at all.
@@ -288,9 +301,9 @@ TEST_F(SectorTest, GeometryGivesTheExactSectorCount) {
     DriveGeometry d;
     ASSERT_TRUE(QueryGeometry(drv, kDrive, &d));
     EXPECT_EQ(d.sectors, kSectors);
-    EXPECT_FALSE(QueryGeometry(drv, 9, &d));  // not in the drive map
+    EXPECT_FALSE(QueryGeometry(drv, 9, &d)); // not in the drive map
     CloseHandle(file);
     CloseHandle(drv);
 }
 
-}  // namespace
+} // namespace

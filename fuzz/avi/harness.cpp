@@ -19,8 +19,7 @@ constexpr DWORD kEndOfStreamWaitMs = 2000;
 // More pins than any recorder file has; a crafted header list may ask for many.
 constexpr int kMaxStreamsPlayed = 8;
 
-template <class I>
-ComPtr<I> Make(CUnknown* (*create)(LPUNKNOWN, HRESULT*), REFIID iid) {
+template <class I> ComPtr<I> Make(CUnknown* (*create)(LPUNKNOWN, HRESULT*), REFIID iid) {
     HRESULT hr = S_OK;
     CUnknown* obj = create(nullptr, &hr);
     ComPtr<I> out;
@@ -48,7 +47,7 @@ ComPtr<IPin> PinAt(IBaseFilter* filter, PIN_DIRECTION wanted, int skip) {
     return {};
 }
 
-}  // namespace
+} // namespace
 
 bool RunAviInput(const std::uint8_t* data, std::size_t size, const std::string& scratchPath) {
     {
@@ -95,4 +94,4 @@ bool RunAviInput(const std::uint8_t* data, std::size_t size, const std::string& 
     return accepted;
 }
 
-}  // namespace media::fuzz
+} // namespace media::fuzz

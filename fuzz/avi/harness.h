@@ -12,4 +12,4 @@ namespace media::fuzz {
 // runs until every stream has ended (or a short time-out). Returns whether the splitter took the file.
 bool RunAviInput(const std::uint8_t* data, std::size_t size, const std::string& scratchPath);
 
-}  // namespace media::fuzz
+} // namespace media::fuzz

@@ -17,10 +17,10 @@ namespace mpeg4::fuzz {
 inline int FeedFrames(const uint8_t* data, size_t size) {
     if (size < 2)
         return 0;
-    static constexpr int kSizes[8][2] = {{64, 48}, {176, 144}, {48, 320}, {17, 9},
-                                         {352, 240}, {80, 64}, {33, 47}, {16, 304}};
-    static constexpr int32_t kFormats[8] = {kRgb24, kRgb32, kYuy2, kUyvy, kRgb565, kRgb24BottomUp,
-                                            kRgb32BottomUp, kRgb565BottomUp};
+    static constexpr int kSizes[8][2] = {{64, 48},   {176, 144}, {48, 320}, {17, 9},
+                                         {352, 240}, {80, 64},   {33, 47},  {16, 304}};
+    static constexpr int32_t kFormats[8] = {kRgb24,  kRgb32,         kYuy2,          kUyvy,
+                                            kRgb565, kRgb24BottomUp, kRgb32BottomUp, kRgb565BottomUp};
     const int w = kSizes[data[0] & 7][0], h = kSizes[data[0] & 7][1];
     const int32_t format = kFormats[data[1] & 7];
     CMp4Codec* codec = nullptr;
@@ -49,4 +49,4 @@ inline int FeedFrames(const uint8_t* data, size_t size) {
     return 0;
 }
 
-}  // namespace mpeg4::fuzz
+} // namespace mpeg4::fuzz

@@ -14,7 +14,7 @@ namespace {
 // Failed reads stay quiet and do not pause, so a run is not slowed by the damaged images it makes.
 const common::SectorVariant kQuietVariant = {"ORMA fuzz", false, false, true, false, false, false, false};
 constexpr std::uint32_t kMaxPatch = 4096;
-}  // namespace
+} // namespace
 
 std::vector<std::uint8_t> EncodeInput(std::uint8_t sizeSelector, const std::vector<Patch>& patches) {
     std::vector<std::uint8_t> out{sizeSelector};
@@ -25,7 +25,8 @@ std::vector<std::uint8_t> EncodeInput(std::uint8_t sizeSelector, const std::vect
             platform::WriteLE32(head, p.sector + static_cast<std::uint32_t>(at / 512));
             platform::WriteLE16(head + 4, static_cast<std::uint16_t>(n));
             out.insert(out.end(), head, head + 6);
-            out.insert(out.end(), p.bytes.begin() + static_cast<long>(at), p.bytes.begin() + static_cast<long>(at + n));
+            out.insert(out.end(), p.bytes.begin() + static_cast<long>(at),
+                       p.bytes.begin() + static_cast<long>(at + n));
         }
     }
     return out;
@@ -42,7 +43,7 @@ void Walk(COrmaDisk& disk, int frames, std::vector<BYTE>& audio) {
     }
 }
 
-}  // namespace
+} // namespace
 
 bool RunImageInput(const std::uint8_t* data, std::size_t size, const std::string& scratchPath) {
     if (size < 1)
@@ -56,7 +57,8 @@ bool RunImageInput(const std::uint8_t* data, std::size_t size, const std::string
         std::size_t at = 1;
         while (ok && size - at >= 6) {
             const std::uint64_t sector = platform::ReadLE32(data + at) % sectors;
-            std::size_t n = std::min<std::size_t>(platform::ReadLE16(data + at + 4) % (kMaxPatch + 1), size - at - 6);
+            std::size_t n =
+                std::min<std::size_t>(platform::ReadLE16(data + at + 4) % (kMaxPatch + 1), size - at - 6);
             n = static_cast<std::size_t>(std::min<std::uint64_t>(n, (sectors - sector) * 512));
             ok = ::pwrite(fd, data + at + 6, n, static_cast<off_t>(sector * 512)) == static_cast<ssize_t>(n);
             at += 6 + n;
@@ -77,7 +79,8 @@ bool RunImageInput(const std::uint8_t* data, std::size_t size, const std::string
     disk.SetDvrModel(static_cast<UINT>(kModels[data[0] / 3 % (sizeof kModels / sizeof kModels[0])]));
     disk.SetVideo(data[0] & 0x80 ? 1 : 0);
     std::vector<BYTE> audio(51040);
-    HANDLE sink = CreateFileA("/dev/null", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE sink =
+        CreateFileA("/dev/null", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     if (sink != INVALID_HANDLE_VALUE)
         disk.ArchiveDataFile(sink, 1 + (data[0] & 1));
 
@@ -120,4 +123,4 @@ bool RunImageInput(const std::uint8_t* data, std::size_t size, const std::string
     return true;
 }
 
-}  // namespace orma::fuzz
+} // namespace orma::fuzz

@@ -24,4 +24,4 @@ std::vector<std::uint8_t> EncodeInput(std::uint8_t sizeSelector, const std::vect
 // Writes the image to `scratchPath`, opens and walks it. Returns whether the open succeeded.
 bool RunImageInput(const std::uint8_t* data, std::size_t size, const std::string& scratchPath);
 
-}  // namespace orma::fuzz
+} // namespace orma::fuzz

@@ -32,7 +32,7 @@ Kind KindOf(const Patch& p) {
 
 struct Field {
     std::uint16_t offset;
-    std::uint8_t width;  // bytes
+    std::uint8_t width; // bytes
 };
 
 // The fields the reader decides by, per structure (offsets as in orma/layout.h and the open).
@@ -40,9 +40,9 @@ constexpr Field kMarkerFields[] = {{4, 4}, {8, 4}, {12, 4}, {16, 4}};
 constexpr Field kClusterFields[] = {{0x04, 4}, {0x08, 4}, {0x0C, 4}, {0x10, 4}, {0x14, 2},
                                     {0x16, 2}, {0x18, 1}, {0x19, 1}, {0x20, 4}, {0x24, 4}};
 constexpr Field kBlockFields[] = {{4, 2}, {6, 2}};
-constexpr Field kFrameFields[] = {{d88m::kChannelField, 2}, {d88m::kLength, 2}, {d88m::kSegmentId, 2},
-                                  {d88m::kAudioChunks, 2}, {d88m::kAudioOffset, 2}, {d88m::kTime, 4},
-                                  {d88m::kYear, 1},        {d88m::kChannelCode, 2}};
+constexpr Field kFrameFields[] = {{d88m::kChannelField, 2}, {d88m::kLength, 2},      {d88m::kSegmentId, 2},
+                                  {d88m::kAudioChunks, 2},  {d88m::kAudioOffset, 2}, {d88m::kTime, 4},
+                                  {d88m::kYear, 1},         {d88m::kChannelCode, 2}};
 
 // A field of the patch: a fixed one of its kind, or for a block header one of its frame entries.
 bool PickField(const Patch& p, Kind kind, std::minstd_rand& rng, Field* out) {
@@ -54,17 +54,20 @@ bool PickField(const Patch& p, Kind kind, std::minstd_rand& rng, Field* out) {
     case Kind::Marker:
         return pick(kMarkerFields, std::size(kMarkerFields));
     case Kind::ClusterRecord:
-        if (rng() % 4 == 0) {  // an alarm entry word
-            *out = {static_cast<std::uint16_t>(0x20 + 12 * (rng() % kMaxAlarmsPerCluster) + 4 * (rng() % 3)), 4};
+        if (rng() % 4 == 0) { // an alarm entry word
+            *out = {static_cast<std::uint16_t>(0x20 + 12 * (rng() % kMaxAlarmsPerCluster) + 4 * (rng() % 3)),
+                    4};
             return true;
         }
         return pick(kClusterFields, std::size(kClusterFields));
     case Kind::BlockHeader:
-        if (rng() % 3 != 0) {  // a frame entry: time, sector, size or year
+        if (rng() % 3 != 0) { // a frame entry: time, sector, size or year
             static constexpr Field kEntry[] = {{0, 4}, {4, 4}, {8, 2}, {11, 1}};
             const Field e = kEntry[rng() % 4];
             const int entries = std::max<int>(1, static_cast<int>((p.bytes.size() - 0x0C) / 12));
-            *out = {static_cast<std::uint16_t>(0x0C + 12 * (rng() % std::min(entries + 1, kMaxEntryIndex + 1)) + e.offset), e.width};
+            *out = {static_cast<std::uint16_t>(
+                        0x0C + 12 * (rng() % std::min(entries + 1, kMaxEntryIndex + 1)) + e.offset),
+                    e.width};
             return true;
         }
         return pick(kBlockFields, std::size(kBlockFields));
@@ -75,7 +78,8 @@ bool PickField(const Patch& p, Kind kind, std::minstd_rand& rng, Field* out) {
     }
     if (p.bytes.size() < 4)
         return false;
-    *out = {static_cast<std::uint16_t>(rng() % (p.bytes.size() - 3)), static_cast<std::uint8_t>(1u << (rng() % 3))};
+    *out = {static_cast<std::uint16_t>(rng() % (p.bytes.size() - 3)),
+            static_cast<std::uint8_t>(1u << (rng() % 3))};
     return true;
 }
 
@@ -87,14 +91,15 @@ std::uint32_t ReadField(const std::vector<std::uint8_t>& b, Field f) {
 }
 void WriteField(std::vector<std::uint8_t>& b, Field f, std::uint32_t v) {
     if (b.size() < std::size_t(f.offset) + f.width)
-        b.resize(std::size_t(f.offset) + f.width, 0);  // a field past a trimmed end: the sector's zeros
+        b.resize(std::size_t(f.offset) + f.width, 0); // a field past a trimmed end: the sector's zeros
     for (int i = 0; i < f.width; ++i)
         b[f.offset + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
 // A new value for a field: the edges, a small step, a sector-like number, a copy of the same field
 // in another structure of its kind, or anything.
-std::uint32_t NewValue(std::uint32_t old, Field f, const std::vector<Patch>& patches, Kind kind, std::minstd_rand& rng) {
+std::uint32_t NewValue(std::uint32_t old, Field f, const std::vector<Patch>& patches, Kind kind,
+                       std::minstd_rand& rng) {
     const std::uint32_t mask = f.width == 4 ? 0xFFFFFFFFu : (1u << (8 * f.width)) - 1;
     switch (rng() % 8) {
     case 0:
@@ -105,7 +110,7 @@ std::uint32_t NewValue(std::uint32_t old, Field f, const std::vector<Patch>& pat
         return (old + 1 + rng() % 4) & mask;
     case 3:
         return (old - 1 - rng() % 4) & mask;
-    case 4: {  // sector-like: a multiple of a block or a cluster, or the field with its halves swapped
+    case 4: { // sector-like: a multiple of a block or a cluster, or the field with its halves swapped
         static constexpr std::uint32_t kUnits[] = {1, kBlockSectors, kClusterUnit, kHeaderSectorInBlock};
         const std::uint32_t v = kUnits[rng() % std::size(kUnits)] * (rng() % 5);
         return (rng() % 2 ? v : (v << 16 | v >> 16)) & mask;
@@ -124,9 +129,10 @@ std::uint32_t NewValue(std::uint32_t old, Field f, const std::vector<Patch>& pat
     }
 }
 
-}  // namespace
+} // namespace
 
-bool DecodeInput(const std::uint8_t* data, std::size_t size, std::uint8_t* sizeSelector, std::vector<Patch>* patches) {
+bool DecodeInput(const std::uint8_t* data, std::size_t size, std::uint8_t* sizeSelector,
+                 std::vector<Patch>* patches) {
     patches->clear();
     if (size < 1)
         return false;
@@ -134,14 +140,16 @@ bool DecodeInput(const std::uint8_t* data, std::size_t size, std::uint8_t* sizeS
     std::size_t at = 1;
     while (size - at >= 6) {
         const std::uint32_t sector = platform::ReadLE32(data + at);
-        const std::size_t n = std::min<std::size_t>(platform::ReadLE16(data + at + 4) % (kMaxPatchBytes + 1), size - at - 6);
+        const std::size_t n =
+            std::min<std::size_t>(platform::ReadLE16(data + at + 4) % (kMaxPatchBytes + 1), size - at - 6);
         patches->push_back({sector, std::vector<std::uint8_t>(data + at + 6, data + at + 6 + n)});
         at += 6 + n;
     }
     return true;
 }
 
-std::size_t MutateStructured(std::uint8_t* data, std::size_t size, std::size_t maxSize, unsigned seed, RawMutate rawMutate) {
+std::size_t MutateStructured(std::uint8_t* data, std::size_t size, std::size_t maxSize, unsigned seed,
+                             RawMutate rawMutate) {
     std::minstd_rand rng(seed | 1u);
     std::uint8_t selector = 0;
     std::vector<Patch> patches;
@@ -152,45 +160,47 @@ std::size_t MutateStructured(std::uint8_t* data, std::size_t size, std::size_t m
     Patch& p = patches[rng() % patches.size()];
     const Kind kind = KindOf(p);
     switch (rng() % 10) {
-    case 0: {  // the image size, the model and the video flag
+    case 0: { // the image size, the model and the video flag
         static constexpr int kBits[] = {0, 1, 7};
         selector = static_cast<std::uint8_t>(rng() % 2 ? selector ^ (1u << kBits[rng() % 3]) : rng());
         break;
     }
-    case 1:  // a structure lost
+    case 1: // a structure lost
         patches.erase(patches.begin() + static_cast<long>(&p - patches.data()));
         break;
-    case 2: {  // a structure copied to the same place of another block or cluster, or anywhere
+    case 2: { // a structure copied to the same place of another block or cluster, or anywhere
         static constexpr std::uint32_t kSteps[] = {kBlockSectors, kClusterUnit, 1};
         const std::uint32_t step = kSteps[rng() % std::size(kSteps)];
         const int by = static_cast<int>(rng() % 7) - 3;
         Patch copy = p;
-        copy.sector = static_cast<std::uint32_t>((p.sector + std::int64_t(by ? by : 1) * step + imageSectors * 4) % imageSectors);
+        copy.sector = static_cast<std::uint32_t>(
+            (p.sector + std::int64_t(by ? by : 1) * step + imageSectors * 4) % imageSectors);
         patches.push_back(std::move(copy));
         break;
     }
-    case 3:  // a structure moved
+    case 3: // a structure moved
         p.sector = static_cast<std::uint32_t>((p.sector + (rng() % 2 ? kBlockSectors : 1)) % imageSectors);
         break;
-    case 4:  // a structure cut short
+    case 4: // a structure cut short
         if (p.bytes.size() > 1)
             p.bytes.resize(rng() % p.bytes.size());
         break;
-    case 5: {  // bytes of one structure, mutated raw
+    case 5: { // bytes of one structure, mutated raw
         std::vector<std::uint8_t> b = p.bytes;
         b.resize(kMaxPatchBytes);
         b.resize(rawMutate(b.data(), p.bytes.size(), kMaxPatchBytes));
         p.bytes = std::move(b);
         break;
     }
-    default: {  // one field of one structure, often several in a row
+    default: { // one field of one structure, often several in a row
         const int edits = 1 + static_cast<int>(rng() % 3);
         for (int i = 0; i < edits; ++i) {
             Field f;
             if (!PickField(p, kind, rng, &f))
                 break;
-            WriteField(p.bytes, f, NewValue(p.bytes.size() >= std::size_t(f.offset) + f.width ? ReadField(p.bytes, f) : 0, f,
-                                            patches, kind, rng));
+            WriteField(p.bytes, f,
+                       NewValue(p.bytes.size() >= std::size_t(f.offset) + f.width ? ReadField(p.bytes, f) : 0,
+                                f, patches, kind, rng));
             if (p.bytes.size() > kMaxPatchBytes)
                 p.bytes.resize(kMaxPatchBytes);
         }
@@ -204,4 +214,4 @@ std::size_t MutateStructured(std::uint8_t* data, std::size_t size, std::size_t m
     return out.size();
 }
 
-}  // namespace orma::fuzz
+} // namespace orma::fuzz

@@ -15,11 +15,13 @@ namespace orma::fuzz {
 
 // Reads an input back into its size selector and patches (the inverse of EncodeInput); trailing
 // bytes too short for a record are dropped.
-bool DecodeInput(const std::uint8_t* data, std::size_t size, std::uint8_t* sizeSelector, std::vector<Patch>* patches);
+bool DecodeInput(const std::uint8_t* data, std::size_t size, std::uint8_t* sizeSelector,
+                 std::vector<Patch>* patches);
 
 // Mutates `data` (of `size` bytes, room for `maxSize`) in place; returns the new size. `rawMutate` is
 // the byte-level mutator to fall back on (libFuzzer's LLVMFuzzerMutate in the target).
 using RawMutate = std::size_t (*)(std::uint8_t* data, std::size_t size, std::size_t maxSize);
-std::size_t MutateStructured(std::uint8_t* data, std::size_t size, std::size_t maxSize, unsigned seed, RawMutate rawMutate);
+std::size_t MutateStructured(std::uint8_t* data, std::size_t size, std::size_t maxSize, unsigned seed,
+                             RawMutate rawMutate);
 
-}  // namespace orma::fuzz
+} // namespace orma::fuzz

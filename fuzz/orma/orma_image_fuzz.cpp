@@ -12,8 +12,8 @@ extern "C" std::size_t LLVMFuzzerMutate(std::uint8_t* data, std::size_t size, st
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // In memory where the system has it: recreating a sparse image on a disk file system costs a block
     // release per input and held a run near a hundred inputs a second.
-    static const std::string path =
-        std::string(::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/orma-fuzz-" + std::to_string(::getpid()) + ".img";
+    static const std::string path = std::string(::access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") +
+                                    "/orma-fuzz-" + std::to_string(::getpid()) + ".img";
     orma::fuzz::RunImageInput(data, size, path);
     return 0;
 }

@@ -2,8 +2,8 @@
 // reading each packet as a sample and converting audio.
 #include <unistd.h>
 
-#include <cstdint>
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -29,12 +29,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::fwrite(data, 1, head, f);
     if (size > head && size >= 512) {
         auto le32 = [&](std::size_t at) {
-            return std::uint32_t(data[at]) | std::uint32_t(data[at + 1]) << 8 | std::uint32_t(data[at + 2]) << 16 |
-                   std::uint32_t(data[at + 3]) << 24;
+            return std::uint32_t(data[at]) | std::uint32_t(data[at + 1]) << 8 |
+                   std::uint32_t(data[at + 2]) << 16 | std::uint32_t(data[at + 3]) << 24;
         };
         std::fwrite(data + head, 1, size - head, f);
         std::uint32_t S = le32(152), seg = le32(168), block = le32(172), off = le32(148);
-        std::uint32_t index = static_cast<std::uint32_t>(std::uint64_t(seg) * S + block * 2048u + 2008u) - off;
+        std::uint32_t index =
+            static_cast<std::uint32_t>(std::uint64_t(seg) * S + block * 2048u + 2008u) - off;
         if (index > 11 && index < 65536) {
             std::fseek(f, static_cast<long>(index) * 512, SEEK_SET);
             std::fwrite(data + head, 1, size - head, f);

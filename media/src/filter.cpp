@@ -32,7 +32,9 @@ HRESULT CBaseFilter::GetClassID(CLSID* clsid) {
     return S_OK;
 }
 
-bool CBaseFilter::IsActive() const { return m_State != State_Stopped; }
+bool CBaseFilter::IsActive() const {
+    return m_State != State_Stopped;
+}
 
 HRESULT CBaseFilter::Stop() {
     CAutoLock lock(m_pLock);
@@ -168,7 +170,9 @@ HRESULT CBaseFilter::JoinFilterGraph(IFilterGraph* graph, const char* name) {
     return S_OK;
 }
 
-HRESULT CBaseFilter::QueryVendorInfo(char**) { return E_NOTIMPL; }
+HRESULT CBaseFilter::QueryVendorInfo(char**) {
+    return E_NOTIMPL;
+}
 
 HRESULT CBaseFilter::NotifyEvent(LONG code, LONG_PTR param1, LONG_PTR param2) {
     IMediaEventSink* sink = m_pSink;
@@ -190,7 +194,8 @@ HRESULT CBaseFilter::StreamTime(REFERENCE_TIME& time) {
     return S_OK;
 }
 
-// ---- Registration strings ----------------------------------------------------------------------------------
+// ---- Registration strings
+// ----------------------------------------------------------------------------------
 
 namespace media {
 
@@ -256,7 +261,7 @@ REFERENCE_TIME MonotonicTime() {
     return duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count() / 100;
 }
 
-}  // namespace media
+} // namespace media
 
 // ---- CSystemClock -----------------------------------------------------------------------------------------
 

@@ -39,7 +39,7 @@ std::string PinName(IPin* pin, std::string* filterName) {
     return info.achName;
 }
 
-}  // namespace
+} // namespace
 
 std::string DescribeGraph(IFilterGraph* graph) {
     std::ostringstream out;
@@ -70,7 +70,8 @@ std::string DescribeGraph(IFilterGraph* graph) {
                 if (p->ConnectedTo(&peer) == S_OK && peer) {
                     std::string peerFilter;
                     std::string peerPin = PinName(peer, &peerFilter);
-                    out << (dir == PINDIR_INPUT ? " <- " : " -> ") << '"' << peerFilter << "\".\"" << peerPin << '"';
+                    out << (dir == PINDIR_INPUT ? " <- " : " -> ") << '"' << peerFilter << "\".\"" << peerPin
+                        << '"';
                     AM_MEDIA_TYPE mt{};
                     if (SUCCEEDED(p->ConnectionMediaType(&mt))) {
                         out << " [" << TypeText(mt) << ']';
@@ -99,4 +100,4 @@ HRESULT SaveGraphDescription(IFilterGraph* graph, const std::string& path) {
     return ok ? S_OK : E_FAIL;
 }
 
-}  // namespace media
+} // namespace media

@@ -26,7 +26,9 @@ public:
     HRESULT RemoveFilter(IBaseFilter*) override { return E_NOTIMPL; }
     HRESULT EnumFilters(IEnumFilters**) override { return E_NOTIMPL; }
     HRESULT FindFilterByName(const char*, IBaseFilter**) override { return E_NOTIMPL; }
-    HRESULT ConnectDirect(IPin* out, IPin* in, const AM_MEDIA_TYPE* pmt) override { return out->Connect(in, pmt); }
+    HRESULT ConnectDirect(IPin* out, IPin* in, const AM_MEDIA_TYPE* pmt) override {
+        return out->Connect(in, pmt);
+    }
     HRESULT Reconnect(IPin*) override { return E_NOTIMPL; }
     HRESULT Disconnect(IPin* pin) override { return pin->Disconnect(); }
     HRESULT SetDefaultSyncSource() override { return E_NOTIMPL; }
@@ -77,8 +79,8 @@ class CCapturePin : public CBaseInputPin {
 public:
     CCapturePin(CBaseFilter* filter, CCritSec* lock, std::function<HRESULT(const CMediaType&)> accept,
                 std::vector<CMediaType> types, const std::string& name)
-        : CBaseInputPin("harness capture pin", filter, lock, nullptr, name.c_str()), m_accept(std::move(accept)),
-          m_types(std::move(types)) {}
+        : CBaseInputPin("harness capture pin", filter, lock, nullptr, name.c_str()),
+          m_accept(std::move(accept)), m_types(std::move(types)) {}
 
     HRESULT CheckMediaType(const CMediaType* pmt) override { return m_accept ? m_accept(*pmt) : S_OK; }
     HRESULT GetMediaType(int position, CMediaType* pmt) override {
@@ -229,7 +231,7 @@ IPin* FindFilterPin(IBaseFilter* filter, PIN_DIRECTION dir, const char* name) {
     return found;
 }
 
-}  // namespace
+} // namespace
 
 CFilterHarness::CFilterHarness(IBaseFilter* filter) : m_filter(filter) {
     m_filter->AddRef();
@@ -259,7 +261,8 @@ CFilterHarness::~CFilterHarness() {
     m_graph->NonDelegatingRelease();
 }
 
-HRESULT CFilterHarness::ConnectInput(const CMediaType& type, const ALLOCATOR_PROPERTIES& props, const char* pinName) {
+HRESULT CFilterHarness::ConnectInput(const CMediaType& type, const ALLOCATOR_PROPERTIES& props,
+                                     const char* pinName) {
     IPin* in = FindFilterPin(m_filter, PINDIR_INPUT, pinName);
     if (!in)
         return VFW_E_NOT_FOUND;
@@ -328,8 +331,9 @@ HRESULT CFilterHarness::Stop() {
     return hr;
 }
 
-HRESULT CFilterHarness::Push(const BYTE* data, LONG length, const REFERENCE_TIME* start, const REFERENCE_TIME* stop,
-                             bool syncPoint, bool discontinuity, const AM_MEDIA_TYPE* newType) {
+HRESULT CFilterHarness::Push(const BYTE* data, LONG length, const REFERENCE_TIME* start,
+                             const REFERENCE_TIME* stop, bool syncPoint, bool discontinuity,
+                             const AM_MEDIA_TYPE* newType) {
     CFeedPin* feed = m_host->m_feed;
     if (!feed || !feed->IsConnected())
         return VFW_E_NOT_CONNECTED;
@@ -371,7 +375,9 @@ HRESULT CFilterHarness::PushNewSegment(REFERENCE_TIME start, REFERENCE_TIME stop
     return m_host->m_feed ? m_host->m_feed->DeliverNewSegment(start, stop, rate) : VFW_E_NOT_CONNECTED;
 }
 
-IPin* CFilterHarness::FeedPin() const { return m_host->m_feed; }
+IPin* CFilterHarness::FeedPin() const {
+    return m_host->m_feed;
+}
 
 std::vector<CapturedSample> CFilterHarness::Received(int index) const {
     CCapturePin* c = m_host->m_captures.at(static_cast<std::size_t>(index));
@@ -460,4 +466,4 @@ bool CFilterHarness::WaitForEvent(LONG code, DWORD milliseconds, CapturedEvent* 
     return hit != nullptr;
 }
 
-}  // namespace media
+} // namespace media

@@ -6,14 +6,17 @@
 #include "media/filter.h"
 
 namespace {
-bool IsRefusal(HRESULT hr) { return hr == S_FALSE || hr == E_FAIL || hr == E_INVALIDARG; }
-}  // namespace
+bool IsRefusal(HRESULT hr) {
+    return hr == S_FALSE || hr == E_FAIL || hr == E_INVALIDARG;
+}
+} // namespace
 
 // ---- CBasePin ---------------------------------------------------------------------------------------------
 
 CBasePin::CBasePin(const char* objectName, CBaseFilter* filter, CCritSec* lock, HRESULT*, const char* name,
                    PIN_DIRECTION dir)
-    : CUnknown(objectName, nullptr), m_pName(name ? name : ""), m_dir(dir), m_pLock(lock), m_pFilter(filter) {}
+    : CUnknown(objectName, nullptr), m_pName(name ? name : ""), m_dir(dir), m_pLock(lock), m_pFilter(filter) {
+}
 
 CBasePin::~CBasePin() {
     if (m_Connected) {
@@ -28,10 +31,16 @@ HRESULT CBasePin::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     return CUnknown::NonDelegatingQueryInterface(riid, ppv);
 }
 
-ULONG CBasePin::NonDelegatingAddRef() { return m_pFilter->AddRef(); }
-ULONG CBasePin::NonDelegatingRelease() { return m_pFilter->Release(); }
+ULONG CBasePin::NonDelegatingAddRef() {
+    return m_pFilter->AddRef();
+}
+ULONG CBasePin::NonDelegatingRelease() {
+    return m_pFilter->Release();
+}
 
-bool CBasePin::IsStopped() const { return m_pFilter->IsStopped(); }
+bool CBasePin::IsStopped() const {
+    return m_pFilter->IsStopped();
+}
 
 HRESULT CBasePin::Connect(IPin* receivePin, const AM_MEDIA_TYPE* pmt) {
     if (!receivePin)
@@ -243,9 +252,13 @@ HRESULT CBasePin::EnumMediaTypes(IEnumMediaTypes** types) {
     return *types ? S_OK : E_OUTOFMEMORY;
 }
 
-HRESULT CBasePin::QueryInternalConnections(IPin**, ULONG*) { return E_NOTIMPL; }
+HRESULT CBasePin::QueryInternalConnections(IPin**, ULONG*) {
+    return E_NOTIMPL;
+}
 
-HRESULT CBasePin::EndOfStream() { return S_OK; }
+HRESULT CBasePin::EndOfStream() {
+    return S_OK;
+}
 
 HRESULT CBasePin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
     m_tStart = start;
@@ -254,18 +267,29 @@ HRESULT CBasePin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double r
     return S_OK;
 }
 
-HRESULT CBasePin::SetMediaType(const CMediaType* pmt) { return m_mt.Set(*pmt); }
-HRESULT CBasePin::GetMediaType(int, CMediaType*) { return E_UNEXPECTED; }
+HRESULT CBasePin::SetMediaType(const CMediaType* pmt) {
+    return m_mt.Set(*pmt);
+}
+HRESULT CBasePin::GetMediaType(int, CMediaType*) {
+    return E_UNEXPECTED;
+}
 HRESULT CBasePin::CheckConnect(IPin* pin) {
     PIN_DIRECTION dir;
     pin->QueryDirection(&dir);
     return dir == m_dir ? VFW_E_INVALID_DIRECTION : S_OK;
 }
-HRESULT CBasePin::BreakConnect() { return S_OK; }
-HRESULT CBasePin::CompleteConnect(IPin*) { return S_OK; }
-HRESULT CBasePin::Run(REFERENCE_TIME) { return S_OK; }
+HRESULT CBasePin::BreakConnect() {
+    return S_OK;
+}
+HRESULT CBasePin::CompleteConnect(IPin*) {
+    return S_OK;
+}
+HRESULT CBasePin::Run(REFERENCE_TIME) {
+    return S_OK;
+}
 
-// ---- CBaseOutputPin -----------------------------------------------------------------------------------------
+// ---- CBaseOutputPin
+// -----------------------------------------------------------------------------------------
 
 CBaseOutputPin::CBaseOutputPin(const char* objectName, CBaseFilter* filter, CCritSec* lock, HRESULT* phr,
                                const char* name)
@@ -299,14 +323,18 @@ HRESULT CBaseOutputPin::BreakConnect() {
     return S_OK;
 }
 
-HRESULT CBaseOutputPin::CompleteConnect(IPin*) { return DecideAllocator(m_pInputPin, &m_pAllocator); }
+HRESULT CBaseOutputPin::CompleteConnect(IPin*) {
+    return DecideAllocator(m_pInputPin, &m_pAllocator);
+}
 
-HRESULT CBaseOutputPin::InitAllocator(IMemAllocator** allocator) { return CMemAllocator::Create(allocator); }
+HRESULT CBaseOutputPin::InitAllocator(IMemAllocator** allocator) {
+    return CMemAllocator::Create(allocator);
+}
 
 HRESULT CBaseOutputPin::DecideAllocator(IMemInputPin* pin, IMemAllocator** allocator) {
     *allocator = nullptr;
     ALLOCATOR_PROPERTIES props;
-    pin->GetAllocatorRequirements(&props);  // what the input asks for, when it says
+    pin->GetAllocatorRequirements(&props); // what the input asks for, when it says
     if (props.cbAlign == 0)
         props.cbAlign = 1;
 
@@ -433,7 +461,9 @@ HRESULT CBaseInputPin::NotifyAllocator(IMemAllocator* allocator, BOOL readOnly) 
     return S_OK;
 }
 
-HRESULT CBaseInputPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) { return E_NOTIMPL; }
+HRESULT CBaseInputPin::GetAllocatorRequirements(ALLOCATOR_PROPERTIES*) {
+    return E_NOTIMPL;
+}
 
 HRESULT CBaseInputPin::BreakConnect() {
     if (m_pAllocator) {
@@ -501,7 +531,9 @@ HRESULT CBaseInputPin::ReceiveMultiple(IMediaSample** samples, LONG count, LONG*
     return hr;
 }
 
-HRESULT CBaseInputPin::ReceiveCanBlock() { return S_OK; }
+HRESULT CBaseInputPin::ReceiveCanBlock() {
+    return S_OK;
+}
 
 HRESULT CBaseInputPin::BeginFlush() {
     m_bFlushing = true;
@@ -519,7 +551,9 @@ HRESULT CBaseInputPin::EndFlush() {
 CEnumPins::CEnumPins(CBaseFilter* filter, ULONG position) : m_pFilter(filter), m_Position(position) {
     m_pFilter->AddRef();
 }
-CEnumPins::~CEnumPins() { m_pFilter->Release(); }
+CEnumPins::~CEnumPins() {
+    m_pFilter->Release();
+}
 
 HRESULT CEnumPins::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv)
@@ -532,7 +566,9 @@ HRESULT CEnumPins::QueryInterface(REFIID riid, void** ppv) {
     *ppv = nullptr;
     return E_NOINTERFACE;
 }
-ULONG CEnumPins::AddRef() { return static_cast<ULONG>(++m_cRef); }
+ULONG CEnumPins::AddRef() {
+    return static_cast<ULONG>(++m_cRef);
+}
 ULONG CEnumPins::Release() {
     LONG n = --m_cRef;
     if (n == 0)
@@ -575,7 +611,9 @@ HRESULT CEnumPins::Clone(IEnumPins** out) {
 CEnumMediaTypes::CEnumMediaTypes(CBasePin* pin, ULONG position) : m_pPin(pin), m_Position(position) {
     m_pPin->AddRef();
 }
-CEnumMediaTypes::~CEnumMediaTypes() { m_pPin->Release(); }
+CEnumMediaTypes::~CEnumMediaTypes() {
+    m_pPin->Release();
+}
 
 HRESULT CEnumMediaTypes::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv)
@@ -588,7 +626,9 @@ HRESULT CEnumMediaTypes::QueryInterface(REFIID riid, void** ppv) {
     *ppv = nullptr;
     return E_NOINTERFACE;
 }
-ULONG CEnumMediaTypes::AddRef() { return static_cast<ULONG>(++m_cRef); }
+ULONG CEnumMediaTypes::AddRef() {
+    return static_cast<ULONG>(++m_cRef);
+}
 ULONG CEnumMediaTypes::Release() {
     LONG n = --m_cRef;
     if (n == 0)

@@ -7,9 +7,12 @@
 // ---- Input pin --------------------------------------------------------------------------------------------
 
 CRendererInputPin::CRendererInputPin(CBaseRenderer* renderer, HRESULT* phr, const char* name)
-    : CBaseInputPin("renderer input pin", renderer, renderer->StateLock(), phr, name), m_pRenderer(renderer) {}
+    : CBaseInputPin("renderer input pin", renderer, renderer->StateLock(), phr, name), m_pRenderer(renderer) {
+}
 
-HRESULT CRendererInputPin::CheckMediaType(const CMediaType* pmt) { return m_pRenderer->CheckMediaType(pmt); }
+HRESULT CRendererInputPin::CheckMediaType(const CMediaType* pmt) {
+    return m_pRenderer->CheckMediaType(pmt);
+}
 
 HRESULT CRendererInputPin::SetMediaType(const CMediaType* pmt) {
     HRESULT hr = CBasePin::SetMediaType(pmt);
@@ -80,7 +83,8 @@ HRESULT CRendererInputPin::EndFlush() {
     return CBaseInputPin::EndFlush();
 }
 
-// ---- CBaseRenderer ------------------------------------------------------------------------------------------
+// ---- CBaseRenderer
+// ------------------------------------------------------------------------------------------
 
 CBaseRenderer::CBaseRenderer(REFCLSID clsid, const char* name, LPUNKNOWN outer, HRESULT* phr)
     : CBaseFilter(name, outer, &m_InterfaceLock, clsid, phr) {}
@@ -102,7 +106,9 @@ HRESULT CBaseRenderer::Step(DWORD frames, IUnknown* stepObject) {
     return StepFrames(frames);
 }
 
-HRESULT CBaseRenderer::CanStep(LONG, IUnknown*) { return m_bCanStep ? S_OK : S_FALSE; }
+HRESULT CBaseRenderer::CanStep(LONG, IUnknown*) {
+    return m_bCanStep ? S_OK : S_FALSE;
+}
 
 CRendererInputPin* CBaseRenderer::InputPin() {
     CAutoLock lock(&m_InterfaceLock);
@@ -113,9 +119,13 @@ CRendererInputPin* CBaseRenderer::InputPin() {
     return m_pInputPin;
 }
 
-int CBaseRenderer::GetPinCount() { return 1; }
+int CBaseRenderer::GetPinCount() {
+    return 1;
+}
 
-CBasePin* CBaseRenderer::GetPin(int n) { return n == 0 ? InputPin() : nullptr; }
+CBasePin* CBaseRenderer::GetPin(int n) {
+    return n == 0 ? InputPin() : nullptr;
+}
 
 HRESULT CBaseRenderer::FindPin(const char* id, IPin** pin) {
     if (!id || !pin)
@@ -310,7 +320,7 @@ HRESULT CBaseRenderer::Receive(IMediaSample* sample) {
             bool due = WaitUntil(start);
             l.lock();
             if (!due)
-                continue;  // something changed: look again
+                continue; // something changed: look again
         }
         m_bHaveSample = false;
         l.unlock();

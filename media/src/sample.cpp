@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <new>
 
-// ---- CMediaSample ------------------------------------------------------------------------------------------
+// ---- CMediaSample
+// ------------------------------------------------------------------------------------------
 
 CMediaSample::CMediaSample(const char*, CBaseAllocator* allocator, HRESULT* phr, BYTE* buffer, LONG length)
     : m_pBuffer(buffer), m_cbBuffer(length), m_pAllocator(allocator) {
@@ -11,7 +12,9 @@ CMediaSample::CMediaSample(const char*, CBaseAllocator* allocator, HRESULT* phr,
         *phr = VFW_E_BUFFER_OVERFLOW;
 }
 
-CMediaSample::~CMediaSample() { DeleteMediaType(m_pMediaType); }
+CMediaSample::~CMediaSample() {
+    DeleteMediaType(m_pMediaType);
+}
 
 HRESULT CMediaSample::QueryInterface(REFIID riid, void** ppv) {
     if (!ppv)
@@ -25,7 +28,9 @@ HRESULT CMediaSample::QueryInterface(REFIID riid, void** ppv) {
     return E_NOINTERFACE;
 }
 
-ULONG CMediaSample::AddRef() { return static_cast<ULONG>(++m_cRef); }
+ULONG CMediaSample::AddRef() {
+    return static_cast<ULONG>(++m_cRef);
+}
 
 ULONG CMediaSample::Release() {
     LONG n = --m_cRef;
@@ -59,7 +64,9 @@ HRESULT CMediaSample::GetPointer(BYTE** buffer) {
     return S_OK;
 }
 
-LONG CMediaSample::GetSize() { return m_cbBuffer; }
+LONG CMediaSample::GetSize() {
+    return m_cbBuffer;
+}
 
 HRESULT CMediaSample::GetTime(REFERENCE_TIME* start, REFERENCE_TIME* end) {
     if (!(m_dwFlags & Sample_StopValid)) {
@@ -96,21 +103,27 @@ HRESULT CMediaSample::SetTime(REFERENCE_TIME* start, REFERENCE_TIME* end) {
     return S_OK;
 }
 
-HRESULT CMediaSample::IsSyncPoint() { return (m_dwFlags & Sample_SyncPoint) ? S_OK : S_FALSE; }
+HRESULT CMediaSample::IsSyncPoint() {
+    return (m_dwFlags & Sample_SyncPoint) ? S_OK : S_FALSE;
+}
 
 HRESULT CMediaSample::SetSyncPoint(BOOL sync) {
     m_dwFlags = sync ? (m_dwFlags | Sample_SyncPoint) : (m_dwFlags & ~Sample_SyncPoint);
     return S_OK;
 }
 
-HRESULT CMediaSample::IsPreroll() { return (m_dwFlags & Sample_Preroll) ? S_OK : S_FALSE; }
+HRESULT CMediaSample::IsPreroll() {
+    return (m_dwFlags & Sample_Preroll) ? S_OK : S_FALSE;
+}
 
 HRESULT CMediaSample::SetPreroll(BOOL preroll) {
     m_dwFlags = preroll ? (m_dwFlags | Sample_Preroll) : (m_dwFlags & ~Sample_Preroll);
     return S_OK;
 }
 
-LONG CMediaSample::GetActualDataLength() { return m_lActual; }
+LONG CMediaSample::GetActualDataLength() {
+    return m_lActual;
+}
 
 HRESULT CMediaSample::SetActualDataLength(LONG length) {
     if (length < 0 || length > m_cbBuffer)
@@ -146,7 +159,9 @@ HRESULT CMediaSample::SetMediaType(AM_MEDIA_TYPE* type) {
     return S_OK;
 }
 
-HRESULT CMediaSample::IsDiscontinuity() { return (m_dwFlags & Sample_Discontinuity) ? S_OK : S_FALSE; }
+HRESULT CMediaSample::IsDiscontinuity() {
+    return (m_dwFlags & Sample_Discontinuity) ? S_OK : S_FALSE;
+}
 
 HRESULT CMediaSample::SetDiscontinuity(BOOL discontinuity) {
     m_dwFlags = discontinuity ? (m_dwFlags | Sample_Discontinuity) : (m_dwFlags & ~Sample_Discontinuity);
@@ -176,9 +191,11 @@ HRESULT CMediaSample::SetMediaTime(LONGLONG* start, LONGLONG* end) {
     return S_OK;
 }
 
-// ---- CBaseAllocator -----------------------------------------------------------------------------------------
+// ---- CBaseAllocator
+// -----------------------------------------------------------------------------------------
 
-CBaseAllocator::CBaseAllocator(const char* name, LPUNKNOWN outer, HRESULT* phr) : CUnknown(name, outer, phr) {}
+CBaseAllocator::CBaseAllocator(const char* name, LPUNKNOWN outer, HRESULT* phr)
+    : CUnknown(name, outer, phr) {}
 
 CBaseAllocator::~CBaseAllocator() = default;
 
@@ -250,7 +267,7 @@ HRESULT CBaseAllocator::Decommit() {
         if (m_lFree.size() == m_samples.size())
             Free();
         else
-            m_bDecommitInProgress = true;  // freed when the last sample returns
+            m_bDecommitInProgress = true; // freed when the last sample returns
     }
     m_freeChanged.notify_all();
     return S_OK;
@@ -295,9 +312,11 @@ HRESULT CBaseAllocator::ReleaseBuffer(IMediaSample* sample) {
     return S_OK;
 }
 
-// ---- CMemAllocator ------------------------------------------------------------------------------------------
+// ---- CMemAllocator
+// ------------------------------------------------------------------------------------------
 
-CMemAllocator::CMemAllocator(const char* name, LPUNKNOWN outer, HRESULT* phr) : CBaseAllocator(name, outer, phr) {}
+CMemAllocator::CMemAllocator(const char* name, LPUNKNOWN outer, HRESULT* phr)
+    : CBaseAllocator(name, outer, phr) {}
 
 CMemAllocator::~CMemAllocator() {
     std::lock_guard lock(m_mutex);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-
 // ---- CSource ----------------------------------------------------------------------------------------------
 
 CSource::CSource(const char* name, LPUNKNOWN outer, REFCLSID clsid, HRESULT* phr)
@@ -26,7 +25,9 @@ CBasePin* CSource::GetPin(int n) {
     return m_paStreams[static_cast<std::size_t>(n)];
 }
 
-HRESULT CSource::FindPin(const char* id, IPin** pin) { return CBaseFilter::FindPin(id, pin); }
+HRESULT CSource::FindPin(const char* id, IPin** pin) {
+    return CBaseFilter::FindPin(id, pin);
+}
 
 HRESULT CSource::AddPin(CSourceStream* pin) {
     CAutoLock lock(&m_cStateLock);
@@ -53,7 +54,8 @@ int CSource::FindPinNumber(IPin* pin) {
     return -1;
 }
 
-// ---- CSourceStream -----------------------------------------------------------------------------------------
+// ---- CSourceStream
+// -----------------------------------------------------------------------------------------
 
 CSourceStream::CSourceStream(const char* objectName, HRESULT* phr, CSource* filter, const char* pinName)
     : CBaseOutputPin(objectName, filter, filter->pStateLock(), phr, pinName), m_pFilter(filter) {
@@ -86,12 +88,14 @@ HRESULT CSourceStream::GetMediaType(int position, CMediaType* pmt) {
     return GetMediaType(pmt);
 }
 
-HRESULT CSourceStream::GetMediaType(CMediaType*) { return E_UNEXPECTED; }
+HRESULT CSourceStream::GetMediaType(CMediaType*) {
+    return E_UNEXPECTED;
+}
 
 HRESULT CSourceStream::Active() {
     CAutoLock lock(m_pFilter->pStateLock());
     if (m_pFilter->IsActive())
-        return S_FALSE;  // already running
+        return S_FALSE; // already running
     if (!IsConnected())
         return S_OK;
     HRESULT hr = CBaseOutputPin::Active();
@@ -190,7 +194,7 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
                 hr = Deliver(sample);
                 sample->Release();
                 if (hr != S_OK)
-                    return S_OK;  // downstream refused (stopping or flushing): wait for a command
+                    return S_OK; // downstream refused (stopping or flushing): wait for a command
             } else if (hr == S_FALSE) {
                 sample->Release();
                 DeliverEndOfStream();

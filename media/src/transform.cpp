@@ -96,7 +96,8 @@ HRESULT CTransformInputPin::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop
     return m_pTransformFilter->NewSegment(start, stop, rate);
 }
 
-// ---- Output pin --------------------------------------------------------------------------------------------
+// ---- Output pin
+// --------------------------------------------------------------------------------------------
 
 CTransformOutputPin::CTransformOutputPin(const char* objectName, CTransformFilter* filter, HRESULT* phr,
                                          const char* name)
@@ -164,7 +165,9 @@ void CTransformFilter::CreatePins() {
     m_pOutput = new (std::nothrow) CTransformOutputPin("Transform output pin", this, &hr, "XForm Out");
 }
 
-int CTransformFilter::GetPinCount() { return 2; }
+int CTransformFilter::GetPinCount() {
+    return 2;
+}
 
 CBasePin* CTransformFilter::GetPin(int n) {
     CAutoLock lock(&m_csFilter);
@@ -250,11 +253,21 @@ HRESULT CTransformFilter::Pause() {
     return hr;
 }
 
-HRESULT CTransformFilter::SetMediaType(PIN_DIRECTION, const CMediaType*) { return S_OK; }
-HRESULT CTransformFilter::CheckConnect(PIN_DIRECTION, IPin*) { return S_OK; }
-HRESULT CTransformFilter::BreakConnect(PIN_DIRECTION) { return S_OK; }
-HRESULT CTransformFilter::CompleteConnect(PIN_DIRECTION, IPin*) { return S_OK; }
-HRESULT CTransformFilter::Transform(IMediaSample*, IMediaSample*) { return E_UNEXPECTED; }
+HRESULT CTransformFilter::SetMediaType(PIN_DIRECTION, const CMediaType*) {
+    return S_OK;
+}
+HRESULT CTransformFilter::CheckConnect(PIN_DIRECTION, IPin*) {
+    return S_OK;
+}
+HRESULT CTransformFilter::BreakConnect(PIN_DIRECTION) {
+    return S_OK;
+}
+HRESULT CTransformFilter::CompleteConnect(PIN_DIRECTION, IPin*) {
+    return S_OK;
+}
+HRESULT CTransformFilter::Transform(IMediaSample*, IMediaSample*) {
+    return E_UNEXPECTED;
+}
 
 HRESULT CTransformFilter::InitializeOutputSample(IMediaSample* sample, IMediaSample** out) {
     DWORD flags = m_bSampleSkipped ? AM_GBF_PREVFRAMESKIPPED : 0;
@@ -264,7 +277,8 @@ HRESULT CTransformFilter::InitializeOutputSample(IMediaSample* sample, IMediaSam
     REFERENCE_TIME stop = 0;
     bool timed = SUCCEEDED(sample->GetTime(&start, &stop));
     IMediaSample* outSample = nullptr;
-    HRESULT hr = m_pOutput->GetDeliveryBuffer(&outSample, timed ? &start : nullptr, timed ? &stop : nullptr, flags);
+    HRESULT hr =
+        m_pOutput->GetDeliveryBuffer(&outSample, timed ? &start : nullptr, timed ? &stop : nullptr, flags);
     *out = outSample;
     if (FAILED(hr))
         return hr;
@@ -312,8 +326,12 @@ HRESULT CTransformFilter::EndOfStream() {
     return m_pOutput->DeliverEndOfStream();
 }
 
-HRESULT CTransformFilter::BeginFlush() { return m_pOutput->DeliverBeginFlush(); }
-HRESULT CTransformFilter::EndFlush() { return m_pOutput->DeliverEndFlush(); }
+HRESULT CTransformFilter::BeginFlush() {
+    return m_pOutput->DeliverBeginFlush();
+}
+HRESULT CTransformFilter::EndFlush() {
+    return m_pOutput->DeliverEndFlush();
+}
 
 HRESULT CTransformFilter::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, double rate) {
     if (m_pOutput->IsConnected())
@@ -321,10 +339,11 @@ HRESULT CTransformFilter::NewSegment(REFERENCE_TIME start, REFERENCE_TIME stop, 
     return S_OK;
 }
 
-// ---- In place -----------------------------------------------------------------------------------------------
+// ---- In place
+// -----------------------------------------------------------------------------------------------
 
-CTransInPlaceInputPin::CTransInPlaceInputPin(const char* objectName, CTransInPlaceFilter* filter, HRESULT* phr,
-                                             const char* name)
+CTransInPlaceInputPin::CTransInPlaceInputPin(const char* objectName, CTransInPlaceFilter* filter,
+                                             HRESULT* phr, const char* name)
     : CTransformInputPin(objectName, filter, phr, name), m_pTIPFilter(filter) {}
 
 HRESULT CTransInPlaceInputPin::EnumMediaTypes(IEnumMediaTypes** types) {
@@ -453,7 +472,9 @@ HRESULT CTransInPlaceFilter::DecideBufferSize(IMemAllocator* allocator, ALLOCATO
     return (actual.cBuffers < want.cBuffers || actual.cbBuffer < want.cbBuffer) ? E_FAIL : S_OK;
 }
 
-HRESULT CTransInPlaceFilter::CompleteConnect(PIN_DIRECTION, IPin*) { return S_OK; }
+HRESULT CTransInPlaceFilter::CompleteConnect(PIN_DIRECTION, IPin*) {
+    return S_OK;
+}
 
 IMediaSample* CTransInPlaceFilter::Copy(IMediaSample* source) {
     IMediaSample* dest = nullptr;

@@ -6,8 +6,12 @@
 #include "media/interfaces.h"
 #include "platform/bytes.h"
 
-void* CoTaskMemAlloc(std::size_t size) { return std::malloc(size ? size : 1); }
-void CoTaskMemFree(void* p) { std::free(p); }
+void* CoTaskMemAlloc(std::size_t size) {
+    return std::malloc(size ? size : 1);
+}
+void CoTaskMemFree(void* p) {
+    std::free(p);
+}
 
 void FreeMediaType(AM_MEDIA_TYPE& mt) {
     if (mt.cbFormat != 0 || mt.pbFormat)
@@ -57,7 +61,9 @@ AM_MEDIA_TYPE* CreateMediaType(const AM_MEDIA_TYPE* src) {
 
 // ---- CMediaType ------------------------------------------------------------------------------------------
 
-CMediaType::CMediaType() { InitMediaType(); }
+CMediaType::CMediaType() {
+    InitMediaType();
+}
 
 CMediaType::CMediaType(const GUID* type) {
     InitMediaType();
@@ -84,7 +90,9 @@ CMediaType& CMediaType::operator=(const CMediaType& src) {
     return *this;
 }
 
-CMediaType::~CMediaType() { FreeMediaType(*this); }
+CMediaType::~CMediaType() {
+    FreeMediaType(*this);
+}
 
 void CMediaType::InitMediaType() {
     majortype = GUID_NULL;
@@ -98,7 +106,9 @@ void CMediaType::InitMediaType() {
     pbFormat = nullptr;
 }
 
-HRESULT CMediaType::Set(const CMediaType& src) { return Set(static_cast<const AM_MEDIA_TYPE&>(src)); }
+HRESULT CMediaType::Set(const CMediaType& src) {
+    return Set(static_cast<const AM_MEDIA_TYPE&>(src));
+}
 
 HRESULT CMediaType::Set(const AM_MEDIA_TYPE& src) {
     if (&src == this)
@@ -184,7 +194,8 @@ BOOL CMediaType::IsPartiallySpecified() const {
     return majortype == GUID_NULL || subtype == GUID_NULL || formattype == GUID_NULL;
 }
 
-// ---- Format records ----------------------------------------------------------------------------------------
+// ---- Format records
+// ----------------------------------------------------------------------------------------
 
 BITMAPINFOHEADER BITMAPINFOHEADER::Read(const BYTE* p) {
     BITMAPINFOHEADER h;
@@ -231,7 +242,7 @@ void WriteRect(BYTE* p, const RECT& r) {
     platform::WriteLE32(p + 8, static_cast<DWORD>(r.right));
     platform::WriteLE32(p + 12, static_cast<DWORD>(r.bottom));
 }
-}  // namespace
+} // namespace
 
 VIDEOINFOHEADER VIDEOINFOHEADER::Read(const BYTE* p) {
     VIDEOINFOHEADER v;
@@ -329,15 +340,24 @@ std::string GuidName(const GUID& g) {
         const char* name;
     };
     static const Named kNames[] = {
-        {&MEDIATYPE_Video, "Video"},        {&MEDIATYPE_Audio, "Audio"},
-        {&MEDIATYPE_Stream, "Stream"},      {&MEDIATYPE_Interleaved, "Interleaved"},
-        {&MEDIASUBTYPE_RGB32, "RGB32"},     {&MEDIASUBTYPE_RGB24, "RGB24"},
-        {&MEDIASUBTYPE_RGB565, "RGB565"},   {&MEDIASUBTYPE_RGB555, "RGB555"},
-        {&MEDIASUBTYPE_RGB8, "RGB8"},       {&MEDIASUBTYPE_YUY2, "YUY2"},
-        {&MEDIASUBTYPE_UYVY, "UYVY"},       {&MEDIASUBTYPE_MJPG, "MJPG"},
-        {&MEDIASUBTYPE_PCM, "PCM"},         {&MEDIASUBTYPE_Avi, "Avi"},
-        {&FORMAT_VideoInfo, "VideoInfo"},   {&FORMAT_VideoInfo2, "VideoInfo2"},
-        {&FORMAT_WaveFormatEx, "WaveFormatEx"}, {&FORMAT_None, "None"},
+        {&MEDIATYPE_Video, "Video"},
+        {&MEDIATYPE_Audio, "Audio"},
+        {&MEDIATYPE_Stream, "Stream"},
+        {&MEDIATYPE_Interleaved, "Interleaved"},
+        {&MEDIASUBTYPE_RGB32, "RGB32"},
+        {&MEDIASUBTYPE_RGB24, "RGB24"},
+        {&MEDIASUBTYPE_RGB565, "RGB565"},
+        {&MEDIASUBTYPE_RGB555, "RGB555"},
+        {&MEDIASUBTYPE_RGB8, "RGB8"},
+        {&MEDIASUBTYPE_YUY2, "YUY2"},
+        {&MEDIASUBTYPE_UYVY, "UYVY"},
+        {&MEDIASUBTYPE_MJPG, "MJPG"},
+        {&MEDIASUBTYPE_PCM, "PCM"},
+        {&MEDIASUBTYPE_Avi, "Avi"},
+        {&FORMAT_VideoInfo, "VideoInfo"},
+        {&FORMAT_VideoInfo2, "VideoInfo2"},
+        {&FORMAT_WaveFormatEx, "WaveFormatEx"},
+        {&FORMAT_None, "None"},
     };
     if (g == GUID_NULL)
         return "(any)";
@@ -347,4 +367,4 @@ std::string GuidName(const GUID& g) {
     return platform::GuidToString(g);
 }
 
-}  // namespace media
+} // namespace media

@@ -58,7 +58,7 @@ void PutChunk(std::vector<BYTE>& out, const char* type, const std::vector<BYTE>&
     out.insert(out.end(), crc, crc + 4);
 }
 
-}  // namespace
+} // namespace
 
 void SetVideoWindowBackendFactory(VideoWindowBackendFactory factory) {
     std::lock_guard lock(g_factoryMutex);
@@ -134,8 +134,8 @@ bool WritePng(const std::string& path, const VideoFrame& frame) {
     std::vector<BYTE> ihdr(13);
     platform::WriteBE32(ihdr.data(), static_cast<std::uint32_t>(frame.width));
     platform::WriteBE32(ihdr.data() + 4, static_cast<std::uint32_t>(frame.height));
-    ihdr[8] = 8;  // bit depth
-    ihdr[9] = 2;  // colour type RGB
+    ihdr[8] = 8; // bit depth
+    ihdr[9] = 2; // colour type RGB
     PutChunk(png, "IHDR", ihdr);
     PutChunk(png, "IDAT", z);
     PutChunk(png, "IEND", {});
@@ -154,8 +154,8 @@ bool ConvertToFrame(const GUID& subtype, const BITMAPINFOHEADER& bih, const BYTE
     if (w <= 0 || h <= 0 || w > 16384 || h > 16384)
         return false;
     bool yuv = subtype == MEDIASUBTYPE_YUY2 || subtype == MEDIASUBTYPE_UYVY;
-    int bpp = subtype == MEDIASUBTYPE_RGB32   ? 32
-              : subtype == MEDIASUBTYPE_RGB24 ? 24
+    int bpp = subtype == MEDIASUBTYPE_RGB32                                               ? 32
+              : subtype == MEDIASUBTYPE_RGB24                                             ? 24
               : (subtype == MEDIASUBTYPE_RGB565 || subtype == MEDIASUBTYPE_RGB555 || yuv) ? 16
                                                                                           : 0;
     if (bpp == 0)
@@ -209,4 +209,4 @@ bool ConvertToFrame(const GUID& subtype, const BITMAPINFOHEADER& bih, const BYTE
     return true;
 }
 
-}  // namespace media
+} // namespace media

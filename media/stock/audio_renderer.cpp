@@ -42,7 +42,8 @@ std::int16_t UlawToLinear(BYTE u) {
 
 class CAudioRenderer : public CBaseRenderer, public IBasicAudio, public IAMAudioRendererStats {
 public:
-    CAudioRenderer(LPUNKNOWN outer, HRESULT* phr) : CBaseRenderer(CLSID_DSoundRender, "Audio Renderer", outer, phr) {
+    CAudioRenderer(LPUNKNOWN outer, HRESULT* phr)
+        : CBaseRenderer(CLSID_DSoundRender, "Audio Renderer", outer, phr) {
         // Without an audio device there is no renderer: creating it fails (the caller reports "no audio
         // device"). The default device is opened once to find out, and closed again.
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) {
@@ -83,11 +84,13 @@ public:
         WAVEFORMATEX wfx;
         if (*pmt->Type() != MEDIATYPE_Audio || !GetWaveFormat(*pmt, &wfx))
             return VFW_E_TYPE_NOT_ACCEPTED;
-        if (wfx.nChannels < 1 || wfx.nChannels > 2 || wfx.nSamplesPerSec < 1000 || wfx.nSamplesPerSec > 192000)
+        if (wfx.nChannels < 1 || wfx.nChannels > 2 || wfx.nSamplesPerSec < 1000 ||
+            wfx.nSamplesPerSec > 192000)
             return VFW_E_TYPE_NOT_ACCEPTED;
         if (wfx.wFormatTag == WAVE_FORMAT_PCM && (wfx.wBitsPerSample == 8 || wfx.wBitsPerSample == 16))
             return S_OK;
-        if ((wfx.wFormatTag == WAVE_FORMAT_ALAW || wfx.wFormatTag == WAVE_FORMAT_MULAW) && wfx.wBitsPerSample == 8)
+        if ((wfx.wFormatTag == WAVE_FORMAT_ALAW || wfx.wFormatTag == WAVE_FORMAT_MULAW) &&
+            wfx.wBitsPerSample == 8)
             return S_OK;
         return VFW_E_TYPE_NOT_ACCEPTED;
     }
@@ -262,7 +265,7 @@ public:
             *value1 = m_breaks;
             return S_OK;
         case AM_AUDREND_STAT_PARAM_SLAVE_MODE:
-            return S_OK;  // not slaved to another clock
+            return S_OK; // not slaved to another clock
         case AM_AUDREND_STAT_PARAM_SLAVE_RATE:
             *value1 = m_format.nSamplesPerSec;
             return S_OK;
@@ -271,7 +274,8 @@ public:
             return S_OK;
         case AM_AUDREND_STAT_PARAM_BUFFERFULLNESS:
             if (m_device && m_bytesPerSecond)
-                *value1 = std::min<DWORD>(100, SDL_GetQueuedAudioSize(m_device) * 100 / (m_bytesPerSecond / 2));
+                *value1 =
+                    std::min<DWORD>(100, SDL_GetQueuedAudioSize(m_device) * 100 / (m_bytesPerSecond / 2));
             return S_OK;
         case AM_AUDREND_STAT_PARAM_RENDERED:
             *value1 = m_renderedSamples;
@@ -362,7 +366,7 @@ private:
     bool m_started = false;
 };
 
-}  // namespace
+} // namespace
 
 CUnknown* CreateAudioRenderer(LPUNKNOWN outer, HRESULT* phr) {
     auto* r = new (std::nothrow) CAudioRenderer(outer, phr);

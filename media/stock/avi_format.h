@@ -10,7 +10,9 @@
 
 namespace avi {
 
-constexpr DWORD FCC(const char (&s)[5]) { return MAKEFOURCC(s[0], s[1], s[2], s[3]); }
+constexpr DWORD FCC(const char (&s)[5]) {
+    return MAKEFOURCC(s[0], s[1], s[2], s[3]);
+}
 
 constexpr DWORD kRIFF = FCC("RIFF");
 constexpr DWORD kAVI = FCC("AVI ");
@@ -47,8 +49,9 @@ struct MainHeader {
     DWORD dwHeight = 0;
 
     void Write(BYTE* p) const {
-        const DWORD v[10] = {dwMicroSecPerFrame, dwMaxBytesPerSec, dwPaddingGranularity, dwFlags, dwTotalFrames,
-                             dwInitialFrames,    dwStreams,        dwSuggestedBufferSize, dwWidth, dwHeight};
+        const DWORD v[10] = {
+            dwMicroSecPerFrame, dwMaxBytesPerSec, dwPaddingGranularity,  dwFlags, dwTotalFrames,
+            dwInitialFrames,    dwStreams,        dwSuggestedBufferSize, dwWidth, dwHeight};
         for (int i = 0; i < 10; ++i)
             platform::WriteLE32(p + 4 * i, v[i]);
         for (int i = 10; i < 14; ++i)
@@ -56,9 +59,16 @@ struct MainHeader {
     }
     static MainHeader Read(const BYTE* p) {
         MainHeader h;
-        DWORD* v[10] = {&h.dwMicroSecPerFrame, &h.dwMaxBytesPerSec, &h.dwPaddingGranularity, &h.dwFlags,
-                        &h.dwTotalFrames,      &h.dwInitialFrames,  &h.dwStreams,            &h.dwSuggestedBufferSize,
-                        &h.dwWidth,            &h.dwHeight};
+        DWORD* v[10] = {&h.dwMicroSecPerFrame,
+                        &h.dwMaxBytesPerSec,
+                        &h.dwPaddingGranularity,
+                        &h.dwFlags,
+                        &h.dwTotalFrames,
+                        &h.dwInitialFrames,
+                        &h.dwStreams,
+                        &h.dwSuggestedBufferSize,
+                        &h.dwWidth,
+                        &h.dwHeight};
         for (int i = 0; i < 10; ++i)
             *v[i] = platform::ReadLE32(p + 4 * i);
         return h;
@@ -119,7 +129,8 @@ struct StreamHeader {
 
 // "00dc", "01wb", ...: the stream number in two decimal digits and the chunk kind.
 inline DWORD ChunkId(int stream, const char (&kind)[3]) {
-    return MAKEFOURCC(static_cast<char>('0' + stream / 10), static_cast<char>('0' + stream % 10), kind[0], kind[1]);
+    return MAKEFOURCC(static_cast<char>('0' + stream / 10), static_cast<char>('0' + stream % 10), kind[0],
+                      kind[1]);
 }
 // The stream number of a chunk id, or -1.
 inline int ChunkStream(DWORD id) {
@@ -130,4 +141,4 @@ inline int ChunkStream(DWORD id) {
     return a * 10 + b;
 }
 
-}  // namespace avi
+} // namespace avi

@@ -10,9 +10,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <condition_variable>
 #include <cstring>
 #include <new>
 #include <string>
@@ -30,7 +30,8 @@
 namespace {
 
 // Positioned writes into the writer's file.
-constexpr IID IID_IMuxFileSink = {0x7B2E5A10, 0x34C1, 0x4F8E, {0x9D, 0x02, 0x6A, 0xE1, 0x5B, 0x77, 0xC3, 0x19}};
+constexpr IID IID_IMuxFileSink = {
+    0x7B2E5A10, 0x34C1, 0x4F8E, {0x9D, 0x02, 0x6A, 0xE1, 0x5B, 0x77, 0xC3, 0x19}};
 struct IMuxFileSink : IUnknown {
     virtual HRESULT OpenFile() = 0;
     virtual HRESULT WriteAt(LONGLONG position, const BYTE* data, LONG length) = 0;
@@ -48,7 +49,7 @@ protected:
 // common writers do; $SCRYDE_AVI_RIFF_LIMIT (bytes) makes it smaller for tests. A file that fits one
 // RIFF stays plain AVI 1.0: the room for the OpenDML headers stays a JUNK chunk.
 constexpr LONGLONG kRiffLimit = 0x40000000LL;
-constexpr DWORD kSuperEntries = 512;  // RIFFs a file can have: 512 GiB at the usual limit
+constexpr DWORD kSuperEntries = 512; // RIFFs a file can have: 512 GiB at the usual limit
 constexpr ULONG kSuperIndexBytes = 24 + 16 * kSuperEntries;
 constexpr ULONG kDmlhBytes = 248;
 constexpr ULONG kOdmlListBytes = 12 + 8 + kDmlhBytes;
@@ -213,18 +214,25 @@ private:
 
 CWriterInputPin::CWriterInputPin(CFileWriter* filter, CCritSec* lock)
     : CBasePin("writer input", filter, lock, nullptr, "in", PINDIR_INPUT), m_writer(filter) {}
-HRESULT CWriterInputPin::EndOfStream() { return m_writer->StreamEnded(); }
-HRESULT CWriterInputPin::OpenFile() { return m_writer->Open(); }
+HRESULT CWriterInputPin::EndOfStream() {
+    return m_writer->StreamEnded();
+}
+HRESULT CWriterInputPin::OpenFile() {
+    return m_writer->Open();
+}
 HRESULT CWriterInputPin::WriteAt(LONGLONG position, const BYTE* data, LONG length) {
     return m_writer->Write(position, data, length);
 }
-HRESULT CWriterInputPin::CloseFile() { return m_writer->Close(); }
+HRESULT CWriterInputPin::CloseFile() {
+    return m_writer->Close();
+}
 HRESULT CWriterInputPin::OpenFileNamed(const char* file) {
     HRESULT hr = m_writer->SetFileName(file, nullptr);
     return FAILED(hr) ? hr : m_writer->Open();
 }
 
-// ---- Multiplexer -------------------------------------------------------------------------------------------
+// ---- Multiplexer
+// -------------------------------------------------------------------------------------------
 
 class CAviMux;
 
@@ -285,7 +293,7 @@ struct StreamState {
     CMediaType type;
     bool video = false;
     bool compressed = false;
-    DWORD frames = 0;   // chunks
+    DWORD frames = 0; // chunks
     LONGLONG bytes = 0;
     DWORD maxChunk = 0;
     bool timed = false;
@@ -335,7 +343,7 @@ public:
             if (!m_holding || !m_output->m_sink)
                 return VFW_E_WRONG_STATE;
             for (StreamState& st : m_streams) {
-                StreamState fresh;  // the counts start again with the file
+                StreamState fresh; // the counts start again with the file
                 fresh.pin = st.pin;
                 fresh.type = st.type;
                 fresh.video = st.video;
@@ -349,7 +357,7 @@ public:
             if (SUCCEEDED(hr))
                 hr = BeginFileLocked();
             if (FAILED(hr))
-                m_finished = true;  // the waiting writes find no file and fail
+                m_finished = true; // the waiting writes find no file and fail
             m_holding = false;
         }
         m_holdCond.notify_all();
@@ -376,7 +384,8 @@ public:
     }
     // A connected input leaves a new free one behind.
     void InputConnected() {
-        bool allUsed = std::all_of(m_inputs.begin(), m_inputs.end(), [](auto& p) { return p->IsConnected(); });
+        bool allUsed =
+            std::all_of(m_inputs.begin(), m_inputs.end(), [](auto& p) { return p->IsConnected(); });
         if (allUsed)
             AddFreeInput();
     }
@@ -396,7 +405,7 @@ public:
         HRESULT hr = CBaseFilter::Stop();
         {
             std::lock_guard l(m_writeMutex);
-            m_holding = false;  // held writes find the file finished
+            m_holding = false; // held writes find the file finished
             FinishFileLocked();
             if (m_output->m_sink)
                 m_output->m_sink->CloseFile();
@@ -549,9 +558,9 @@ private:
             std::snprintf(id, sizeof id, "ix%02u", static_cast<unsigned>(i % 100));
             std::memcpy(ix.data(), id, 4);
             platform::WriteLE32(ix.data() + 4, bytes - 8);
-            platform::WriteLE16(ix.data() + 8, 2);  // longs per entry
-            ix[10] = 0;                             // sub-type
-            ix[11] = 1;                             // an index of chunks
+            platform::WriteLE16(ix.data() + 8, 2); // longs per entry
+            ix[10] = 0;                            // sub-type
+            ix[11] = 1;                            // an index of chunks
             platform::WriteLE32(ix.data() + 12, static_cast<DWORD>(st.chunks.size()));
             platform::WriteLE32(ix.data() + 16, ChunkIdOf(i));
             platform::WriteLE64(ix.data() + 20, static_cast<ULONGLONG>(m_moviListPos));
@@ -670,7 +679,7 @@ private:
         HRESULT hr = m_output->m_sink->WriteAt(0, blank.data(), static_cast<LONG>(blank.size()));
         if (FAILED(hr))
             return hr;
-        m_moviListPos = header + 8;  // the 'movi' four-letter code; index offsets count from here
+        m_moviListPos = header + 8; // the 'movi' four-letter code; index offsets count from here
         m_position = header + 12;
         m_riffPos = 0;
         m_riffs = 1;
@@ -733,14 +742,15 @@ private:
                 VIDEOINFOHEADER vih;
                 GetVideoInfo(s.type, &vih);
                 mh.dwMicroSecPerFrame = static_cast<DWORD>(d / 10);
-                mh.dwTotalFrames = s.firstRiffFrames;  // the whole count is in 'dmlh'
+                mh.dwTotalFrames = s.firstRiffFrames; // the whole count is in 'dmlh'
                 mh.dwWidth = static_cast<DWORD>(vih.bmiHeader.biWidth);
                 mh.dwHeight = static_cast<DWORD>(std::abs(vih.bmiHeader.biHeight));
                 totalTime = d * s.frames;
             }
         }
         if (totalTime > 0)
-            mh.dwMaxBytesPerSec = static_cast<DWORD>(std::min<LONGLONG>(totalBytes * UNITS / totalTime, 0xFFFFFFFF));
+            mh.dwMaxBytesPerSec =
+                static_cast<DWORD>(std::min<LONGLONG>(totalBytes * UNITS / totalTime, 0xFFFFFFFF));
         mh.Write(p + 32);
 
         std::size_t at = 32 + avi::kAvihSize;
@@ -761,7 +771,8 @@ private:
                 VIDEOINFOHEADER vih;
                 GetVideoInfo(s.type, &vih);
                 sh.fccType = avi::kVids;
-                sh.fccHandler = vih.bmiHeader.biCompression ? vih.bmiHeader.biCompression : MAKEFOURCC('D', 'I', 'B', ' ');
+                sh.fccHandler = vih.bmiHeader.biCompression ? vih.bmiHeader.biCompression
+                                                            : MAKEFOURCC('D', 'I', 'B', ' ');
                 sh.dwScale = static_cast<DWORD>(FrameDuration(s));
                 sh.dwRate = static_cast<DWORD>(UNITS);
                 sh.rcFrame[2] = static_cast<SHORT>(vih.bmiHeader.biWidth);
@@ -787,9 +798,9 @@ private:
                 const std::size_t stream = static_cast<std::size_t>(&s - m_streams.data());
                 std::memcpy(indx, "indx", 4);
                 platform::WriteLE32(indx + 4, kSuperIndexBytes);
-                platform::WriteLE16(indx + 8, 4);  // longs per entry
+                platform::WriteLE16(indx + 8, 4); // longs per entry
                 indx[10] = 0;
-                indx[11] = 0;  // an index of indexes
+                indx[11] = 0; // an index of indexes
                 platform::WriteLE32(indx + 12, static_cast<DWORD>(s.indexes.size()));
                 platform::WriteLE32(indx + 16, ChunkIdOf(stream));
                 for (std::size_t k = 0; k < s.indexes.size(); ++k) {
@@ -830,17 +841,17 @@ private:
     std::vector<std::unique_ptr<CMuxInputPin>> m_inputs;
     std::unique_ptr<CMuxOutputPin> m_output;
 
-    std::mutex m_writeMutex;  // the file layout below; taken by every input's streaming thread
+    std::mutex m_writeMutex; // the file layout below; taken by every input's streaming thread
     std::vector<StreamState> m_streams;
     std::vector<IndexEntry> m_index;
     LONGLONG m_position = 0;
-    LONGLONG m_moviListPos = 0;  // the current RIFF's 'movi' four-letter code
-    LONGLONG m_riffPos = 0;      // the current RIFF's header
+    LONGLONG m_moviListPos = 0; // the current RIFF's 'movi' four-letter code
+    LONGLONG m_riffPos = 0;     // the current RIFF's header
     int m_riffs = 1;
     LONGLONG m_firstMoviBytes = 0, m_firstRiffEnd = 0;
     bool m_started = false;
     bool m_finished = false;
-    bool m_holding = false;  // writes wait: the file was cut and the next one is not open yet
+    bool m_holding = false; // writes wait: the file was cut and the next one is not open yet
     std::atomic<bool> m_failureNotified{false};
     std::condition_variable m_holdCond;
 };
@@ -884,7 +895,11 @@ HRESULT CMuxInputPin::EndOfStream() {
     return m_mux->StreamEnded(m_mux->StreamOf(this));
 }
 
-}  // namespace
+} // namespace
 
-CUnknown* CreateAviMux(LPUNKNOWN outer, HRESULT* phr) { return new (std::nothrow) CAviMux(outer, phr); }
-CUnknown* CreateFileWriter(LPUNKNOWN outer, HRESULT* phr) { return new (std::nothrow) CFileWriter(outer, phr); }
+CUnknown* CreateAviMux(LPUNKNOWN outer, HRESULT* phr) {
+    return new (std::nothrow) CAviMux(outer, phr);
+}
+CUnknown* CreateFileWriter(LPUNKNOWN outer, HRESULT* phr) {
+    return new (std::nothrow) CFileWriter(outer, phr);
+}

@@ -46,7 +46,8 @@ public:
         return CBasePin::NonDelegatingQueryInterface(riid, ppv);
     }
     HRESULT CheckMediaType(const CMediaType* pmt) override {
-        return (*pmt->Type() == MEDIATYPE_Stream && (*pmt->Subtype() == m_subtype || *pmt->Subtype() == GUID_NULL))
+        return (*pmt->Type() == MEDIATYPE_Stream &&
+                (*pmt->Subtype() == m_subtype || *pmt->Subtype() == GUID_NULL))
                    ? S_OK
                    : S_FALSE;
     }
@@ -76,7 +77,7 @@ public:
             if (n < 0)
                 return HRESULT_FROM_WIN32(platform::Win32ErrorFromErrno(errno));
             if (n == 0)
-                return S_FALSE;  // short: the file ends first
+                return S_FALSE; // short: the file ends first
             done += static_cast<std::size_t>(n);
         }
         return S_OK;
@@ -155,17 +156,18 @@ private:
     std::string m_file;
 };
 
-// ---- AVI parsing --------------------------------------------------------------------------------------------
+// ---- AVI parsing
+// --------------------------------------------------------------------------------------------
 
 struct Entry {
-    LONGLONG position;  // of the chunk data
+    LONGLONG position; // of the chunk data
     DWORD length;
     bool key;
 };
 
 struct AviStream {
     avi::StreamHeader header;
-    std::vector<BYTE> format;  // the 'strf' bytes
+    std::vector<BYTE> format; // the 'strf' bytes
     std::vector<Entry> entries;
     DWORD maxChunk = 0;
 };
@@ -276,7 +278,8 @@ private:
         if (n > 0) {
             DWORD first = platform::ReadLE32(idx1.data() + 8);
             BYTE probe[4];
-            absolute = !(Read(moviList + first, 4, probe) == S_OK && platform::ReadLE32(probe) == platform::ReadLE32(idx1.data()));
+            absolute = !(Read(moviList + first, 4, probe) == S_OK &&
+                         platform::ReadLE32(probe) == platform::ReadLE32(idx1.data()));
         }
         for (std::size_t i = 0; i < n; ++i) {
             const BYTE* e = idx1.data() + i * avi::kIndexEntrySize;
@@ -301,8 +304,8 @@ private:
             DWORD id = platform::ReadLE32(ck);
             DWORD size = platform::ReadLE32(ck + 4);
             int stream = avi::ChunkStream(id);
-            if (id != avi::kLIST && stream >= 0 && stream < static_cast<int>(streams.size()) && size <= kMaxChunk &&
-                pos + 8 + size <= m_size) {
+            if (id != avi::kLIST && stream >= 0 && stream < static_cast<int>(streams.size()) &&
+                size <= kMaxChunk && pos + 8 + size <= m_size) {
                 streams[static_cast<std::size_t>(stream)].entries.push_back({pos + 8, size, true});
                 ++count;
             }
@@ -315,7 +318,8 @@ private:
     LONGLONG m_size = 0;
 };
 
-// ---- Splitter ------------------------------------------------------------------------------------------------
+// ---- Splitter
+// ------------------------------------------------------------------------------------------------
 
 class CAviSplitter;
 
@@ -327,7 +331,8 @@ public:
     HRESULT GetMediaType(CMediaType* pmt) override;
     HRESULT DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PROPERTIES* request) override {
         request->cBuffers = std::max<LONG>(request->cBuffers, 2);
-        request->cbBuffer = std::max<LONG>(request->cbBuffer, static_cast<LONG>(std::max<DWORD>(m_stream.maxChunk, 1)));
+        request->cbBuffer =
+            std::max<LONG>(request->cbBuffer, static_cast<LONG>(std::max<DWORD>(m_stream.maxChunk, 1)));
         request->cbAlign = std::max<LONG>(request->cbAlign, 1);
         ALLOCATOR_PROPERTIES actual;
         HRESULT hr = allocator->SetProperties(request, &actual);
@@ -377,7 +382,7 @@ public:
 
 private:
     AviStream m_stream;
-    IAsyncReader* m_reader;  // held by the splitter's input pin
+    IAsyncReader* m_reader; // held by the splitter's input pin
     std::size_t m_next = 0;
     LONGLONG m_bytes = 0;
 };
@@ -395,8 +400,9 @@ public:
         HRESULT hr = CBasePin::CheckConnect(pin);
         if (FAILED(hr))
             return hr;
-        return pin->QueryInterface(IID_IAsyncReader, m_reader.ReleaseAndGetVoidAddress()) == S_OK ? S_OK
-                                                                                                 : VFW_E_NO_TRANSPORT;
+        return pin->QueryInterface(IID_IAsyncReader, m_reader.ReleaseAndGetVoidAddress()) == S_OK
+                   ? S_OK
+                   : VFW_E_NO_TRANSPORT;
     }
     HRESULT CompleteConnect(IPin* receivePin) override;
     HRESULT BreakConnect() override;
@@ -409,7 +415,8 @@ public:
 
 class CAviSplitter : public CSource {
 public:
-    CAviSplitter(LPUNKNOWN outer, HRESULT* phr) : CSource("AVI Splitter", outer, CLSID_AviSplitter, phr), m_input(this, &m_cStateLock) {}
+    CAviSplitter(LPUNKNOWN outer, HRESULT* phr)
+        : CSource("AVI Splitter", outer, CLSID_AviSplitter, phr), m_input(this, &m_cStateLock) {}
     ~CAviSplitter() override {
         RemoveOutputs();
         for (CSourceStream* pin : m_retired)
@@ -430,7 +437,7 @@ public:
             char name[32];
             std::snprintf(name, sizeof name, "Stream %02d", static_cast<int>(i));
             HRESULT phr = S_OK;
-            new CSplitterStream(this, &phr, name, std::move(streams[i]), reader);  // the pin adds itself
+            new CSplitterStream(this, &phr, name, std::move(streams[i]), reader); // the pin adds itself
         }
         return S_OK;
     }
@@ -453,9 +460,10 @@ private:
     std::vector<CSourceStream*> m_retired;
 };
 
-CSplitterStream::CSplitterStream(CAviSplitter* filter, HRESULT* phr, const std::string& name, AviStream stream,
-                                 IAsyncReader* reader)
-    : CSourceStream("AVI splitter stream", phr, filter, name.c_str()), m_stream(std::move(stream)), m_reader(reader) {}
+CSplitterStream::CSplitterStream(CAviSplitter* filter, HRESULT* phr, const std::string& name,
+                                 AviStream stream, IAsyncReader* reader)
+    : CSourceStream("AVI splitter stream", phr, filter, name.c_str()), m_stream(std::move(stream)),
+      m_reader(reader) {}
 
 HRESULT CSplitterStream::GetMediaType(CMediaType* pmt) {
     pmt->InitMediaType();
@@ -469,7 +477,7 @@ HRESULT CSplitterStream::GetMediaType(CMediaType* pmt) {
         pmt->SetType(&MEDIATYPE_Video);
         GUID sub = platform::FourCCGuid(vih.bmiHeader.biCompression);
         if (vih.bmiHeader.biCompression == BI_RGB)
-            sub = vih.bmiHeader.biBitCount == 32 ? MEDIASUBTYPE_RGB32
+            sub = vih.bmiHeader.biBitCount == 32   ? MEDIASUBTYPE_RGB32
                   : vih.bmiHeader.biBitCount == 24 ? MEDIASUBTYPE_RGB24
                                                    : MEDIASUBTYPE_RGB555;
         pmt->SetSubtype(&sub);
@@ -499,7 +507,9 @@ HRESULT CSplitterStream::GetMediaType(CMediaType* pmt) {
 CSplitterInputPin::CSplitterInputPin(CAviSplitter* filter, CCritSec* lock)
     : CBasePin("AVI splitter input", filter, lock, nullptr, "input pin", PINDIR_INPUT), m_splitter(filter) {}
 
-HRESULT CSplitterInputPin::CompleteConnect(IPin*) { return m_splitter->CreateOutputs(m_reader.Get()); }
+HRESULT CSplitterInputPin::CompleteConnect(IPin*) {
+    return m_splitter->CreateOutputs(m_reader.Get());
+}
 
 HRESULT CSplitterInputPin::BreakConnect() {
     m_splitter->RemoveOutputs();
@@ -507,7 +517,11 @@ HRESULT CSplitterInputPin::BreakConnect() {
     return S_OK;
 }
 
-}  // namespace
+} // namespace
 
-CUnknown* CreateFileSource(LPUNKNOWN outer, HRESULT* phr) { return new (std::nothrow) CFileSource(outer, phr); }
-CUnknown* CreateAviSplitter(LPUNKNOWN outer, HRESULT* phr) { return new (std::nothrow) CAviSplitter(outer, phr); }
+CUnknown* CreateFileSource(LPUNKNOWN outer, HRESULT* phr) {
+    return new (std::nothrow) CFileSource(outer, phr);
+}
+CUnknown* CreateAviSplitter(LPUNKNOWN outer, HRESULT* phr) {
+    return new (std::nothrow) CAviSplitter(outer, phr);
+}

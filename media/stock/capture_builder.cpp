@@ -73,7 +73,8 @@ public:
         return S_OK;
     }
 
-    HRESULT SetOutputFileName(const GUID* type, const char* file, IBaseFilter** mux, IFileSinkFilter** sink) override {
+    HRESULT SetOutputFileName(const GUID* type, const char* file, IBaseFilter** mux,
+                              IFileSinkFilter** sink) override {
         if (!type || !file)
             return E_POINTER;
         if (mux)
@@ -196,7 +197,7 @@ private:
     ComPtr<IGraphBuilder> m_graph;
 };
 
-}  // namespace
+} // namespace
 
 CUnknown* CreateCaptureGraphBuilder(LPUNKNOWN outer, HRESULT* phr) {
     return new (std::nothrow) CCaptureGraphBuilder2(outer, phr);

@@ -13,7 +13,8 @@ namespace {
 
 class CPropertyBag : public CUnknown, public IPropertyBag {
 public:
-    explicit CPropertyBag(const platform::ClassEntry& entry) : CUnknown("property bag", nullptr), m_entry(entry) {}
+    explicit CPropertyBag(const platform::ClassEntry& entry)
+        : CUnknown("property bag", nullptr), m_entry(entry) {}
     DECLARE_IUNKNOWN
     HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
         if (riid == IID_IPropertyBag)
@@ -48,7 +49,8 @@ private:
 
 class CDeviceMoniker : public CUnknown, public IMoniker {
 public:
-    explicit CDeviceMoniker(const platform::ClassEntry& entry) : CUnknown("device moniker", nullptr), m_entry(entry) {}
+    explicit CDeviceMoniker(const platform::ClassEntry& entry)
+        : CUnknown("device moniker", nullptr), m_entry(entry) {}
     DECLARE_IUNKNOWN
     HRESULT NonDelegatingQueryInterface(REFIID riid, void** ppv) override {
         if (riid == IID_IMoniker)
@@ -72,8 +74,9 @@ public:
     HRESULT GetDisplayName(void*, IMoniker*, char** name) override {
         if (!name)
             return E_POINTER;
-        std::string text = "@device:sw:" + (m_entry.category ? platform::GuidToString(*m_entry.category) : "") + "\\" +
-                           platform::GuidToString(m_entry.clsid);
+        std::string text =
+            "@device:sw:" + (m_entry.category ? platform::GuidToString(*m_entry.category) : "") + "\\" +
+            platform::GuidToString(m_entry.clsid);
         *name = static_cast<char*>(CoTaskMemAlloc(text.size() + 1));
         if (!*name)
             return E_OUTOFMEMORY;
@@ -166,7 +169,7 @@ public:
     }
 };
 
-}  // namespace
+} // namespace
 
 CUnknown* CreateDeviceEnumerator(LPUNKNOWN outer, HRESULT* phr) {
     return new (std::nothrow) CSystemDeviceEnum(outer, phr);

@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr int kMaxInsertDepth = 3;  // transforms chained by one intelligent connect
+constexpr int kMaxInsertDepth = 3; // transforms chained by one intelligent connect
 
 class CEnumFilters final : public IEnumFilters {
 public:
@@ -125,7 +125,9 @@ std::vector<CMediaType> TypesOf(IPin* pin) {
     return types;
 }
 
-bool GuidMatches(const GUID& a, const GUID& b) { return a == GUID_NULL || b == GUID_NULL || a == b; }
+bool GuidMatches(const GUID& a, const GUID& b) {
+    return a == GUID_NULL || b == GUID_NULL || a == b;
+}
 
 // Whether a registered pin takes one of `types` (any type when the output proposes none).
 bool PinTakes(const media::RegisteredPin& pin, const std::vector<CMediaType>& types) {
@@ -138,7 +140,7 @@ bool PinTakes(const media::RegisteredPin& pin, const std::vector<CMediaType>& ty
     return false;
 }
 
-}  // namespace
+} // namespace
 
 CFilterGraph::CFilterGraph(LPUNKNOWN outer, HRESULT* phr)
     : CUnknown("filter graph", outer, phr), m_hEvent(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
@@ -180,7 +182,8 @@ HRESULT CFilterGraph::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
 // ---- Membership ------------------------------------------------------------------------------------------
 
 bool CFilterGraph::IsInGraph(IBaseFilter* filter) {
-    return std::any_of(m_filters.begin(), m_filters.end(), [&](const Entry& e) { return e.filter == filter; });
+    return std::any_of(m_filters.begin(), m_filters.end(),
+                       [&](const Entry& e) { return e.filter == filter; });
 }
 
 HRESULT CFilterGraph::AddFilter(IBaseFilter* filter, const char* name) {
@@ -192,7 +195,8 @@ HRESULT CFilterGraph::AddFilter(IBaseFilter* filter, const char* name) {
     std::string base = (name && *name) ? name : "Filter";
     std::string unique = base;
     HRESULT result = S_OK;
-    for (int n = 1; std::any_of(m_filters.begin(), m_filters.end(), [&](const Entry& e) { return e.name == unique; });
+    for (int n = 1;
+         std::any_of(m_filters.begin(), m_filters.end(), [&](const Entry& e) { return e.name == unique; });
          ++n) {
         char suffix[16];
         std::snprintf(suffix, sizeof suffix, " %04d", n);
@@ -213,7 +217,8 @@ HRESULT CFilterGraph::RemoveFilter(IBaseFilter* filter) {
     if (!filter)
         return E_POINTER;
     CAutoLock lock(&m_lock);
-    auto it = std::find_if(m_filters.begin(), m_filters.end(), [&](const Entry& e) { return e.filter == filter; });
+    auto it =
+        std::find_if(m_filters.begin(), m_filters.end(), [&](const Entry& e) { return e.filter == filter; });
     if (it == m_filters.end())
         return VFW_E_NOT_FOUND;
     // A filter leaves the graph stopped and with every connection broken on both sides.
@@ -266,7 +271,8 @@ HRESULT CFilterGraph::FindFilterByName(const char* name, IBaseFilter** filter) {
     return VFW_E_NOT_FOUND;
 }
 
-// ---- Connections ----------------------------------------------------------------------------------------------
+// ---- Connections
+// ----------------------------------------------------------------------------------------------
 
 HRESULT CFilterGraph::ConnectDirect(IPin* out, IPin* in, const AM_MEDIA_TYPE* pmt) {
     if (!out || !in)
@@ -336,7 +342,8 @@ HRESULT CFilterGraph::TryCandidate(const platform::ClassEntry& entry, IPin* out,
         for (ComPtr<IPin>& fout : PinsOf(filter.Get())) {
             if (DirectionOf(fout.Get()) != PINDIR_OUTPUT || PeerOf(fout.Get()))
                 continue;
-            HRESULT hr = in ? ConnectThrough(fout.Get(), in, depth + 1) : RenderThrough(fout.Get(), depth + 1);
+            HRESULT hr =
+                in ? ConnectThrough(fout.Get(), in, depth + 1) : RenderThrough(fout.Get(), depth + 1);
             if (SUCCEEDED(hr))
                 return S_OK;
         }
@@ -365,14 +372,17 @@ HRESULT CFilterGraph::ConnectThrough(IPin* out, IPin* in, int depth) {
         if (e.merit <= MERIT_DO_NOT_USE || e.clsid == upId || e.clsid == downId)
             continue;
         auto pins = media::ParsePinStrings(e.pins);
-        bool takes = std::any_of(pins.begin(), pins.end(),
-                                 [&](const media::RegisteredPin& p) { return !p.output && PinTakes(p, types); });
-        bool gives = std::any_of(pins.begin(), pins.end(), [](const media::RegisteredPin& p) { return p.output; });
+        bool takes = std::any_of(pins.begin(), pins.end(), [&](const media::RegisteredPin& p) {
+            return !p.output && PinTakes(p, types);
+        });
+        bool gives =
+            std::any_of(pins.begin(), pins.end(), [](const media::RegisteredPin& p) { return p.output; });
         if (takes && gives)
             candidates.push_back(std::move(e));
     }
-    std::stable_sort(candidates.begin(), candidates.end(),
-                     [](const platform::ClassEntry& a, const platform::ClassEntry& b) { return a.merit > b.merit; });
+    std::stable_sort(
+        candidates.begin(), candidates.end(),
+        [](const platform::ClassEntry& a, const platform::ClassEntry& b) { return a.merit > b.merit; });
     for (const platform::ClassEntry& c : candidates)
         if (SUCCEEDED(TryCandidate(c, out, in, depth)))
             return S_OK;
@@ -389,13 +399,17 @@ HRESULT CFilterGraph::RenderThrough(IPin* out, int depth) {
         if (e.merit <= MERIT_DO_NOT_USE)
             continue;
         auto pins = media::ParsePinStrings(e.pins);
-        bool takes = std::any_of(pins.begin(), pins.end(),
-                                 [&](const media::RegisteredPin& p) { return !p.output && PinTakes(p, types); });
-        bool gives = std::any_of(pins.begin(), pins.end(), [](const media::RegisteredPin& p) { return p.output; });
+        bool takes = std::any_of(pins.begin(), pins.end(), [&](const media::RegisteredPin& p) {
+            return !p.output && PinTakes(p, types);
+        });
+        bool gives =
+            std::any_of(pins.begin(), pins.end(), [](const media::RegisteredPin& p) { return p.output; });
         if (takes)
             (gives ? transforms : renderers).push_back(std::move(e));
     }
-    auto byMerit = [](const platform::ClassEntry& a, const platform::ClassEntry& b) { return a.merit > b.merit; };
+    auto byMerit = [](const platform::ClassEntry& a, const platform::ClassEntry& b) {
+        return a.merit > b.merit;
+    };
     std::stable_sort(renderers.begin(), renderers.end(), byMerit);
     std::stable_sort(transforms.begin(), transforms.end(), byMerit);
     for (const platform::ClassEntry& r : renderers)
@@ -418,7 +432,9 @@ HRESULT CFilterGraph::Render(IPin* out) {
     return RenderThrough(out, 0);
 }
 
-HRESULT CFilterGraph::RenderFile(const char*, const char*) { return E_NOTIMPL; }
+HRESULT CFilterGraph::RenderFile(const char*, const char*) {
+    return E_NOTIMPL;
+}
 
 HRESULT CFilterGraph::AddSourceFilter(const char* file, const char* name, IBaseFilter** filter) {
     if (!file || !filter)
@@ -462,7 +478,8 @@ std::vector<IBaseFilter*> CFilterGraph::DownstreamFirst() {
                 if (!peer)
                     continue;
                 ComPtr<IBaseFilter> down = FilterOf(peer.Get());
-                if (down && std::find(left.begin(), left.end(), down.Get()) != left.end() && down.Get() != *it)
+                if (down && std::find(left.begin(), left.end(), down.Get()) != left.end() &&
+                    down.Get() != *it)
                     ready = false;
             }
             if (ready) {
@@ -473,7 +490,7 @@ std::vector<IBaseFilter*> CFilterGraph::DownstreamFirst() {
                 ++it;
             }
         }
-        if (!progress) {  // a loop: take the rest as they are
+        if (!progress) { // a loop: take the rest as they are
             order.insert(order.end(), left.begin(), left.end());
             break;
         }
@@ -578,10 +595,12 @@ HRESULT CFilterGraph::GetState(LONG msTimeout, OAFilterState* state) {
             filters.emplace_back(e.filter);
     }
     // Every filter gets what is left of the time-out to finish its transition.
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max<LONG>(msTimeout, 0));
+    auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max<LONG>(msTimeout, 0));
     HRESULT result = S_OK;
     for (ComPtr<IBaseFilter>& f : filters) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                          std::chrono::steady_clock::now());
         FILTER_STATE fs;
         HRESULT hr = f->GetState(static_cast<DWORD>(std::max<long long>(left.count(), 0)), &fs);
         if (FAILED(hr))
@@ -599,7 +618,8 @@ HRESULT CFilterGraph::StopWhenReady() {
     return Stop();
 }
 
-// ---- Events ------------------------------------------------------------------------------------------------
+// ---- Events
+// ------------------------------------------------------------------------------------------------
 
 void CFilterGraph::QueueEvent(LONG code, LONG_PTR p1, LONG_PTR p2) {
     m_events.push_back({code, p1, p2});
@@ -615,7 +635,7 @@ HRESULT CFilterGraph::Notify(LONG code, LONG_PTR param1, LONG_PTR param2) {
         if (from)
             m_completed.insert(from);
         if (static_cast<int>(m_completed.size()) >= m_renderers && m_renderers > 0) {
-            m_renderers = -1;  // report once per run
+            m_renderers = -1; // report once per run
             QueueEvent(EC_COMPLETE, S_OK, 0);
         }
         return S_OK;
@@ -653,11 +673,13 @@ HRESULT CFilterGraph::GetEvent(LONG* code, LONG_PTR* param1, LONG_PTR* param2, L
 HRESULT CFilterGraph::WaitForCompletion(LONG msTimeout, LONG* code) {
     if (!code)
         return E_POINTER;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max<LONG>(msTimeout, 0));
+    auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max<LONG>(msTimeout, 0));
     for (;;) {
         LONG left = -1;
         if (msTimeout >= 0) {
-            auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
+                                                                            std::chrono::steady_clock::now());
             left = static_cast<LONG>(std::max<long long>(ms.count(), 0));
         }
         LONG c = 0;
@@ -691,7 +713,9 @@ HRESULT CFilterGraph::RestoreDefaultHandling(LONG code) {
     return S_OK;
 }
 
-HRESULT CFilterGraph::SetNotifyWindow(OAHWND, LONG, LONG_PTR) { return S_OK; }
+HRESULT CFilterGraph::SetNotifyWindow(OAHWND, LONG, LONG_PTR) {
+    return S_OK;
+}
 
 HRESULT CFilterGraph::SetNotifyFlags(LONG flags) {
     std::lock_guard lock(m_eventMutex);
@@ -707,10 +731,10 @@ HRESULT CFilterGraph::GetNotifyFlags(LONG* flags) {
     return S_OK;
 }
 
-// ---- Frame stepping and audio --------------------------------------------------------------------------------
+// ---- Frame stepping and audio
+// --------------------------------------------------------------------------------
 
-template <class I, class F>
-HRESULT CFilterGraph::ForEachWith(REFIID iid, F&& call) {
+template <class I, class F> HRESULT CFilterGraph::ForEachWith(REFIID iid, F&& call) {
     std::vector<ComPtr<IBaseFilter>> filters;
     {
         CAutoLock lock(&m_lock);
@@ -747,13 +771,14 @@ HRESULT CFilterGraph::Step(DWORD frames, IUnknown* stepObject) {
 }
 
 HRESULT CFilterGraph::CanStep(LONG multiple, IUnknown*) {
-    HRESULT hr = ForEachWith<IVideoFrameStep>(IID_IVideoFrameStep,
-                                              [&](IVideoFrameStep* s) { return s->CanStep(multiple, nullptr); });
+    HRESULT hr = ForEachWith<IVideoFrameStep>(
+        IID_IVideoFrameStep, [&](IVideoFrameStep* s) { return s->CanStep(multiple, nullptr); });
     return hr == E_NOTIMPL ? S_FALSE : hr;
 }
 
 HRESULT CFilterGraph::CancelStep() {
-    HRESULT hr = ForEachWith<IVideoFrameStep>(IID_IVideoFrameStep, [](IVideoFrameStep* s) { return s->CancelStep(); });
+    HRESULT hr =
+        ForEachWith<IVideoFrameStep>(IID_IVideoFrameStep, [](IVideoFrameStep* s) { return s->CancelStep(); });
     return hr == E_NOTIMPL ? S_OK : hr;
 }
 
@@ -790,4 +815,6 @@ HRESULT CFilterGraph::get_Balance(LONG* balance) {
     });
 }
 
-CUnknown* CreateFilterGraph(LPUNKNOWN outer, HRESULT* phr) { return CFilterGraph::CreateInstance(outer, phr); }
+CUnknown* CreateFilterGraph(LPUNKNOWN outer, HRESULT* phr) {
+    return CFilterGraph::CreateInstance(outer, phr);
+}

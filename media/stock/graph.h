@@ -82,7 +82,7 @@ private:
         LONG_PTR param2;
     };
     struct Entry {
-        IBaseFilter* filter;  // holds a reference
+        IBaseFilter* filter; // holds a reference
         std::string name;
     };
 
@@ -97,15 +97,14 @@ private:
     void QueueEvent(LONG code, LONG_PTR p1, LONG_PTR p2);
     bool IsInGraph(IBaseFilter* filter);
     int CountRenderers();
-    template <class I, class F>
-    HRESULT ForEachWith(REFIID iid, F&& call);
+    template <class I, class F> HRESULT ForEachWith(REFIID iid, F&& call);
 
-    CCritSec m_lock;  // membership, connections and state; never taken by Notify
+    CCritSec m_lock; // membership, connections and state; never taken by Notify
     std::vector<Entry> m_filters;
     FILTER_STATE m_state = State_Stopped;
     IReferenceClock* m_pClock = nullptr;
 
-    std::mutex m_eventMutex;  // the queue; taken by streaming threads through Notify
+    std::mutex m_eventMutex; // the queue; taken by streaming threads through Notify
     std::condition_variable m_eventCond;
     std::deque<Event> m_events;
     HANDLE m_hEvent;

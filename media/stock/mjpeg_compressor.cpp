@@ -13,7 +13,7 @@
 namespace {
 
 constexpr int kQuality = 85;
-constexpr LONG kMaxSide = 8192;  // larger pictures are refused before any buffer is sized for them
+constexpr LONG kMaxSide = 8192; // larger pictures are refused before any buffer is sized for them
 
 class CMjpegCompressor : public CTransformFilter {
 public:
@@ -47,7 +47,8 @@ public:
             return hr;
         VIDEOINFOHEADER vi;
         VIDEOINFOHEADER vo;
-        if (*out->Type() != MEDIATYPE_Video || *out->Subtype() != MEDIASUBTYPE_MJPG || !GetVideoInfo(*out, &vo))
+        if (*out->Type() != MEDIATYPE_Video || *out->Subtype() != MEDIASUBTYPE_MJPG ||
+            !GetVideoInfo(*out, &vo))
             return VFW_E_TYPE_NOT_ACCEPTED;
         GetVideoInfo(*in, &vi);
         if (vo.bmiHeader.biWidth != vi.bmiHeader.biWidth ||
@@ -115,7 +116,7 @@ public:
         in->GetPointer(&src);
         out->GetPointer(&dst);
         if (in->GetActualDataLength() < pitch * h)
-            return S_FALSE;  // a short picture is dropped
+            return S_FALSE; // a short picture is dropped
         unsigned long size = static_cast<unsigned long>(out->GetSize());
         int flags = TJFLAG_NOREALLOC | (bih.biHeight > 0 ? TJFLAG_BOTTOMUP : 0);
         int rc;
@@ -136,7 +137,7 @@ private:
     tjhandle m_tj;
 };
 
-}  // namespace
+} // namespace
 
 CUnknown* CreateMjpegCompressor(LPUNKNOWN outer, HRESULT* phr) {
     return new (std::nothrow) CMjpegCompressor(outer, phr);

@@ -1,9 +1,9 @@
 // The stock objects module: the filter graph, the capture-graph builder, the renderers, the AVI
 // multiplexer and file writer, the file source and AVI splitter, the system device enumerator and the
 // "MJPEG Compressor", registered by class id like any plug-in.
+#include "platform/module.h"
 #include "media/clsids.h"
 #include "media/filter.h"
-#include "platform/module.h"
 #include "stock.h"
 
 namespace {
@@ -12,7 +12,7 @@ using media::SetupPinStrings;
 
 const AMOVIESETUP_MEDIATYPE kAnyType = {&GUID_NULL, &GUID_NULL};
 const AMOVIESETUP_MEDIATYPE kVideoTypes[] = {
-    {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB32}, {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24},
+    {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB32},  {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24},
     {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB565}, {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB555},
     {&MEDIATYPE_Video, &MEDIASUBTYPE_YUY2},   {&MEDIATYPE_Video, &MEDIASUBTYPE_UYVY},
 };
@@ -22,10 +22,12 @@ const AMOVIESETUP_MEDIATYPE kMjpgType = {&MEDIATYPE_Video, &MEDIASUBTYPE_MJPG};
 const AMOVIESETUP_MEDIATYPE kCompressorIn[] = {{&MEDIATYPE_Video, &MEDIASUBTYPE_RGB32},
                                                {&MEDIATYPE_Video, &MEDIASUBTYPE_RGB24}};
 
-const AMOVIESETUP_PIN kVideoRendererPins[] = {{"Input", TRUE, FALSE, FALSE, FALSE, nullptr, nullptr, 6, kVideoTypes}};
-const AMOVIESETUP_PIN kNullRendererPins[] = {{"In", TRUE, FALSE, FALSE, FALSE, nullptr, nullptr, 1, &kAnyType}};
-const AMOVIESETUP_PIN kAudioRendererPins[] = {{"Audio Input pin (rendered)", TRUE, FALSE, FALSE, FALSE, nullptr,
-                                               nullptr, 1, &kAudioPcm}};
+const AMOVIESETUP_PIN kVideoRendererPins[] = {
+    {"Input", TRUE, FALSE, FALSE, FALSE, nullptr, nullptr, 6, kVideoTypes}};
+const AMOVIESETUP_PIN kNullRendererPins[] = {
+    {"In", TRUE, FALSE, FALSE, FALSE, nullptr, nullptr, 1, &kAnyType}};
+const AMOVIESETUP_PIN kAudioRendererPins[] = {
+    {"Audio Input pin (rendered)", TRUE, FALSE, FALSE, FALSE, nullptr, nullptr, 1, &kAudioPcm}};
 const AMOVIESETUP_PIN kMuxPins[] = {
     {"Input 01", FALSE, FALSE, FALSE, TRUE, nullptr, nullptr, 1, &kAnyType},
     {"AVI Out", FALSE, TRUE, FALSE, FALSE, nullptr, nullptr, 1, &kAviStream},
@@ -42,7 +44,8 @@ const AMOVIESETUP_PIN kCompressorPins[] = {
 };
 
 template <std::size_t N>
-std::vector<std::string> Pins(const CLSID& clsid, const char* name, DWORD merit, const AMOVIESETUP_PIN (&pins)[N]) {
+std::vector<std::string> Pins(const CLSID& clsid, const char* name, DWORD merit,
+                              const AMOVIESETUP_PIN (&pins)[N]) {
     AMOVIESETUP_FILTER f{&clsid, name, merit, static_cast<UINT>(N), pins};
     return SetupPinStrings(f);
 }
@@ -67,10 +70,11 @@ const platform::CFactoryTemplate g_Templates[] = {
      Pins(CLSID_AsyncReader, "File Source (Async.)", MERIT_UNLIKELY, kSourcePins)},
     {"AVI Splitter", &CLSID_AviSplitter, &CreateAviSplitter, MERIT_NORMAL, nullptr,
      Pins(CLSID_AviSplitter, "AVI Splitter", MERIT_NORMAL, kSplitterPins)},
-    {"MJPEG Compressor", &CLSID_MJPGEnc, &CreateMjpegCompressor, MERIT_DO_NOT_USE, &CLSID_VideoCompressorCategory,
+    {"MJPEG Compressor", &CLSID_MJPGEnc, &CreateMjpegCompressor, MERIT_DO_NOT_USE,
+     &CLSID_VideoCompressorCategory,
      Pins(CLSID_MJPGEnc, "MJPEG Compressor", MERIT_DO_NOT_USE, kCompressorPins)},
 };
 
-}  // namespace
+} // namespace
 
 SCRYDE_DEFINE_MODULE_EXPORTS(g_Templates, static_cast<int>(sizeof g_Templates / sizeof g_Templates[0]))

@@ -49,7 +49,7 @@ public:
 private:
     void Present(IMediaSample* sample, bool count);
 
-    std::mutex m_windowMutex;  // window settings, the frame store and the backend
+    std::mutex m_windowMutex; // window settings, the frame store and the backend
     std::unique_ptr<media::IVideoWindowBackend> m_backend;
     media::VideoFrame m_last;
     LONG m_frames = 0;
@@ -74,4 +74,3 @@ public:
     // Samples are discarded as they come.
     bool SchedulesByClock() const override { return false; }
 };
-

@@ -5,7 +5,8 @@
 #include "stock.h"
 
 CVideoRenderer::CVideoRenderer(LPUNKNOWN outer, HRESULT* phr)
-    : CBaseRenderer(CLSID_VideoRenderer, "Video Renderer", outer, phr), m_backend(media::CreateVideoWindowBackend()) {
+    : CBaseRenderer(CLSID_VideoRenderer, "Video Renderer", outer, phr),
+      m_backend(media::CreateVideoWindowBackend()) {
     m_bCanStep = true;
 }
 
@@ -27,8 +28,8 @@ HRESULT CVideoRenderer::CheckMediaType(const CMediaType* pmt) {
     if (*pmt->Type() != MEDIATYPE_Video)
         return VFW_E_TYPE_NOT_ACCEPTED;
     const GUID& s = *pmt->Subtype();
-    if (s != MEDIASUBTYPE_RGB32 && s != MEDIASUBTYPE_RGB24 && s != MEDIASUBTYPE_RGB565 && s != MEDIASUBTYPE_RGB555 &&
-        s != MEDIASUBTYPE_YUY2 && s != MEDIASUBTYPE_UYVY)
+    if (s != MEDIASUBTYPE_RGB32 && s != MEDIASUBTYPE_RGB24 && s != MEDIASUBTYPE_RGB565 &&
+        s != MEDIASUBTYPE_RGB555 && s != MEDIASUBTYPE_YUY2 && s != MEDIASUBTYPE_UYVY)
         return VFW_E_TYPE_NOT_ACCEPTED;
     VIDEOINFOHEADER vih;
     if (!GetVideoInfo(*pmt, &vih) || vih.bmiHeader.biWidth <= 0 || vih.bmiHeader.biHeight == 0)
@@ -215,5 +216,9 @@ CUnknown* CNullRenderer::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
     return new (std::nothrow) CNullRenderer(outer, phr);
 }
 
-CUnknown* CreateVideoRenderer(LPUNKNOWN outer, HRESULT* phr) { return CVideoRenderer::CreateInstance(outer, phr); }
-CUnknown* CreateNullRenderer(LPUNKNOWN outer, HRESULT* phr) { return CNullRenderer::CreateInstance(outer, phr); }
+CUnknown* CreateVideoRenderer(LPUNKNOWN outer, HRESULT* phr) {
+    return CVideoRenderer::CreateInstance(outer, phr);
+}
+CUnknown* CreateNullRenderer(LPUNKNOWN outer, HRESULT* phr) {
+    return CNullRenderer::CreateInstance(outer, phr);
+}

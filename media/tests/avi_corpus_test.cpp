@@ -15,7 +15,8 @@ namespace {
 
 TEST(AviFuzzCorpus, EveryInputIsTakenOrRefusedCleanly) {
     const std::filesystem::path dir = SCRYDE_AVI_FUZZ_CORPUS;
-    const std::string scratch = std::string(::testing::TempDir()) + "avi_corpus_" + std::to_string(::getpid()) + ".avi";
+    const std::string scratch =
+        std::string(::testing::TempDir()) + "avi_corpus_" + std::to_string(::getpid()) + ".avi";
     int seeds = 0, taken = 0, inputs = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
         std::ifstream in(entry.path(), std::ios::binary);
@@ -24,18 +25,19 @@ TEST(AviFuzzCorpus, EveryInputIsTakenOrRefusedCleanly) {
         ++inputs;
         if (entry.path().filename().string().rfind("seed_", 0) == 0) {
             ++seeds;
-            EXPECT_TRUE(ok) << entry.path();  // the seeds are sound files
+            EXPECT_TRUE(ok) << entry.path(); // the seeds are sound files
         }
         taken += ok;
     }
     std::remove(scratch.c_str());
     EXPECT_GE(seeds, 3);
     EXPECT_GE(taken, seeds);
-    EXPECT_GT(inputs, seeds);  // the corpus holds what the fuzzer kept, not only the seeds
+    EXPECT_GT(inputs, seeds); // the corpus holds what the fuzzer kept, not only the seeds
 }
 
 TEST(AviFuzzCorpus, EmptyAndNonRiffInputsAreRefused) {
-    const std::string scratch = std::string(::testing::TempDir()) + "avi_tiny_" + std::to_string(::getpid()) + ".avi";
+    const std::string scratch =
+        std::string(::testing::TempDir()) + "avi_tiny_" + std::to_string(::getpid()) + ".avi";
     const std::uint8_t riffOnly[] = {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'A', 'V', 'I', ' '};
     const std::uint8_t wave[] = {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V', 'E'};
     EXPECT_FALSE(media::fuzz::RunAviInput(riffOnly, 0, scratch));
@@ -44,4 +46,4 @@ TEST(AviFuzzCorpus, EmptyAndNonRiffInputsAreRefused) {
     std::remove(scratch.c_str());
 }
 
-}  // namespace
+} // namespace

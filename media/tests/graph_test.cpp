@@ -32,8 +32,7 @@ ComPtr<IPin> Pin(IBaseFilter* f, const char* name) {
     return p;
 }
 
-template <class I>
-ComPtr<I> Query(IUnknown* u, REFIID iid) {
+template <class I> ComPtr<I> Query(IUnknown* u, REFIID iid) {
     ComPtr<I> i;
     EXPECT_EQ(u->QueryInterface(iid, i.ReleaseAndGetVoidAddress()), S_OK);
     return i;
@@ -72,8 +71,10 @@ struct ChainGraph {
             EXPECT_TRUE(SUCCEEDED(graph->AddFilter(transforms.back(), "transform")));
             EXPECT_TRUE(SUCCEEDED(graph->AddFilter(renderers.back(), "renderer")));
             std::string out = "Out" + std::to_string(i);
-            EXPECT_EQ(graph->Connect(Pin(source, out.c_str()).Get(), Pin(transforms.back(), "In").Get()), S_OK);
-            EXPECT_EQ(graph->Connect(Pin(transforms.back(), "Out").Get(), Pin(renderers.back(), "In").Get()), S_OK);
+            EXPECT_EQ(graph->Connect(Pin(source, out.c_str()).Get(), Pin(transforms.back(), "In").Get()),
+                      S_OK);
+            EXPECT_EQ(graph->Connect(Pin(transforms.back(), "Out").Get(), Pin(renderers.back(), "In").Get()),
+                      S_OK);
         }
     }
     ~ChainGraph() {
@@ -98,7 +99,7 @@ struct ChainGraph {
     }
 };
 
-}  // namespace
+} // namespace
 
 TEST(Graph, SeventeenPinsRunPauseRepositionStop) {
     ChainGraph g(17, true);
@@ -124,7 +125,7 @@ TEST(Graph, SeventeenPinsRunPauseRepositionStop) {
         for (std::size_t k = 0; k < got.size(); ++k) {
             ASSERT_GE(got[k].number, 5000);
             ASSERT_EQ(got[k].timeResult, S_OK);
-            ASSERT_EQ(got[k].start, got[k].number * kFrame);  // times survive the transform
+            ASSERT_EQ(got[k].start, got[k].number * kFrame); // times survive the transform
             if (k > 0) {
                 ASSERT_EQ(got[k].number, got[k - 1].number + 1);
             }
@@ -165,7 +166,8 @@ TEST(Graph, FailingFillAbortsWithItsCode) {
     events->GetEventHandle(&handle);
     ASSERT_EQ(control->Run(), S_OK);
     // The handle is signalled while an event waits.
-    ASSERT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(handle), kWait), static_cast<DWORD>(WAIT_OBJECT_0));
+    ASSERT_EQ(WaitForSingleObject(reinterpret_cast<HANDLE>(handle), kWait),
+              static_cast<DWORD>(WAIT_OBJECT_0));
     LONG_PTR p1 = 0;
     ASSERT_TRUE(WaitEvent(events.Get(), EC_ERRORABORT, &p1));
     EXPECT_EQ(static_cast<HRESULT>(p1), MakeHResult(0x8007001Fu));
@@ -181,7 +183,7 @@ TEST(Graph, FrameStepPresentsOneFrameAtATime) {
     EXPECT_EQ(step->CanStep(0, nullptr), S_OK);
     ASSERT_EQ(control->Pause(), S_OK);
     OAFilterState state;
-    ASSERT_EQ(control->GetState(kWait, &state), S_OK);  // the renderer holds its first picture
+    ASSERT_EQ(control->GetState(kWait, &state), S_OK); // the renderer holds its first picture
     EXPECT_EQ(g.renderers[0]->PresentedCount(), 0u);
     for (std::size_t n = 1; n <= 3; ++n) {
         ASSERT_EQ(step->Step(1, nullptr), S_OK);
@@ -220,7 +222,7 @@ TEST(Graph, FrameStepsAskedForTogetherAddUp) {
 
 TEST(Graph, GetStateTimesOutWhileAFilterIsStillPausing) {
     ChainGraph g(1);
-    g.source->Stream(0)->m_fillDelayMs = 400;  // the first sample is slow to come
+    g.source->Stream(0)->m_fillDelayMs = 400; // the first sample is slow to come
     auto control = Query<IMediaControl>(g.graph.Get(), IID_IMediaControl);
     ASSERT_EQ(control->Pause(), S_OK);
     OAFilterState state = State_Stopped;
@@ -262,12 +264,12 @@ TEST(Graph, IntelligentConnectInsertsARegisteredTransform) {
         CTestSource* source = CTestSource::Create(1);
         source->Stream(0)->m_limit = 3;
         CTestRenderer* renderer = CTestRenderer::Create();
-        renderer->m_onlySubtype = MEDIASUBTYPE_TestB;  // only what the transform makes
+        renderer->m_onlySubtype = MEDIASUBTYPE_TestB; // only what the transform makes
         ASSERT_EQ(graph->AddFilter(source, "source"), S_OK);
         ASSERT_EQ(graph->AddFilter(renderer, "renderer"), S_OK);
         ComPtr<IPin> src = Pin(source, "Out0");
         ComPtr<IPin> dst = Pin(renderer, "In");
-        EXPECT_EQ(src->Connect(dst.Get(), nullptr), VFW_E_NO_ACCEPTABLE_TYPES);  // no direct way
+        EXPECT_EQ(src->Connect(dst.Get(), nullptr), VFW_E_NO_ACCEPTABLE_TYPES); // no direct way
         ASSERT_EQ(graph->Connect(src.Get(), dst.Get()), S_OK);
         ComPtr<IBaseFilter> inserted;
         ASSERT_EQ(graph->FindFilterByName("Test Transform", &inserted), S_OK);
@@ -279,7 +281,8 @@ TEST(Graph, IntelligentConnectInsertsARegisteredTransform) {
         std::string text = media::DescribeGraph(graph.Get());
         EXPECT_NE(text.find("filter \"Test Transform\""), std::string::npos) << text;
         EXPECT_NE(text.find("\"source\".\"Out0\""), std::string::npos) << text;
-        fs::path saved = fs::temp_directory_path() / ("media_graph_test_" + std::to_string(::getpid()) + ".grf");
+        fs::path saved =
+            fs::temp_directory_path() / ("media_graph_test_" + std::to_string(::getpid()) + ".grf");
         ASSERT_EQ(media::SaveGraphDescription(graph.Get(), saved.string()), S_OK);
         std::ifstream f(saved);
         std::string first;

@@ -17,24 +17,24 @@ std::vector<BYTE> Payload(LONG n) {
     platform::WriteLE32(p.data() + 4, static_cast<DWORD>(n));
     return p;
 }
-}  // namespace
+} // namespace
 
 TEST(Negotiation, TransformCallsComeInTheFrameworkOrder) {
     CTestTransform* t = CTestTransform::Create();
     {
         CFilterHarness h(t);
         ASSERT_EQ(h.ConnectInput(TestType(MEDIASUBTYPE_TestA, 5), kFeedProps), S_OK);
-        EXPECT_EQ(t->TakeLog(), (std::vector<std::string>{"CheckConnect(in)", "CheckInputType", "SetMediaType(in)",
-                                                          "CompleteConnect(in)"}));
+        EXPECT_EQ(t->TakeLog(), (std::vector<std::string>{"CheckConnect(in)", "CheckInputType",
+                                                          "SetMediaType(in)", "CompleteConnect(in)"}));
         ASSERT_EQ(h.ConnectOutput(), S_OK);
-        EXPECT_EQ(t->TakeLog(),
-                  (std::vector<std::string>{"GetMediaType", "CheckConnect(out)", "CheckTransform",
-                                            "SetMediaType(out)", "CompleteConnect(out)", "DecideBufferSize"}));
+        EXPECT_EQ(t->TakeLog(), (std::vector<std::string>{"GetMediaType", "CheckConnect(out)",
+                                                          "CheckTransform", "SetMediaType(out)",
+                                                          "CompleteConnect(out)", "DecideBufferSize"}));
         CMediaType agreed = h.CaptureType();
         EXPECT_EQ(*agreed.Subtype(), MEDIASUBTYPE_TestB);
         VIDEOINFOHEADER vih;
         ASSERT_TRUE(GetVideoInfo(agreed, &vih));
-        EXPECT_EQ(vih.dwBitRate, 5u);  // the output type is built from the input's format
+        EXPECT_EQ(vih.dwBitRate, 5u); // the output type is built from the input's format
         EXPECT_EQ(h.CaptureAllocator().cbBuffer, kSampleBytes);
     }
     t->Release();
@@ -103,7 +103,7 @@ TEST(Streaming, TransformCopiesAndKeepsTimesAndFlags) {
         ASSERT_EQ(h.ConnectInput(TestType(MEDIASUBTYPE_TestA), kFeedProps), S_OK);
         ASSERT_EQ(h.ConnectOutput(), S_OK);
         std::vector<BYTE> data = Payload(0);
-        EXPECT_EQ(h.Push(data.data(), kSampleBytes), VFW_E_NOT_COMMITTED);  // stopped: no buffers
+        EXPECT_EQ(h.Push(data.data(), kSampleBytes), VFW_E_NOT_COMMITTED); // stopped: no buffers
         ASSERT_EQ(h.Run(), S_OK);
         for (LONG i = 0; i < 6; ++i) {
             data = Payload(i);
@@ -112,12 +112,12 @@ TEST(Streaming, TransformCopiesAndKeepsTimesAndFlags) {
             ASSERT_EQ(h.Push(data.data(), kSampleBytes, &s, &e, i % 2 == 0, i == 1), S_OK);
         }
         auto got = h.Received();
-        ASSERT_EQ(got.size(), 4u);  // samples 2 and 5 were skipped by the transform
+        ASSERT_EQ(got.size(), 4u); // samples 2 and 5 were skipped by the transform
         EXPECT_EQ(platform::ReadLE32(got[2].data.data() + 4), 3u);
         EXPECT_EQ(got[2].start, 30);
         EXPECT_EQ(got[2].stop, 40);
         EXPECT_TRUE(got[1].discontinuity);
-        EXPECT_TRUE(got[2].discontinuity);  // the first sample after a skip
+        EXPECT_TRUE(got[2].discontinuity); // the first sample after a skip
         EXPECT_TRUE(got[0].syncPoint);
         EXPECT_FALSE(got[2].syncPoint);
         EXPECT_TRUE(got[3].syncPoint);
@@ -144,7 +144,7 @@ TEST(Streaming, InPlaceTransformModifiesTheBufferItPassesOn) {
         CFilterHarness h(f);
         ASSERT_EQ(h.ConnectInput(TestType(MEDIASUBTYPE_TestA), kFeedProps), S_OK);
         ASSERT_EQ(h.ConnectOutput(), S_OK);
-        EXPECT_EQ(h.CaptureType(), TestType(MEDIASUBTYPE_TestA));  // the type passes through unchanged
+        EXPECT_EQ(h.CaptureType(), TestType(MEDIASUBTYPE_TestA)); // the type passes through unchanged
         ASSERT_EQ(h.Run(), S_OK);
         std::vector<BYTE> data = Payload(7);
         REFERENCE_TIME s = 70;
@@ -170,7 +170,8 @@ TEST(Streaming, SampleWithANewTypeIsCheckedByTheInput) {
         ASSERT_EQ(h.Run(), S_OK);
         std::vector<BYTE> data = Payload(1);
         CMediaType wrong = TestType(MEDIASUBTYPE_TestB);
-        EXPECT_EQ(h.Push(data.data(), kSampleBytes, nullptr, nullptr, true, false, &wrong), VFW_E_INVALIDMEDIATYPE);
+        EXPECT_EQ(h.Push(data.data(), kSampleBytes, nullptr, nullptr, true, false, &wrong),
+                  VFW_E_INVALIDMEDIATYPE);
         media::CapturedEvent ev{};
         ASSERT_TRUE(h.WaitForEvent(EC_ERRORABORT, 0, &ev));
         EXPECT_EQ(ev.param1, VFW_E_TYPE_NOT_ACCEPTED);
@@ -214,7 +215,7 @@ public:
     }
     bool m_resized = false;
 };
-}  // namespace
+} // namespace
 
 TEST(Streaming, OutputFormatChangesWhileRunning) {
     HRESULT hr = S_OK;

@@ -26,16 +26,14 @@ constexpr DWORD kWait = 10000;
 // Headless audio for every test in this program.
 const bool kDummyAudio = [] { return ::setenv("SDL_AUDIODRIVER", "dummy", 0) == 0; }();
 
-template <class I>
-ComPtr<I> Create(REFCLSID clsid, REFIID iid) {
+template <class I> ComPtr<I> Create(REFCLSID clsid, REFIID iid) {
     ComPtr<I> p;
     EXPECT_EQ(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, p.ReleaseAndGetVoidAddress()), S_OK)
         << platform::GuidToString(clsid);
     return p;
 }
 
-template <class I>
-ComPtr<I> Query(IUnknown* u, REFIID iid) {
+template <class I> ComPtr<I> Query(IUnknown* u, REFIID iid) {
     ComPtr<I> i;
     EXPECT_EQ(u->QueryInterface(iid, i.ReleaseAndGetVoidAddress()), S_OK);
     return i;
@@ -101,8 +99,10 @@ void WriteAvi(const std::string& file, LONG width, LONG height, LONG frames, boo
     if (compress) {
         auto compressor = Create<IBaseFilter>(CLSID_MJPGEnc, IID_IBaseFilter);
         ASSERT_EQ(graph->AddFilter(compressor.Get(), "Compressor"), S_OK);
-        ASSERT_EQ(graph->Connect(Pin(src, "Video").Get(), FreePin(compressor.Get(), PINDIR_INPUT).Get()), S_OK);
-        ASSERT_EQ(graph->Connect(FreePin(compressor.Get(), PINDIR_OUTPUT).Get(), FreePin(mux.Get(), PINDIR_INPUT).Get()),
+        ASSERT_EQ(graph->Connect(Pin(src, "Video").Get(), FreePin(compressor.Get(), PINDIR_INPUT).Get()),
+                  S_OK);
+        ASSERT_EQ(graph->Connect(FreePin(compressor.Get(), PINDIR_OUTPUT).Get(),
+                                 FreePin(mux.Get(), PINDIR_INPUT).Get()),
                   S_OK);
     } else {
         ASSERT_EQ(graph->Connect(Pin(src, "Video").Get(), FreePin(mux.Get(), PINDIR_INPUT).Get()), S_OK);
@@ -128,7 +128,7 @@ LONG FrameCount(IBaseFilter* renderer) {
     return n;
 }
 
-}  // namespace
+} // namespace
 
 TEST(StockFilters, EveryRegisteredFilterCyclesThroughItsStates) {
     ASSERT_TRUE(kDummyAudio);
@@ -147,7 +147,7 @@ TEST(StockFilters, EveryRegisteredFilterCyclesThroughItsStates) {
             << e.name;
         ComPtr<IBaseFilter> filter;
         if (FAILED(object.As(IID_IBaseFilter, filter)))
-            continue;  // the graph, the builder and the enumerator are not filters
+            continue; // the graph, the builder and the enumerator are not filters
         ++filters;
         CLSID clsid;
         filter->GetClassID(&clsid);
@@ -202,7 +202,7 @@ TEST(StockFilters, VideoRendererKeepsFramesAndWindowSettings) {
     EXPECT_EQ(code, EC_COMPLETE);
     EXPECT_EQ(FrameCount(renderer.Get()), 6);
     window->get_Visible(&visible);
-    EXPECT_EQ(visible, OATRUE);  // auto-show on the first picture
+    EXPECT_EQ(visible, OATRUE); // auto-show on the first picture
 
     auto store = Query<IVideoFrameStore>(renderer.Get(), IID_IVideoFrameStore);
     media::VideoFrame last;
@@ -210,10 +210,10 @@ TEST(StockFilters, VideoRendererKeepsFramesAndWindowSettings) {
     std::vector<BYTE> expected(16 * 8 * 4);
     CPatternStream::Fill(false, 16, 8, 5, expected.data());
     EXPECT_EQ(last.width, 16);
-    EXPECT_EQ(last.pixels, expected);  // a top-down source stays upright
+    EXPECT_EQ(last.pixels, expected); // a top-down source stays upright
     LONG plain = -1;
     ASSERT_EQ(store->GetPlainFrameCount(&plain), S_OK);
-    EXPECT_EQ(plain, 0);  // patterns are pictures, not blank screens
+    EXPECT_EQ(plain, 0); // patterns are pictures, not blank screens
     std::string png = TempPath("last.png");
     ASSERT_EQ(store->WriteLastFrame(png.c_str()), S_OK);
     std::ifstream f(png, std::ios::binary);
@@ -231,11 +231,11 @@ TEST(StockFilters, PlainFramesAreOneColourThroughout) {
     f.width = 5, f.height = 3;
     f.pixels.assign(5 * 3 * 4, 0);
     for (std::size_t i = 0; i < f.pixels.size(); i += 4)
-        f.pixels[i] = 0xFF;  // blue
+        f.pixels[i] = 0xFF; // blue
     EXPECT_TRUE(media::IsPlainFrame(f));
-    f.pixels[4 * 14 + 3] = 7;  // the fourth byte is no colour
+    f.pixels[4 * 14 + 3] = 7; // the fourth byte is no colour
     EXPECT_TRUE(media::IsPlainFrame(f));
-    f.pixels[4 * 14 + 1] = 1;  // the last pixel differs
+    f.pixels[4 * 14 + 1] = 1; // the last pixel differs
     EXPECT_FALSE(media::IsPlainFrame(f));
     EXPECT_FALSE(media::IsPlainFrame(media::VideoFrame{}));
 }
@@ -252,7 +252,7 @@ TEST(StockFilters, AudioRendererPlaysOnTheDummyDeviceWithVolumeAndStats) {
     ASSERT_EQ(graph->Connect(Pin(src, "Audio").Get(), FreePin(audio.Get(), PINDIR_INPUT).Get()), S_OK);
     ASSERT_EQ(graph->Connect(Pin(src, "Video").Get(), FreePin(video.Get(), PINDIR_INPUT).Get()), S_OK);
 
-    auto volume = Query<IBasicAudio>(graph.Get(), IID_IBasicAudio);  // the graph forwards to the renderer
+    auto volume = Query<IBasicAudio>(graph.Get(), IID_IBasicAudio); // the graph forwards to the renderer
     EXPECT_EQ(volume->put_Volume(-10000), S_OK);
     LONG v = 1;
     EXPECT_EQ(volume->get_Volume(&v), S_OK);
@@ -272,7 +272,7 @@ TEST(StockFilters, AudioRendererPlaysOnTheDummyDeviceWithVolumeAndStats) {
     EXPECT_EQ(stats->GetStatParam(AM_AUDREND_STAT_PARAM_SLAVE_RATE, &a, &b), S_OK);
     EXPECT_EQ(a, 8000u);
     EXPECT_EQ(stats->GetStatParam(AM_AUDREND_STAT_PARAM_LAST_BUFFER_DUR, &a, &b), S_OK);
-    EXPECT_EQ(a, 100u);  // 800 one-byte samples at 8000 a second
+    EXPECT_EQ(a, 100u); // 800 one-byte samples at 8000 a second
     EXPECT_EQ(stats->GetStatParam(AM_AUDREND_STAT_PARAM_SLAVE_LASTHIGHLOWERROR, &a, &b), S_OK);
     EXPECT_EQ(stats->GetStatParam(99, &a, &b), E_INVALIDARG);
     control->Stop();
@@ -290,14 +290,17 @@ TEST(StockFilters, CompressorCategoryListsMjpegCompressor) {
         ComPtr<IMoniker> moniker;
         moniker.Attach(m);
         ComPtr<IPropertyBag> bag;
-        ASSERT_EQ(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.ReleaseAndGetVoidAddress()), S_OK);
+        ASSERT_EQ(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.ReleaseAndGetVoidAddress()),
+                  S_OK);
         VARIANT name;
         VariantInit(&name);
         ASSERT_EQ(bag->Read("FriendlyName", &name, nullptr), S_OK);
         if (name.bstrVal == "MJPEG Compressor") {
             found = true;
             ComPtr<IBaseFilter> filter;
-            ASSERT_EQ(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.ReleaseAndGetVoidAddress()), S_OK);
+            ASSERT_EQ(
+                moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, filter.ReleaseAndGetVoidAddress()),
+                S_OK);
             CLSID clsid;
             filter->GetClassID(&clsid);
             EXPECT_EQ(clsid, CLSID_MJPGEnc);
@@ -327,7 +330,9 @@ TEST(StockFilters, AviWrittenByTheMultiplexerReadsBackFrameForFrame) {
     ASSERT_EQ(graph->AddSourceFilter(file.c_str(), "source", &source), S_OK);
     auto splitter = Create<IBaseFilter>(CLSID_AviSplitter, IID_IBaseFilter);
     ASSERT_EQ(graph->AddFilter(splitter.Get(), "AVI splitter"), S_OK);
-    ASSERT_EQ(graph->Connect(FreePin(source.Get(), PINDIR_OUTPUT).Get(), Pin(splitter.Get(), "input pin").Get()), S_OK);
+    ASSERT_EQ(
+        graph->Connect(FreePin(source.Get(), PINDIR_OUTPUT).Get(), Pin(splitter.Get(), "input pin").Get()),
+        S_OK);
     CTestRenderer* videoOut = CTestRenderer::Create();
     CTestRenderer* audioOut = CTestRenderer::Create();
     videoOut->m_keepData = audioOut->m_keepData = true;
@@ -367,8 +372,8 @@ TEST(StockFilters, AviWrittenByTheMultiplexerReadsBackFrameForFrame) {
         EXPECT_EQ(a.data, sound) << "audio " << i;
         // Each picture decodes to its source frame, within JPEG's loss.
         std::vector<BYTE> picture(kW * kH * 4);
-        ASSERT_EQ(tjDecompress2(tj, v.data.data(), static_cast<unsigned long>(v.data.size()), picture.data(), kW, 0, kH,
-                                TJPF_BGRX, 0),
+        ASSERT_EQ(tjDecompress2(tj, v.data.data(), static_cast<unsigned long>(v.data.size()), picture.data(),
+                                kW, 0, kH, TJPF_BGRX, 0),
                   0)
             << "frame " << i;
         std::vector<BYTE> original(kW * kH * 4);
@@ -387,9 +392,10 @@ TEST(StockFilters, AviWrittenByTheMultiplexerReadsBackFrameForFrame) {
 
     // ffprobe, when installed, agrees on the streams, the frame count and the duration.
     if (std::system("ffprobe -version > /dev/null 2>&1") == 0) {
-        const std::string out = Output("ffprobe -v error -show_entries stream=codec_name,nb_frames,width,height,"
-                                       "sample_rate -show_entries format=duration -of default=noprint_wrappers=1 '" +
-                                       file + "'");
+        const std::string out =
+            Output("ffprobe -v error -show_entries stream=codec_name,nb_frames,width,height,"
+                   "sample_rate -show_entries format=duration -of default=noprint_wrappers=1 '" +
+                   file + "'");
         EXPECT_NE(out.find("codec_name=mjpeg"), std::string::npos) << out;
         EXPECT_NE(out.find("nb_frames=10"), std::string::npos) << out;
         EXPECT_NE(out.find("width=64"), std::string::npos) << out;
@@ -422,9 +428,11 @@ TEST(StockFilters, AviPastOneRiffGoesOnInOpenDmlRiffs) {
         ++riffs;
     EXPECT_GE(riffs, 5u);
     EXPECT_NE(bytes.find("dmlh"), std::string::npos);
-    EXPECT_EQ(Output("ffprobe -v error -count_packets -show_entries stream=codec_name,nb_read_packets -of csv=p=0 '" +
-                     file + "'"),
-              "mjpeg,300\npcm_u8,300\n");
+    EXPECT_EQ(
+        Output(
+            "ffprobe -v error -count_packets -show_entries stream=codec_name,nb_read_packets -of csv=p=0 '" +
+            file + "'"),
+        "mjpeg,300\npcm_u8,300\n");
     EXPECT_EQ(Output("ffmpeg -v error -xerror -i '" + file + "' -f null -"), "");
     fs::remove(file);
 }
@@ -442,7 +450,9 @@ TEST(StockFilters, AviWithoutRoomForAnotherRiffFailsTheWrite) {
     if (HasFatalFailure())
         return;
     const int packets = std::atoi(
-        Output("ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 '" + file + "'").c_str());
+        Output("ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 '" + file +
+               "'")
+            .c_str());
     EXPECT_GT(packets, 2000);
     EXPECT_LT(packets, 2700);
     EXPECT_EQ(Output("ffmpeg -v error -xerror -i '" + file + "' -c copy -f null -"), "");
@@ -460,8 +470,8 @@ TEST(StockFilters, AviOverTwoGibReadsToItsLastFrame) {
     if (HasFatalFailure())
         return;
     EXPECT_GT(fs::file_size(file), 1ull << 31);
-    const std::string out =
-        Output("ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 '" + file + "'");
+    const std::string out = Output(
+        "ffprobe -v error -count_packets -show_entries stream=nb_read_packets -of csv=p=0 '" + file + "'");
     EXPECT_EQ(out, "1300\n");
     fs::remove(file);
 }
@@ -499,6 +509,6 @@ TEST(StockFilters, AudioRendererFollowsAFormatCarriedByASample) {
     stats->GetStatParam(AM_AUDREND_STAT_PARAM_SLAVE_RATE, &rate, nullptr);
     EXPECT_EQ(rate, 2940u);
     EXPECT_EQ(stats->GetStatParam(AM_AUDREND_STAT_PARAM_LAST_BUFFER_DUR, &rate, nullptr), S_OK);
-    EXPECT_EQ(rate, 100u);  // 588 bytes of 8-bit stereo at 2940 a second
+    EXPECT_EQ(rate, 100u); // 588 bytes of 8-bit stereo at 2940 a second
     h.Stop();
 }

@@ -11,7 +11,7 @@ using media::CFilterHarness;
 namespace {
 constexpr int kPins = 17;
 constexpr DWORD kWait = 5000;
-}  // namespace
+} // namespace
 
 TEST(SourceStreaming, SeventeenPinsStreamWithTheirTimes) {
     CTestSource* src = CTestSource::Create(kPins);

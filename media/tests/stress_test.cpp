@@ -24,7 +24,7 @@ ComPtr<IPin> Pin(IBaseFilter* f, const char* name) {
     return p;
 }
 
-}  // namespace
+} // namespace
 
 TEST(Stress, ThousandCyclesOfRunSeekPauseStop) {
     ComPtr<IGraphBuilder> graph;
@@ -42,7 +42,8 @@ TEST(Stress, ThousandCyclesOfRunSeekPauseStop) {
         ASSERT_TRUE(SUCCEEDED(graph->AddFilter(renderers.back(), "renderer")));
         std::string out = "Out" + std::to_string(i);
         ASSERT_EQ(graph->Connect(Pin(source, out.c_str()).Get(), Pin(transforms.back(), "In").Get()), S_OK);
-        ASSERT_EQ(graph->Connect(Pin(transforms.back(), "Out").Get(), Pin(renderers.back(), "In").Get()), S_OK);
+        ASSERT_EQ(graph->Connect(Pin(transforms.back(), "Out").Get(), Pin(renderers.back(), "In").Get()),
+                  S_OK);
     }
     // Each pin paces itself a little, so seventeen streaming threads do not starve the controlling one.
     for (int i = 0; i < kPins; ++i)

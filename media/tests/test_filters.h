@@ -15,16 +15,20 @@
 
 namespace testfilters {
 
-constexpr CLSID CLSID_TestSource = {0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x01}};
-constexpr CLSID CLSID_TestTransform = {0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x02}};
-constexpr CLSID CLSID_TestInPlace = {0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x03}};
-constexpr CLSID CLSID_TestRenderer = {0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x04}};
+constexpr CLSID CLSID_TestSource = {
+    0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x01}};
+constexpr CLSID CLSID_TestTransform = {
+    0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x02}};
+constexpr CLSID CLSID_TestInPlace = {
+    0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x03}};
+constexpr CLSID CLSID_TestRenderer = {
+    0x11111111, 0x2222, 0x3333, {0x44, 0x44, 0x55, 0x55, 0x55, 0x55, 0x55, 0x04}};
 
 // The test stream types: "TSTA" out of the source, "TSTB" out of the transform.
 constexpr GUID MEDIASUBTYPE_TestA = platform::FourCCGuid(MAKEFOURCC('T', 'S', 'T', 'A'));
 constexpr GUID MEDIASUBTYPE_TestB = platform::FourCCGuid(MAKEFOURCC('T', 'S', 'T', 'B'));
 constexpr LONG kSampleBytes = 16;
-constexpr REFERENCE_TIME kFrame = 1000;  // 100 ns units per test sample
+constexpr REFERENCE_TIME kFrame = 1000; // 100 ns units per test sample
 
 inline CMediaType TestType(const GUID& subtype, ULONG channel = 0) {
     CMediaType mt;
@@ -77,8 +81,8 @@ public:
         return m_next;
     }
 
-    std::atomic<LONG> m_limit{-1};        // samples before end of stream; -1 endless
-    std::atomic<LONG> m_failAt{-1};       // the sample whose fill fails
+    std::atomic<LONG> m_limit{-1};  // samples before end of stream; -1 endless
+    std::atomic<LONG> m_failAt{-1}; // the sample whose fill fails
     std::atomic<HRESULT> m_failCode{E_FAIL};
     std::atomic<int> m_fillDelayMs{0};
 
@@ -92,9 +96,11 @@ class CTestSource : public CSource {
 public:
     CTestSource(int pins, HRESULT* phr) : CSource("test source", nullptr, CLSID_TestSource, phr) {
         for (int i = 0; i < pins; ++i)
-            new CTestStream(this, i, phr);  // the pin adds itself; the filter deletes it
+            new CTestStream(this, i, phr); // the pin adds itself; the filter deletes it
     }
-    CTestStream* Stream(int i) { return static_cast<CTestStream*>(m_paStreams.at(static_cast<std::size_t>(i))); }
+    CTestStream* Stream(int i) {
+        return static_cast<CTestStream*>(m_paStreams.at(static_cast<std::size_t>(i)));
+    }
     static CTestSource* Create(int pins) {
         HRESULT hr = S_OK;
         auto* f = new CTestSource(pins, &hr);
@@ -155,8 +161,9 @@ public:
         Log("CheckInputType");
         if (m_refuseInput != S_OK)
             return m_refuseInput;
-        return (*in->Type() == MEDIATYPE_Video && *in->Subtype() == MEDIASUBTYPE_TestA) ? S_OK
-                                                                                       : VFW_E_TYPE_NOT_ACCEPTED;
+        return (*in->Type() == MEDIATYPE_Video && *in->Subtype() == MEDIASUBTYPE_TestA)
+                   ? S_OK
+                   : VFW_E_TYPE_NOT_ACCEPTED;
     }
     HRESULT CheckTransform(const CMediaType*, const CMediaType* out) override {
         Log("CheckTransform");
@@ -267,7 +274,8 @@ public:
     HRESULT CheckMediaType(const CMediaType* pmt) override {
         if (m_onlySubtype != GUID_NULL && *pmt->Subtype() != m_onlySubtype)
             return VFW_E_TYPE_NOT_ACCEPTED;
-        return (*pmt->Type() == MEDIATYPE_Video || *pmt->Type() == MEDIATYPE_Audio) ? S_OK : VFW_E_TYPE_NOT_ACCEPTED;
+        return (*pmt->Type() == MEDIATYPE_Video || *pmt->Type() == MEDIATYPE_Audio) ? S_OK
+                                                                                    : VFW_E_TYPE_NOT_ACCEPTED;
     }
     HRESULT DoRenderSample(IMediaSample* sample) override {
         BYTE* p = nullptr;
@@ -355,7 +363,8 @@ private:
 class CPatternSource : public CSource {
 public:
     CPatternSource(LONG width, LONG height, LONG count, bool withAudio, HRESULT* phr)
-        : CSource("pattern source", nullptr, CLSID_TestSource, phr), m_width(width), m_height(height), m_count(count) {
+        : CSource("pattern source", nullptr, CLSID_TestSource, phr), m_width(width), m_height(height),
+          m_count(count) {
         new CPatternStream(this, false, phr);
         if (withAudio)
             new CPatternStream(this, true, phr);
@@ -372,9 +381,12 @@ public:
 };
 
 inline CPatternStream::CPatternStream(CPatternSource* filter, bool audio, HRESULT* phr)
-    : CSourceStream("pattern stream", phr, filter, audio ? "Audio" : "Video"), m_source(filter), m_audio(audio) {}
+    : CSourceStream("pattern stream", phr, filter, audio ? "Audio" : "Video"), m_source(filter),
+      m_audio(audio) {}
 
-inline LONG CPatternStream::FrameBytes() const { return m_audio ? 800 : m_source->m_width * m_source->m_height * 4; }
+inline LONG CPatternStream::FrameBytes() const {
+    return m_audio ? 800 : m_source->m_width * m_source->m_height * 4;
+}
 
 inline HRESULT CPatternStream::GetMediaType(CMediaType* pmt) {
     pmt->InitMediaType();
@@ -397,7 +409,7 @@ inline HRESULT CPatternStream::GetMediaType(CMediaType* pmt) {
     v.AvgTimePerFrame = UNITS / 10;
     v.bmiHeader.biSize = 40;
     v.bmiHeader.biWidth = m_source->m_width;
-    v.bmiHeader.biHeight = -m_source->m_height;  // top-down
+    v.bmiHeader.biHeight = -m_source->m_height; // top-down
     v.bmiHeader.biPlanes = 1;
     v.bmiHeader.biBitCount = 32;
     v.bmiHeader.biSizeImage = static_cast<DWORD>(FrameBytes());
@@ -425,4 +437,4 @@ inline HRESULT CPatternStream::FillBuffer(IMediaSample* sample) {
     return S_OK;
 }
 
-}  // namespace testfilters
+} // namespace testfilters

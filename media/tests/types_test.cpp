@@ -47,14 +47,14 @@ TEST(MediaTypes, VideoInfoHeaderIsByteExact) {
     v.bmiHeader.biSizeImage = 1036800;
     BYTE raw[VIDEOINFOHEADER::kSize] = {};
     v.Write(raw);
-    EXPECT_EQ(raw[8], 720 & 0xFF);        // rcSource.right
-    EXPECT_EQ(raw[32], 7);                // dwBitRate
-    EXPECT_EQ(raw[40], 0x08);             // AvgTimePerFrame, low byte first
+    EXPECT_EQ(raw[8], 720 & 0xFF); // rcSource.right
+    EXPECT_EQ(raw[32], 7);         // dwBitRate
+    EXPECT_EQ(raw[40], 0x08);      // AvgTimePerFrame, low byte first
     EXPECT_EQ(raw[47], 0x01);
-    EXPECT_EQ(raw[48], 40);               // bmiHeader.biSize
-    EXPECT_EQ(raw[56], 0xE0);             // biHeight -288 = 0xFFFFFEE0
+    EXPECT_EQ(raw[48], 40);   // bmiHeader.biSize
+    EXPECT_EQ(raw[56], 0xE0); // biHeight -288 = 0xFFFFFEE0
     EXPECT_EQ(raw[59], 0xFF);
-    EXPECT_EQ(std::memcmp(raw + 64, "MJPG", 4), 0);  // biCompression as its four letters
+    EXPECT_EQ(std::memcmp(raw + 64, "MJPG", 4), 0); // biCompression as its four letters
     VIDEOINFOHEADER back = VIDEOINFOHEADER::Read(raw);
     EXPECT_EQ(back.rcSource.bottom, 288);
     EXPECT_EQ(back.AvgTimePerFrame, v.AvgTimePerFrame);
@@ -119,7 +119,7 @@ TEST(Allocator, GetBufferBlocksUntilReleaseAndDecommitReleasesWaiters) {
     EXPECT_EQ(s->GetTime(&r0, &r1), VFW_S_NO_STOP_TIME);
     EXPECT_EQ(r1, 6);
     REFERENCE_TIME stopOnly = 9;
-    EXPECT_EQ(s->SetTime(nullptr, &stopOnly), S_OK);  // a stop without a start: no times
+    EXPECT_EQ(s->SetTime(nullptr, &stopOnly), S_OK); // a stop without a start: no times
     EXPECT_EQ(s->GetTime(&r0, &r1), VFW_E_SAMPLE_TIME_NOT_SET);
     IMediaSample* none = nullptr;
     EXPECT_EQ(a->GetBuffer(&none, nullptr, nullptr, AM_GBF_NOWAIT), VFW_E_TIMEOUT);
@@ -141,7 +141,7 @@ TEST(Allocator, GetBufferBlocksUntilReleaseAndDecommitReleasesWaiters) {
     t2.join();
     EXPECT_EQ(waited, VFW_E_NOT_COMMITTED);
     EXPECT_EQ(a->SetProperties(&want, &got), VFW_E_BUFFERS_OUTSTANDING);
-    second->Release();  // the last sample back frees the memory
+    second->Release(); // the last sample back frees the memory
     EXPECT_EQ(a->SetProperties(&want, &got), S_OK);
     a->Release();
 }

@@ -19,13 +19,13 @@ CCritSec& DecodeLock() {
 void OpenLogOnce() {
     static std::once_flag once;
     std::call_once(once, [] {
-        common::DebugSetStyle(common::kTextOverlayDebugStyle);  // no standard-error fallback
+        common::DebugSetStyle(common::kTextOverlayDebugStyle); // no standard-error fallback
         common::DebugOpen("MJPG Dec filter", "C:\\Program Files\\Scryde\\mjpg.log");
         common::DebugSetLevel(3);
     });
 }
 
-}  // namespace
+} // namespace
 
 CUnknown* CVTMJPEGDecFilter::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
     OpenLogOnce();
@@ -61,7 +61,7 @@ HRESULT CVTMJPEGDecFilter::CheckInputType(const CMediaType* in) {
         return VFW_E_TYPE_NOT_ACCEPTED;
     VIDEOINFOHEADER vih;
     if (!GetVideoInfo(*in, &vih))
-        return VFW_E_TYPE_NOT_ACCEPTED;  // a format block too short to hold the record
+        return VFW_E_TYPE_NOT_ACCEPTED; // a format block too short to hold the record
     // Kept even when the size is then refused.
     m_inputWidth = vih.bmiHeader.biWidth;
     m_inputHeight = vih.bmiHeader.biHeight;
@@ -115,7 +115,7 @@ HRESULT CVTMJPEGDecFilter::GetMediaType(int position, CMediaType* pmt) {
     if (!pmt)
         return E_POINTER;
     ULONG image = static_cast<ULONG>(m_inputWidth) * static_cast<ULONG>(m_inputHeight) * 4;
-    pmt->ResetFormatBuffer();  // the caller may hand over a type that still holds a format block
+    pmt->ResetFormatBuffer(); // the caller may hand over a type that still holds a format block
     pmt->InitMediaType();
     pmt->SetType(&MEDIATYPE_Video);
     pmt->SetSubtype(&MEDIASUBTYPE_RGB32);
@@ -127,7 +127,7 @@ HRESULT CVTMJPEGDecFilter::GetMediaType(int position, CMediaType* pmt) {
     vih.rcTarget = vih.rcSource;
     vih.bmiHeader.biSize = BITMAPINFOHEADER::kSize;
     vih.bmiHeader.biWidth = m_inputWidth;
-    vih.bmiHeader.biHeight = m_inputHeight;  // positive: a bottom-up picture
+    vih.bmiHeader.biHeight = m_inputHeight; // positive: a bottom-up picture
     vih.bmiHeader.biPlanes = 1;
     vih.bmiHeader.biBitCount = 32;
     vih.bmiHeader.biCompression = BI_RGB;
@@ -171,13 +171,13 @@ void CVTMJPEGDecFilter::DecodeInto(const BYTE* data, LONG length, BYTE* out) {
     const int pixels = std::min({m_decodeWidth, static_cast<LONG>(decoder.get_width()), m_outputStride});
     for (;;) {
         if (m_outputTopDown ? offset > lastRow : offset < 0)
-            break;  // rows the buffer cannot hold are never decoded
+            break; // rows the buffer cannot hold are never decoded
         const void* line = nullptr;
         std::uint32_t lineBytes = 0;
         if (decoder.decode(&line, &lineBytes) != 0)
             break;
         if (!colour)
-            continue;  // a greyscale picture is drained, not written
+            continue; // a greyscale picture is drained, not written
         const BYTE* src = static_cast<const BYTE*>(line);
         BYTE* dst = out + offset;
         const int n = std::min<int>(pixels, static_cast<int>(lineBytes / 4));

@@ -41,8 +41,8 @@ private:
     std::unique_ptr<mjpeg::jpeg_decoder_memory_stream> m_stream;
     LONG m_inputWidth = 0;
     LONG m_inputHeight = 0;
-    LONG m_outputStride = 0;  // pixels between output rows
-    LONG m_decodeWidth = 0;   // the input width of the accepted pair: pixels decoded per row
+    LONG m_outputStride = 0; // pixels between output rows
+    LONG m_decodeWidth = 0;  // the input width of the accepted pair: pixels decoded per row
     bool m_outputTopDown = false;
-    LONG m_frameSize = 0;     // bytes of one output frame; 0 until an output type is accepted
+    LONG m_frameSize = 0; // bytes of one output frame; 0 until an output type is accepted
 };

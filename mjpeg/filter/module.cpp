@@ -1,7 +1,7 @@
 // VTMjpegDec: the module's one class.
+#include "platform/module.h"
 #include "media/filter.h"
 #include "mjpeg_dec_filter.h"
-#include "platform/module.h"
 #include "vtmjpegdec.h"
 
 namespace {
@@ -24,6 +24,6 @@ const platform::CFactoryTemplate g_Templates[] = {
      media::SetupPinStrings(kSetup)},
 };
 
-}  // namespace
+} // namespace
 
 SCRYDE_DEFINE_MODULE_EXPORTS(g_Templates, 1)

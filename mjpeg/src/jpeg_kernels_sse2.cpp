@@ -136,7 +136,8 @@ inline chroma8 chroma_terms(__m128i cb8, __m128i cr8) {
         g32[h] = _mm_srai_epi32(green, 16);
         b32[h] = _mm_srai_epi32(blue, 16);
     }
-    return {_mm_packs_epi32(r32[0], r32[1]), _mm_packs_epi32(g32[0], g32[1]), _mm_packs_epi32(b32[0], b32[1])};
+    return {_mm_packs_epi32(r32[0], r32[1]), _mm_packs_epi32(g32[0], g32[1]),
+            _mm_packs_epi32(b32[0], b32[1])};
 }
 
 // Eight pixels (red, green, blue, 0) from eight Y samples (16-bit lanes) and their chroma offsets;
@@ -171,10 +172,10 @@ void convert_h2_sse2(const std::uint8_t* y, const std::uint8_t* cb, const std::u
         __m128i y8 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + x));
         chroma8 c = chroma_terms(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + x / 2)),
                                  _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + x / 2)));
-        store8(_mm_unpacklo_epi8(y8, zero), _mm_unpacklo_epi16(c.red, c.red), _mm_unpacklo_epi16(c.green, c.green),
-               _mm_unpacklo_epi16(c.blue, c.blue), out + 4 * x);
-        store8(_mm_unpackhi_epi8(y8, zero), _mm_unpackhi_epi16(c.red, c.red), _mm_unpackhi_epi16(c.green, c.green),
-               _mm_unpackhi_epi16(c.blue, c.blue), out + 4 * x + 32);
+        store8(_mm_unpacklo_epi8(y8, zero), _mm_unpacklo_epi16(c.red, c.red),
+               _mm_unpacklo_epi16(c.green, c.green), _mm_unpacklo_epi16(c.blue, c.blue), out + 4 * x);
+        store8(_mm_unpackhi_epi8(y8, zero), _mm_unpackhi_epi16(c.red, c.red),
+               _mm_unpackhi_epi16(c.green, c.green), _mm_unpackhi_epi16(c.blue, c.blue), out + 4 * x + 32);
     }
 }
 

@@ -1,7 +1,7 @@
 // VTMp4Dec: the module's one class.
+#include "platform/module.h"
 #include "ivtmp4dec.h"
 #include "media/filter.h"
-#include "platform/module.h"
 #include "mp4_dec_filter.h"
 
 namespace {

@@ -360,7 +360,7 @@ HRESULT CVTMP4DecFilter::DecideBufferSize(IMemAllocator* allocator, ALLOCATOR_PR
         return E_UNEXPECTED;
     // Room for the trailer behind the picture: a row's worth at the usual widths, and never less than
     // the trailer itself for narrow pictures.
-    request->cBuffers = 2;  // one is held as the last picture while the next one is decoded
+    request->cBuffers = 2; // one is held as the last picture while the next one is decoded
     request->cbBuffer = static_cast<LONG>(picture + std::max<int>(m_outputStride, kVTMp4TrailerBytes));
     request->cbPrefix = 0;
     ALLOCATOR_PROPERTIES actual{};

@@ -32,16 +32,14 @@ public:
         return v;
     }
     bool Bit() { return Read(1) != 0; }
-    void Marker() { Skip(1); }  // marker bits are not checked: encoders differ in setting them
+    void Marker() { Skip(1); } // marker bits are not checked: encoders differ in setting them
 
     void ByteAlign() { Skip(static_cast<int>((8 - (m_pos & 7)) & 7)); }
     bool Overrun() const { return m_overrun; }
     size_t BitPos() const { return m_pos; }
     size_t BitsLeft() const { return m_length * 8 - m_pos; }
     size_t BytePos() const { return (m_pos + 7) >> 3; }
-    void SeekByte(size_t byte) {
-        m_pos = byte > m_length ? m_length * 8 : byte * 8;
-    }
+    void SeekByte(size_t byte) { m_pos = byte > m_length ? m_length * 8 : byte * 8; }
 
     // Moves to the next byte-aligned start code prefix 00 00 01 at or after the current position
     // and returns true with the reader on the prefix; false (at the end) when there is none.
@@ -82,4 +80,4 @@ private:
     bool m_overrun = false;
 };
 
-}  // namespace mpeg4
+} // namespace mpeg4

@@ -61,7 +61,7 @@ int CMp4Codec::Init(int width, int height) {
             !pic.u.Allocate((width + 1) / 2, (height + 1) / 2, cw / 2, ch / 2, 16) ||
             !pic.v.Allocate((width + 1) / 2, (height + 1) / 2, cw / 2, ch / 2, 16))
             return kOutOfMemory;
-        pic.y.Fill(16);  // black until the first picture is decoded
+        pic.y.Fill(16); // black until the first picture is decoded
         pic.u.Fill(128);
         pic.v.Fill(128);
     }
@@ -69,9 +69,11 @@ int CMp4Codec::Init(int width, int height) {
     m_scratch = AllocateAligned(lumaSize + 2 * static_cast<size_t>((width + 1) / 2) * ((height + 1) / 2));
     m_lumaPredStride = 2 * m_mbWidth + 1;
     m_chromaPredStride = m_mbWidth + 1;
-    m_lumaPred.reset(new (std::nothrow) BlockPredictor[static_cast<size_t>(m_lumaPredStride) * (2 * m_mbHeight + 1)]);
+    m_lumaPred.reset(new (std::nothrow)
+                         BlockPredictor[static_cast<size_t>(m_lumaPredStride) * (2 * m_mbHeight + 1)]);
     for (auto& c : m_chromaPred)
-        c.reset(new (std::nothrow) BlockPredictor[static_cast<size_t>(m_chromaPredStride) * (m_mbHeight + 1)]);
+        c.reset(new (std::nothrow)
+                    BlockPredictor[static_cast<size_t>(m_chromaPredStride) * (m_mbHeight + 1)]);
     m_vectors.reset(new (std::nothrow) MotionVector[static_cast<size_t>(4) * m_mbWidth * m_mbHeight]);
     if (!m_scratch || !m_lumaPred || !m_chromaPred[0] || !m_chromaPred[1] || !m_vectors)
         return kOutOfMemory;
@@ -90,7 +92,8 @@ void CMp4Codec::ApplyPresets() {
     m_layer = layer;
 }
 
-void CMp4Codec::SetPresets(int interlaced, int resolution, int quantPrecision, int version, int quarterSample) {
+void CMp4Codec::SetPresets(int interlaced, int resolution, int quantPrecision, int version,
+                           int quarterSample) {
     m_layer.interlaced = interlaced != 0;
     m_layer.timeIncrementResolution = std::clamp(resolution, 1, 65535);
     int bits = 1;
@@ -104,10 +107,19 @@ void CMp4Codec::SetPresets(int interlaced, int resolution, int quantPrecision, i
 
 int BytesPerPixel(int32_t format) {
     switch (format) {
-        case kRgb24: case kRgb24BottomUp: return 3;
-        case kRgb32: case kRgb32BottomUp: return 4;
-        case kYuy2: case kUyvy: case kRgb565: case kRgb565BottomUp: return 2;
-        default: return 0;
+    case kRgb24:
+    case kRgb24BottomUp:
+        return 3;
+    case kRgb32:
+    case kRgb32BottomUp:
+        return 4;
+    case kYuy2:
+    case kUyvy:
+    case kRgb565:
+    case kRgb565BottomUp:
+        return 2;
+    default:
+        return 0;
     }
 }
 
@@ -125,8 +137,10 @@ void CMp4Codec::WriteOutput(const Picture& pic, const DecodeParams& p) {
         uint8_t* su = sy + static_cast<size_t>(w) * h;
         uint8_t* sv = su + static_cast<size_t>(cw) * ch;
         for (int r = 0; r < ch; ++r) {
-            std::memcpy(su + static_cast<size_t>(r) * cw, u + static_cast<ptrdiff_t>(r) * cs, static_cast<size_t>(cw));
-            std::memcpy(sv + static_cast<size_t>(r) * cw, v + static_cast<ptrdiff_t>(r) * cs, static_cast<size_t>(cw));
+            std::memcpy(su + static_cast<size_t>(r) * cw, u + static_cast<ptrdiff_t>(r) * cs,
+                        static_cast<size_t>(cw));
+            std::memcpy(sv + static_cast<size_t>(r) * cw, v + static_cast<ptrdiff_t>(r) * cs,
+                        static_cast<size_t>(cw));
         }
         m_dsp->deinterlace(sy, w, y, ys, w, h);
         y = sy;
@@ -137,14 +151,28 @@ void CMp4Codec::WriteOutput(const Picture& pic, const DecodeParams& p) {
     }
     const int bpp = BytesPerPixel(p.format);
     const size_t rowBytes = static_cast<size_t>(p.stride) * bpp;
-    const bool bottomUp = p.format == kRgb24BottomUp || p.format == kRgb32BottomUp || p.format == kRgb565BottomUp;
+    const bool bottomUp =
+        p.format == kRgb24BottomUp || p.format == kRgb32BottomUp || p.format == kRgb565BottomUp;
     void (*row)(uint8_t*, const uint8_t*, const uint8_t*, const uint8_t*, int) = nullptr;
     switch (p.format) {
-        case kRgb24: case kRgb24BottomUp: row = m_dsp->rowRgb24; break;
-        case kRgb32: case kRgb32BottomUp: row = m_dsp->rowRgb32; break;
-        case kRgb565: case kRgb565BottomUp: row = m_dsp->rowRgb565; break;
-        case kYuy2: row = m_dsp->rowYuy2; break;
-        default: row = m_dsp->rowUyvy; break;
+    case kRgb24:
+    case kRgb24BottomUp:
+        row = m_dsp->rowRgb24;
+        break;
+    case kRgb32:
+    case kRgb32BottomUp:
+        row = m_dsp->rowRgb32;
+        break;
+    case kRgb565:
+    case kRgb565BottomUp:
+        row = m_dsp->rowRgb565;
+        break;
+    case kYuy2:
+        row = m_dsp->rowYuy2;
+        break;
+    default:
+        row = m_dsp->rowUyvy;
+        break;
     }
     for (int r = 0; r < h; ++r) {
         const int src = bottomUp ? h - 1 - r : r;
@@ -176,6 +204,8 @@ int DecodeFrame(CMp4Codec* codec, const DecodeParams& params) {
     return codec->Decode(params);
 }
 
-void Destroy(CMp4Codec* codec) { delete codec; }
+void Destroy(CMp4Codec* codec) {
+    delete codec;
+}
 
-}  // namespace mpeg4
+} // namespace mpeg4

@@ -25,11 +25,11 @@ AlignedBytes AllocateAligned(size_t bytes);
 // One plane with a border of replicated edge samples on every side.
 struct Plane {
     AlignedBytes memory;
-    uint8_t* origin = nullptr;  // sample (0, 0)
+    uint8_t* origin = nullptr; // sample (0, 0)
     int stride = 0;
-    int width = 0;        // true picture width
+    int width = 0; // true picture width
     int height = 0;
-    int codedWidth = 0;   // macroblock-aligned
+    int codedWidth = 0; // macroblock-aligned
     int codedHeight = 0;
     int border = 0;
 
@@ -53,7 +53,7 @@ struct LayerState {
     int version = 1;
     bool quarterSample = false;
     bool mpegQuant = false;
-    uint8_t intraMatrix[64] = {};     // natural (raster) order
+    uint8_t intraMatrix[64] = {}; // natural (raster) order
     uint8_t nonIntraMatrix[64] = {};
     bool complexityEstimationDisable = true;
     bool resyncMarkerDisable = true;
@@ -61,7 +61,7 @@ struct LayerState {
     bool rectangular = true;
     int sprite = 0;
     bool obmcDisable = true;
-    int width = 0;   // 0 until a layer header gave the size
+    int width = 0; // 0 until a layer header gave the size
     int height = 0;
 };
 
@@ -90,10 +90,10 @@ struct VopState {
 
 // Prediction state of one 8 × 8 block for intra DC and AC prediction (7.4.3).
 struct BlockPredictor {
-    uint32_t serial = 0;  // the VOP that wrote it; older entries read as "not intra"
+    uint32_t serial = 0; // the VOP that wrote it; older entries read as "not intra"
     int16_t dc = 1024;
-    int16_t row[7] = {};  // first row of quantised coefficients, positions 1..7
-    int16_t col[7] = {};  // first column, positions 8, 16, ..., 56
+    int16_t row[7] = {}; // first row of quantised coefficients, positions 1..7
+    int16_t col[7] = {}; // first column, positions 8, 16, ..., 56
     uint8_t qp = 1;
 };
 
@@ -120,7 +120,7 @@ private:
     int DecodeVop(BitReader& br);
     int DecodeMacroblock(BitReader& br, int mbx, int mby);
     int DecodeIntraBlock(BitReader& br, int16_t* block, int b, int mbx, int mby, int qp, bool acPred,
-                         bool dcVlc);  // reads coefficients when m_codedBlock
+                         bool dcVlc); // reads coefficients when m_codedBlock
     int DecodeInterBlock(BitReader& br, int16_t* block, int qp, bool& dcOnly);
     template <typename Sink>
     int DecodeTcoefRun(BitReader& br, int start, bool intra, const uint8_t* scan, Sink sink);
@@ -128,8 +128,8 @@ private:
     bool DecodeVector(BitReader& br, MotionVector pred, MotionVector& out, int predDivY = 1);
     void PredictFrame(int mbx, int mby, const MotionVector* mv, bool fourMv);
     void PredictFields(int mbx, int mby, const MotionVector* mv, const int* fieldSelect);
-    void PredictLumaBlock(uint8_t* dst, int dstStride, const Plane& ref, int x, int y, int w, int h,
-                          int mvx, int mvy, int field, int parity);
+    void PredictLumaBlock(uint8_t* dst, int dstStride, const Plane& ref, int x, int y, int w, int h, int mvx,
+                          int mvy, int field, int parity);
     void PredictChromaBlock(uint8_t* dst, int dstStride, const Plane& ref, int x, int y, int w, int h,
                             int cmx, int cmy, int field, int parity);
     const uint8_t* FetchWindow(const Plane& ref, int x, int y, int w, int h, int field, int parity,
@@ -143,23 +143,23 @@ private:
     int m_mbWidth = 0;
     int m_mbHeight = 0;
     LayerState m_layer;
-    int m_layerError = 0;   // a layer header this core cannot decode; VOPs are refused until the next
+    int m_layerError = 0; // a layer header this core cannot decode; VOPs are refused until the next
     GroupState m_group;
     VopState m_vop;
     Picture m_pictures[2];
     Picture* m_current = &m_pictures[0];
     Picture* m_reference = &m_pictures[1];
-    AlignedBytes m_scratch;  // de-interlaced output picture, width × height × 3/2
-    std::unique_ptr<BlockPredictor[]> m_lumaPred;    // (2 × MBs across + 1) × (2 × MBs down + 1)
+    AlignedBytes m_scratch;                       // de-interlaced output picture, width × height × 3/2
+    std::unique_ptr<BlockPredictor[]> m_lumaPred; // (2 × MBs across + 1) × (2 × MBs down + 1)
     std::unique_ptr<BlockPredictor[]> m_chromaPred[2];
-    std::unique_ptr<MotionVector[]> m_vectors;       // one per 8 × 8 luma block
+    std::unique_ptr<MotionVector[]> m_vectors; // one per 8 × 8 luma block
     int m_lumaPredStride = 0;
     int m_chromaPredStride = 0;
     uint32_t m_frameCount = 0;
-    uint32_t m_vopSerial = 0;  // numbers the VOPs for the prediction state
-    int m_quant = 1;        // running quantiser of the VOP being decoded
+    uint32_t m_vopSerial = 0; // numbers the VOPs for the prediction state
+    int m_quant = 1;          // running quantiser of the VOP being decoded
     bool m_codedBlock = false;
     const DspTable* m_dsp = nullptr;
 };
 
-}  // namespace mpeg4
+} // namespace mpeg4

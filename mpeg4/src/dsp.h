@@ -15,12 +15,12 @@ struct DspTable {
     void (*addBlock)(uint8_t* dst, int stride, const int16_t* block);
     // Half-sample interpolation (7.6.2.1) of a w × h block (w = 8 or 16) from src, whose window of
     // (w + 1) × (h + 1) samples must be readable; dx, dy in {0, 1}; rounding is the VOP rounding type.
-    void (*halfPel)(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int w, int h,
-                    int dx, int dy, int rounding);
+    void (*halfPel)(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int w, int h, int dx,
+                    int dy, int rounding);
     // Quarter-sample interpolation of an n × n block (n = 8 or 16); fx, fy in 0..3. The 8-tap
     // half-sample filter mirrors the samples outside the (n + 1) × (n + 1) window.
-    void (*quarterPel)(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int n,
-                       int fx, int fy, int rounding);
+    void (*quarterPel)(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int n, int fx, int fy,
+                       int rounding);
     // De-interlaces the luma plane into dst (odd lines blended where they comb).
     void (*deinterlace)(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int width,
                         int height);
@@ -42,4 +42,4 @@ const DspTable* Sse2Dsp();
 // The table the decoder uses.
 const DspTable& Dsp();
 
-}  // namespace mpeg4
+} // namespace mpeg4

@@ -8,8 +8,12 @@
 namespace mpeg4 {
 namespace {
 
-inline int16_t Sat16(int32_t v) { return static_cast<int16_t>(std::clamp(v, -32768, 32767)); }
-inline uint8_t Clip8(int v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); }
+inline int16_t Sat16(int32_t v) {
+    return static_cast<int16_t>(std::clamp(v, -32768, 32767));
+}
+inline uint8_t Clip8(int v) {
+    return static_cast<uint8_t>(std::clamp(v, 0, 255));
+}
 
 // One 1-D inverse DCT over 8 values read and written with a step.
 inline void Idct1D(const int16_t* in, int16_t* out, int step, int shift) {
@@ -35,7 +39,7 @@ void IdctScalar(int16_t* block) {
         Idct1D(tmp + c, block + c, 8, idct::kColShift);
 }
 
-}  // namespace
+} // namespace
 
 void IdctDcOnly(int16_t* block) {
     const int32_t bias1 = 1 << (idct::kRowShift - 1), bias2 = 1 << (idct::kColShift - 1);
@@ -93,8 +97,7 @@ inline uint8_t QpelTap(const uint8_t* s, int step, int i, int n, int rounding) {
     return Clip8((v + 16 - rounding) >> 5);
 }
 
-void QuarterPelScalar(uint8_t* dst, int ds, const uint8_t* src, int ss, int n, int fx, int fy,
-                      int rounding) {
+void QuarterPelScalar(uint8_t* dst, int ds, const uint8_t* src, int ss, int n, int fx, int fy, int rounding) {
     // 7.6.2.1: horizontal quarter-sample rows for the n + 1 window rows, then the vertical step.
     uint8_t h[17 * 16];
     for (int y = 0; y <= n; ++y) {
@@ -136,7 +139,7 @@ void DeinterlaceScalar(uint8_t* dst, int ds, const uint8_t* src, int ss, int wid
     for (int k = 0; 2 * k + 1 < height; ++k) {
         const uint8_t* c = src + (2 * k + 1) * ss;
         uint8_t* out = dst + (2 * k + 1) * ds;
-        if (k > height / 2 - 2) {  // the last odd line has no line below it: kept as it is
+        if (k > height / 2 - 2) { // the last odd line has no line below it: kept as it is
             std::memcpy(out, c, static_cast<size_t>(width));
             continue;
         }
@@ -156,7 +159,9 @@ void DeinterlaceScalar(uint8_t* dst, int ds, const uint8_t* src, int ss, int wid
 struct Rgb {
     uint8_t r, g, b;
 };
-inline int Term(int x, int k) { return (x * 8 * k) >> 16; }
+inline int Term(int x, int k) {
+    return (x * 8 * k) >> 16;
+}
 inline Rgb ToRgb(int y, int u, int v) {
     int yy = Term(std::max(y - 16, 0), 9576);
     u -= 128;
@@ -208,17 +213,20 @@ void RowUyvyScalar(uint8_t* dst, const uint8_t* y, const uint8_t* u, const uint8
 }
 
 const DspTable kScalar = {
-    IdctScalar,        PutBlockScalar, AddBlockScalar, HalfPelScalar,   QuarterPelScalar,
-    DeinterlaceScalar, RowRgb32Scalar, RowRgb24Scalar, RowRgb565Scalar, RowYuy2Scalar,
-    RowUyvyScalar,
+    IdctScalar,     PutBlockScalar, AddBlockScalar,  HalfPelScalar, QuarterPelScalar, DeinterlaceScalar,
+    RowRgb32Scalar, RowRgb24Scalar, RowRgb565Scalar, RowYuy2Scalar, RowUyvyScalar,
 };
 
-}  // namespace
+} // namespace
 
-const DspTable& ScalarDsp() { return kScalar; }
+const DspTable& ScalarDsp() {
+    return kScalar;
+}
 
 #if !defined(__SSE2__)
-const DspTable* Sse2Dsp() { return nullptr; }
+const DspTable* Sse2Dsp() {
+    return nullptr;
+}
 #endif
 
 const DspTable& Dsp() {
@@ -226,4 +234,4 @@ const DspTable& Dsp() {
     return simd ? *simd : kScalar;
 }
 
-}  // namespace mpeg4
+} // namespace mpeg4

@@ -40,8 +40,7 @@ inline __m128i Pair(int lowCoef, int highCoef) {
 }
 
 // out[n] = sat16((sum_k C[n][k] × x[k] + bias) >> shift) for 8 lanes, even/odd split as the scalar.
-template <int Shift>
-inline void Pass(__m128i* x) {
+template <int Shift> inline void Pass(__m128i* x) {
     const __m128i bias = _mm_set1_epi32(1 << (Shift - 1));
     const __m128i p02l = _mm_unpacklo_epi16(x[0], x[2]), p02h = _mm_unpackhi_epi16(x[0], x[2]);
     const __m128i p46l = _mm_unpacklo_epi16(x[4], x[6]), p46h = _mm_unpackhi_epi16(x[4], x[6]);
@@ -164,7 +163,8 @@ void HalfPelFixed(uint8_t* dst, int ds, const uint8_t* src, int ss, int h, int d
     }
 }
 
-void HalfPelSse2(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h, int dx, int dy, int rounding) {
+void HalfPelSse2(uint8_t* dst, int ds, const uint8_t* src, int ss, int w, int h, int dx, int dy,
+                 int rounding) {
     if (w == 16)
         HalfPelFixed<16>(dst, ds, src, ss, h, dx, dy, rounding);
     else
@@ -180,7 +180,9 @@ inline __m128i Tap8(const __m128i* t, __m128i bias) {
     return _mm_srai_epi16(_mm_add_epi16(v, bias), 5);
 }
 
-inline int Mirror(int j, int n) { return j < 0 ? -1 - j : (j > n ? 2 * n + 1 - j : j); }
+inline int Mirror(int j, int n) {
+    return j < 0 ? -1 - j : (j > n ? 2 * n + 1 - j : j);
+}
 
 void QuarterPelSse2(uint8_t* dst, int ds, const uint8_t* src, int ss, int n, int fx, int fy, int rounding) {
     const __m128i zero = _mm_setzero_si128();
@@ -198,7 +200,8 @@ void QuarterPelSse2(uint8_t* dst, int ds, const uint8_t* src, int ss, int n, int
             for (int half = 0; half < n / 8; ++half) {
                 __m128i t[8];
                 for (int k = 0; k < 8; ++k)
-                    t[k] = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(ext + half * 8 + k)), zero);
+                    t[k] = _mm_unpacklo_epi8(
+                        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(ext + half * 8 + k)), zero);
                 halves[half] = Tap8(t, bias);
             }
             __m128i halfPel = _mm_packus_epi16(halves[0], n == 16 ? halves[1] : zero);
@@ -227,7 +230,8 @@ void QuarterPelSse2(uint8_t* dst, int ds, const uint8_t* src, int ss, int n, int
             else if (fy == 2)
                 out = halfPel;
             else
-                out = Average(_mm_load_si128(reinterpret_cast<const __m128i*>(h + (y + 1) * 16)), halfPel, rounding);
+                out = Average(_mm_load_si128(reinterpret_cast<const __m128i*>(h + (y + 1) * 16)), halfPel,
+                              rounding);
         }
         Store(dst, out, n);
     }
@@ -269,7 +273,7 @@ void DeinterlaceSse2(uint8_t* dst, int ds, const uint8_t* src, int ss, int width
                                           _mm_unpackhi_epi8(vc, zero));
             _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(lo, hi));
         }
-        for (; x < width; ++x) {  // the row's last pixels, as the scalar kernel does them
+        for (; x < width; ++x) { // the row's last pixels, as the scalar kernel does them
             uint16_t p = static_cast<uint16_t>(static_cast<uint16_t>((a[x] - c[x]) * (b[x] - c[x])) >> 2);
             uint16_t d2 = static_cast<uint16_t>((a[x] - b[x]) * (a[x] - b[x]));
             uint16_t q = static_cast<uint16_t>((d2 >> 14) * 625);
@@ -284,7 +288,7 @@ void DeinterlaceSse2(uint8_t* dst, int ds, const uint8_t* src, int ss, int width
 // row is written past its width.
 
 struct Rgb16 {
-    __m128i b, g, r;  // 16 bytes each
+    __m128i b, g, r; // 16 bytes each
 };
 
 // 16 pixels: the chroma terms are computed once for each of the 8 chroma samples and then serve
@@ -294,9 +298,11 @@ inline Rgb16 Convert16(const uint8_t* y, const uint8_t* u, const uint8_t* v) {
     const __m128i c128 = _mm_set1_epi16(128);
     __m128i yv = _mm_subs_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y)), _mm_set1_epi8(16));
     __m128i uu = _mm_slli_epi16(
-        _mm_sub_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(u)), zero), c128), 3);
+        _mm_sub_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(u)), zero), c128),
+        3);
     __m128i vw = _mm_slli_epi16(
-        _mm_sub_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v)), zero), c128), 3);
+        _mm_sub_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(v)), zero), c128),
+        3);
     const __m128i rv = _mm_mulhi_epi16(vw, _mm_set1_epi16(13123));
     const __m128i gu = _mm_mulhi_epi16(uu, _mm_set1_epi16(-3218));
     const __m128i gv = _mm_mulhi_epi16(vw, _mm_set1_epi16(-6686));
@@ -398,14 +404,16 @@ void RowPacked(uint8_t* dst, const uint8_t* y, const uint8_t* u, const uint8_t* 
 }
 
 const DspTable kSse2 = {
-    IdctSse2,        PutBlockSse2, AddBlockSse2, HalfPelSse2,        QuarterPelSse2,   DeinterlaceSse2,
-    RowRgb32Sse2,    RowRgb24Sse2, RowRgb565Sse2, RowPacked<false>, RowPacked<true>,
+    IdctSse2,     PutBlockSse2, AddBlockSse2,  HalfPelSse2,      QuarterPelSse2,  DeinterlaceSse2,
+    RowRgb32Sse2, RowRgb24Sse2, RowRgb565Sse2, RowPacked<false>, RowPacked<true>,
 };
 
-}  // namespace
+} // namespace
 
-const DspTable* Sse2Dsp() { return &kSse2; }
+const DspTable* Sse2Dsp() {
+    return &kSse2;
+}
 
-}  // namespace mpeg4
+} // namespace mpeg4
 
-#endif  // __SSE2__
+#endif // __SSE2__

@@ -9,17 +9,15 @@
 namespace mpeg4 {
 
 const uint8_t kDefaultIntraMatrix[64] = {
-    8,  17, 18, 19, 21, 23, 25, 27, 17, 18, 19, 21, 23, 25, 27, 28,
-    20, 21, 22, 23, 24, 26, 28, 30, 21, 22, 23, 24, 26, 28, 30, 32,
-    22, 23, 24, 26, 28, 30, 32, 35, 23, 24, 26, 28, 30, 32, 35, 38,
-    25, 26, 28, 30, 32, 35, 38, 41, 27, 28, 30, 32, 35, 38, 41, 45,
+    8,  17, 18, 19, 21, 23, 25, 27, 17, 18, 19, 21, 23, 25, 27, 28, 20, 21, 22, 23, 24, 26,
+    28, 30, 21, 22, 23, 24, 26, 28, 30, 32, 22, 23, 24, 26, 28, 30, 32, 35, 23, 24, 26, 28,
+    30, 32, 35, 38, 25, 26, 28, 30, 32, 35, 38, 41, 27, 28, 30, 32, 35, 38, 41, 45,
 };
 
 const uint8_t kDefaultNonIntraMatrix[64] = {
-    16, 17, 18, 19, 20, 21, 22, 23, 17, 18, 19, 20, 21, 22, 23, 24,
-    18, 19, 20, 21, 22, 23, 24, 25, 19, 20, 21, 22, 23, 24, 26, 27,
-    20, 21, 22, 23, 25, 26, 27, 28, 21, 22, 23, 24, 26, 27, 28, 30,
-    22, 23, 24, 26, 27, 28, 30, 31, 23, 24, 25, 27, 28, 30, 31, 33,
+    16, 17, 18, 19, 20, 21, 22, 23, 17, 18, 19, 20, 21, 22, 23, 24, 18, 19, 20, 21, 22, 23,
+    24, 25, 19, 20, 21, 22, 23, 24, 26, 27, 20, 21, 22, 23, 25, 26, 27, 28, 21, 22, 23, 24,
+    26, 27, 28, 30, 22, 23, 24, 26, 27, 28, 30, 31, 23, 24, 25, 27, 28, 30, 31, 33,
 };
 
 namespace {
@@ -37,7 +35,7 @@ void LoadMatrix(BitReader& br, uint8_t* matrix) {
         matrix[kZigzag[i]] = static_cast<uint8_t>(v);
     }
     if (i == 0)
-        last = 16;  // an empty list is invalid; keep the matrix usable
+        last = 16; // an empty list is invalid; keep the matrix usable
     for (; i < 64; ++i)
         matrix[kZigzag[i]] = static_cast<uint8_t>(last);
 }
@@ -49,21 +47,21 @@ int TimeIncrementBits(int resolution) {
     return bits;
 }
 
-}  // namespace
+} // namespace
 
 int ParseLayerHeader(BitReader& br, LayerState& layer) {
-    br.Skip(1);  // random_accessible_vol
-    br.Skip(8);  // video_object_type_indication
+    br.Skip(1); // random_accessible_vol
+    br.Skip(8); // video_object_type_indication
     int version = 1;
-    if (br.Bit()) {  // is_object_layer_identifier
+    if (br.Bit()) { // is_object_layer_identifier
         version = static_cast<int>(br.Read(4));
-        br.Skip(3);  // video_object_layer_priority
+        br.Skip(3); // video_object_layer_priority
     }
-    if (br.Read(4) == 0xF)  // aspect_ratio_info: extended PAR
+    if (br.Read(4) == 0xF) // aspect_ratio_info: extended PAR
         br.Skip(16);
-    if (br.Bit()) {      // vol_control_parameters
-        br.Skip(2 + 1);  // chroma_format, low_delay
-        if (br.Bit())    // vbv_parameters
+    if (br.Bit()) {     // vol_control_parameters
+        br.Skip(2 + 1); // chroma_format, low_delay
+        if (br.Bit())   // vbv_parameters
             br.Skip(15 + 1 + 15 + 1 + 15 + 1 + 3 + 11 + 1 + 15 + 1);
     }
     int shape = static_cast<int>(br.Read(2));
@@ -88,11 +86,11 @@ int ParseLayerHeader(BitReader& br, LayerState& layer) {
     if (sprite != 0)
         return kUnsupportedVop;
     int quantPrecision = 5;
-    if (br.Bit()) {  // not_8_bit
+    if (br.Bit()) { // not_8_bit
         quantPrecision = static_cast<int>(br.Read(4));
         int bitsPerPixel = static_cast<int>(br.Read(4));
         if (bitsPerPixel != 8 || quantPrecision < 3 || quantPrecision > 9)
-            return kNotRectangular;  // only 8-bit video is decoded
+            return kNotRectangular; // only 8-bit video is decoded
     }
     bool mpegQuant = br.Bit();
     uint8_t intra[64];
@@ -114,12 +112,12 @@ int ParseLayerHeader(BitReader& br, LayerState& layer) {
     if (dataPartitioned)
         return kDataPartitioned;
     if (version != 1) {
-        if (br.Bit())  // newpred_enable
+        if (br.Bit()) // newpred_enable
             return kUnsupportedVop;
-        if (br.Bit())  // reduced_resolution_vop_enable
+        if (br.Bit()) // reduced_resolution_vop_enable
             return kUnsupportedVop;
     }
-    if (br.Bit())  // scalability
+    if (br.Bit()) // scalability
         return kScalability;
     if (br.Overrun() || width == 0 || height == 0)
         return kBadLayerStartCode;
@@ -150,13 +148,13 @@ int ParseLayerHeader(BitReader& br, LayerState& layer) {
 
 // 6.2.2 visual_object(): only video objects are decoded.
 int CMp4Codec::ParseVisualObject(BitReader& br) {
-    if (br.Bit())          // is_visual_object_identifier
-        br.Skip(4 + 3);    // verid, priority
-    if (br.Read(4) != 1)   // visual_object_type
+    if (br.Bit())        // is_visual_object_identifier
+        br.Skip(4 + 3);  // verid, priority
+    if (br.Read(4) != 1) // visual_object_type
         return kNotVideoObject;
-    if (br.Bit()) {        // video_signal_type
-        br.Skip(3 + 1);    // video_format, video_range
-        if (br.Bit())      // colour_description
+    if (br.Bit()) {     // video_signal_type
+        br.Skip(3 + 1); // video_format, video_range
+        if (br.Bit())   // colour_description
             br.Skip(24);
     }
     return 0;
@@ -242,7 +240,7 @@ int CMp4Codec::Decode(const DecodeParams& p) {
         br.Skip(24);
         uint32_t code = br.Read(8);
         if (code == kSequenceStart) {
-            br.Skip(8);  // profile_and_level_indication
+            br.Skip(8); // profile_and_level_indication
         } else if (code == kVisualObject) {
             if (int r = ParseVisualObject(br))
                 headerError = r;
@@ -252,7 +250,7 @@ int CMp4Codec::Decode(const DecodeParams& p) {
             if (r) {
                 headerError = r;
             } else if (br.NextStartCode() && br.Peek(32) == (0x100u | kUserData)) {
-                headerError = kUserDataAfterLayer;  // noted; matters only if no VOP follows
+                headerError = kUserDataAfterLayer; // noted; matters only if no VOP follows
             }
         } else if (code == kGroupOfVop) {
             ParseGroupOfVop(br);
@@ -282,7 +280,7 @@ int CMp4Codec::Decode(const DecodeParams& p) {
         // video object start codes, user data and unknown codes carry nothing we need
     }
     if (!anyStartCode)
-        return kNoSequenceStartCode;  // not even the sequence header that is looked for first
+        return kNoSequenceStartCode; // not even the sequence header that is looked for first
     return headerError ? headerError : kNoVopStartCode;
 }
 
@@ -302,4 +300,4 @@ uint32_t ProbeSize(const uint8_t* data, int length) {
     return 0;
 }
 
-}  // namespace mpeg4
+} // namespace mpeg4

@@ -32,4 +32,4 @@ constexpr int Coef(int n, int k) {
     return kCos[32 - m];
 }
 
-}  // namespace mpeg4::idct
+} // namespace mpeg4::idct

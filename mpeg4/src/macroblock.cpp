@@ -24,11 +24,17 @@ int DcScaler(int qp, bool luma) {
 }
 
 // "//": integer division rounded to the nearest integer, halves away from zero.
-int RoundedDiv(int a, int b) { return a >= 0 ? (a + b / 2) / b : -((-a + b / 2) / b); }
+int RoundedDiv(int a, int b) {
+    return a >= 0 ? (a + b / 2) / b : -((-a + b / 2) / b);
+}
 
-int Median(int a, int b, int c) { return std::max(std::min(a, b), std::min(std::max(a, b), c)); }
+int Median(int a, int b, int c) {
+    return std::max(std::min(a, b), std::min(std::max(a, b), c));
+}
 
-int16_t Clamp2048(int v) { return static_cast<int16_t>(std::clamp(v, -2048, 2047)); }
+int16_t Clamp2048(int v) {
+    return static_cast<int16_t>(std::clamp(v, -2048, 2047));
+}
 
 // 7.6.3.1: motion vector component from its motion_code and residual, wrapped into the f_code range.
 bool DecodeComponent(BitReader& br, int pred, int fcode, int& out) {
@@ -56,7 +62,9 @@ bool DecodeComponent(BitReader& br, int pred, int fcode, int& out) {
 
 // 7.6.2 chrominance vector of one luminance vector in half-sample units: the odd quarter positions
 // go to the half-sample position.
-int ChromaFromLuma(int v) { return (v >> 1) | (v & 1); }
+int ChromaFromLuma(int v) {
+    return (v >> 1) | (v & 1);
+}
 
 // 7.6.2 chrominance vector of a four-vector macroblock: the sum of the four vectors divided by 8,
 // the sixteenth-sample fraction rounded by table 7-6 (symmetric in sign).
@@ -67,7 +75,7 @@ int ChromaFromSum(int sum) {
     return sum < 0 ? -c : c;
 }
 
-}  // namespace
+} // namespace
 
 int CMp4Codec::DecodeVop(BitReader& br) {
     m_dsp = &Dsp();
@@ -76,7 +84,7 @@ int CMp4Codec::DecodeVop(BitReader& br) {
     for (int mby = 0; mby < m_mbHeight; ++mby) {
         for (int mbx = 0; mbx < m_mbWidth; ++mbx) {
             if (int r = DecodeMacroblock(br, mbx, mby); r != 0 || br.Overrun()) {
-                            return kCorruptMacroblocks;
+                return kCorruptMacroblocks;
             }
         }
     }
@@ -88,13 +96,31 @@ int CMp4Codec::DecodeVop(BitReader& br) {
 MotionVector CMp4Codec::PredictVector(int bx, int by, int block) const {
     int cand[3][2];
     switch (block) {
-        case 0: cand[0][0] = bx - 1; cand[0][1] = by; cand[1][0] = bx; cand[1][1] = by - 1;
-                cand[2][0] = bx + 2; cand[2][1] = by - 1; break;
-        case 1:
-        case 2: cand[0][0] = bx - 1; cand[0][1] = by; cand[1][0] = bx; cand[1][1] = by - 1;
-                cand[2][0] = bx + 1; cand[2][1] = by - 1; break;
-        default: cand[0][0] = bx - 1; cand[0][1] = by; cand[1][0] = bx - 1; cand[1][1] = by - 1;
-                 cand[2][0] = bx; cand[2][1] = by - 1; break;
+    case 0:
+        cand[0][0] = bx - 1;
+        cand[0][1] = by;
+        cand[1][0] = bx;
+        cand[1][1] = by - 1;
+        cand[2][0] = bx + 2;
+        cand[2][1] = by - 1;
+        break;
+    case 1:
+    case 2:
+        cand[0][0] = bx - 1;
+        cand[0][1] = by;
+        cand[1][0] = bx;
+        cand[1][1] = by - 1;
+        cand[2][0] = bx + 1;
+        cand[2][1] = by - 1;
+        break;
+    default:
+        cand[0][0] = bx - 1;
+        cand[0][1] = by;
+        cand[1][0] = bx - 1;
+        cand[1][1] = by - 1;
+        cand[2][0] = bx;
+        cand[2][1] = by - 1;
+        break;
     }
     int gridWidth = 2 * m_mbWidth;
     MotionVector v[3];
@@ -135,8 +161,8 @@ bool CMp4Codec::DecodeVector(BitReader& br, MotionVector pred, MotionVector& out
 // (parity). The store's border repeats the frame's edge samples, so a field window reads the frame's
 // first or last line beyond the field's edges, as the common decoders do. Windows entirely beyond
 // the border are clamped into it, which reads the same repeated samples.
-const uint8_t* CMp4Codec::FetchWindow(const Plane& ref, int x, int y, int w, int h, int field,
-                                      int parity, int& stride) {
+const uint8_t* CMp4Codec::FetchWindow(const Plane& ref, int x, int y, int w, int h, int field, int parity,
+                                      int& stride) {
     x = std::clamp(x, -ref.border, ref.codedWidth + ref.border - w);
     if (!field) {
         y = std::clamp(y, -ref.border, ref.codedHeight + ref.border - h);
@@ -148,8 +174,8 @@ const uint8_t* CMp4Codec::FetchWindow(const Plane& ref, int x, int y, int w, int
     return ref.origin + static_cast<ptrdiff_t>(parity) * ref.stride + static_cast<ptrdiff_t>(y) * stride + x;
 }
 
-void CMp4Codec::PredictLumaBlock(uint8_t* dst, int ds, const Plane& ref, int x, int y, int w, int h,
-                                 int mvx, int mvy, int field, int parity) {
+void CMp4Codec::PredictLumaBlock(uint8_t* dst, int ds, const Plane& ref, int x, int y, int w, int h, int mvx,
+                                 int mvy, int field, int parity) {
     int stride;
     if (m_layer.quarterSample) {
         // 7.6.2.1 quarter-sample: square 8 or 16 blocks; a 16 × 8 field block is two 8 × 8 blocks.
@@ -161,14 +187,16 @@ void CMp4Codec::PredictLumaBlock(uint8_t* dst, int ds, const Plane& ref, int x, 
         }
         return;
     }
-    const uint8_t* src = FetchWindow(ref, x + (mvx >> 1), y + (mvy >> 1), w + 1, h + 1, field, parity, stride);
+    const uint8_t* src =
+        FetchWindow(ref, x + (mvx >> 1), y + (mvy >> 1), w + 1, h + 1, field, parity, stride);
     m_dsp->halfPel(dst, ds, src, stride, w, h, mvx & 1, mvy & 1, m_vop.rounding);
 }
 
 void CMp4Codec::PredictChromaBlock(uint8_t* dst, int ds, const Plane& ref, int x, int y, int w, int h,
                                    int cmx, int cmy, int field, int parity) {
     int stride;
-    const uint8_t* src = FetchWindow(ref, x + (cmx >> 1), y + (cmy >> 1), w + 1, h + 1, field, parity, stride);
+    const uint8_t* src =
+        FetchWindow(ref, x + (cmx >> 1), y + (cmy >> 1), w + 1, h + 1, field, parity, stride);
     m_dsp->halfPel(dst, ds, src, stride, w, h, cmx & 1, cmy & 1, m_vop.rounding);
 }
 
@@ -227,7 +255,7 @@ namespace {
 int DecodeTcoefEscape(BitReader& br, bool intra, int length, int* lastOut, int* runOut, int* levelOut) {
     br.Skip(length);
     int last, run, level;
-    if (!br.Bit()) {  // escape type 1: level offset by LMAX
+    if (!br.Bit()) { // escape type 1: level offset by LMAX
         TcoefEvent f = DecodeTcoef(br, intra);
         if (f.length == 0 || f.run == kEscapeRun)
             return 1;
@@ -236,7 +264,7 @@ int DecodeTcoefEscape(BitReader& br, bool intra, int length, int* lastOut, int* 
         level = f.level + TcoefMaxLevel(intra, f.last, f.run);
         if (br.Bit())
             level = -level;
-    } else if (!br.Bit()) {  // escape type 2: run offset by RMAX + 1
+    } else if (!br.Bit()) { // escape type 2: run offset by RMAX + 1
         TcoefEvent f = DecodeTcoef(br, intra);
         if (f.length == 0 || f.run == kEscapeRun)
             return 1;
@@ -245,7 +273,7 @@ int DecodeTcoefEscape(BitReader& br, bool intra, int length, int* lastOut, int* 
         level = f.level;
         if (br.Bit())
             level = -level;
-    } else {  // escape type 3: fixed-length last, run and 12-bit level
+    } else { // escape type 3: fixed-length last, run and 12-bit level
         last = static_cast<int>(br.Read(1));
         run = static_cast<int>(br.Read(6));
         br.Marker();
@@ -262,7 +290,7 @@ int DecodeTcoefEscape(BitReader& br, bool intra, int length, int* lastOut, int* 
     return 0;
 }
 
-}  // namespace
+} // namespace
 
 // 6.2.8 block(): TCOEF events (tables B-16/B-17 with the three escape modes of 7.4.1.3) placed
 // along `scan` from position `start`. Returns 0, or 1 for an invalid code or a run beyond 63.
@@ -298,8 +326,8 @@ int CMp4Codec::DecodeTcoefRun(BitReader& br, int start, bool intra, const uint8_
 }
 
 // 7.4.3 and 7.4.4: one intra block, DC and AC prediction then inverse quantisation.
-int CMp4Codec::DecodeIntraBlock(BitReader& br, int16_t* block, int b, int mbx, int mby, int qp,
-                                bool acPred, bool dcVlc) {
+int CMp4Codec::DecodeIntraBlock(BitReader& br, int16_t* block, int b, int mbx, int mby, int qp, bool acPred,
+                                bool dcVlc) {
     const bool luma = b < 4;
     BlockPredictor* base;
     int stride, idx;
@@ -385,7 +413,7 @@ int CMp4Codec::DecodeIntraBlock(BitReader& br, int16_t* block, int b, int mbx, i
             sum += f;
         }
         if ((sum & 1) == 0)
-            block[63] = static_cast<int16_t>(block[63] ^ 1);  // 7.4.4.3 mismatch control
+            block[63] = static_cast<int16_t>(block[63] ^ 1); // 7.4.4.3 mismatch control
     } else {
         const int add = (qp & 1) ? qp : qp - 1;
         for (int i = 1; i < 64; ++i) {
@@ -415,7 +443,7 @@ int CMp4Codec::DecodeInterBlock(BitReader& br, int16_t* block, int qp, bool& dcO
         };
         if (DecodeTcoefRun(br, 0, false, scan, sink) != 0)
             return 1;
-        if ((sum & 1) == 0) {  // 7.4.4.3 mismatch control
+        if ((sum & 1) == 0) { // 7.4.4.3 mismatch control
             block[63] = static_cast<int16_t>(block[63] ^ 1);
             highest |= 63;
         }
@@ -564,4 +592,4 @@ int CMp4Codec::DecodeMacroblock(BitReader& br, int mbx, int mby) {
     return 0;
 }
 
-}  // namespace mpeg4
+} // namespace mpeg4

@@ -28,7 +28,7 @@ uint32_t Value(const char* bits) {
 struct Lookup {
     int bits = 0;
     std::vector<int16_t> value;
-    std::vector<uint8_t> length;  // 0: no code starts with these bits
+    std::vector<uint8_t> length; // 0: no code starts with these bits
 
     void Build(int maxBits) {
         bits = maxBits;
@@ -57,9 +57,9 @@ struct Lookup {
 
 struct Tables {
     Lookup mcbpcIntra, mcbpcInter, cbpy, motion, dcLuma, dcChroma;
-    std::vector<TcoefEvent> tcoef[2];  // [intra], indexed by the next 12 bits
-    uint8_t maxLevel[2][2][64] = {};   // [intra][last][run]
-    uint8_t maxRun[2][2][64] = {};     // [intra][last][level]
+    std::vector<TcoefEvent> tcoef[2]; // [intra], indexed by the next 12 bits
+    uint8_t maxLevel[2][2][64] = {};  // [intra][last][run]
+    uint8_t maxRun[2][2][64] = {};    // [intra][last][level]
 
     Tables() {
         auto fill = [](Lookup& l, int maxBits, std::span<const codes::Code> list) {
@@ -101,15 +101,27 @@ struct Tables {
 // Built before main(); nothing decodes during static initialisation.
 const Tables kTables;
 
-inline const Tables& GetTables() { return kTables; }
+inline const Tables& GetTables() {
+    return kTables;
+}
 
-}  // namespace
+} // namespace
 
-int DecodeMcbpcIntra(BitReader& br) { return GetTables().mcbpcIntra.Decode(br, -1); }
-int DecodeMcbpcInter(BitReader& br) { return GetTables().mcbpcInter.Decode(br, -1); }
-int DecodeCbpy(BitReader& br) { return GetTables().cbpy.Decode(br, -1); }
-int DecodeDcSizeLuma(BitReader& br) { return GetTables().dcLuma.Decode(br, -1); }
-int DecodeDcSizeChroma(BitReader& br) { return GetTables().dcChroma.Decode(br, -1); }
+int DecodeMcbpcIntra(BitReader& br) {
+    return GetTables().mcbpcIntra.Decode(br, -1);
+}
+int DecodeMcbpcInter(BitReader& br) {
+    return GetTables().mcbpcInter.Decode(br, -1);
+}
+int DecodeCbpy(BitReader& br) {
+    return GetTables().cbpy.Decode(br, -1);
+}
+int DecodeDcSizeLuma(BitReader& br) {
+    return GetTables().dcLuma.Decode(br, -1);
+}
+int DecodeDcSizeChroma(BitReader& br) {
+    return GetTables().dcChroma.Decode(br, -1);
+}
 
 int DecodeMotionCode(BitReader& br) {
     int m = GetTables().motion.Decode(br, kInvalidMotionCode);
@@ -124,7 +136,9 @@ TcoefEvent DecodeTcoef(BitReader& br, bool intra) {
     return e;
 }
 
-const TcoefEvent* TcoefTable(bool intra) { return GetTables().tcoef[intra ? 1 : 0].data(); }
+const TcoefEvent* TcoefTable(bool intra) {
+    return GetTables().tcoef[intra ? 1 : 0].data();
+}
 
 int TcoefMaxLevel(bool intra, int last, int run) {
     return run < 64 ? GetTables().maxLevel[intra ? 1 : 0][last][run] : 0;
@@ -136,26 +150,23 @@ int TcoefMaxRun(bool intra, int last, int level) {
 
 // 7.3.1: zigzag scan.
 const uint8_t kZigzag[64] = {
-    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
-    12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
-    35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
-    58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63,
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
+    41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
+    30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63,
 };
 
 // 7.3.1: alternate-horizontal scan.
 const uint8_t kAlternateHorizontal[64] = {
-    0,  1,  2,  3,  8,  9,  16, 17, 10, 11, 4,  5,  6,  7,  15, 14,
-    13, 12, 19, 18, 24, 25, 32, 33, 26, 27, 20, 21, 22, 23, 28, 29,
-    30, 31, 34, 35, 40, 41, 48, 49, 42, 43, 36, 37, 38, 39, 44, 45,
-    46, 47, 50, 51, 56, 57, 58, 59, 52, 53, 54, 55, 60, 61, 62, 63,
+    0,  1,  2,  3,  8,  9,  16, 17, 10, 11, 4,  5,  6,  7,  15, 14, 13, 12, 19, 18, 24, 25,
+    32, 33, 26, 27, 20, 21, 22, 23, 28, 29, 30, 31, 34, 35, 40, 41, 48, 49, 42, 43, 36, 37,
+    38, 39, 44, 45, 46, 47, 50, 51, 56, 57, 58, 59, 52, 53, 54, 55, 60, 61, 62, 63,
 };
 
 // 7.3.1: alternate-vertical scan.
 const uint8_t kAlternateVertical[64] = {
-    0,  8,  16, 24, 1,  9,  2,  10, 17, 25, 32, 40, 48, 56, 57, 49,
-    41, 33, 26, 18, 3,  11, 4,  12, 19, 27, 34, 42, 50, 58, 35, 43,
-    51, 59, 20, 28, 5,  13, 6,  14, 21, 29, 36, 44, 52, 60, 37, 45,
-    53, 61, 22, 30, 7,  15, 23, 31, 38, 46, 54, 62, 39, 47, 55, 63,
+    0,  8,  16, 24, 1,  9,  2,  10, 17, 25, 32, 40, 48, 56, 57, 49, 41, 33, 26, 18, 3,  11,
+    4,  12, 19, 27, 34, 42, 50, 58, 35, 43, 51, 59, 20, 28, 5,  13, 6,  14, 21, 29, 36, 44,
+    52, 60, 37, 45, 53, 61, 22, 30, 7,  15, 23, 31, 38, 46, 54, 62, 39, 47, 55, 63,
 };
 
-}  // namespace mpeg4
+} // namespace mpeg4

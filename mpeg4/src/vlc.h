@@ -13,7 +13,7 @@ struct TcoefEvent {
     uint8_t last;
     uint8_t run;
     uint8_t level;
-    uint8_t length;  // code length in bits without the sign; 0 marks an invalid code
+    uint8_t length; // code length in bits without the sign; 0 marks an invalid code
 };
 constexpr uint8_t kEscapeRun = 255;
 
@@ -43,4 +43,4 @@ extern const uint8_t kZigzag[64];
 extern const uint8_t kAlternateHorizontal[64];
 extern const uint8_t kAlternateVertical[64];
 
-}  // namespace mpeg4
+} // namespace mpeg4

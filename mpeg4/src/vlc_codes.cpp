@@ -218,9 +218,9 @@ constexpr Tcoef kInterTcoefList[] = {
 
 // Table B-6: MCBPC for I-VOPs, value = mb_type * 4 + cbpc.
 constexpr Code kMcbpcIntraList[] = {
-    {3 * 4 + 0, "1"},      {3 * 4 + 1, "001"},    {3 * 4 + 2, "010"},    {3 * 4 + 3, "011"},
-    {4 * 4 + 0, "0001"},   {4 * 4 + 1, "000001"}, {4 * 4 + 2, "000010"}, {4 * 4 + 3, "000011"},
-    {kStuffing, "000000001"},
+    {3 * 4 + 0, "1"},      {3 * 4 + 1, "001"},    {3 * 4 + 2, "010"},
+    {3 * 4 + 3, "011"},    {4 * 4 + 0, "0001"},   {4 * 4 + 1, "000001"},
+    {4 * 4 + 2, "000010"}, {4 * 4 + 3, "000011"}, {kStuffing, "000000001"},
 };
 
 // Table B-7: MCBPC for P-VOPs.
@@ -235,48 +235,97 @@ constexpr Code kMcbpcInterList[] = {
 
 // Table B-8: CBPY (intra meaning).
 constexpr Code kCbpyList[] = {
-    {0, "0011"},  {1, "00101"}, {2, "00100"},  {3, "1001"},  {4, "00011"}, {5, "0111"},
-    {6, "000010"}, {7, "1011"}, {8, "00010"}, {9, "000011"}, {10, "0101"}, {11, "1010"},
-    {12, "0100"}, {13, "1000"}, {14, "0110"}, {15, "11"},
+    {0, "0011"},   {1, "00101"}, {2, "00100"}, {3, "1001"},   {4, "00011"}, {5, "0111"},
+    {6, "000010"}, {7, "1011"},  {8, "00010"}, {9, "000011"}, {10, "0101"}, {11, "1010"},
+    {12, "0100"},  {13, "1000"}, {14, "0110"}, {15, "11"},
 };
 
 // Table B-12: motion_code magnitude; a sign bit follows every code except 0.
 constexpr Code kMotionCodeList[] = {
-    {0, "1"},           {1, "01"},          {2, "001"},         {3, "0001"},
-    {4, "000011"},      {5, "0000101"},     {6, "0000100"},     {7, "0000011"},
-    {8, "000001011"},   {9, "000001010"},   {10, "000001001"},  {11, "0000010001"},
-    {12, "0000010000"}, {13, "0000001111"}, {14, "0000001110"}, {15, "0000001101"},
-    {16, "0000001100"}, {17, "0000001011"}, {18, "0000001010"}, {19, "0000001001"},
-    {20, "0000001000"}, {21, "0000000111"}, {22, "0000000110"}, {23, "0000000101"},
-    {24, "0000000100"}, {25, "00000000111"}, {26, "00000000110"}, {27, "00000000101"},
-    {28, "00000000100"}, {29, "00000000011"}, {30, "00000000010"}, {31, "000000000011"},
+    {0, "1"},
+    {1, "01"},
+    {2, "001"},
+    {3, "0001"},
+    {4, "000011"},
+    {5, "0000101"},
+    {6, "0000100"},
+    {7, "0000011"},
+    {8, "000001011"},
+    {9, "000001010"},
+    {10, "000001001"},
+    {11, "0000010001"},
+    {12, "0000010000"},
+    {13, "0000001111"},
+    {14, "0000001110"},
+    {15, "0000001101"},
+    {16, "0000001100"},
+    {17, "0000001011"},
+    {18, "0000001010"},
+    {19, "0000001001"},
+    {20, "0000001000"},
+    {21, "0000000111"},
+    {22, "0000000110"},
+    {23, "0000000101"},
+    {24, "0000000100"},
+    {25, "00000000111"},
+    {26, "00000000110"},
+    {27, "00000000101"},
+    {28, "00000000100"},
+    {29, "00000000011"},
+    {30, "00000000010"},
+    {31, "000000000011"},
     {32, "000000000010"},
 };
 
 // Table B-13: dct_dc_size_luminance.
 constexpr Code kDcSizeLumaList[] = {
-    {0, "011"},        {1, "11"},          {2, "10"},           {3, "010"},         {4, "001"},
-    {5, "0001"},       {6, "00001"},       {7, "000001"},       {8, "0000001"},     {9, "00000001"},
+    {0, "011"},        {1, "11"},          {2, "10"},           {3, "010"},     {4, "001"},
+    {5, "0001"},       {6, "00001"},       {7, "000001"},       {8, "0000001"}, {9, "00000001"},
     {10, "000000001"}, {11, "0000000001"}, {12, "00000000001"},
 };
 
 // Table B-14: dct_dc_size_chrominance.
 constexpr Code kDcSizeChromaList[] = {
-    {0, "11"},          {1, "10"},          {2, "01"},           {3, "001"},
-    {4, "0001"},        {5, "00001"},       {6, "000001"},       {7, "0000001"},
-    {8, "00000001"},    {9, "000000001"},   {10, "0000000001"},  {11, "00000000001"},
+    {0, "11"},
+    {1, "10"},
+    {2, "01"},
+    {3, "001"},
+    {4, "0001"},
+    {5, "00001"},
+    {6, "000001"},
+    {7, "0000001"},
+    {8, "00000001"},
+    {9, "000000001"},
+    {10, "0000000001"},
+    {11, "00000000001"},
     {12, "000000000001"},
 };
 
-}  // namespace
+} // namespace
 
-std::span<const Tcoef> IntraTcoef() { return kIntraTcoefList; }
-std::span<const Tcoef> InterTcoef() { return kInterTcoefList; }
-std::span<const Code> McbpcIntra() { return kMcbpcIntraList; }
-std::span<const Code> McbpcInter() { return kMcbpcInterList; }
-std::span<const Code> Cbpy() { return kCbpyList; }
-std::span<const Code> MotionCode() { return kMotionCodeList; }
-std::span<const Code> DcSizeLuma() { return kDcSizeLumaList; }
-std::span<const Code> DcSizeChroma() { return kDcSizeChromaList; }
+std::span<const Tcoef> IntraTcoef() {
+    return kIntraTcoefList;
+}
+std::span<const Tcoef> InterTcoef() {
+    return kInterTcoefList;
+}
+std::span<const Code> McbpcIntra() {
+    return kMcbpcIntraList;
+}
+std::span<const Code> McbpcInter() {
+    return kMcbpcInterList;
+}
+std::span<const Code> Cbpy() {
+    return kCbpyList;
+}
+std::span<const Code> MotionCode() {
+    return kMotionCodeList;
+}
+std::span<const Code> DcSizeLuma() {
+    return kDcSizeLumaList;
+}
+std::span<const Code> DcSizeChroma() {
+    return kDcSizeChromaList;
+}
 
-}  // namespace mpeg4::codes
+} // namespace mpeg4::codes

@@ -46,7 +46,7 @@ int DecodeInto(CMp4Codec* codec, const uint8_t* data, size_t len, std::vector<ui
 struct StreamCase {
     const char* name;
     double minAverage;
-    double minWorst;  // 0: not checked
+    double minWorst; // 0: not checked
 };
 
 class Conformance : public ::testing::TestWithParam<StreamCase> {};
@@ -97,18 +97,17 @@ TEST_P(Conformance, LumaPsnrAgainstReference) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Streams, Conformance,
-                         ::testing::Values(StreamCase{"simple_352x240", 50, 44}, StreamCase{"mv4_352x240", 50, 44},
-                                           StreamCase{"qpel_352x240", 50, 44},
-                                           StreamCase{"mpegquant_352x240", 50, 44},
-                                           StreamCase{"interlaced_704x480", 50, 44},
-                                           StreamCase{"interlaced_720x576", 50, 44},
-                                           StreamCase{"longgop_352x240", 46, 0},
-                                           StreamCase{"bare_704x480", 50, 44}, StreamCase{"bare_352x240", 50, 44}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Streams, Conformance,
+    ::testing::Values(StreamCase{"simple_352x240", 50, 44}, StreamCase{"mv4_352x240", 50, 44},
+                      StreamCase{"qpel_352x240", 50, 44}, StreamCase{"mpegquant_352x240", 50, 44},
+                      StreamCase{"interlaced_704x480", 50, 44}, StreamCase{"interlaced_720x576", 50, 44},
+                      StreamCase{"longgop_352x240", 46, 0}, StreamCase{"bare_704x480", 50, 44},
+                      StreamCase{"bare_352x240", 50, 44}),
+    [](const auto& info) { return std::string(info.param.name); });
 
-}  // namespace
-}  // namespace mpeg4
+} // namespace
+} // namespace mpeg4
 
 namespace mpeg4 {
 namespace {
@@ -151,7 +150,7 @@ TEST(Mpeg4Headers, BVopsAreRefusedWithoutWriting) {
             ++decoded;
         }
     }
-    EXPECT_GE(decoded, 2);  // the I- and P-VOPs around the B-VOPs still decode
+    EXPECT_GE(decoded, 2); // the I- and P-VOPs around the B-VOPs still decode
     EXPECT_GE(refused, 1);
 }
 
@@ -192,12 +191,14 @@ TEST(Mpeg4Headers, FramesWithoutAVopGiveCodes) {
     CodecPtr codec = MakeCodec(352, 240);
     Sentinel out(352 * 240 * 4);
     const uint8_t noStartCode[] = {1, 2, 3, 4, 5, 6, 7, 8};
-    EXPECT_EQ(DecodeToSentinel(codec.get(), noStartCode, sizeof noStartCode, out, 352, 240), kNoSequenceStartCode);
+    EXPECT_EQ(DecodeToSentinel(codec.get(), noStartCode, sizeof noStartCode, out, 352, 240),
+              kNoSequenceStartCode);
     const uint8_t groupOnly[] = {0, 0, 1, 0xB3, 0, 0, 0, 0};
     EXPECT_EQ(DecodeToSentinel(codec.get(), groupOnly, sizeof groupOnly, out, 352, 240), kNoVopStartCode);
     // A visual object that is not video.
     const uint8_t stillTexture[] = {0, 0, 1, 0xB5, 0x02 << 3, 0, 0};
-    EXPECT_EQ(DecodeToSentinel(codec.get(), stillTexture, sizeof stillTexture, out, 352, 240), kNotVideoObject);
+    EXPECT_EQ(DecodeToSentinel(codec.get(), stillTexture, sizeof stillTexture, out, 352, 240),
+              kNotVideoObject);
     // Parameters for another size than the instance's are refused before anything is written.
     std::vector<uint8_t> bare = ReadFile(DataPath("bare_352x240.m4v"));
     EXPECT_EQ(DecodeToSentinel(codec.get(), bare.data(), bare.size(), out, 176, 144), kBadParameters);
@@ -210,7 +211,8 @@ TEST(Mpeg4Headers, NotCodedVopRepeatsReference) {
     std::vector<FrameSpan> frames = SplitElementaryStream(stream.data(), stream.size());
     CodecPtr codec = MakeCodec(352, 240);
     std::vector<uint8_t> first, repeat;
-    ASSERT_EQ(DecodeInto(codec.get(), stream.data() + frames[0].offset, frames[0].length, first, 352, 240), kOk);
+    ASSERT_EQ(DecodeInto(codec.get(), stream.data() + frames[0].offset, frames[0].length, first, 352, 240),
+              kOk);
     // 00 00 01 B6, then: type 01, modulo 0, marker 1, 15-bit increment 0, marker 1, coded 0.
     // Bits: 01 0 1 000000000000000 1 0 -> 0101 0000 0000 0000 0001 0(pad 1111)
     const uint8_t notCoded[] = {0, 0, 1, 0xB6, 0x50, 0x00, 0x01, 0x0F};
@@ -228,7 +230,8 @@ TEST(Mpeg4Robustness, CorruptedFramesFailCleanly) {
     int failures = 0;
     for (size_t f = 0; f < frames.size(); ++f) {
         std::vector<uint8_t> frame(stream.begin() + static_cast<ptrdiff_t>(frames[f].offset),
-                                   stream.begin() + static_cast<ptrdiff_t>(frames[f].offset + frames[f].length));
+                                   stream.begin() +
+                                       static_cast<ptrdiff_t>(frames[f].offset + frames[f].length));
         if (f > 0) {
             for (int k = 0; k < 4; ++k) {
                 seed = seed * 1103515245u + 12345u;
@@ -246,5 +249,5 @@ TEST(Mpeg4Robustness, CorruptedFramesFailCleanly) {
     EXPECT_GT(failures, 0);
 }
 
-}  // namespace
-}  // namespace mpeg4
+} // namespace
+} // namespace mpeg4

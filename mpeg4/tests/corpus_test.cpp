@@ -19,5 +19,5 @@ TEST(Mpeg4FuzzCorpus, EveryInputDecodesWithoutFault) {
     EXPECT_GT(count, 5);
 }
 
-}  // namespace
-}  // namespace mpeg4
+} // namespace
+} // namespace mpeg4

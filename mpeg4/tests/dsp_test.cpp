@@ -95,7 +95,8 @@ TEST_F(SimdTwin, MotionCompensation) {
 TEST_F(SimdTwin, DeinterlaceAndConversions) {
     for (int n = 0; n < 200; ++n) {
         const int w = 1 + static_cast<int>(rng() % 90), h = 2 + static_cast<int>(rng() % 9);
-        std::vector<uint8_t> y(static_cast<size_t>(w * h)), u(static_cast<size_t>(w)), vv(static_cast<size_t>(w));
+        std::vector<uint8_t> y(static_cast<size_t>(w * h)), u(static_cast<size_t>(w)),
+            vv(static_cast<size_t>(w));
         for (uint8_t& p : y)
             p = (n & 1) ? Byte() : static_cast<uint8_t>((Byte() & 0x81) | 0x40);
         for (size_t i = 0; i < u.size(); ++i) {
@@ -118,5 +119,5 @@ TEST_F(SimdTwin, DeinterlaceAndConversions) {
     }
 }
 
-}  // namespace
-}  // namespace mpeg4
+} // namespace
+} // namespace mpeg4

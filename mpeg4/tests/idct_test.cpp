@@ -102,15 +102,17 @@ TEST_P(Ieee1180, MeetsAccuracyLimits) {
     EXPECT_LE(totalSq / (64.0 * kBlocks), 0.02);
     EXPECT_LE(worstPixelMean, 0.015);
     EXPECT_LE(std::abs(totalSum) / (64.0 * kBlocks), 0.0015);
-    std::printf("range -%d..%d sign %+d: peak %d, worst pixel mse %.4f, overall mse %.4f, worst pixel mean %.4f, "
-                "overall mean %.5f\n",
-                rc.low, rc.high, rc.sign, peak, worstPixelMse, totalSq / (64.0 * kBlocks), worstPixelMean,
-                totalSum / (64.0 * kBlocks));
+    std::printf(
+        "range -%d..%d sign %+d: peak %d, worst pixel mse %.4f, overall mse %.4f, worst pixel mean %.4f, "
+        "overall mean %.5f\n",
+        rc.low, rc.high, rc.sign, peak, worstPixelMse, totalSq / (64.0 * kBlocks), worstPixelMean,
+        totalSum / (64.0 * kBlocks));
 }
 
 INSTANTIATE_TEST_SUITE_P(Ranges, Ieee1180,
                          ::testing::Values(RangeCase{256, 255, 1}, RangeCase{5, 5, 1}, RangeCase{300, 300, 1},
-                                           RangeCase{256, 255, -1}, RangeCase{5, 5, -1}, RangeCase{300, 300, -1}));
+                                           RangeCase{256, 255, -1}, RangeCase{5, 5, -1},
+                                           RangeCase{300, 300, -1}));
 
 TEST(Ieee1180Zero, ZeroBlockGivesZeros) {
     int16_t block[64] = {};
@@ -119,5 +121,5 @@ TEST(Ieee1180Zero, ZeroBlockGivesZeros) {
         EXPECT_EQ(v, 0);
 }
 
-}  // namespace
-}  // namespace mpeg4
+} // namespace
+} // namespace mpeg4

@@ -34,8 +34,8 @@ std::vector<uint8_t> Rgb24Of(const DspTable& d, uint8_t y, uint8_t u, uint8_t v)
 TEST(Mpeg4Output, ColourConversionExamples) {
     for (const DspTable* d : Tables()) {
         EXPECT_EQ(Rgb24Of(*d, 16, 128, 128), (std::vector<uint8_t>{0, 0, 0}));
-        EXPECT_EQ(Rgb24Of(*d, 235, 128, 128), (std::vector<uint8_t>{255, 255, 255}));  // 219 × 8 × 9576 >> 16
-        EXPECT_EQ(Rgb24Of(*d, 10, 128, 128), (std::vector<uint8_t>{0, 0, 0}));          // like Y = 16
+        EXPECT_EQ(Rgb24Of(*d, 235, 128, 128), (std::vector<uint8_t>{255, 255, 255})); // 219 × 8 × 9576 >> 16
+        EXPECT_EQ(Rgb24Of(*d, 10, 128, 128), (std::vector<uint8_t>{0, 0, 0}));        // like Y = 16
         // Y 150, U 0, V 0 saturates to pure green: R 0, G 255, B 0.
         EXPECT_EQ(Rgb24Of(*d, 150, 0, 0), (std::vector<uint8_t>{0, 255, 0}));
         uint8_t ys[16], us[8], vs[8], out[32];
@@ -98,7 +98,8 @@ TEST(Mpeg4Output, DeinterlaceBlendsCombingOnly) {
             bool comb = x == 10 || x == 17;
             EXPECT_EQ(dst[static_cast<size_t>(w + x)], comb ? 10 : 12) << x;
             EXPECT_EQ(dst[static_cast<size_t>(3 * w + x)], comb ? 10 : 16) << x;
-            EXPECT_EQ(dst[static_cast<size_t>(5 * w + x)], src[static_cast<size_t>(5 * w + x)]);  // last odd line kept
+            EXPECT_EQ(dst[static_cast<size_t>(5 * w + x)],
+                      src[static_cast<size_t>(5 * w + x)]); // last odd line kept
             for (int y = 0; y < h; y += 2)
                 EXPECT_EQ(dst[static_cast<size_t>(y * w + x)], src[static_cast<size_t>(y * w + x)]);
         }
@@ -128,12 +129,14 @@ TEST(Mpeg4Output, RowOrdersAndFormatsAgree) {
         Destroy(c);
         return out;
     };
-    for (auto [top, bottom, bpp] : {std::tuple{kRgb32, kRgb32BottomUp, 4}, std::tuple{kRgb24, kRgb24BottomUp, 3},
-                                    std::tuple{kRgb565, kRgb565BottomUp, 2}}) {
+    for (auto [top, bottom, bpp] :
+         {std::tuple{kRgb32, kRgb32BottomUp, 4}, std::tuple{kRgb24, kRgb24BottomUp, 3},
+          std::tuple{kRgb565, kRgb565BottomUp, 2}}) {
         std::vector<uint8_t> a = decode(top, 0), b = decode(bottom, 0);
         for (int r = 0; r < h; ++r)
             ASSERT_EQ(std::memcmp(&a[static_cast<size_t>(r) * stride * bpp],
-                                  &b[static_cast<size_t>(h - 1 - r) * stride * bpp], static_cast<size_t>(w) * bpp),
+                                  &b[static_cast<size_t>(h - 1 - r) * stride * bpp],
+                                  static_cast<size_t>(w) * bpp),
                       0)
                 << "row " << r;
         // Nothing is written between the row end and the stride.
@@ -143,14 +146,15 @@ TEST(Mpeg4Output, RowOrdersAndFormatsAgree) {
     // Pixel (100, 50): RGB32 equals the conversion of its YUY2 samples.
     size_t px = static_cast<size_t>(50) * stride + 100;
     uint8_t y = yuy2[2 * px], u = yuy2[2 * px + 1], v = yuy2[2 * px + 3];
-    EXPECT_EQ(Rgb24Of(ScalarDsp(), y, u, v), (std::vector<uint8_t>{rgb[4 * px], rgb[4 * px + 1], rgb[4 * px + 2]}));
+    EXPECT_EQ(Rgb24Of(ScalarDsp(), y, u, v),
+              (std::vector<uint8_t>{rgb[4 * px], rgb[4 * px + 1], rgb[4 * px + 2]}));
     // De-interlacing changes only odd lines.
     std::vector<uint8_t> plain = decode(kYuy2, 0), blended = decode(kYuy2, kDeinterlaceBlend);
     for (int r = 0; r < h; r += 2)
-        EXPECT_EQ(std::memcmp(&plain[static_cast<size_t>(r) * stride * 2], &blended[static_cast<size_t>(r) * stride * 2],
-                              static_cast<size_t>(w) * 2),
+        EXPECT_EQ(std::memcmp(&plain[static_cast<size_t>(r) * stride * 2],
+                              &blended[static_cast<size_t>(r) * stride * 2], static_cast<size_t>(w) * 2),
                   0);
 }
 
-}  // namespace
-}  // namespace mpeg4
+} // namespace
+} // namespace mpeg4

@@ -9,7 +9,9 @@
 
 namespace mpeg4::test {
 
-inline std::string DataPath(const std::string& name) { return std::string(MPEG4_TEST_DATA) + "/" + name; }
+inline std::string DataPath(const std::string& name) {
+    return std::string(MPEG4_TEST_DATA) + "/" + name;
+}
 
 inline std::vector<uint8_t> ReadFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -27,7 +29,7 @@ inline uint64_t Fnv1a64(const uint8_t* p, size_t n) {
 struct Reference {
     int width = 0, height = 0, frames = 0, samples = 0, step = 1;
     std::vector<uint64_t> lumaChecksum;
-    std::vector<uint8_t> lumaSamples;  // (frames / step) × samples
+    std::vector<uint8_t> lumaSamples; // (frames / step) × samples
 
     bool Load(const std::string& name) {
         std::ifstream in(DataPath(name + ".ref"));
@@ -57,4 +59,4 @@ struct Reference {
     }
 };
 
-}  // namespace mpeg4::test
+} // namespace mpeg4::test

@@ -1,8 +1,8 @@
 // OrmaDisk: the module's one class, the ORMA source filter.
+#include "platform/module.h"
 #include "iormasrc.h"
 #include "media/filter.h"
 #include "orma_src.h"
-#include "platform/module.h"
 
 namespace {
 
@@ -20,9 +20,10 @@ const AMOVIESETUP_PIN kPins[] = {
 const AMOVIESETUP_FILTER kSetup = {&CLSID_OrmaSrc, kOrmaSrcName, kMerit, 2, kPins};
 
 const platform::CFactoryTemplate g_Templates[] = {
-    {kOrmaSrcName, &CLSID_OrmaSrc, &COrmaSrc::CreateInstance, kMerit, nullptr, media::SetupPinStrings(kSetup)},
+    {kOrmaSrcName, &CLSID_OrmaSrc, &COrmaSrc::CreateInstance, kMerit, nullptr,
+     media::SetupPinStrings(kSetup)},
 };
 
-}  // namespace
+} // namespace
 
 SCRYDE_DEFINE_MODULE_EXPORTS(g_Templates, 1)

@@ -13,7 +13,7 @@
 
 namespace {
 
-constexpr DWORD kBlockBytes = orma::kBlockSectors * orma::kSectorBytes;  // 1 MiB: one block per read
+constexpr DWORD kBlockBytes = orma::kBlockSectors * orma::kSectorBytes; // 1 MiB: one block per read
 constexpr DWORD kCancelWaitMs = 10000;
 
 void Trace(const char* method) {
@@ -21,7 +21,7 @@ void Trace(const char* method) {
     OutputDebugStringA(line.c_str());
 }
 
-}  // namespace
+} // namespace
 
 HRESULT COrmaSrc::ArchiveDataFile(HANDLE file, int mode) {
     Trace("ArchiveDataFile");
@@ -40,7 +40,7 @@ HRESULT COrmaSrc::ArchiveOrmaFile(HANDLE file, BYTE startYear, DWORD startTime, 
     if (progress)
         *progress = m_ArchiveProgress;
     if (!file)
-        return S_OK;  // a progress poll
+        return S_OK; // a progress poll
     if (file == INVALID_HANDLE_VALUE) {
         if (m_ArchiveThread.joinable()) {
             m_ArchiveRunning = false;
@@ -51,7 +51,7 @@ HRESULT COrmaSrc::ArchiveOrmaFile(HANDLE file, BYTE startYear, DWORD startTime, 
     }
     ReapExportThread();
     if (m_ArchiveThread.joinable())
-        return E_FAIL;  // one export at a time
+        return E_FAIL; // one export at a time
 
     DWORD first = 0, last = 0;
     {
@@ -100,11 +100,14 @@ void COrmaSrc::ExportThread() {
 
     // The export reads through a handle of its own on the same drive, opened read-only (or the
     // raw-disk driver in driver mode), so playback's handle and position stay the drive's.
-    const bool driverMode = !m_isImage && common::ChooseAccessMode(m_WinMajor, variant) == common::AccessMode::Driver;
-    HANDLE in = driverMode ? CreateFileA(kGlmDriverPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                         nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr)
-                           : CreateFileA(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                         FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_READONLY, nullptr);
+    const bool driverMode =
+        !m_isImage && common::ChooseAccessMode(m_WinMajor, variant) == common::AccessMode::Driver;
+    HANDLE in =
+        driverMode
+            ? CreateFileA(kGlmDriverPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr)
+            : CreateFileA(m_path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_READONLY, nullptr);
     if (in == INVALID_HANDLE_VALUE)
         in = nullptr;
 
@@ -120,11 +123,12 @@ void COrmaSrc::ExportThread() {
             bool cut = false;
             for (DWORD j = 0; j < blocksPerCluster; ++j) {
                 if (!m_ArchiveRunning) {
-                    last = i - 1;  // cancelled: the image ends with the last complete cluster
+                    last = i - 1; // cancelled: the image ends with the last complete cluster
                     cut = true;
                     break;
                 }
-                m_ArchiveProgress = static_cast<int>((ULONGLONG(i - first) * blocksPerCluster + j) * 100 / totalBlocks);
+                m_ArchiveProgress =
+                    static_cast<int>((ULONGLONG(i - first) * blocksPerCluster + j) * 100 / totalBlocks);
                 const DWORD sector = i * C + j * orma::kBlockSectors;
                 {
                     // The playback position follows the export.
@@ -132,10 +136,11 @@ void COrmaSrc::ExportThread() {
                     m_disk.SetPointer(i, j, 0);
                     m_disk.GetFrame(nullptr, nullptr, nullptr);
                 }
-                const int ok = in && (driverMode ? common::ReadSector(in, m_nDrive, buffer.get(), sector,
-                                                                      static_cast<int>(orma::kBlockSectors), variant)
-                                                 : common::ReadSector(in, buffer.get(), sector,
-                                                                      static_cast<int>(orma::kBlockSectors), variant));
+                const int ok =
+                    in && (driverMode ? common::ReadSector(in, m_nDrive, buffer.get(), sector,
+                                                           static_cast<int>(orma::kBlockSectors), variant)
+                                      : common::ReadSector(in, buffer.get(), sector,
+                                                           static_cast<int>(orma::kBlockSectors), variant));
                 if (!ok) {
                     common::ErrorBox("ArchiveOrmaFile(): ReadSector() failed!");
                     readFailed = true;
@@ -171,8 +176,9 @@ void COrmaSrc::ExportThread() {
         DWORD written = 0;
         // Blocks of a cluster left incomplete by a cancel or a full disk lie beyond the marker; the
         // image ends with the marker, so they are cut off.
-        if (!SetFilePointerEx(out, at, nullptr, FILE_BEGIN) || !WriteFile(out, marker, sizeof marker, &written, nullptr) ||
-            written != sizeof marker || !SetEndOfFile(out))
+        if (!SetFilePointerEx(out, at, nullptr, FILE_BEGIN) ||
+            !WriteFile(out, marker, sizeof marker, &written, nullptr) || written != sizeof marker ||
+            !SetEndOfFile(out))
             common::ErrorBox("Write to file failed! Disk full?");
     }
     // The export owns the file it was given from the start on, so it is closed in every case.

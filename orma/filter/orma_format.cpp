@@ -7,8 +7,8 @@
 
 namespace {
 
-constexpr DWORD kZeroBytes = 20480;      // 40 sectors
-constexpr DWORD kBootSectors = 2080;     // the start of the drive, zeroed in runs of 40 sectors
+constexpr DWORD kZeroBytes = 20480;  // 40 sectors
+constexpr DWORD kBootSectors = 2080; // the start of the drive, zeroed in runs of 40 sectors
 constexpr int kRunSectors = 40;
 
 // The sector the recorder keeps its drive description in, counted back from the end of the drive
@@ -27,7 +27,7 @@ LONGLONG DescriptionSector(ULONGLONG sectors) {
     return static_cast<LONGLONG>(sectors & ~ULONGLONG(0x1FFFFF)) - static_cast<LONGLONG>(c * 2048);
 }
 
-}  // namespace
+} // namespace
 
 HRESULT COrmaSrc::FormatDisk() {
     if (m_isImage || !HasDrive())
@@ -36,10 +36,12 @@ HRESULT COrmaSrc::FormatDisk() {
     const bool driverMode = common::ChooseAccessMode(m_WinMajor, variant) == common::AccessMode::Driver;
 
     CAutoLock disk(&m_DiskLock);
-    HANDLE h = driverMode ? CreateFileA(kGlmDriverPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                        nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr)
-                          : CreateFileA(m_path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h =
+        driverMode
+            ? CreateFileA(kGlmDriverPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr)
+            : CreateFileA(m_path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE || !h)
         return E_FAIL;
 

@@ -6,8 +6,8 @@
 #include <iterator>
 
 #include "common/debug.h"
-#include "platform/system.h"
 #include "media/pin_names.h"
+#include "platform/system.h"
 
 namespace {
 
@@ -19,7 +19,7 @@ void Trace(const char* method) {
     OutputDebugStringA(line.c_str());
 }
 
-}  // namespace
+} // namespace
 
 CUnknown* COrmaSrc::CreateInstance(LPUNKNOWN outer, HRESULT* phr) {
     auto* filter = new (std::nothrow) COrmaSrc(outer, phr);
@@ -84,7 +84,7 @@ HRESULT COrmaSrc::SetPlayRange(BYTE startYear, DWORD startTime, BYTE endYear, DW
 HRESULT COrmaSrc::Pause() {
     CAutoLock lock(&m_cStateLock);
     if (m_State == State_Stopped) {
-        m_slots.ResetEvents();  // nothing of an earlier run may wake the new threads
+        m_slots.ResetEvents(); // nothing of an earlier run may wake the new threads
         // The audio pin's thread starts first and reads at once: the connected video pins count as
         // streaming from here, so their channels' first pictures wait for them.
         for (int ch = 0; ch < orma::kChannels; ++ch)

@@ -94,7 +94,7 @@ private:
     mutable CCritSec m_DiskLock;
 
     COrmaSrcAudio* m_audio = nullptr;                      // owned by CSource (its pin list)
-    std::array<COrmaSrcVideo*, orma::kChannels> m_video{};  // likewise
+    std::array<COrmaSrcVideo*, orma::kChannels> m_video{}; // likewise
 
     // Drive and settings.
     int m_nDrive = 0;
@@ -118,6 +118,6 @@ private:
     BYTE m_ArchiveMarker[orma::kSectorBytes] = {};
     std::atomic<int> m_ArchiveProgress{-1};
     std::atomic<bool> m_ArchiveRunning{false};
-    std::unique_ptr<CAMEvent> m_ArchiveDone;  // set by the thread as its last act
+    std::unique_ptr<CAMEvent> m_ArchiveDone; // set by the thread as its last act
     std::thread m_ArchiveThread;
 };

@@ -37,7 +37,9 @@ void COrmaSrcSlots::SetFrameReady(int channel) {
     m_ready[Index(channel)]->Set();
 }
 
-bool COrmaSrcSlots::WaitFrameWanted(int channel, DWORD ms) { return m_wanted[Index(channel)]->Wait(ms) != FALSE; }
+bool COrmaSrcSlots::WaitFrameWanted(int channel, DWORD ms) {
+    return m_wanted[Index(channel)]->Wait(ms) != FALSE;
+}
 
 void COrmaSrcSlots::BeginFlush() {
     ReleaseWaits(false);
@@ -103,8 +105,8 @@ void COrmaSrcSlots::WaitTaken(int channel) {
     const std::size_t i = Index(channel);
     std::unique_lock lock(m_handMutex);
     const unsigned flushes = m_flushes;
-    m_handCond.wait(lock,
-                    [&] { return !m_untaken[i] || !m_streaming[i] || m_waitsReleased || m_flushes != flushes; });
+    m_handCond.wait(
+        lock, [&] { return !m_untaken[i] || !m_streaming[i] || m_waitsReleased || m_flushes != flushes; });
 }
 
 void COrmaSrcSlots::ReleaseWaits(bool stopping) {
@@ -145,7 +147,7 @@ LONG COrmaSrcSlots::TakePicture(int channel, BYTE* out, LONG capacity, DWORD* st
     Delivery& d = m_delivery[Index(channel)];
     LONG length = 0;
     {
-        CAutoLock lock(&d.lock);  // lock order: the channel's lock, then the hand-off's
+        CAutoLock lock(&d.lock); // lock order: the channel's lock, then the hand-off's
         length = CopyPicture(channel, out, capacity, stamp);
         std::lock_guard hand(m_handMutex);
         m_untaken[Index(channel)] = false;
@@ -173,7 +175,7 @@ HRESULT COrmaSrcStream::DoBufferProcessingLoop() {
                 hr = Deliver(sample);
                 sample->Release();
                 if (FAILED(hr))
-                    return S_OK;  // downstream has stopped: wait for a command
+                    return S_OK; // downstream has stopped: wait for a command
                 // S_FALSE: refused while flushing; the next sample follows the new position.
             } else if (hr == S_FALSE) {
                 sample->Release();
@@ -282,7 +284,7 @@ HRESULT COrmaSrcAudio::FillBuffer(IMediaSample* sample) {
     if (m_formatChanged.exchange(false)) {
         CMediaType mt;
         BuildMediaType(&mt);
-        mt.SetSampleSize(2);  // fixed-size samples of one stereo frame
+        mt.SetSampleSize(2); // fixed-size samples of one stereo frame
         sample->SetMediaType(&mt);
         sample->SetDiscontinuity(TRUE);
     }
@@ -324,7 +326,7 @@ HRESULT COrmaSrcVideo::GetMediaType(CMediaType* pmt) {
     if (!pmt->AllocFormatBuffer(kFormatBytes))
         return E_OUTOFMEMORY;
     VIDEOINFOHEADER vih;
-    vih.dwBitRate = static_cast<DWORD>(m_channel);  // downstream filters read the channel from here
+    vih.dwBitRate = static_cast<DWORD>(m_channel); // downstream filters read the channel from here
     vih.AvgTimePerFrame = 0;
     vih.bmiHeader.biSize = BITMAPINFOHEADER::kSize;
     vih.bmiHeader.biWidth = kWidth;
@@ -383,7 +385,7 @@ HRESULT COrmaSrcVideo::FillBuffer(IMediaSample* sample) {
         length = slots.TakePicture(m_channel, data, capacity, &stamp);
         if (length < 0) {
             m_ended = true;
-            return S_FALSE;  // no picture for this channel: its stream ends
+            return S_FALSE; // no picture for this channel: its stream ends
         }
         if (stamp == m_lastStamp)
             length = 0;

@@ -70,7 +70,7 @@ public:
 
     std::atomic<bool> m_playing{false};
     std::atomic<DWORD> m_audioStamp{0};
-    CAMEvent m_stopping{TRUE, FALSE};  // manual reset: set while the filter stops
+    CAMEvent m_stopping{TRUE, FALSE}; // manual reset: set while the filter stops
 
 private:
     static std::size_t Index(int channel) { return static_cast<std::size_t>(channel); }
@@ -86,10 +86,10 @@ private:
     // The taken hand-off: guarded by m_handMutex.
     std::mutex m_handMutex;
     std::condition_variable m_handCond;
-    std::array<bool, orma::kChannels> m_untaken{};    // published and not yet taken
-    std::array<bool, orma::kChannels> m_streaming{};  // a pin streams the channel
-    bool m_waitsReleased = false;                     // stopping: no WaitTaken waits
-    unsigned m_flushes = 0;                           // every flush ends the waits in progress
+    std::array<bool, orma::kChannels> m_untaken{};   // published and not yet taken
+    std::array<bool, orma::kChannels> m_streaming{}; // a pin streams the channel
+    bool m_waitsReleased = false;                    // stopping: no WaitTaken waits
+    unsigned m_flushes = 0;                          // every flush ends the waits in progress
     std::array<orma::COrmaSlot, orma::kChannels> m_staging{};
     std::array<std::vector<BYTE>, orma::kChannels> m_stagingBuffers;
     std::array<Delivery, orma::kChannels> m_delivery;
@@ -148,13 +148,13 @@ public:
 
     static constexpr LONG kWidth = 720;
     static constexpr LONG kHeight = 288;
-    static constexpr DWORD kSizeImage = 1036800;  // 720 × 480 × 3: room for the largest picture
-    static constexpr ULONG kFormatBytes = 1128;   // a VIDEOINFOHEADER with room for a full palette
+    static constexpr DWORD kSizeImage = 1036800; // 720 × 480 × 3: room for the largest picture
+    static constexpr ULONG kFormatBytes = 1128;  // a VIDEOINFOHEADER with room for a full palette
 
 private:
     COrmaSrc* m_src;
     int m_channel;
-    DWORD m_lastStamp = kNoStamp;  // stamp of the picture delivered last
+    DWORD m_lastStamp = kNoStamp; // stamp of the picture delivered last
     std::atomic<bool> m_ended{false};
     static constexpr DWORD kNoStamp = 0xFFFFFFFFu;
 };

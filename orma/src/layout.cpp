@@ -6,8 +6,8 @@
 namespace orma {
 
 DWORD PackTime(int month, int day, int hour, int minute, int second) {
-    return DWORD(month & 0xF) << 28 | DWORD(day & 0x1F) << 23 | DWORD(hour & 0x1F) << 18 | DWORD(minute & 0x3F) << 12 |
-           DWORD(second & 0x3F) << 6;
+    return DWORD(month & 0xF) << 28 | DWORD(day & 0x1F) << 23 | DWORD(hour & 0x1F) << 18 |
+           DWORD(minute & 0x3F) << 12 | DWORD(second & 0x3F) << 6;
 }
 
 int CompareTime(BYTE year1, DWORD time1, BYTE year2, DWORD time2) {
@@ -19,8 +19,8 @@ int CompareTime(BYTE year1, DWORD time1, BYTE year2, DWORD time2) {
 
 std::string FormatTime(BYTE year, DWORD t) {
     char text[48];
-    std::snprintf(text, sizeof text, "20%02d/%02d/%02d %02d:%02d:%02d", year, Month(t), Day(t), Hour(t), Minute(t),
-                  Second(t));
+    std::snprintf(text, sizeof text, "20%02d/%02d/%02d %02d:%02d:%02d", year, Month(t), Day(t), Hour(t),
+                  Minute(t), Second(t));
     return text;
 }
 
@@ -29,8 +29,8 @@ bool ParseTime(const std::string& text, BYTE* year, DWORD* time) {
     char tail = 0;
     if (std::sscanf(text.c_str(), "%d/%d/%d %d:%d:%d%c", &y, &mo, &d, &h, &mi, &s, &tail) != 6)
         return false;
-    if (y < 2000 || y > 2255 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 ||
-        s > 59)
+    if (y < 2000 || y > 2255 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 ||
+        mi > 59 || s < 0 || s > 59)
         return false;
     *year = static_cast<BYTE>(y - 2000);
     *time = PackTime(mo, d, h, mi, s);
@@ -83,4 +83,4 @@ long long UnixSeconds(BYTE year, DWORD time, bool local) {
     return static_cast<long long>(local ? std::mktime(&tm) : timegm(&tm));
 }
 
-}  // namespace orma
+} // namespace orma

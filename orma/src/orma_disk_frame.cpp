@@ -21,7 +21,7 @@ void SwapWords(BYTE* p, std::size_t words) {
 // Bounds a fast-play jump so that the entry index stays far from overflow.
 constexpr LONGLONG kMaxEntryJump = 1 << 20;
 
-}  // namespace
+} // namespace
 
 HRESULT COrmaDisk::SetDvrModel(UINT model) {
     if (model > 102)
@@ -41,7 +41,7 @@ HRESULT COrmaDisk::SetPlaybackSpeed(int speed) {
     if (!m_open)
         return E_FAIL;
     if (speed == 0)
-        return E_INVALIDARG;  // no speed to play at
+        return E_INVALIDARG; // no speed to play at
     m_Direction = speed > 0 ? 1 : -1;
     const LONGLONG m = speed > 0 ? LONGLONG(speed) : -LONGLONG(speed);
     if (m < 1000) {
@@ -100,11 +100,12 @@ void COrmaDisk::ExportStatus() {
     if (m_ExportMode == 1) {
         f[d88m::kStatusText + d88m::kStatusTextBytes - 1] = 0;
         const char* text = reinterpret_cast<const char*>(f + d88m::kStatusText);
-        std::string line = FormatTime(year, t) + " " + std::string(text, strnlen(text, d88m::kStatusTextBytes - 1)) + "\r\n";
+        std::string line =
+            FormatTime(year, t) + " " + std::string(text, strnlen(text, d88m::kStatusTextBytes - 1)) + "\r\n";
         WriteFile(m_ExportFile, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     } else if (m_ExportMode == 2) {
         BYTE record[4 + d88m::kStatusTextBytes];
-        platform::WriteLE32(record, static_cast<DWORD>(UnixSeconds(year, t, true)));  // the PC's local time
+        platform::WriteLE32(record, static_cast<DWORD>(UnixSeconds(year, t, true))); // the PC's local time
         std::memcpy(record + 4, f + d88m::kStatusText, d88m::kStatusTextBytes);
         WriteFile(m_ExportFile, record, sizeof record, &written, nullptr);
     }
@@ -179,16 +180,19 @@ HRESULT COrmaDisk::GetFrame(BYTE* audio, LONG* audioLength, BYTE* channel) {
         const DWORD L = platform::ReadLE16(f + d88m::kLength);
 
         // 7. A frame that runs into the block header continues at the start of the next block.
-        const LONGLONG h = LONGLONG(S) - (LONGLONG(m_Cluster) * m_ClusterSize + LONGLONG(m_Block) * kBlockSectors);
+        const LONGLONG h =
+            LONGLONG(S) - (LONGLONG(m_Cluster) * m_ClusterSize + LONGLONG(m_Block) * kBlockSectors);
         const LONGLONG E = ((h - LONGLONG(kHeaderSectorInBlock)) * 256 + L) * 2;
         if (E > 0) {
             // Only a frame that starts in this block's frame area can continue in the next block, and the
             // whole frame must fit the frame buffer.
             const LONGLONG offset = (LONGLONG(kHeaderSectorInBlock) - h) * kSectorBytes;
             const LONGLONG more = (E + kSectorBytes - 1) / kSectorBytes;
-            if (h < 0 || h >= LONGLONG(kHeaderSectorInBlock) || offset + more * kSectorBytes > LONGLONG(kFrameBufferBytes))
+            if (h < 0 || h >= LONGLONG(kHeaderSectorInBlock) ||
+                offset + more * kSectorBytes > LONGLONG(kFrameBufferBytes))
                 return FailFrame(cluster, block);
-            const ULONGLONG next = ULONGLONG(m_Cluster) * m_ClusterSize + (ULONGLONG(m_Block) + 1) * kBlockSectors;
+            const ULONGLONG next =
+                ULONGLONG(m_Cluster) * m_ClusterSize + (ULONGLONG(m_Block) + 1) * kBlockSectors;
             if (!ReadSectors64(next, static_cast<int>(more), f + offset))
                 return FailFrame(cluster, block);
         }
@@ -197,29 +201,35 @@ HRESULT COrmaDisk::GetFrame(BYTE* audio, LONG* audioLength, BYTE* channel) {
         const LONGLONG chunk = m_AudioChunk;
         const LONGLONG needed = chunk * (A + 1);
         if (*audioLength < needed) {
-            OutputDebugStringA(common::Format("audio length problem? %d, %d, %d>%d!\n", A, static_cast<int>(chunk),
-                                              static_cast<int>(needed), static_cast<int>(*audioLength))
+            OutputDebugStringA(common::Format("audio length problem? %d, %d, %d>%d!\n", A,
+                                              static_cast<int>(chunk), static_cast<int>(needed),
+                                              static_cast<int>(*audioLength))
                                    .c_str());
             return FailFrame(cluster, block);
         }
-        if (A > 0 && 2 * LONGLONG(Q) + LONGLONG(d88m::kExtraChunkStride) * (A - 1) + chunk > LONGLONG(kFrameBufferBytes))
+        if (A > 0 && 2 * LONGLONG(Q) + LONGLONG(d88m::kExtraChunkStride) * (A - 1) + chunk >
+                         LONGLONG(kFrameBufferBytes))
             return FailFrame(cluster, block);
         BYTE* out = audio;
         for (int i = 0; i < A; ++i, out += chunk)
-            std::memcpy(out, f + 2 * Q + d88m::kExtraChunkStride * static_cast<DWORD>(i), static_cast<std::size_t>(chunk));
+            std::memcpy(out, f + 2 * Q + d88m::kExtraChunkStride * static_cast<DWORD>(i),
+                        static_cast<std::size_t>(chunk));
         std::memcpy(out, f + d88m::kAudio, static_cast<std::size_t>(chunk));
         *audioLength = static_cast<LONG>(needed);
 
         // 9. Picture length.
-        const LONG jpegSize = static_cast<LONG>(A > 0 ? 2 * LONGLONG(Q) : 2 * LONGLONG(L)) - static_cast<LONG>(d88m::kPicture);
+        const LONG jpegSize =
+            static_cast<LONG>(A > 0 ? 2 * LONGLONG(Q) : 2 * LONGLONG(L)) - static_cast<LONG>(d88m::kPicture);
         if (jpegSize <= 0) {
             const OrmaSegment& cur = m_seg[static_cast<std::size_t>(m_CurSeg)];
-            OutputDebugStringA(common::Format("E_FAIL: [%d-%d-%d] str0: %s, jpeg_size=%d m_d88m.D88Seg=%d m_seg[%d].segment_id=%d  audio_chunk:%d\n",
-                                              static_cast<int>(cluster), static_cast<int>(block), F,
-                                              FormatTime(f[d88m::kYear], platform::ReadSwapped32(f + d88m::kTime)).c_str(),
-                                              static_cast<int>(jpegSize), platform::ReadLE16(f + d88m::kSegmentId), m_CurSeg,
-                                              cur.segment_id, A)
-                                   .c_str());
+            OutputDebugStringA(
+                common::Format("E_FAIL: [%d-%d-%d] str0: %s, jpeg_size=%d m_d88m.D88Seg=%d "
+                               "m_seg[%d].segment_id=%d  audio_chunk:%d\n",
+                               static_cast<int>(cluster), static_cast<int>(block), F,
+                               FormatTime(f[d88m::kYear], platform::ReadSwapped32(f + d88m::kTime)).c_str(),
+                               static_cast<int>(jpegSize), platform::ReadLE16(f + d88m::kSegmentId), m_CurSeg,
+                               cur.segment_id, A)
+                    .c_str());
             if (jpegSize < 0)
                 return FailFrame(cluster, block);
         } else {
@@ -237,14 +247,18 @@ HRESULT COrmaDisk::GetFrame(BYTE* audio, LONG* audioLength, BYTE* channel) {
                 fid = channelByte;
             } else {
                 SwapWords(f + d88m::kChannelCode, d88m::kChannelCodeWords);
-                fid = m_dvr_model >= 1 && m_dvr_model <= 16 ? DecodeChannel(m_dvr_model, f + d88m::kChannelCode) : 0;
+                fid = m_dvr_model >= 1 && m_dvr_model <= 16
+                          ? DecodeChannel(m_dvr_model, f + d88m::kChannelCode)
+                          : 0;
             }
             if (fid >= kChannels)
                 fid = 0;
-            OutputDebugStringA(common::Format("GetFrame:ID %x, chnl_fld %x, imgsize %d, dvr_model: %d, fid %d\n",
-                                              platform::ReadLE16(f + d88m::kMagic), platform::ReadLE16(f + d88m::kChannelField),
-                                              static_cast<int>(jpegSize), m_dvr_model, fid)
-                                   .c_str());
+            OutputDebugStringA(
+                common::Format("GetFrame:ID %x, chnl_fld %x, imgsize %d, dvr_model: %d, fid %d\n",
+                               platform::ReadLE16(f + d88m::kMagic),
+                               platform::ReadLE16(f + d88m::kChannelField), static_cast<int>(jpegSize),
+                               m_dvr_model, fid)
+                    .c_str());
 
             if (m_pins) {
                 // 11. Channel rounds. A round starts with the first frame read after a start, a
@@ -253,8 +267,8 @@ HRESULT COrmaDisk::GetFrame(BYTE* audio, LONG* audioLength, BYTE* channel) {
                 // at the round's end, not at its start, so that a recorded channel's pin never takes the
                 // blue screen in place of the channel's own first picture (a paused renderer would hold it).
                 COrmaSlot& own = m_pins->Slot(fid);
-                const bool secondField =
-                    static_cast<BYTE>(fid) == m_LastChannel && A == 0 && m_SpeedFactor == 1.0 && !m_timestamps;
+                const bool secondField = static_cast<BYTE>(fid) == m_LastChannel && A == 0 &&
+                                         m_SpeedFactor == 1.0 && !m_timestamps;
                 if (m_AwaitedChannel == -1) {
                     m_AwaitedChannel = fid;
                     m_RoundPending = true;
@@ -280,11 +294,11 @@ HRESULT COrmaDisk::GetFrame(BYTE* audio, LONG* audioLength, BYTE* channel) {
                     }
                     if (m_FrameSkip != 0) {
                         m_AwaitedChannel = -1;
-                        LONGLONG jump =
-                            LONGLONG(static_cast<LONG>(m_FrameCounter - own.stamp)) * m_Direction * m_FrameSkip;
+                        LONGLONG jump = LONGLONG(static_cast<LONG>(m_FrameCounter - own.stamp)) *
+                                        m_Direction * m_FrameSkip;
                         jump = std::clamp(jump, -kMaxEntryJump, kMaxEntryJump);
-                        m_Entry =
-                            static_cast<int>(std::clamp(LONGLONG(m_Entry) + jump, -kMaxEntryJump, kMaxEntryJump));
+                        m_Entry = static_cast<int>(
+                            std::clamp(LONGLONG(m_Entry) + jump, -kMaxEntryJump, kMaxEntryJump));
                     }
                 }
 
@@ -326,4 +340,4 @@ HRESULT COrmaDisk::GetFrame(BYTE* audio, LONG* audioLength, BYTE* channel) {
     return S_OK;
 }
 
-}  // namespace orma
+} // namespace orma

@@ -45,7 +45,7 @@ int ReadForOpen(void* context, DWORD sector, BYTE* out) {
                          : common::ReadSector(c->handle, out, sector, 1, *c->variant);
 }
 
-}  // namespace
+} // namespace
 
 bool FindMarker(ULONGLONG sectors, SectorReader read, void* context, DriveGeometry* out) {
     const DWORD c = ClusterSizeForDrive(sectors);
@@ -61,7 +61,7 @@ bool FindMarker(ULONGLONG sectors, SectorReader read, void* context, DriveGeomet
         ULONGLONG tryN = n + static_cast<ULONGLONG>(attempt);
         ULONGLONG at = tryN * c;
         if (at > kMaxSector)
-            continue;  // beyond the last sector a 32-bit sector number reaches
+            continue; // beyond the last sector a 32-bit sector number reaches
         // N is the try that was read last: a second try past the end of the drive cannot be read and
         // leaves N at the first, so a drive whose marker is broken is found corrupted there.
         if (!read(context, static_cast<DWORD>(at), sector))
@@ -73,7 +73,9 @@ bool FindMarker(ULONGLONG sectors, SectorReader read, void* context, DriveGeomet
     return found;
 }
 
-void COrmaDisk::FreeIndex::operator()(BYTE* p) const { std::free(p); }
+void COrmaDisk::FreeIndex::operator()(BYTE* p) const {
+    std::free(p);
+}
 
 COrmaDisk::COrmaDisk(IOrmaPinHandoff* pins) : m_pins(pins), m_FrameBuffer(new BYTE[kFrameBufferBytes]()) {
     OSVERSIONINFOA info{};
@@ -81,7 +83,9 @@ COrmaDisk::COrmaDisk(IOrmaPinHandoff* pins) : m_pins(pins), m_FrameBuffer(new BY
     m_windowsMajor = GetVersionExA(&info) ? info.dwMajorVersion : 0;
 }
 
-COrmaDisk::~COrmaDisk() { Close(); }
+COrmaDisk::~COrmaDisk() {
+    Close();
+}
 
 void COrmaDisk::Close() {
     if (m_hDisk && m_hDisk != INVALID_HANDLE_VALUE)
@@ -125,15 +129,18 @@ HRESULT COrmaDisk::OpenDrive(int drive, const char* path, common::AccessMode mod
     m_driverMode = mode == common::AccessMode::Driver;
     common::DriveGeometry geometry;
     if (m_driverMode) {
-        m_hDisk = CreateFileA(kGlmDriverPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        m_hDisk =
+            CreateFileA(kGlmDriverPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         if (m_hDisk == INVALID_HANDLE_VALUE || !m_hDisk) {
             m_hDisk = nullptr;
-            common::ErrorBox(common::Format(common::msg::kCreateFileOnDriverFailed, drive, static_cast<int>(GetLastError())));
+            common::ErrorBox(common::Format(common::msg::kCreateFileOnDriverFailed, drive,
+                                            static_cast<int>(GetLastError())));
             return E_FAIL;
         }
         if (!common::QueryGeometry(m_hDisk, drive, &geometry)) {
-            common::ErrorBox(common::Format(common::msg::kDeviceIoControlFailed, static_cast<int>(GetLastError())));
+            common::ErrorBox(
+                common::Format(common::msg::kDeviceIoControlFailed, static_cast<int>(GetLastError())));
             Close();
             return E_FAIL;
         }
@@ -147,7 +154,8 @@ HRESULT COrmaDisk::OpenDrive(int drive, const char* path, common::AccessMode mod
             return E_FAIL;
         }
         if (!common::QueryGeometry(m_hDisk, &geometry)) {
-            common::ErrorBox(common::Format(common::msg::kDeviceIoControlFailed, static_cast<int>(GetLastError())));
+            common::ErrorBox(
+                common::Format(common::msg::kDeviceIoControlFailed, static_cast<int>(GetLastError())));
             Close();
             return E_FAIL;
         }
@@ -165,8 +173,9 @@ HRESULT COrmaDisk::OpenDrive(int drive, const char* path, common::AccessMode mod
     m_ClusterNum = g.clusterCount;
     m_SystemSize = g.systemStart;
     if (!m_driverMode)
-        OutputDebugStringA(common::Format("ClusterSize=%d, ClusterNum=%d, SystemSize=%d\n", static_cast<int>(m_ClusterSize),
-                                          static_cast<int>(m_ClusterNum), static_cast<int>(m_SystemSize))
+        OutputDebugStringA(common::Format("ClusterSize=%d, ClusterNum=%d, SystemSize=%d\n",
+                                          static_cast<int>(m_ClusterSize), static_cast<int>(m_ClusterNum),
+                                          static_cast<int>(m_SystemSize))
                                .c_str());
     // The marker sector is read again where the search left N.
     const bool addressable = ULONGLONG(m_ClusterNum) * m_ClusterSize <= kMaxSector;
@@ -192,8 +201,8 @@ HRESULT COrmaDisk::OpenImage(const char* path) {
     m_path = path ? path : "";
     m_isImage = true;
     m_driverMode = false;
-    m_hDisk = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_READONLY,
-                          nullptr);
+    m_hDisk = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                          FILE_ATTRIBUTE_NORMAL | FILE_ATTRIBUTE_READONLY, nullptr);
     if (m_hDisk == INVALID_HANDLE_VALUE || !m_hDisk) {
         m_hDisk = nullptr;
         return E_FAIL;
@@ -206,7 +215,8 @@ HRESULT COrmaDisk::OpenImage(const char* path) {
     const ULONGLONG sectors = static_cast<ULONGLONG>(size.QuadPart) / kSectorBytes;
     const ULONGLONG markerSector = sectors & ~ULONGLONG(0xFFFF);
     m_DriveSectors = sectors;
-    if (markerSector > kMaxSector || markerSector >= sectors || !ReadSectors(static_cast<DWORD>(markerSector), 1, m_marker) ||
+    if (markerSector > kMaxSector || markerSector >= sectors ||
+        !ReadSectors(static_cast<DWORD>(markerSector), 1, m_marker) ||
         platform::ReadLE32(m_marker) != kMarkerMagic) {
         Close();
         return E_FAIL;
@@ -279,7 +289,8 @@ HRESULT COrmaDisk::ScanIndex() {
             if (d.SegmentId() != kUnusedCluster)
                 m_AlarmTotal += static_cast<DWORD>(d.AlarmEntries());
         } else {
-            OutputDebugStringA(common::Format("D32M structure broken! (%d-th cluster)\n", static_cast<int>(i)).c_str());
+            OutputDebugStringA(
+                common::Format("D32M structure broken! (%d-th cluster)\n", static_cast<int>(i)).c_str());
         }
     }
     if (m_ClusterNum == 0) {
@@ -303,7 +314,7 @@ HRESULT COrmaDisk::ScanIndex() {
 HRESULT COrmaDisk::BuildSegments() {
     const DWORD n = m_ClusterNum;
     const DWORD startCluster = platform::ReadSwapped32(m_marker + 16) / m_ClusterSize;
-    std::vector<int> byId(65536, -1);  // segment id → its entry in m_seg
+    std::vector<int> byId(65536, -1); // segment id → its entry in m_seg
     m_seg.clear();
     m_UsedClusters = 0;
     for (DWORD i = 0; i < n; ++i) {
@@ -316,8 +327,8 @@ HRESULT COrmaDisk::BuildSegments() {
         int& found = byId[id];
         if (found < 0) {
             found = static_cast<int>(m_seg.size());
-            m_seg.push_back({d.FirstTime(), d.StartAddress() - m_SectorBase, x, d.LastTime(), d.EndAddress() - m_SectorBase,
-                             x, id, d.FirstYear(), d.LastYear()});
+            m_seg.push_back({d.FirstTime(), d.StartAddress() - m_SectorBase, x, d.LastTime(),
+                             d.EndAddress() - m_SectorBase, x, id, d.FirstYear(), d.LastYear()});
             continue;
         }
         OrmaSegment& s = m_seg[static_cast<std::size_t>(found)];
@@ -423,4 +434,4 @@ HRESULT COrmaDisk::GetScanProgress(UINT* permille, int cancel) {
     return S_OK;
 }
 
-}  // namespace orma
+} // namespace orma

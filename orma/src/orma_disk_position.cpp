@@ -20,7 +20,8 @@ HRESULT COrmaDisk::ReadBlockHeader(DWORD* cluster, DWORD* block, BYTE* out) {
     }
     *cluster %= n;
     BYTE sectors[4 * kSectorBytes];
-    const ULONGLONG at = ULONGLONG(*cluster) * m_ClusterSize + ULONGLONG(*block) * kBlockSectors + kHeaderSectorInBlock;
+    const ULONGLONG at =
+        ULONGLONG(*cluster) * m_ClusterSize + ULONGLONG(*block) * kBlockSectors + kHeaderSectorInBlock;
     if (!ReadSectors64(at, 4, sectors)) {
         std::memset(out, 0, kBlockHeaderKept);
         return E_FAIL;
@@ -121,7 +122,8 @@ int COrmaDisk::VerifyIndex() {
             if (++m_Block >= p) {
                 m_Block = 0;
                 m_Cluster = (m_Cluster + 1) % n;
-                if (ClusterRecord(m_Cluster).SegmentId() != seg.segment_id || m_Cluster == seg.first_cluster) {
+                if (ClusterRecord(m_Cluster).SegmentId() != seg.segment_id ||
+                    m_Cluster == seg.first_cluster) {
                     failure = "VerifyIndex() 2\n";
                     break;
                 }
@@ -174,7 +176,7 @@ HRESULT COrmaDisk::SetPointerPosition(int permille) {
     m_Cluster = static_cast<DWORD>((x / m_BlocksPerCluster + seg.first_cluster) % m_ClusterNum);
     m_Entry = 0;
     ReadCurrentHeader();
-    m_LastChannel = 0xFF;  // as after every move: the first frame is no second field
+    m_LastChannel = 0xFF; // as after every move: the first frame is no second field
     return S_OK;
 }
 
@@ -183,7 +185,8 @@ HRESULT COrmaDisk::GetPointerPosition(int* permille, BYTE* year, DWORD* time) {
         return E_FAIL;
     const DWORD n = m_ClusterNum;
     const OrmaSegment& seg = m_seg[static_cast<std::size_t>(m_CurSeg)];
-    ULONGLONG value = (ULONGLONG((m_Cluster + n - seg.first_cluster % n) % n) * m_BlocksPerCluster + m_Block) * 1000;
+    ULONGLONG value =
+        (ULONGLONG((m_Cluster + n - seg.first_cluster % n) % n) * m_BlocksPerCluster + m_Block) * 1000;
     if (m_BlocksInSeg > 0)
         value /= m_BlocksInSeg;
     if (permille)
@@ -251,4 +254,4 @@ HRESULT COrmaDisk::SetPointerTime(BYTE year, DWORD time) {
     return S_OK;
 }
 
-}  // namespace orma
+} // namespace orma

@@ -24,4 +24,4 @@ bool COrmaSlotBank::WaitFrameWanted(int channel, DWORD ms) {
     return m_wanted[static_cast<std::size_t>(channel)]->Wait(ms);
 }
 
-}  // namespace orma
+} // namespace orma

@@ -55,7 +55,9 @@ TEST_F(OrmaBigImage, NearlyTwoTebibytesOpenWithinTheMemoryBound) {
     std::size_t segments = 0, index = 0;
     double ms = 0;
     long hwmBefore = 0, hwm = 0;
-    ASSERT_EQ(std::sscanf(line, "result=%d clusters=%u segments=%zu index_bytes=%zu open_ms=%lf vmhwm_before_kib=%ld vmhwm_kib=%ld",
+    ASSERT_EQ(std::sscanf(line,
+                          "result=%d clusters=%u segments=%zu index_bytes=%zu open_ms=%lf "
+                          "vmhwm_before_kib=%ld vmhwm_kib=%ld",
                           &result, &clusters, &segments, &index, &ms, &hwmBefore, &hwm),
               7)
         << line;
@@ -93,5 +95,5 @@ TEST_F(OrmaBigImage, SegmentsAndPositioningAtTheFarEnd) {
     EXPECT_EQ(disk.CurrentCluster(), 30000u);
 }
 
-}  // namespace
-}  // namespace orma
+} // namespace
+} // namespace orma

@@ -28,18 +28,23 @@ Outcome Scryde(const std::string& args, const std::string& env = "") {
     return r;
 }
 
-std::string Temp(const char* name) { return std::string(::testing::TempDir()) + "orma_cli_" + std::to_string(::getpid()) + name; }
+std::string Temp(const char* name) {
+    return std::string(::testing::TempDir()) + "orma_cli_" + std::to_string(::getpid()) + name;
+}
 
 TEST(OrmaCli, ImageInfoAndFrames) {
     const std::string image = Temp(".orm");
-    ASSERT_EQ(Scryde("sim orma " + image + " --image --segments 2 --alarms 2 --frames-per-block 2 --json").status, 0);
+    ASSERT_EQ(
+        Scryde("sim orma " + image + " --image --segments 2 --alarms 2 --frames-per-block 2 --json").status,
+        0);
     Outcome info = Scryde("info " + image + " --json");
     ASSERT_EQ(info.status, 0);
-    for (const char* field : {"\"kind\": \"orma\"", "\"cluster_size\": 65536", "\"cluster_count\": 4", "\"system_area_start\": 262144",
-                              "\"sector_base\": 0", "\"write_cluster\": 0", "\"segment_count\": 2", "\"alarm_total\": 8",
-                              "\"start_time\": \"2009/03/01 08:00:00\"", "\"end_time\": \"2009/03/01 08:10:00\"",
-                              "\"first_cluster\": 2", "\"last_cluster\": 3", "\"value\": 257", "\"capacity_mb\": 128",
-                              "\"used_mb\": 134"})
+    for (const char* field :
+         {"\"kind\": \"orma\"", "\"cluster_size\": 65536", "\"cluster_count\": 4",
+          "\"system_area_start\": 262144", "\"sector_base\": 0", "\"write_cluster\": 0",
+          "\"segment_count\": 2", "\"alarm_total\": 8", "\"start_time\": \"2009/03/01 08:00:00\"",
+          "\"end_time\": \"2009/03/01 08:10:00\"", "\"first_cluster\": 2", "\"last_cluster\": 3",
+          "\"value\": 257", "\"capacity_mb\": 128", "\"used_mb\": 134"})
         EXPECT_NE(info.out.find(field), std::string::npos) << field << "\n" << info.out;
 
     Outcome frames = Scryde("frames " + image + " --from \"2009/03/01 09:15:00\" --count 3 --json");
@@ -81,4 +86,4 @@ TEST(OrmaCli, DamagedImageIsAOneLineFailure) {
     std::remove(image.c_str());
 }
 
-}  // namespace
+} // namespace

@@ -25,9 +25,11 @@ std::vector<simorma::FrameInfo> Listed(const simorma::Result& r, int segmentId) 
 bool DecodesAsJpeg(const COrmaSlot& slot) {
     tjhandle d = tjInitDecompress();
     int w = 0, h = 0, sub = 0, cs = 0;
-    bool ok = tjDecompressHeader3(d, slot.picture, static_cast<unsigned long>(slot.length), &w, &h, &sub, &cs) == 0;
+    bool ok =
+        tjDecompressHeader3(d, slot.picture, static_cast<unsigned long>(slot.length), &w, &h, &sub, &cs) == 0;
     std::vector<unsigned char> rgb(static_cast<std::size_t>(w) * h * 3 + 1);
-    ok = ok && tjDecompress2(d, slot.picture, static_cast<unsigned long>(slot.length), rgb.data(), w, 0, h, TJPF_RGB, 0) == 0;
+    ok = ok && tjDecompress2(d, slot.picture, static_cast<unsigned long>(slot.length), rgb.data(), w, 0, h,
+                             TJPF_RGB, 0) == 0;
     tjDestroy(d);
     return ok;
 }
@@ -105,10 +107,11 @@ TEST_F(OrmaFrames, StraddlingPictureIsWholeAfterTheBlockHeader) {
         ASSERT_EQ(ch, f.channel);
         const COrmaSlot& slot = m_pins.Slot(ch);
         ASSERT_EQ(static_cast<DWORD>(slot.length), f.pictureBytes);
-        EXPECT_TRUE(DecodesAsJpeg(slot)) << "frame in block " << f.block << (f.straddles ? " (straddling)" : "");
+        EXPECT_TRUE(DecodesAsJpeg(slot))
+            << "frame in block " << f.block << (f.straddles ? " (straddling)" : "");
         checked += f.straddles;
     }
-    EXPECT_EQ(checked, 2);  // blocks 0 and 1 end with a straddling frame, the last block does not
+    EXPECT_EQ(checked, 2); // blocks 0 and 1 end with a straddling frame, the last block does not
     // The audio of the last frame: the recorder's samples as stored (signed; the pin converts).
     EXPECT_EQ(m_disk.FrameInfo()[0], 0x88);
 }
@@ -126,10 +129,11 @@ TEST_F(OrmaFrames, FrameWithoutMagicIsSkippedWithNoAudio) {
     ASSERT_EQ(m_disk.GetFrame(audio.data(), &length, &ch), S_OK);
     EXPECT_EQ(length, 0);
     EXPECT_EQ(m_disk.LastPictureLength(), 0);
-    EXPECT_EQ(m_disk.CurrentEntry(), 2);  // advanced past the last entry; the next read moves on
+    EXPECT_EQ(m_disk.CurrentEntry(), 2); // advanced past the last entry; the next read moves on
     EXPECT_EQ(m_disk.CurrentBlock(), 0u);
     int permille = 0;
-    EXPECT_EQ(m_disk.GetPointerPosition(&permille, nullptr, nullptr), E_PENDING);  // the last header lacks the magic
+    EXPECT_EQ(m_disk.GetPointerPosition(&permille, nullptr, nullptr),
+              E_PENDING); // the last header lacks the magic
 }
 
 TEST_F(OrmaFrames, EntryOfSize255FailsBackToTheBlockStart) {
@@ -144,7 +148,7 @@ TEST_F(OrmaFrames, EntryOfSize255FailsBackToTheBlockStart) {
     EXPECT_EQ(last, E_FAIL);
     EXPECT_TRUE(cap.Saw("E_FAIL: num_sector or start_sector\n"));
     EXPECT_TRUE(cap.Saw("E_FAIL\n"));
-    EXPECT_EQ(m_disk.CurrentBlock(), 1u);  // the failing entry is entry 1 of block 1
+    EXPECT_EQ(m_disk.CurrentBlock(), 1u); // the failing entry is entry 1 of block 1
     EXPECT_EQ(m_disk.CurrentEntry(), 0);
     EXPECT_FALSE(m_pins.m_playing);
     for (int ch = 0; ch < kChannels; ++ch)
@@ -167,7 +171,7 @@ TEST_F(OrmaFrames, PalChunksAreLonger) {
     o.pal = true;
     Open(o);
     m_disk.SetVideo(1);
-    m_disk.SetVideo(2);  // changes nothing
+    m_disk.SetVideo(2); // changes nothing
     auto walked = test::Walk(m_disk, 3);
     ASSERT_EQ(walked.size(), 3u);
     EXPECT_EQ(walked[0].audio, 352);
@@ -213,9 +217,9 @@ TEST_F(OrmaFrames, SegmentEndIsItsLastFrame) {
     ASSERT_EQ(walked.size(), 2u);
     EXPECT_EQ(walked[0].time, Listed(m_rec->result, 1).back().time.packed);
     EXPECT_EQ(walked[1].time, Listed(m_rec->result, 2).front().time.packed);
-    EXPECT_EQ(m_disk.SetPointerSegment(99, 0), S_OK);  // past the list: the last segment
+    EXPECT_EQ(m_disk.SetPointerSegment(99, 0), S_OK); // past the list: the last segment
     EXPECT_EQ(m_disk.CurrentSegment(), 1);
-    EXPECT_EQ(m_disk.SetPointerSegment(-1, 0), S_OK);  // the current one
+    EXPECT_EQ(m_disk.SetPointerSegment(-1, 0), S_OK); // the current one
     EXPECT_EQ(m_disk.CurrentSegment(), 1);
     EXPECT_GE(m_pins.m_beginFlushes.load(), 3);
     EXPECT_EQ(m_pins.m_beginFlushes.load(), m_pins.m_endFlushes.load());
@@ -263,31 +267,31 @@ TEST_F(OrmaFrames, DuplicateFieldIsDroppedOnlyAtNormalSpeed) {
 // the blue screen, or end without one; a recorded channel is never sent the blue screen before its own
 // first picture (a paused renderer would hold it in place of the picture).
 TEST_F(OrmaFrames, ChannelRoundsSendTheBlueScreenOrEndUnseenChannels) {
-    Open(Base());  // four cameras in turn
+    Open(Base()); // four cameras in turn
     const BYTE blue[] = {0xFF, 0xD8, 0xFF, 0xDB, 1, 2, 3, 0xFF, 0xD9};
     const auto frames = Listed(m_rec->result, 1);
-    test::Walk(m_disk, 4);  // one of each camera: the round has not ended
+    test::Walk(m_disk, 4); // one of each camera: the round has not ended
     EXPECT_EQ(m_pins.ReadyCount(5), 0);
-    test::Walk(m_disk, 1);  // channel 0 again
+    test::Walk(m_disk, 1); // channel 0 again
     EXPECT_EQ(m_pins.ReadyCount(5), 1);
-    EXPECT_EQ(m_pins.Slot(5).length, -1);  // no blue screen: unseen channels end
+    EXPECT_EQ(m_pins.Slot(5).length, -1); // no blue screen: unseen channels end
     EXPECT_EQ(m_pins.Slot(0).length, static_cast<LONG>(frames[4].pictureBytes));
     m_disk.SetBlueScreen(blue, sizeof blue);
     // Back to the start, which empties the slots. Channel 0 was delivered last; the first frame there,
     // channel 0's, is still delivered (no second field follows a repositioning).
     m_disk.SetPointerSegment(0, 0);
     m_disk.StartPlayback();
-    const auto round = test::Walk(m_disk, 4);  // one picture of each camera
+    const auto round = test::Walk(m_disk, 4); // one picture of each camera
     ASSERT_EQ(round.size(), 4u);
     for (const auto& w : round)
         EXPECT_EQ(m_pins.Slot(w.channel).length, w.picture) << w.channel;
     EXPECT_EQ(m_pins.Slot(5).length, 0);
-    test::Walk(m_disk, 1);  // the first camera again: the round ends
+    test::Walk(m_disk, 1); // the first camera again: the round ends
     EXPECT_EQ(m_pins.Slot(5).length, static_cast<LONG>(sizeof blue));
     EXPECT_EQ(m_pins.Slot(5).picture[8], 0xD9);
     EXPECT_EQ(m_pins.ReadyCount(5), 2);
     for (int ch = 0; ch < 4; ++ch)
-        EXPECT_GT(m_pins.Slot(ch).length, static_cast<LONG>(sizeof blue)) << ch;  // never the blue screen
+        EXPECT_GT(m_pins.Slot(ch).length, static_cast<LONG>(sizeof blue)) << ch; // never the blue screen
 }
 
 // After a move the first frame is delivered even when its channel is the one delivered last: it is no
@@ -295,12 +299,12 @@ TEST_F(OrmaFrames, ChannelRoundsSendTheBlueScreenOrEndUnseenChannels) {
 TEST_F(OrmaFrames, AMoveNeverDropsTheFirstPictureAsASecondField) {
     Open(Base());
     for (int move = 0; move < 2; ++move) {
-        const auto walked = test::Walk(m_disk, move == 0 ? 5 : 4);  // up to channel 0's second picture
+        const auto walked = test::Walk(m_disk, move == 0 ? 5 : 4); // up to channel 0's second picture
         ASSERT_EQ(walked.back().channel, 0);
         if (move == 0)
             ASSERT_EQ(m_disk.SetPointerSegment(0, 0), S_OK);
         else
-            ASSERT_EQ(m_disk.SetPointerPosition(0), S_OK);  // the slider: a move without a flush
+            ASSERT_EQ(m_disk.SetPointerPosition(0), S_OK); // the slider: a move without a flush
         const int before = m_pins.ReadyCount(0);
         ASSERT_EQ(test::Walk(m_disk, 1).at(0).channel, 0) << move;
         EXPECT_EQ(m_pins.ReadyCount(0), before + 1) << move;
@@ -329,7 +333,8 @@ TEST_F(OrmaFrames, ModelsTakeTheChannelFromTheirOwnPlace) {
                 expected = expected >= 1 ? expected : 0;
             if (model == 0)
                 expected = 0;
-            EXPECT_EQ(walked[static_cast<std::size_t>(i)].channel, expected) << "model " << model << " frame " << i;
+            EXPECT_EQ(walked[static_cast<std::size_t>(i)].channel, expected)
+                << "model " << model << " frame " << i;
         }
     }
     COrmaDisk disk(nullptr);
@@ -368,7 +373,7 @@ TEST_F(OrmaFrames, TimeSearch) {
         const char* name;
         std::int64_t at;
         int segment;
-        DWORD expectedTime;  // of the frame read next
+        DWORD expectedTime; // of the frame read next
     };
     auto s1 = Listed(m_rec->result, 1), s2 = Listed(m_rec->result, 2), s3 = Listed(m_rec->result, 3);
     auto firstAtOrAfter = [&](std::int64_t t) {
@@ -379,10 +384,13 @@ TEST_F(OrmaFrames, TimeSearch) {
         return DWORD(0);
     };
     const std::vector<Case> cases = {
-        {"inside a segment: the first frame at or after", SecondsOf(2009, 3, 1, 8, 5, 1), 0, firstAtOrAfter(SecondsOf(2009, 3, 1, 8, 5, 1))},
-        {"between segments: the start of the later", SecondsOf(2009, 3, 1, 8, 30, 0), 1, s2.front().time.packed},
+        {"inside a segment: the first frame at or after", SecondsOf(2009, 3, 1, 8, 5, 1), 0,
+         firstAtOrAfter(SecondsOf(2009, 3, 1, 8, 5, 1))},
+        {"between segments: the start of the later", SecondsOf(2009, 3, 1, 8, 30, 0), 1,
+         s2.front().time.packed},
         {"after the last: the end of the latest", SecondsOf(2009, 3, 2, 0, 0, 0), 1, s2.back().time.packed},
-        {"before the first: the start of the earliest", SecondsOf(2009, 3, 1, 6, 0, 0), 2, s3.front().time.packed},
+        {"before the first: the start of the earliest", SecondsOf(2009, 3, 1, 6, 0, 0), 2,
+         s3.front().time.packed},
         {"a year earlier", SecondsOf(2008, 12, 31, 23, 0, 0), 2, s3.front().time.packed},
     };
     for (const Case& c : cases) {
@@ -400,7 +408,7 @@ TEST_F(OrmaFrames, PositionInPerMille) {
     int permille = -1;
     BYTE year = 0;
     DWORD time = 0;
-    EXPECT_EQ(m_disk.GetPointerPosition(&permille, &year, &time), E_PENDING);  // no frame read yet
+    EXPECT_EQ(m_disk.GetPointerPosition(&permille, &year, &time), E_PENDING); // no frame read yet
     EXPECT_EQ(permille, 0);
     ASSERT_EQ(m_disk.SetPointerPosition(500), S_OK);
     // 36 blocks in segment 0: block 18 of the segment is block 18 of cluster 0.
@@ -420,7 +428,7 @@ TEST_F(OrmaFrames, FastPlaySkipsRounds) {
     simorma::Options o = Base();
     o.channels = 2;
     Open(o);
-    m_disk.SetPlaybackSpeed(3000);  // skip 2 rounds per round played
+    m_disk.SetPlaybackSpeed(3000); // skip 2 rounds per round played
     auto walked = test::Walk(m_disk, 6);
     ASSERT_EQ(walked.size(), 6u);
     const auto frames = Listed(m_rec->result, 1);
@@ -434,7 +442,8 @@ TEST_F(OrmaFrames, StatusExportAsTextAndRecords) {
     Open(Base());
     for (int mode : {1, 2}) {
         std::string path = test::TempPath("export.txt");
-        HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                               nullptr);
         ASSERT_NE(h, INVALID_HANDLE_VALUE);
         m_disk.SetPointerSegment(0, 0);
         m_disk.ArchiveDataFile(h, mode);
@@ -481,5 +490,5 @@ TEST(OrmaFramesClosed, NoDriveWakesEveryChannel) {
     EXPECT_EQ(disk.VerifyIndex(), 0);
 }
 
-}  // namespace
-}  // namespace orma
+} // namespace
+} // namespace orma

@@ -16,7 +16,8 @@ namespace {
 
 TEST(OrmaFuzzCorpus, EveryInputOpensOrFailsCleanly) {
     const std::filesystem::path dir = SCRYDE_ORMA_FUZZ_CORPUS;
-    const std::string scratch = std::string(::testing::TempDir()) + "orma_corpus_" + std::to_string(::getpid()) + ".img";
+    const std::string scratch =
+        std::string(::testing::TempDir()) + "orma_corpus_" + std::to_string(::getpid()) + ".img";
     int seeds = 0, opened = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
         std::ifstream in(entry.path(), std::ios::binary);
@@ -24,7 +25,7 @@ TEST(OrmaFuzzCorpus, EveryInputOpensOrFailsCleanly) {
         const bool open = fuzz::RunImageInput(data.data(), data.size(), scratch);
         if (entry.path().filename().string().rfind("seed_", 0) == 0) {
             ++seeds;
-            EXPECT_TRUE(open) << entry.path();  // the seeds are sound recordings
+            EXPECT_TRUE(open) << entry.path(); // the seeds are sound recordings
         }
         opened += open;
     }
@@ -34,7 +35,8 @@ TEST(OrmaFuzzCorpus, EveryInputOpensOrFailsCleanly) {
 }
 
 TEST(OrmaFuzzCorpus, EmptyAndTinyInputsFail) {
-    const std::string scratch = std::string(::testing::TempDir()) + "orma_tiny_" + std::to_string(::getpid()) + ".img";
+    const std::string scratch =
+        std::string(::testing::TempDir()) + "orma_tiny_" + std::to_string(::getpid()) + ".img";
     const std::uint8_t one[] = {0};
     EXPECT_FALSE(fuzz::RunImageInput(one, 0, scratch));
     EXPECT_FALSE(fuzz::RunImageInput(one, 1, scratch));
@@ -57,14 +59,16 @@ TEST(OrmaFuzzMutator, ReadsInputsBackAndKeepsMostMutantsOpenable) {
     ASSERT_TRUE(fuzz::DecodeInput(seed.data(), seed.size(), &selector, &patches));
     EXPECT_EQ(fuzz::EncodeInput(selector, patches), seed);
 
-    const std::string scratch = std::string(::testing::TempDir()) + "orma_mutant_" + std::to_string(::getpid()) + ".img";
-    auto keep = [](std::uint8_t*, std::size_t size, std::size_t) { return size; };  // no byte-level changes
+    const std::string scratch =
+        std::string(::testing::TempDir()) + "orma_mutant_" + std::to_string(::getpid()) + ".img";
+    auto keep = [](std::uint8_t*, std::size_t size, std::size_t) { return size; }; // no byte-level changes
     constexpr int kMutants = 60;
     int opened = 0, changed = 0;
     for (int i = 0; i < kMutants; ++i) {
         std::vector<std::uint8_t> m = seed;
         m.resize(seed.size() + 16384);
-        m.resize(fuzz::MutateStructured(m.data(), seed.size(), m.size(), 1000u + static_cast<unsigned>(i), keep));
+        m.resize(
+            fuzz::MutateStructured(m.data(), seed.size(), m.size(), 1000u + static_cast<unsigned>(i), keep));
         changed += m != seed;
         opened += fuzz::RunImageInput(m.data(), m.size(), scratch);
     }
@@ -74,5 +78,5 @@ TEST(OrmaFuzzMutator, ReadsInputsBackAndKeepsMostMutantsOpenable) {
     EXPECT_GE(opened, kMutants / 2);
 }
 
-}  // namespace
-}  // namespace orma
+} // namespace
+} // namespace orma

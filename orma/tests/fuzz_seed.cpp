@@ -20,8 +20,8 @@ std::vector<orma::fuzz::Patch> NonZeroRuns(const std::vector<unsigned char>& ima
         if (used == 0)
             continue;
         // A run grows only while its last sector was whole.
-        if (!out.empty() && out.back().sector + out.back().bytes.size() / 512 == s && out.back().bytes.size() % 512 == 0 &&
-            out.back().bytes.size() < 4096) {
+        if (!out.empty() && out.back().sector + out.back().bytes.size() / 512 == s &&
+            out.back().bytes.size() % 512 == 0 && out.back().bytes.size() < 4096) {
             out.back().bytes.insert(out.back().bytes.end(), p, p + used);
         } else {
             out.push_back({static_cast<std::uint32_t>(s), std::vector<std::uint8_t>(p, p + used)});
@@ -47,7 +47,7 @@ bool Seed(const std::string& dir, const std::string& name, simorma::Options o) {
     return true;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     if (argc != 2) {

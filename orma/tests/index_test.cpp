@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <atomic>
+#include <cstdlib>
 #include <functional>
 
 #include "orma_test_util.h"
@@ -10,10 +10,10 @@
 namespace orma {
 namespace {
 
-using test::Capture;
-using test::Recording;
 using simorma::SecondsOf;
 using simorma::StampAt;
+using test::Capture;
+using test::Recording;
 
 TEST(OrmaIndex, ImageOpensWithItsGeometryBaseAndSegments) {
     Recording rec("index_image.orm", test::SmallImage());
@@ -30,18 +30,18 @@ TEST(OrmaIndex, ImageOpensWithItsGeometryBaseAndSegments) {
     EXPECT_EQ(disk.BlocksPerCluster(), 32u);
     EXPECT_EQ(disk.CapacityMB(), (3u * 65536 / 15625) * 8);
     EXPECT_EQ(disk.UsedMB(), 3u * 65536 / 1953);
-    EXPECT_EQ(disk.AlarmTotal(), 2u);  // one entry in each cluster of segment 1
+    EXPECT_EQ(disk.AlarmTotal(), 2u); // one entry in each cluster of segment 1
 
     UINT count = 0;
     EXPECT_EQ(disk.GetSegmentList(nullptr, &count), E_OUTOFMEMORY);
     ASSERT_EQ(count, 2u);
     std::vector<BYTE> list(count * 28);
     ASSERT_EQ(disk.GetSegmentList(list.data(), &count), S_OK);
-    EXPECT_EQ(platform::ReadLE32(list.data() + 4), 0u);          // start address, base subtracted
-    EXPECT_EQ(platform::ReadLE32(list.data() + 8), 0u);          // first cluster
-    EXPECT_EQ(platform::ReadLE32(list.data() + 20), 1u);         // last cluster
-    EXPECT_EQ(platform::ReadLE16(list.data() + 24), 1);          // segment id
-    EXPECT_EQ(list[26], 9);                                      // 2009
+    EXPECT_EQ(platform::ReadLE32(list.data() + 4), 0u);  // start address, base subtracted
+    EXPECT_EQ(platform::ReadLE32(list.data() + 8), 0u);  // first cluster
+    EXPECT_EQ(platform::ReadLE32(list.data() + 20), 1u); // last cluster
+    EXPECT_EQ(platform::ReadLE16(list.data() + 24), 1);  // segment id
+    EXPECT_EQ(list[26], 9);                              // 2009
     EXPECT_EQ(platform::ReadLE32(list.data()), StampAt(SecondsOf(2009, 3, 1, 8, 0, 0)).packed);
     EXPECT_EQ(platform::ReadLE32(list.data() + 28 + 8), 2u);
     EXPECT_EQ(platform::ReadLE16(list.data() + 28 + 24), 2);
@@ -54,10 +54,10 @@ TEST(OrmaIndex, ImageOpensWithItsGeometryBaseAndSegments) {
     EXPECT_EQ(alarms, 2u);
     std::vector<BYTE> a(alarms * 12);
     ASSERT_EQ(disk.GetAlarmList(a.data(), &alarms), S_OK);
-    EXPECT_EQ(platform::ReadLE32(a.data() + 4), 0u);       // sector, base subtracted
-    EXPECT_EQ(platform::ReadLE16(a.data() + 8), 0x100);    // big-endian on disk, host order here
-    EXPECT_EQ(a[10], 9);                                   // the entry's byte at +11: its year
-    EXPECT_EQ(a[11], 0);                                   // the entry's byte at +10
+    EXPECT_EQ(platform::ReadLE32(a.data() + 4), 0u);    // sector, base subtracted
+    EXPECT_EQ(platform::ReadLE16(a.data() + 8), 0x100); // big-endian on disk, host order here
+    EXPECT_EQ(a[10], 9);                                // the entry's byte at +11: its year
+    EXPECT_EQ(a[11], 0);                                // the entry's byte at +10
     EXPECT_EQ(platform::ReadLE32(a.data() + 12 + 4), 65536u);
     EXPECT_EQ(disk.GetAlarmList(a.data(), nullptr), E_POINTER);
 
@@ -66,7 +66,7 @@ TEST(OrmaIndex, ImageOpensWithItsGeometryBaseAndSegments) {
     EXPECT_EQ(used, static_cast<int>(disk.UsedMB()));
     UINT permille = 0;
     disk.GetScanProgress(&permille, 0);
-    EXPECT_EQ(permille, 2u * 1000 / 3);  // the last cluster scanned was cluster 2
+    EXPECT_EQ(permille, 2u * 1000 / 3); // the last cluster scanned was cluster 2
     disk.Close();
     EXPECT_EQ(test::Checksum(rec.path), before);
 }
@@ -92,12 +92,12 @@ TEST(OrmaIndex, DriveOpensInDriverAndFileMode) {
         EXPECT_EQ(disk.ClusterSize(), 65536u);
         EXPECT_EQ(disk.ClusterCount(), 6u);
         EXPECT_EQ(disk.SectorBase(), 0u);
-        EXPECT_EQ(disk.WriteCluster(), 5u);  // 2 + the 3 clusters recorded
+        EXPECT_EQ(disk.WriteCluster(), 5u); // 2 + the 3 clusters recorded
         ASSERT_EQ(disk.Segments().size(), 2u);
         EXPECT_EQ(disk.Segments()[0].first_cluster, 2u);
         EXPECT_EQ(disk.Segments()[0].start_address, 2u * 65536);
         EXPECT_EQ(disk.Segments()[1].first_cluster, 4u);
-        EXPECT_EQ(disk.UsedClusters(), 3u);  // the 0x55AA clusters are not used
+        EXPECT_EQ(disk.UsedClusters(), 3u); // the 0x55AA clusters are not used
         EXPECT_EQ(cap.Saw("ClusterSize=65536, ClusterNum=6, SystemSize=393216\n"), major == 4);
     }
     EXPECT_EQ(test::Checksum(rec.path), before);
@@ -135,43 +135,110 @@ TEST(OrmaIndex, SegmentListRules) {
     const DWORD t0 = simorma::PackTime(3, 1, 8, 0, 0);
     struct Case {
         const char* name;
-        std::vector<std::pair<int, Patch>> patches;  // cluster → edit of its D32M
+        std::vector<std::pair<int, Patch>> patches; // cluster → edit of its D32M
         int segments;
-        DWORD first, last;  // clusters of segment 0
+        DWORD first, last; // clusters of segment 0
         DWORD alarms;
         DWORD used;
     };
     const std::vector<Case> cases = {
         {"as written", {}, 2, 0, 1, 2, 3},
         {"equal first times: the cluster seen first stays the start",
-         {{0, [&](unsigned char* s) { swapped(s + 4, t0); }}, {1, [&](unsigned char* s) { swapped(s + 4, t0); }}}, 2, 0, 1, 2, 3},
+         {{0, [&](unsigned char* s) { swapped(s + 4, t0); }},
+          {1, [&](unsigned char* s) { swapped(s + 4, t0); }}},
+         2,
+         0,
+         1,
+         2,
+         3},
         {"equal last times: the cluster seen later becomes the end",
-         {{0, [&](unsigned char* s) { swapped(s + 0x0C, t0); s[0x19] = 9; }},
-          {1, [&](unsigned char* s) { swapped(s + 0x0C, t0); s[0x19] = 9; }}},
-         2, 0, 1, 2, 3},
+         {{0,
+           [&](unsigned char* s) {
+               swapped(s + 0x0C, t0);
+               s[0x19] = 9;
+           }},
+          {1,
+           [&](unsigned char* s) {
+               swapped(s + 0x0C, t0);
+               s[0x19] = 9;
+           }}},
+         2,
+         0,
+         1,
+         2,
+         3},
         {"an earlier first frame later in recording order moves the start",
-         {{1, [&](unsigned char* s) { swapped(s + 4, t0 - 64); }}}, 2, 1, 1, 2, 3},
+         {{1, [&](unsigned char* s) { swapped(s + 4, t0 - 64); }}},
+         2,
+         1,
+         1,
+         2,
+         3},
         {"years before times: 2008-12-31 starts before 2009-01-01",
-         {{0, [&](unsigned char* s) { swapped(s + 4, simorma::PackTime(1, 1, 0, 0, 0)); s[0x18] = 9; }},
-          {1, [&](unsigned char* s) { swapped(s + 4, simorma::PackTime(12, 31, 23, 59, 0)); s[0x18] = 8; }}},
-         2, 1, 1, 2, 3},
+         {{0,
+           [&](unsigned char* s) {
+               swapped(s + 4, simorma::PackTime(1, 1, 0, 0, 0));
+               s[0x18] = 9;
+           }},
+          {1,
+           [&](unsigned char* s) {
+               swapped(s + 4, simorma::PackTime(12, 31, 23, 59, 0));
+               s[0x18] = 8;
+           }}},
+         2,
+         1,
+         1,
+         2,
+         3},
         {"years before times for the end too",
-         {{0, [&](unsigned char* s) { swapped(s + 0x0C, simorma::PackTime(1, 1, 0, 0, 0)); s[0x19] = 10; }}}, 2, 0, 0, 2, 3},
+         {{0,
+           [&](unsigned char* s) {
+               swapped(s + 0x0C, simorma::PackTime(1, 1, 0, 0, 0));
+               s[0x19] = 10;
+           }}},
+         2,
+         0,
+         0,
+         2,
+         3},
         {"0x55AA never starts a segment and is not used",
-         {{0, [&](unsigned char* s) { platform::WriteLE16(s + 0x14, 0x55AA); }}}, 2, 1, 1, 1, 2},
+         {{0, [&](unsigned char* s) { platform::WriteLE16(s + 0x14, 0x55AA); }}},
+         2,
+         1,
+         1,
+         1,
+         2},
         {"alarm count -1 adds nothing, 0 adds one",
          {{0, [&](unsigned char* s) { platform::WriteLE16(s + 0x16, 0xFFFF); }},
           {2, [&](unsigned char* s) { platform::WriteLE16(s + 0x16, 0); }}},
-         2, 0, 1, 2, 3},
+         2,
+         0,
+         1,
+         2,
+         3},
         {"a broken magic still counts as a segment, without its alarms",
-         {{1, [&](unsigned char* s) { s[0] = 0; }}}, 2, 0, 1, 1, 3},
+         {{1, [&](unsigned char* s) { s[0] = 0; }}},
+         2,
+         0,
+         1,
+         1,
+         3},
         {"more alarm entries than a record holds count as 40",
-         {{2, [&](unsigned char* s) { platform::WriteLE16(s + 0x16, 500); }}}, 2, 0, 1, 42, 3},
+         {{2, [&](unsigned char* s) { platform::WriteLE16(s + 0x16, 500); }}},
+         2,
+         0,
+         1,
+         42,
+         3},
         {"all unused: no segment, the open fails",
          {{0, [&](unsigned char* s) { platform::WriteLE16(s + 0x14, 0x55AA); }},
           {1, [&](unsigned char* s) { platform::WriteLE16(s + 0x14, 0x55AA); }},
           {2, [&](unsigned char* s) { platform::WriteLE16(s + 0x14, 0x55AA); }}},
-         0, 0, 0, 0, 0},
+         0,
+         0,
+         0,
+         0,
+         0},
     };
     simorma::Options o = test::SmallImage();
     o.framesPerBlock = 1;
@@ -222,7 +289,8 @@ TEST(OrmaIndex, WrappedRecordingSkipsTheOverwrittenOldestCluster) {
     o.framesPerBlock = 1;
     o.width = 64;
     o.height = 48;
-    o.segments = {{11, 3, SecondsOf(2010, 6, 1, 0, 0, 0), 3000, 0, 0}, {12, 2, SecondsOf(2010, 6, 2, 0, 0, 0), 2000, 0, 7}};
+    o.segments = {{11, 3, SecondsOf(2010, 6, 1, 0, 0, 0), 3000, 0, 0},
+                  {12, 2, SecondsOf(2010, 6, 2, 0, 0, 0), 2000, 0, 7}};
     Recording rec("wrapped.img", o);
     ASSERT_EQ(rec.result.error, "");
     COrmaSlotBank pins;
@@ -254,7 +322,8 @@ TEST(OrmaIndex, WrappedCorrectionNeedsFirstBelowLast) {
     o.framesPerBlock = 1;
     o.width = 64;
     o.height = 48;
-    o.segments = {{11, 2, SecondsOf(2010, 6, 1, 0, 0, 0), 3000, 0, 0}, {12, 2, SecondsOf(2010, 6, 2, 0, 0, 0), 2000, 0, 7}};
+    o.segments = {{11, 2, SecondsOf(2010, 6, 1, 0, 0, 0), 3000, 0, 0},
+                  {12, 2, SecondsOf(2010, 6, 2, 0, 0, 0), 2000, 0, 7}};
     Recording rec("wrapped2.img", o);
     ASSERT_EQ(rec.result.error, "");
     COrmaDisk disk(nullptr);
@@ -273,12 +342,22 @@ TEST(OrmaIndex, DamagedAndTruncatedImagesOpenOrFailCleanly) {
         {"broken marker", [](simorma::Options& o) { o.damage.brokenMarker = true; }, E_FAIL, 0},
         {"unreadable tail: the marker claims two clusters more",
          [](simorma::Options& o) { o.damage.unreadableTailClusters = 2; }, S_OK, 3},
-        {"truncated by one sector: no marker", [](simorma::Options& o) { o.damage.truncateSectors = 1; }, E_FAIL, 0},
-        {"truncated into the last cluster", [](simorma::Options& o) { o.damage.truncateSectors = 70000; }, E_FAIL, 0},
-        {"broken block headers", [](simorma::Options& o) { o.damage.brokenDisk01M = {{0, 0}, {0, 1}, {2, 0}}; }, S_OK, 3},
+        {"truncated by one sector: no marker", [](simorma::Options& o) { o.damage.truncateSectors = 1; },
+         E_FAIL, 0},
+        {"truncated into the last cluster", [](simorma::Options& o) { o.damage.truncateSectors = 70000; },
+         E_FAIL, 0},
+        {"broken block headers",
+         [](simorma::Options& o) {
+             o.damage.brokenDisk01M = {{0, 0}, {0, 1}, {2, 0}};
+         },
+         S_OK, 3},
         {"small frame sizes", [](simorma::Options& o) { o.damage.smallFrameSizeEvery = 3; }, S_OK, 3},
         {"frames without magic", [](simorma::Options& o) { o.damage.missingFrameMagicEvery = 2; }, S_OK, 3},
-        {"broken D32M of every cluster", [](simorma::Options& o) { o.damage.brokenD32M = {0, 1, 2}; }, S_OK, 3},
+        {"broken D32M of every cluster",
+         [](simorma::Options& o) {
+             o.damage.brokenD32M = {0, 1, 2};
+         },
+         S_OK, 3},
     };
     for (const Case& c : cases) {
         simorma::Options o = test::SmallImage();
@@ -317,8 +396,8 @@ TEST(OrmaIndex, CancelledScanFailsThisAndEveryLaterOpen) {
     EXPECT_EQ(disk.GetAlarmList(nullptr, &n), E_FAIL);
 }
 
-}  // namespace
-}  // namespace orma
+} // namespace
+} // namespace orma
 
 namespace orma {
 namespace {
@@ -352,7 +431,7 @@ TEST(OrmaIndex, DamagedDriveIsNeverReadPastItsEnd) {
         ASSERT_EQ(disk.OpenDisk(1, "\\\\.\\PHYSICALDRIVE1"), S_OK);
         disk.StartPlayback();
         std::vector<BYTE> audio(51040);
-        auto readOn = [&](int frames) {  // keeps reading past failures, as a restarted stream would
+        auto readOn = [&](int frames) { // keeps reading past failures, as a restarted stream would
             for (int i = 0; i < frames; ++i) {
                 LONG length = static_cast<LONG>(audio.size());
                 BYTE ch = 0;
@@ -374,5 +453,5 @@ TEST(OrmaIndex, DamagedDriveIsNeverReadPastItsEnd) {
     EXPECT_EQ(outside.load(), 0);
 }
 
-}  // namespace
-}  // namespace orma
+} // namespace
+} // namespace orma

@@ -20,7 +20,7 @@ long PeakResidentKiB() {
     return -1;
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
     auto t0 = std::chrono::steady_clock::now();
     HRESULT hr = asDrive ? disk.OpenDrive(1, argv[1], common::AccessMode::File) : disk.OpenDisk(0, argv[1]);
     auto t1 = std::chrono::steady_clock::now();
-    std::printf("result=%d clusters=%u segments=%zu index_bytes=%zu open_ms=%.1f vmhwm_before_kib=%ld vmhwm_kib=%ld\n",
+    std::printf("result=%d clusters=%u segments=%zu index_bytes=%zu open_ms=%.1f vmhwm_before_kib=%ld "
+                "vmhwm_kib=%ld\n",
                 static_cast<int>(hr), disk.ClusterCount(), disk.Segments().size(), disk.IndexBytes(),
                 std::chrono::duration<double, std::milli>(t1 - t0).count(), before, PeakResidentKiB());
     return hr == S_OK ? 0 : 1;

@@ -25,7 +25,8 @@ inline std::string TempPath(const std::string& name) {
 struct Recording {
     std::string path;
     simorma::Result result;
-    Recording(const std::string& name, const simorma::Options& o) : path(TempPath(name)), result(simorma::Write(path, o)) {}
+    Recording(const std::string& name, const simorma::Options& o)
+        : path(TempPath(name)), result(simorma::Write(path, o)) {}
     ~Recording() { std::remove(path.c_str()); }
     Recording(const Recording&) = delete;
     Recording& operator=(const Recording&) = delete;
@@ -108,8 +109,7 @@ inline unsigned long long Checksum(const std::string& path) {
 }
 
 // Rewrites bytes of one sector of a file in place.
-template <class Edit>
-void PatchSector(const std::string& path, unsigned long long sector, Edit edit) {
+template <class Edit> void PatchSector(const std::string& path, unsigned long long sector, Edit edit) {
     int fd = ::open(path.c_str(), O_RDWR);
     ASSERT_GE(fd, 0);
     unsigned char s[512];
@@ -155,9 +155,10 @@ inline std::vector<Walked> Walk(COrmaDisk& disk, int limit, HRESULT* last = null
             *last = hr;
         if (hr != S_OK)
             break;
-        out.push_back({disk.LastFrameYear(), disk.LastFrameTime(), channel, disk.LastPictureLength(), length, c, b, e});
+        out.push_back(
+            {disk.LastFrameYear(), disk.LastFrameTime(), channel, disk.LastPictureLength(), length, c, b, e});
     }
     return out;
 }
 
-}  // namespace orma::test
+} // namespace orma::test

@@ -65,5 +65,5 @@ TEST(OrmaThreads, CancelFromAnotherThreadFailsTheOpen) {
     EXPECT_EQ(disk.OpenDisk(0, rec.path.c_str()), E_FAIL);
 }
 
-}  // namespace
-}  // namespace orma
+} // namespace
+} // namespace orma

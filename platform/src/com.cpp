@@ -4,9 +4,13 @@ namespace platform {
 namespace {
 std::atomic<long> g_liveObjects{0};
 }
-long LiveObjectCount() { return g_liveObjects.load(); }
-void AdjustLiveObjectCount(long delta) { g_liveObjects += delta; }
-}  // namespace platform
+long LiveObjectCount() {
+    return g_liveObjects.load();
+}
+void AdjustLiveObjectCount(long delta) {
+    g_liveObjects += delta;
+}
+} // namespace platform
 
 CUnknown::CUnknown(const char* name, LPUNKNOWN outer, HRESULT* /*phr*/) : m_pName(name) {
     m_self.owner = this;
@@ -14,7 +18,9 @@ CUnknown::CUnknown(const char* name, LPUNKNOWN outer, HRESULT* /*phr*/) : m_pNam
     platform::AdjustLiveObjectCount(1);
 }
 
-CUnknown::~CUnknown() { platform::AdjustLiveObjectCount(-1); }
+CUnknown::~CUnknown() {
+    platform::AdjustLiveObjectCount(-1);
+}
 
 HRESULT CUnknown::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     if (!ppv)
@@ -28,7 +34,9 @@ HRESULT CUnknown::NonDelegatingQueryInterface(REFIID riid, void** ppv) {
     return E_NOINTERFACE;
 }
 
-ULONG CUnknown::NonDelegatingAddRef() { return static_cast<ULONG>(++m_cRef); }
+ULONG CUnknown::NonDelegatingAddRef() {
+    return static_cast<ULONG>(++m_cRef);
+}
 
 ULONG CUnknown::NonDelegatingRelease() {
     long n = --m_cRef;

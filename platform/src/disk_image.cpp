@@ -172,7 +172,7 @@ private:
     std::vector<Part> m_parts;
 };
 
-}  // namespace
+} // namespace
 
 ImageFormat ImageFormatOf(const std::string& path) {
     std::string suffix = SuffixOf(path);
@@ -208,4 +208,4 @@ std::shared_ptr<CDiskImage> OpenDiskImage(const std::string& path, std::string* 
     return nullptr;
 }
 
-}  // namespace platform
+} // namespace platform

@@ -36,14 +36,15 @@ std::string Trim(const std::string& s) {
     return b == std::string::npos ? std::string() : s.substr(b, e - b + 1);
 }
 
-}  // namespace
+} // namespace
 
 DriveMap DriveMap::Parse(const std::string& text) {
     DriveMap map;
     std::size_t start = 0;
     while (start <= text.size()) {
         std::size_t comma = text.find(',', start);
-        std::string item = Trim(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        std::string item =
+            Trim(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
         start = comma == std::string::npos ? text.size() + 1 : comma + 1;
         if (item.empty())
             continue;
@@ -148,7 +149,8 @@ bool IsRemovableDevice(const std::string& path) {
     if (::stat(path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode))
         return false;
     // /sys/dev/block/MAJ:MIN/removable, or the parent disk's for a partition.
-    std::string base = "/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
+    std::string base =
+        "/sys/dev/block/" + std::to_string(major(st.st_rdev)) + ":" + std::to_string(minor(st.st_rdev));
     for (const char* rel : {"/removable", "/../removable"}) {
         std::ifstream in(base + rel);
         int value = 0;
@@ -171,4 +173,4 @@ DriveInfo DescribeDrive(int number, const std::string& path) {
     return info;
 }
 
-}  // namespace platform
+} // namespace platform

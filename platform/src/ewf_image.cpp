@@ -216,7 +216,7 @@ private:
     std::vector<SectorRange> m_unreadable;
 };
 
-}  // namespace
+} // namespace
 
 std::shared_ptr<CDiskImage> OpenEwfImage(const std::string& path, std::string* problem, DWORD* error) {
     auto image = std::make_shared<CEwfImage>();
@@ -225,4 +225,4 @@ std::shared_ptr<CDiskImage> OpenEwfImage(const std::string& path, std::string* p
     return image;
 }
 
-}  // namespace platform
+} // namespace platform

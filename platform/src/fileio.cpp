@@ -57,7 +57,8 @@ FileObject::~FileObject() {
         ::close(m_fd);
 }
 
-bool PositionedRead(int fd, void* buffer, std::size_t size, ULONGLONG offset, std::size_t* done, DWORD* error) {
+bool PositionedRead(int fd, void* buffer, std::size_t size, ULONGLONG offset, std::size_t* done,
+                    DWORD* error) {
     *done = 0;
     auto* p = static_cast<char*>(buffer);
     while (*done < size) {
@@ -69,7 +70,7 @@ bool PositionedRead(int fd, void* buffer, std::size_t size, ULONGLONG offset, st
             return false;
         }
         if (n == 0)
-            break;  // end of file: a short, successful read
+            break; // end of file: a short, successful read
         *done += static_cast<std::size_t>(n);
     }
     return true;
@@ -120,8 +121,8 @@ bool IsPhysicalDrivePath(const std::string& name, int* number) {
     return true;
 }
 
-}  // namespace
-}  // namespace platform
+} // namespace
+} // namespace platform
 
 using namespace platform;
 
@@ -208,7 +209,8 @@ HANDLE CreateFileA(LPCSTR name, DWORD access, DWORD /*share*/, LPSECURITY_ATTRIB
         return INVALID_HANDLE_VALUE;
     }
     auto obj = std::make_shared<FileObject>(fd, path, flags);
-    SetLastError(disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+    SetLastError(disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS ? ERROR_ALREADY_EXISTS
+                                                                            : ERROR_SUCCESS);
     return MakeHandle(std::move(obj));
 }
 
@@ -318,7 +320,7 @@ DWORD SetFilePointer(HANDLE file, LONG distanceLow, LONG* distanceHigh, DWORD me
         d.QuadPart = static_cast<LONGLONG>(static_cast<ULONGLONG>(static_cast<DWORD>(*distanceHigh)) << 32 |
                                            static_cast<DWORD>(distanceLow));
     } else {
-        d.QuadPart = distanceLow;  // without a high half the distance is a signed 32-bit value
+        d.QuadPart = distanceLow; // without a high half the distance is a signed 32-bit value
     }
     LARGE_INTEGER pos{};
     if (!SetFilePointerEx(file, d, &pos, method))

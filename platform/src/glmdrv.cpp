@@ -27,7 +27,7 @@ DriverFault AskHook(const DriverRequest& r) {
     return Hook() ? Hook()(r) : DriverFault{};
 }
 
-}  // namespace
+} // namespace
 
 void SetDriverFaultHook(DriverFaultHook hook) {
     std::lock_guard guard(g_hookLock);
@@ -47,7 +47,9 @@ DriverFaultHook FailingSectorHook(ULONGLONG sector) {
     };
 }
 
-HANDLE OpenGlmDriver() { return MakeHandle(std::make_shared<DriverObject>()); }
+HANDLE OpenGlmDriver() {
+    return MakeHandle(std::make_shared<DriverObject>());
+}
 
 DriverObject::~DriverObject() {
     CancelAll();
@@ -83,9 +85,10 @@ bool IsBlockDevice(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
 }
 
-}  // namespace
+} // namespace
 
-int DriverObject::DriveFd(int drive, bool write, DWORD* error, std::shared_ptr<CDiskImage>* image, ULONGLONG* end) {
+int DriverObject::DriveFd(int drive, bool write, DWORD* error, std::shared_ptr<CDiskImage>* image,
+                          ULONGLONG* end) {
     if (!write) {
         auto found = m_readImages.find(drive);
         if (found != m_readImages.end()) {
@@ -304,7 +307,8 @@ BOOL DriverObject::Control(DWORD code, LPVOID in, DWORD inSize, LPVOID out, DWOR
         p->worker = std::thread([this, p, run, fault]() {
             {
                 std::unique_lock lock(m_lock);
-                m_changed.wait_for(lock, std::chrono::milliseconds(fault.delayMs), [p] { return p->cancelled; });
+                m_changed.wait_for(lock, std::chrono::milliseconds(fault.delayMs),
+                                   [p] { return p->cancelled; });
                 if (p->cancelled) {
                     // Cancelled before it ran: the caller's buffer is never touched.
                     p->ov->Internal = ERROR_OPERATION_ABORTED;
@@ -371,4 +375,4 @@ void DriverObject::CancelAll() {
             p.worker.join();
 }
 
-}  // namespace platform
+} // namespace platform

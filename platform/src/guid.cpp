@@ -14,7 +14,7 @@ int HexValue(char c) {
         return c - 'A' + 10;
     return -1;
 }
-}  // namespace
+} // namespace
 
 std::optional<GUID> GuidFromString(std::string_view text) {
     if (text.size() == 38) {
@@ -61,4 +61,4 @@ std::string GuidToString(const GUID& g) {
     return buf;
 }
 
-}  // namespace platform
+} // namespace platform

@@ -64,7 +64,7 @@ private:
     std::atomic<long> m_ref{1};
 };
 
-}  // namespace
+} // namespace
 
 HRESULT ModuleGetClassObject(const CFactoryTemplate* templates, int count, REFCLSID clsid, REFIID riid,
                              void** ppv) {
@@ -85,7 +85,9 @@ HRESULT ModuleGetClassObject(const CFactoryTemplate* templates, int count, REFCL
     return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-HRESULT ModuleCanUnloadNow() { return (LiveObjectCount() == 0 && g_serverLocks == 0) ? S_OK : S_FALSE; }
+HRESULT ModuleCanUnloadNow() {
+    return (LiveObjectCount() == 0 && g_serverLocks == 0) ? S_OK : S_FALSE;
+}
 
 HRESULT ModuleRegister(const CFactoryTemplate* templates, int count, const void* addressInModule, bool add) {
     std::string path = ModulePathOf(addressInModule);
@@ -113,4 +115,4 @@ HRESULT ModuleRegister(const CFactoryTemplate* templates, int count, const void*
     return S_OK;
 }
 
-}  // namespace platform
+} // namespace platform

@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr ULONGLONG kArchiveReserve = 0x3C00000;  // what an archive keeps free on its target
+constexpr ULONGLONG kArchiveReserve = 0x3C00000; // what an archive keeps free on its target
 constexpr const char* kSimConfig = ".optical";
 
 // The folder a target path lies in: the path itself when it is a folder.
@@ -44,7 +44,7 @@ struct SimDrive {
 };
 
 std::mutex g_simMutex;
-std::map<std::string, int> g_emptyChecksLeft;  // per folder, after an eject
+std::map<std::string, int> g_emptyChecksLeft; // per folder, after an eject
 
 std::optional<SimDrive> SimDriveFor(const std::string& path) {
     const char* env = std::getenv("SCRYDE_OPTICAL_SIM");
@@ -125,7 +125,7 @@ std::string DiscDeviceFor(const std::string& path) {
     std::ifstream typeFile(sys + "/device/type");
     int scsiType = -1;
     typeFile >> scsiType;
-    if (scsiType != 5)  // SCSI peripheral type 5: CD/DVD
+    if (scsiType != 5) // SCSI peripheral type 5: CD/DVD
         return {};
     std::ifstream uevent(sys + "/uevent");
     std::string line;
@@ -144,7 +144,7 @@ int DiscRequest(const std::string& device, unsigned long request, long argument 
     return result;
 }
 
-}  // namespace
+} // namespace
 
 int TargetMediaType(const std::string& path) {
     if (const auto sim = SimDriveFor(path))
@@ -183,4 +183,4 @@ bool TargetHasDisc(const std::string& path) {
     return !device.empty() && DiscRequest(device, CDROM_DRIVE_STATUS, CDSL_CURRENT) == CDS_DISC_OK;
 }
 
-}  // namespace platform
+} // namespace platform

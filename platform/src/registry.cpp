@@ -17,7 +17,7 @@ namespace platform {
 
 namespace {
 
-std::mutex g_lock;  // guards the in-process table and the loaded-module cache
+std::mutex g_lock; // guards the in-process table and the loaded-module cache
 std::unordered_map<GUID, InstanceCreator, GuidHash>& InProcess() {
     static std::unordered_map<GUID, InstanceCreator, GuidHash> table;
     return table;
@@ -151,11 +151,10 @@ public:
 
 private:
     int m_fd = -1;
-    std::string m_folder;  // the registry's folder, with its trailing '/'
-
+    std::string m_folder; // the registry's folder, with its trailing '/'
 };
 
-}  // namespace
+} // namespace
 
 std::string ProgramDirectory() {
     char buf[4096];
@@ -250,11 +249,13 @@ void UnregisterInProcessClass(REFCLSID clsid) {
     InProcess().erase(clsid);
 }
 
-}  // namespace platform
+} // namespace platform
 
 using namespace platform;
 
-HRESULT CoInitialize(void*) { return S_OK; }
+HRESULT CoInitialize(void*) {
+    return S_OK;
+}
 void CoUninitialize() {}
 
 HRESULT CoGetClassObject(REFCLSID clsid, DWORD /*context*/, void* /*reserved*/, REFIID riid, void** ppv) {
@@ -280,7 +281,7 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD /*context*/, void* /*reserved*/, 
                 OutputDebugStringA((std::string("CoGetClassObject: cannot load ") + entry->module + ": " +
                                     (why ? why : "unknown reason") + "\n")
                                        .c_str());
-                return HRESULT_FROM_WIN32(126);  // ERROR_MOD_NOT_FOUND
+                return HRESULT_FROM_WIN32(126); // ERROR_MOD_NOT_FOUND
             }
             loaded[entry->module] = module;
         }
@@ -288,7 +289,7 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD /*context*/, void* /*reserved*/, 
     using GetClassObjectFn = HRESULT (*)(REFCLSID, REFIID, void**);
     auto fn = reinterpret_cast<GetClassObjectFn>(::dlsym(module, "DllGetClassObject"));
     if (!fn)
-        return HRESULT_FROM_WIN32(127);  // ERROR_PROC_NOT_FOUND
+        return HRESULT_FROM_WIN32(127); // ERROR_PROC_NOT_FOUND
     return fn(clsid, riid, ppv);
 }
 
@@ -306,7 +307,8 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID 
     if (create)
         return create(outer, riid, ppv);
     IClassFactory* factory = nullptr;
-    HRESULT hr = CoGetClassObject(clsid, context, nullptr, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    HRESULT hr =
+        CoGetClassObject(clsid, context, nullptr, IID_IClassFactory, reinterpret_cast<void**>(&factory));
     if (FAILED(hr))
         return hr;
     hr = factory->CreateInstance(outer, riid, ppv);

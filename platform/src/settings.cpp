@@ -1,8 +1,8 @@
 #include "platform/settings.h"
 
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -28,7 +28,7 @@ void MakeParents(const std::string& path) {
             ::mkdir(path.substr(0, i).c_str(), 0755);
 }
 
-}  // namespace
+} // namespace
 
 SettingsStore::SettingsStore(const std::string& subKey) {
     std::string rel = subKey;
@@ -84,7 +84,7 @@ bool SettingsStore::SetDword(const std::string& name, DWORD value) {
     return std::rename(tmp.c_str(), m_path.c_str()) == 0;
 }
 
-}  // namespace platform
+} // namespace platform
 
 using platform::SettingsStore;
 
@@ -93,7 +93,7 @@ constexpr LONG kRegOk = 0;
 constexpr LONG kRegNotFound = 2;
 constexpr LONG kRegInvalid = 87;
 constexpr LONG kRegMoreData = 234;
-}  // namespace
+} // namespace
 
 LONG RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD, LPSTR, DWORD, DWORD, void*, HKEY* result,
                      LPDWORD disposition) {
@@ -101,7 +101,7 @@ LONG RegCreateKeyExA(HKEY root, LPCSTR subKey, DWORD, LPSTR, DWORD, DWORD, void*
         return kRegInvalid;
     auto* store = new SettingsStore(subKey);
     if (disposition)
-        *disposition = store->Exists() ? 2 : 1;  // REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY
+        *disposition = store->Exists() ? 2 : 1; // REG_OPENED_EXISTING_KEY : REG_CREATED_NEW_KEY
     *result = store;
     return kRegOk;
 }

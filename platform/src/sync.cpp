@@ -21,11 +21,11 @@ struct HandleTable {
 };
 
 HandleTable& Handles() {
-    static HandleTable* table = new HandleTable;  // outlives every static that may close a handle
+    static HandleTable* table = new HandleTable; // outlives every static that may close a handle
     return *table;
 }
 
-}  // namespace
+} // namespace
 
 HANDLE MakeHandle(std::shared_ptr<KernelObject> object) {
     HandleTable& t = Handles();
@@ -126,8 +126,8 @@ public:
     std::atomic<DWORD> m_exitCode{STILL_ACTIVE};
 };
 
-}  // namespace
-}  // namespace platform
+} // namespace
+} // namespace platform
 
 using namespace platform;
 
@@ -155,7 +155,9 @@ BOOL ResetEvent(HANDLE event) {
     return TRUE;
 }
 
-DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) { return WaitForMultipleObjects(1, &handle, FALSE, milliseconds); }
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
+    return WaitForMultipleObjects(1, &handle, FALSE, milliseconds);
+}
 
 DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) {
     if (count == 0 || count > MAXIMUM_WAIT_OBJECTS || !handles) {
@@ -223,13 +225,19 @@ BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode) {
 CAMEvent::CAMEvent(BOOL manualReset, BOOL initialState)
     : m_hEvent(CreateEventA(nullptr, manualReset, initialState, nullptr)) {}
 
-CAMEvent::~CAMEvent() { CloseHandle(m_hEvent); }
+CAMEvent::~CAMEvent() {
+    CloseHandle(m_hEvent);
+}
 
 CAMThread::CAMThread() : m_EventSend(TRUE), m_EventComplete(FALSE) {}
 
-CAMThread::~CAMThread() { Close(); }
+CAMThread::~CAMThread() {
+    Close();
+}
 
-BOOL CAMThread::ThreadExists() const { return m_hThread != nullptr; }
+BOOL CAMThread::ThreadExists() const {
+    return m_hThread != nullptr;
+}
 
 DWORD CAMThread::InitialThreadProc(LPVOID param) {
     auto* self = static_cast<CAMThread*>(param);

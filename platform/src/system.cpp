@@ -21,8 +21,12 @@ namespace {
 thread_local DWORD t_lastError = ERROR_SUCCESS;
 }
 
-void SetLastError(DWORD error) { t_lastError = error; }
-DWORD GetLastError() { return t_lastError; }
+void SetLastError(DWORD error) {
+    t_lastError = error;
+}
+DWORD GetLastError() {
+    return t_lastError;
+}
 
 DWORD Win32ErrorFromErrno(int err) {
     switch (err) {
@@ -51,7 +55,7 @@ DWORD Win32ErrorFromErrno(int err) {
     case ENOMEDIUM:
         return ERROR_NOT_READY;
     case EIO:
-        return ERROR_CRC;  // an unreadable sector, as Windows reports it
+        return ERROR_CRC; // an unreadable sector, as Windows reports it
     case ESPIPE:
         return ERROR_SEEK;
     case EEXIST:
@@ -116,11 +120,14 @@ WinVer ReadWinVer() {
     return v;
 }
 
-}  // namespace
+} // namespace
 
-std::optional<std::string> WinVerProblem() { return ReadWinVer().problem; }
+std::optional<std::string> WinVerProblem() {
+    return ReadWinVer().problem;
+}
 
-// ---- Message boxes and debugger output ---------------------------------------------------------------------
+// ---- Message boxes and debugger output
+// ---------------------------------------------------------------------
 namespace {
 
 std::mutex g_sinkLock;
@@ -134,7 +141,7 @@ DebugSink& Sink() {
     return s;
 }
 
-}  // namespace
+} // namespace
 
 int DefaultButton(UINT type) {
     int buttons[3] = {IDOK, 0, 0};
@@ -171,7 +178,8 @@ DebugSink SetDebugSink(DebugSink sink) {
     return std::exchange(Sink(), std::move(sink));
 }
 
-// ---- Locations ---------------------------------------------------------------------------------------------
+// ---- Locations
+// ---------------------------------------------------------------------------------------------
 namespace {
 
 std::string HomeDirectory() {
@@ -192,7 +200,7 @@ bool StartsWithNoCase(const std::string& s, const char* prefix) {
     return strncasecmp(s.c_str(), prefix, std::strlen(prefix)) == 0;
 }
 
-}  // namespace
+} // namespace
 
 std::string ScrydeHome() {
     std::string home;
@@ -268,7 +276,7 @@ std::string MapWindowsPath(const std::string& path) {
     return path;
 }
 
-}  // namespace platform
+} // namespace platform
 
 using namespace platform;
 
@@ -330,7 +338,9 @@ void OutputDebugStringA(LPCSTR text) {
         std::fputs(text, stderr);
 }
 
-void Sleep(DWORD milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+void Sleep(DWORD milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
 
 DWORD timeGetTime() {
     using namespace std::chrono;
@@ -338,6 +348,12 @@ DWORD timeGetTime() {
     return static_cast<DWORD>(static_cast<ULONGLONG>(ms));
 }
 
-DWORD GetTickCount() { return timeGetTime(); }
-UINT timeBeginPeriod(UINT) { return 0; }
-UINT timeEndPeriod(UINT) { return 0; }
+DWORD GetTickCount() {
+    return timeGetTime();
+}
+UINT timeBeginPeriod(UINT) {
+    return 0;
+}
+UINT timeEndPeriod(UINT) {
+    return 0;
+}

@@ -64,7 +64,7 @@ protected:
             return "";
         }
         std::string all;
-        std::string chunk(70000, '\0');  // not a multiple of any part or chunk size
+        std::string chunk(70000, '\0'); // not a multiple of any part or chunk size
         DWORD got = 0;
         for (;;) {
             if (!ReadFile(h, chunk.data(), static_cast<DWORD>(chunk.size()), &got, nullptr)) {
@@ -305,4 +305,4 @@ TEST_F(EwfImageTest, ATruncatedSegmentIsAClearError) {
     EXPECT_EQ(platform::DeviceSize(path), std::nullopt);
 }
 
-}  // namespace
+} // namespace

@@ -11,7 +11,9 @@
 
 namespace {
 
-std::string TempPath(const char* name) { return ::testing::TempDir() + name + std::to_string(::getpid()); }
+std::string TempPath(const char* name) {
+    return ::testing::TempDir() + name + std::to_string(::getpid());
+}
 
 TEST(FileIo, SetFilePointerTakesTheHighHalfAndReadsPastFourGiB) {
     std::string path = TempPath("sparse_");
@@ -32,7 +34,7 @@ TEST(FileIo, SetFilePointerTakesTheHighHalfAndReadsPastFourGiB) {
     SetFilePointer(h, 0x40000200, &high, FILE_BEGIN);
     char back[8] = {};
     ASSERT_TRUE(ReadFile(h, back, 8, &n, nullptr));
-    EXPECT_EQ(n, 4u);  // a read at the end of a file is short but succeeds
+    EXPECT_EQ(n, 4u); // a read at the end of a file is short but succeeds
     EXPECT_EQ(std::string(back, 4), "SCRY");
     BYTE geometry[24];
     DWORD got = 0;
@@ -46,8 +48,10 @@ TEST(FileIo, SetFilePointerTakesTheHighHalfAndReadsPastFourGiB) {
 }
 
 TEST(FileIo, ErrorsMapOntoWin32Numbers) {
-    EXPECT_EQ(CreateFileA("/nonexistent-scryde/x", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), ERROR_PATH_NOT_FOUND == GetLastError() ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(CreateFileA("/nonexistent-scryde/x", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(),
+              ERROR_PATH_NOT_FOUND == GetLastError() ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(CreateFileA("/", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
     DWORD n = 0;
@@ -58,7 +62,8 @@ TEST(FileIo, ErrorsMapOntoWin32Numbers) {
     EXPECT_EQ(platform::Win32ErrorFromErrno(ENOSPC), ERROR_DISK_FULL);
     // Opening for reading never creates.
     std::string path = TempPath("nocreate_");
-    EXPECT_EQ(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, CREATE_ALWAYS, 0, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, CREATE_ALWAYS, 0, nullptr),
+              INVALID_HANDLE_VALUE);
     EXPECT_NE(::access(path.c_str(), F_OK), 0);
 }
 
@@ -93,8 +98,8 @@ TEST(Environment, WindowsVersionFromScrydeWinver) {
         const char* value;
         bool ok;
         DWORD major, minor;
-    } cases[] = {{"5.1", true, 5, 1}, {"4", true, 4, 0}, {"6.0", true, 6, 0}, {"7", true, 7, 0},
-                 {"five", false, 0, 0}, {"5.", false, 0, 0}, {"", false, 0, 0}, {"5.1x", false, 0, 0}};
+    } cases[] = {{"5.1", true, 5, 1},   {"4", true, 4, 0},   {"6.0", true, 6, 0}, {"7", true, 7, 0},
+                 {"five", false, 0, 0}, {"5.", false, 0, 0}, {"", false, 0, 0},   {"5.1x", false, 0, 0}};
     for (const Case& c : cases) {
         ::setenv("SCRYDE_WINVER", c.value, 1);
         EXPECT_EQ(GetVersionExA(&v) != FALSE, c.ok) << c.value;
@@ -118,7 +123,7 @@ TEST(Environment, ProgramFolderAndDrivesMapOntoLinuxPaths) {
     EXPECT_EQ(platform::MapWindowsPath("\\\\.\\PHYSICALDRIVE2"), "/srv/dvr.img");
     EXPECT_EQ(platform::MapWindowsPath("/already/linux"), "/already/linux");
     EXPECT_EQ(platform::ScrydeHome(), home);
-    EXPECT_EQ(::access(home.c_str(), F_OK), 0);  // created on first use
+    EXPECT_EQ(::access(home.c_str(), F_OK), 0); // created on first use
     ::unsetenv("SCRYDE_HOME");
     ::unsetenv("SCRYDE_DRIVES");
     ::rmdir(home.c_str());
@@ -129,7 +134,8 @@ TEST(Environment, MessageBoxWithoutHandlerWritesOneLineAndTakesTheDefault) {
     ::testing::internal::CaptureStderr();
     EXPECT_EQ(MessageBoxA(nullptr, "ReadSector(): failed!\nErrno=5\n", "Error", MB_OK), IDOK);
     EXPECT_EQ(MessageBoxA(nullptr, "Format?", "Warning", MB_YESNO | MB_DEFBUTTON2), IDNO);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Error: ReadSector(): failed! Errno=5\nWarning: Format?\n");
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "Error: ReadSector(): failed! Errno=5\nWarning: Format?\n");
     platform::SetMessageBoxHandler(old);
 }
 
@@ -138,7 +144,9 @@ TEST(Settings, DwordValuesRoundTripThroughTheRegistryCalls) {
     ::setenv("XDG_CONFIG_HOME", cfg.c_str(), 1);
     HKEY key = nullptr;
     EXPECT_NE(RegOpenKeyExA(HKEY_CURRENT_USER, "software\\Veltrix\\GLM500", 0, KEY_READ, &key), 0);
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "software\\Veltrix\\GLM500", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), 0);
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "software\\Veltrix\\GLM500", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              0);
     DWORD v = 3;
     ASSERT_EQ(RegSetValueExA(key, "Layout", 0, REG_DWORD, reinterpret_cast<BYTE*>(&v), 4), 0);
     RegCloseKey(key);
@@ -157,4 +165,4 @@ TEST(Settings, DwordValuesRoundTripThroughTheRegistryCalls) {
     std::system(("rm -rf " + cfg).c_str());
 }
 
-}  // namespace
+} // namespace

@@ -20,8 +20,9 @@ TEST(Guid, ParsesAndPrintsTheRegistryForm) {
 }
 
 TEST(Guid, RejectsMalformedText) {
-    for (const char* bad : {"", "{}", "{9AF7E2D9-5A5C-4A04-991D-9C285B79ECA}", "{9AF7E2D9+5A5C-4A04-991D-9C285B79ECA8}",
-                            "{9AF7E2D9-5A5C-4A04-991D-9C285B79ECAG}", "9AF7E2D9-5A5C-4A04-991D-9C285B79ECA8}"})
+    for (const char* bad :
+         {"", "{}", "{9AF7E2D9-5A5C-4A04-991D-9C285B79ECA}", "{9AF7E2D9+5A5C-4A04-991D-9C285B79ECA8}",
+          "{9AF7E2D9-5A5C-4A04-991D-9C285B79ECAG}", "9AF7E2D9-5A5C-4A04-991D-9C285B79ECA8}"})
         EXPECT_FALSE(platform::GuidFromString(bad)) << bad;
 }
 
@@ -35,7 +36,7 @@ TEST(HResult, CodesHaveTheirWindowsValues) {
     EXPECT_TRUE(FAILED(E_FAIL));
 }
 
-}  // namespace
+} // namespace
 
 #include "platform/com.h"
 
@@ -54,16 +55,16 @@ TEST(ComPtr, CopyAndMoveKeepTheCountRight) {
     {
         ComPtr<IUnknown> p(&a), q(&b);
         EXPECT_EQ(a.refs, 2);
-        q = p;  // b released, a shared
+        q = p; // b released, a shared
         EXPECT_EQ(b.refs, 1);
         EXPECT_EQ(a.refs, 3);
         ComPtr<IUnknown> r(&b);
-        r = std::move(p);  // b released, a moved without a count change
+        r = std::move(p); // b released, a moved without a count change
         EXPECT_EQ(b.refs, 1);
         EXPECT_EQ(a.refs, 3);
         EXPECT_FALSE(p);
         ComPtr<IUnknown>& alias = r;
-        r = std::move(alias);  // self-move keeps the pointer
+        r = std::move(alias); // self-move keeps the pointer
         EXPECT_EQ(r.Get(), &a);
         ComPtr<IUnknown>& same = q;
         q = same;
@@ -72,4 +73,4 @@ TEST(ComPtr, CopyAndMoveKeepTheCountRight) {
     EXPECT_EQ(a.refs, 1);
 }
 
-}  // namespace
+} // namespace

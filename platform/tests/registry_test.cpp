@@ -36,7 +36,8 @@ TEST(Registry, BuildRegisteredPluginIsCreatedByClassId) {
 TEST(Registry, UnregisteredClassIsReported) {
     const CLSID unknown = {0x76164178, 0xDA73, 0x476D, {0xAB, 0x9F, 0x52, 0xC2, 0x16, 0xF6, 0x84, 0x49}};
     void* p = reinterpret_cast<void*>(1);
-    EXPECT_EQ(CoCreateInstance(unknown, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &p), REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(CoCreateInstance(unknown, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, &p),
+              REGDB_E_CLASSNOTREG);
     EXPECT_EQ(p, nullptr);
 }
 
@@ -58,7 +59,7 @@ TEST(Registry, EntriesSurviveRewriteAndRemoval) {
     ASSERT_EQ(platform::RegisterClassEntry(a), S_OK);
     ASSERT_EQ(platform::RegisterClassEntry(b), S_OK);
     a.name = "A2";
-    ASSERT_EQ(platform::RegisterClassEntry(a), S_OK);  // replaces, does not duplicate
+    ASSERT_EQ(platform::RegisterClassEntry(a), S_OK); // replaces, does not duplicate
     auto all = platform::EnumerateClasses();
     ASSERT_EQ(all.size(), 2u);
     EXPECT_EQ(all[0].name, "A2");
@@ -106,4 +107,4 @@ TEST(Registry, RelativeModuleIsFoundBesideTheRegistry) {
     fs::remove_all(folder);
 }
 
-}  // namespace
+} // namespace

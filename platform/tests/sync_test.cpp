@@ -34,7 +34,8 @@ TEST(Events, TimedWaitTimesOutAndClosedHandleFails) {
 }
 
 TEST(Events, WaitOnTwoReturnsTheOneSetAndConsumesOnlyIt) {
-    HANDLE evs[2] = {CreateEventA(nullptr, FALSE, FALSE, nullptr), CreateEventA(nullptr, FALSE, FALSE, nullptr)};
+    HANDLE evs[2] = {CreateEventA(nullptr, FALSE, FALSE, nullptr),
+                     CreateEventA(nullptr, FALSE, FALSE, nullptr)};
     std::thread setter([&] {
         Sleep(20);
         SetEvent(evs[1]);
@@ -96,12 +97,12 @@ TEST(CAMThread, CallWorkerGetsTheReplyAndCloseJoins) {
 class Poller : public CAMThread {
 public:
     DWORD ThreadProc() override {
-        DWORD req = GetRequest();  // start
+        DWORD req = GetRequest(); // start
         Reply(1);
         DWORD cmd = 0;
         while (!CheckRequest(&cmd))
             Sleep(1);
-        EXPECT_TRUE(CheckRequest(nullptr));  // still pending until the reply
+        EXPECT_TRUE(CheckRequest(nullptr)); // still pending until the reply
         Reply(cmd + req);
         return 0;
     }
@@ -115,4 +116,4 @@ TEST(CAMThread, CheckRequestSeesAPendingRequest) {
     p.Close();
 }
 
-}  // namespace
+} // namespace

@@ -24,9 +24,14 @@ public:
 };
 
 const platform::CFactoryTemplate g_Templates[] = {
-    {"Scryde Test Object", &CLSID_TestObject, &CTestObject::CreateInstance, 0x00200000, nullptr, {"Out;output;video"}},
+    {"Scryde Test Object",
+     &CLSID_TestObject,
+     &CTestObject::CreateInstance,
+     0x00200000,
+     nullptr,
+     {"Out;output;video"}},
 };
 
-}  // namespace
+} // namespace
 
 SCRYDE_DEFINE_MODULE_EXPORTS(g_Templates, 1)

@@ -17,8 +17,10 @@
 namespace player {
 
 namespace {
-QString Id(int id) { return QString::number(id); }
-}  // namespace
+QString Id(int id) {
+    return QString::number(id);
+}
+} // namespace
 
 CCompressorEnumDlg::CCompressorEnumDlg(reader::EncoderChoiceState& state, QWidget* parent)
     : QDialog(parent), m_state(state) {
@@ -52,8 +54,10 @@ CCompressorEnumDlg::CCompressorEnumDlg(reader::EncoderChoiceState& state, QWidge
     slider->setRange(0, 100);
     auto* qualityText = new QLabel("0%", this);
     qualityText->setObjectName(Id(kEncoderQualityText));
-    connect(slider, &QSlider::valueChanged, qualityText, [qualityText](int v) { qualityText->setText(QString("%1%").arg(v)); });
-    for (QWidget* w : std::initializer_list<QWidget*>{keyFrames, keyFrameEdit, bitRate, bitRateEdit, quality, slider})
+    connect(slider, &QSlider::valueChanged, qualityText,
+            [qualityText](int v) { qualityText->setText(QString("%1%").arg(v)); });
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{keyFrames, keyFrameEdit, bitRate, bitRateEdit, quality, slider})
         w->setEnabled(false);
     grid->addWidget(keyFrames, 1, 1);
     grid->addWidget(keyFrameEdit, 1, 2);
@@ -73,8 +77,10 @@ CCompressorEnumDlg::CCompressorEnumDlg(reader::EncoderChoiceState& state, QWidge
     auto* systemDefault = new QPushButton("System default", this);
     systemDefault->setObjectName(Id(kEncoderSystemDefault));
     connect(systemDefault, &QPushButton::clicked, this, [] {
-        MessageBoxA(nullptr, "System default will be loaded and applied to all the encoders.\nAre you sure to do that?",
-                    "Confirm", MB_YESNO);
+        MessageBoxA(
+            nullptr,
+            "System default will be loaded and applied to all the encoders.\nAre you sure to do that?",
+            "Confirm", MB_YESNO);
     });
     grid->addWidget(configure, 4, 1);
     grid->addWidget(about, 4, 2);
@@ -118,7 +124,8 @@ void CCompressorEnumDlg::Discover() {
 void CCompressorEnumDlg::OnRow(int row) {
     if (row < 0 || row >= static_cast<int>(m_list.size()))
         return;
-    m_info->setPlainText(QString::fromStdString(reader::CompressorInfoText(m_list[static_cast<std::size_t>(row)])));
+    m_info->setPlainText(
+        QString::fromStdString(reader::CompressorInfoText(m_list[static_cast<std::size_t>(row)])));
 }
 
 void CCompressorEnumDlg::accept() {
@@ -130,4 +137,4 @@ void CCompressorEnumDlg::accept() {
     QDialog::accept();
 }
 
-}  // namespace player
+} // namespace player

@@ -56,4 +56,4 @@ private:
     bool m_discovered = false;
 };
 
-}  // namespace player
+} // namespace player

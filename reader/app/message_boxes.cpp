@@ -47,7 +47,8 @@ int Show(const platform::MessageBoxRequest& r) {
         choices = {{QMessageBox::Retry, IDRETRY}, {QMessageBox::Cancel, IDCANCEL}};
         break;
     case MB_ABORTRETRYIGNORE:
-        choices = {{QMessageBox::Abort, IDABORT}, {QMessageBox::Retry, IDRETRY}, {QMessageBox::Ignore, IDIGNORE}};
+        choices = {
+            {QMessageBox::Abort, IDABORT}, {QMessageBox::Retry, IDRETRY}, {QMessageBox::Ignore, IDIGNORE}};
         break;
     default:
         choices = {{QMessageBox::Ok, IDOK}};
@@ -65,7 +66,7 @@ int Show(const platform::MessageBoxRequest& r) {
     return def;
 }
 
-}  // namespace
+} // namespace
 
 void InstallMessageBoxes() {
     platform::SetMessageBoxHandler([](const platform::MessageBoxRequest& r) {
@@ -73,9 +74,10 @@ void InstallMessageBoxes() {
         if (app && QThread::currentThread() == app->thread())
             return Show(r);
         if (app)
-            QMetaObject::invokeMethod(app, [r] { Show(r); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                app, [r] { Show(r); }, Qt::QueuedConnection);
         return platform::DefaultButton(r.type);
     });
 }
 
-}  // namespace player
+} // namespace player

@@ -6,4 +6,4 @@ namespace player {
 
 void InstallMessageBoxes();
 
-}  // namespace player
+} // namespace player

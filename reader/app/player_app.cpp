@@ -93,4 +93,4 @@ void InstallReaderPlatform(bool interactive) {
     InstallVideoBackend();
 }
 
-}  // namespace player
+} // namespace player

@@ -38,4 +38,4 @@ extern const char* const kUsage;
 // backend and the reader's log; call once after the QApplication exists and before any graph.
 void InstallReaderPlatform(bool interactive = true);
 
-}  // namespace player
+} // namespace player

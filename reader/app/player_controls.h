@@ -10,8 +10,8 @@ enum ControlId {
     kSlider = 1005,
     kPlay = 1006,
     kDriveList = 1007,
-    kPauseCommand = 1008,  // no visible control
-    kStopCommand = 1009,   // no visible control
+    kPauseCommand = 1008, // no visible control
+    kStopCommand = 1009,  // no visible control
     kStepForward = 1010,
     kTime = 1011,
     kStepBack = 1012,
@@ -46,7 +46,7 @@ enum ControlId {
     kFormat = 1064,
 
     // The program's own.
-    kFirstVideoBox = 2000,  // 2000 + box index (0..29): single, quad, nine-way, sixteen-way boxes
+    kFirstVideoBox = 2000, // 2000 + box index (0..29): single, quad, nine-way, sixteen-way boxes
     kProgressDialog = 2100,
     kMenuSetChannel = 2200,  // + channel 0..15
     kMenuDisplayMode = 2220, // + mode 0..3
@@ -60,4 +60,4 @@ enum ControlId {
     kMenuPrintImage = 2252,
 };
 
-}  // namespace player
+} // namespace player

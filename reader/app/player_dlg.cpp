@@ -17,10 +17,10 @@
 #include <QTabBar>
 #include <QThread>
 
-#include "platform/system.h"
-#include "reader/format.h"
-#include "player_controls.h"
 #include "encoder_dlg.h"
+#include "platform/system.h"
+#include "player_controls.h"
+#include "reader/format.h"
 #include "save_file_dlg.h"
 #include "snapshot_print.h"
 
@@ -33,11 +33,12 @@ constexpr double kUnitX = 1.5, kUnitY = 1.75;
 constexpr int kDialogWidth = static_cast<int>(576 * kUnitX);
 constexpr int kDialogHeight = static_cast<int>(291 * kUnitY);
 
-QString Id(int id) { return QString::number(id); }
+QString Id(int id) {
+    return QString::number(id);
+}
 
 // Changes made by code never reach the handlers meant for the user.
-template <class W, class F>
-void Quietly(W* w, F&& change) {
+template <class W, class F> void Quietly(W* w, F&& change) {
     const bool old = w->blockSignals(true);
     change();
     w->blockSignals(old);
@@ -52,7 +53,7 @@ QString QtFileFilter() {
     return filters.join(";;");
 }
 
-}  // namespace
+} // namespace
 
 void CDriveCombo::showPopup() {
     if (beforeDropDown)
@@ -219,10 +220,22 @@ void CPlayerDlg::BuildControls() {
     m_bw = Button(kBackward, "", {x + 88, 438, w - 88, 26});
     m_bw->setIcon(st->standardIcon(QStyle::SP_MediaSeekBackward));
     m_bw->setCheckable(true);
-    connect(up, &QPushButton::clicked, this, [this] { m_core.SpeedUp(); Refresh(); });
-    connect(down, &QPushButton::clicked, this, [this] { m_core.SpeedDown(); Refresh(); });
-    connect(m_fw, &QPushButton::clicked, this, [this] { m_core.Forward(); Refresh(); });
-    connect(m_bw, &QPushButton::clicked, this, [this] { m_core.Backward(); Refresh(); });
+    connect(up, &QPushButton::clicked, this, [this] {
+        m_core.SpeedUp();
+        Refresh();
+    });
+    connect(down, &QPushButton::clicked, this, [this] {
+        m_core.SpeedDown();
+        Refresh();
+    });
+    connect(m_fw, &QPushButton::clicked, this, [this] {
+        m_core.Forward();
+        Refresh();
+    });
+    connect(m_bw, &QPushButton::clicked, this, [this] {
+        m_core.Backward();
+        Refresh();
+    });
     QPushButton* format = Button(kFormat, "Format HD", {x, 472, w, 26});
     connect(format, &QPushButton::clicked, this, [this] { OnFormat(); });
 
@@ -255,13 +268,26 @@ void CPlayerDlg::BuildControls() {
             m_play = b;
     }
     m_play->setProperty("bitmap", "play");
-    connect(m_play, &QPushButton::clicked, this, [this] { m_core.PlayPause(); Refresh(); });
-    connect(findChild<QPushButton*>(Id(kBegin)), &QPushButton::clicked, this, [this] { m_core.Begin(); Refresh(); });
-    connect(findChild<QPushButton*>(Id(kEnd)), &QPushButton::clicked, this, [this] { m_core.End(); Refresh(); });
-    connect(findChild<QPushButton*>(Id(kStepForward)), &QPushButton::clicked, this,
-            [this] { m_core.StepForward(); Refresh(); });
-    connect(findChild<QPushButton*>(Id(kStepBack)), &QPushButton::clicked, this,
-            [this] { m_core.StepBackward(); Refresh(); });
+    connect(m_play, &QPushButton::clicked, this, [this] {
+        m_core.PlayPause();
+        Refresh();
+    });
+    connect(findChild<QPushButton*>(Id(kBegin)), &QPushButton::clicked, this, [this] {
+        m_core.Begin();
+        Refresh();
+    });
+    connect(findChild<QPushButton*>(Id(kEnd)), &QPushButton::clicked, this, [this] {
+        m_core.End();
+        Refresh();
+    });
+    connect(findChild<QPushButton*>(Id(kStepForward)), &QPushButton::clicked, this, [this] {
+        m_core.StepForward();
+        Refresh();
+    });
+    connect(findChild<QPushButton*>(Id(kStepBack)), &QPushButton::clicked, this, [this] {
+        m_core.StepBackward();
+        Refresh();
+    });
     ShowTabPanel(-1);
 }
 
@@ -294,14 +320,16 @@ void CPlayerDlg::RefreshDrives() {
     });
     m_drives.clear();
     if (!reader::DriveScanAllowed(m_windowsMajor)) {
-        MessageBoxA(nullptr, "Veltrix Scryde application requires a Windows 2000, XP, or Vista operating system.",
+        MessageBoxA(nullptr,
+                    "Veltrix Scryde application requires a Windows 2000, XP, or Vista operating system.",
                     "Error", MB_OK);
     } else {
         QApplication::setOverrideCursor(Qt::WaitCursor);
         m_drives = reader::ScanDrives(m_core.Settings().hdd, m_windowsMajor);
         QApplication::restoreOverrideCursor();
         if (m_drives.empty())
-            MessageBoxA(nullptr, "The hard drive cannot be recognized as a valid video drive. Try open another one.",
+            MessageBoxA(nullptr,
+                        "The hard drive cannot be recognized as a valid video drive. Try open another one.",
                         "Error", MB_OK);
     }
     Quietly(m_driveList, [&] {
@@ -325,9 +353,9 @@ void CPlayerDlg::OnOpen() {
         target.path = d.path;
         target.gigabytes = d.gigabytes;
     } else {
-        const std::string path = chooseFile ? chooseFile()
-                                            : QFileDialog::getOpenFileName(this, "Open", QString(), QtFileFilter())
-                                                  .toStdString();
+        const std::string path =
+            chooseFile ? chooseFile()
+                       : QFileDialog::getOpenFileName(this, "Open", QString(), QtFileFilter()).toStdString();
         if (path.empty())
             return;
         target = reader::FileTarget(path);
@@ -360,8 +388,8 @@ bool CPlayerDlg::RunOpen(const reader::OpenTarget& target) {
         return false;
     // The disk-open worker with its progress: the window stays alive, the owner disabled.
     m_core.StartOpenWorker();
-    QProgressDialog progress("Collecting the disk information. It may take a while.\nPlease wait.", QString(), 0,
-                             1000, this);
+    QProgressDialog progress("Collecting the disk information. It may take a while.\nPlease wait.", QString(),
+                             0, 1000, this);
     progress.setObjectName(Id(kProgressDialog));
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(0);
@@ -426,7 +454,8 @@ void CPlayerDlg::Refresh() {
         Quietly(m_model, [&] { m_model->setCurrentIndex(m_core.ModelRow()); });
         m_model->setEnabled(m_core.ModelListEnabled());
     }
-    if (auto row = m_core.SegmentRowToSelect(); row && *row < m_segments->count() && m_segments->currentRow() != *row)
+    if (auto row = m_core.SegmentRowToSelect();
+        row && *row < m_segments->count() && m_segments->currentRow() != *row)
         Quietly(m_segments, [&] { m_segments->setCurrentRow(*row); });
     if (!open)
         m_time->clear();
@@ -633,7 +662,7 @@ private:
     QProgressDialog m_dialog;
 };
 
-}  // namespace
+} // namespace
 
 void CPlayerDlg::OnArchive(int box) {
     if (!m_core.IsOpen() || box < 0 || box >= reader::kBoxCount || !m_core.ArchiveMarksValid())
@@ -665,8 +694,9 @@ void CPlayerDlg::OnArchive(int box) {
 
 void CPlayerDlg::OnFormat() {
     const int row = m_driveList->currentIndex();
-    const reader::DriveEntry* drive =
-        row >= 1 && row - 1 < static_cast<int>(m_drives.size()) ? &m_drives[static_cast<std::size_t>(row - 1)] : nullptr;
+    const reader::DriveEntry* drive = row >= 1 && row - 1 < static_cast<int>(m_drives.size())
+                                          ? &m_drives[static_cast<std::size_t>(row - 1)]
+                                          : nullptr;
     const bool wasOpen = m_core.IsOpen();
     reader::FormatSelectedDrive(drive, m_core);
     if (wasOpen && !m_core.IsOpen()) {
@@ -683,4 +713,4 @@ void CPlayerDlg::closeEvent(QCloseEvent* event) {
     QDialog::closeEvent(event);
 }
 
-}  // namespace player
+} // namespace player

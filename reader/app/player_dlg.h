@@ -120,4 +120,4 @@ private:
     QPushButton* m_bw = nullptr;
 };
 
-}  // namespace player
+} // namespace player

@@ -20,7 +20,9 @@ namespace player {
 
 namespace {
 
-QString Id(int id) { return QString::number(id); }
+QString Id(int id) {
+    return QString::number(id);
+}
 
 // A swatch of colour value 0x00BBGGRR.
 QIcon Swatch(DWORD value) {
@@ -42,8 +44,7 @@ QComboBox* ColourList(int id, int row, QWidget* parent) {
     return c;
 }
 
-template <class W, class F>
-void Quietly(W* w, F&& change) {
+template <class W, class F> void Quietly(W* w, F&& change) {
     const bool old = w->blockSignals(true);
     change();
     w->blockSignals(old);
@@ -54,7 +55,7 @@ void Reflect(QAbstractButton* b, const reader::PanelControl& c) {
     b->setEnabled(c.enabled);
 }
 
-}  // namespace
+} // namespace
 
 CSaveFileDlg::CSaveFileDlg(bool tav, const std::string& defaultName, QWidget* parent)
     : QDialog(parent), m_panel(tav) {
@@ -74,7 +75,8 @@ CSaveFileDlg::CSaveFileDlg(bool tav, const std::string& defaultName, QWidget* pa
     auto* typeRow = new QHBoxLayout;
     m_type = new QComboBox(this);
     m_type->setObjectName(Id(kSaveFileType));
-    for (const char* filter : {tav ? reader::kTavArchiveFilter : reader::kOrmaArchiveFilter, reader::kLosslessArchiveFilter}) {
+    for (const char* filter :
+         {tav ? reader::kTavArchiveFilter : reader::kOrmaArchiveFilter, reader::kLosslessArchiveFilter}) {
         const QStringList parts = QString::fromLatin1(filter).split('|');
         for (int i = 0; i + 1 < parts.size() && !parts[i].isEmpty(); i += 2)
             m_type->addItem(parts[i]);
@@ -98,7 +100,7 @@ CSaveFileDlg::CSaveFileDlg(bool tav, const std::string& defaultName, QWidget* pa
     auto* modes = new QButtonGroup(panel);
     modes->addButton(m_text);
     modes->addButton(m_binary);
-    modes->setExclusive(false);  // both are cleared when "Capture data" goes off
+    modes->setExclusive(false); // both are cleared when "Capture data" goes off
     m_drawTime = new QCheckBox("Date/Time", panel);
     m_drawTime->setObjectName(Id(kSaveDrawTime));
     m_drawChannel = new QCheckBox("Channel", panel);
@@ -133,21 +135,41 @@ CSaveFileDlg::CSaveFileDlg(bool tav, const std::string& defaultName, QWidget* pa
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(browse, &QPushButton::clicked, this, [this] {
-        const QString name = QFileDialog::getSaveFileName(this, windowTitle(), m_path->text(), m_type->currentText());
+        const QString name =
+            QFileDialog::getSaveFileName(this, windowTitle(), m_path->text(), m_type->currentText());
         if (!name.isEmpty())
             m_path->setText(name);
     });
     connect(m_type, &QComboBox::currentIndexChanged, this, [this](int row) { OnFileType(row); });
-    connect(m_fullSize, &QCheckBox::toggled, this, [this](bool on) { m_panel.SetFullSize(on); Show(); });
-    connect(m_capture, &QCheckBox::toggled, this, [this](bool on) { m_panel.SetCapture(on); Show(); });
-    connect(m_text, &QRadioButton::toggled, this, [this](bool on) { if (on) m_panel.SetCaptureMode(1); Show(); });
-    connect(m_binary, &QRadioButton::toggled, this, [this](bool on) { if (on) m_panel.SetCaptureMode(2); Show(); });
-    connect(m_addText, &QCheckBox::toggled, this, [this](bool on) { m_panel.SetAddText(on); Show(); });
-    connect(m_chooseEncoder, &QCheckBox::toggled, this, [this](bool on) { m_panel.chooseEncoder.checked = on; });
+    connect(m_fullSize, &QCheckBox::toggled, this, [this](bool on) {
+        m_panel.SetFullSize(on);
+        Show();
+    });
+    connect(m_capture, &QCheckBox::toggled, this, [this](bool on) {
+        m_panel.SetCapture(on);
+        Show();
+    });
+    connect(m_text, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            m_panel.SetCaptureMode(1);
+        Show();
+    });
+    connect(m_binary, &QRadioButton::toggled, this, [this](bool on) {
+        if (on)
+            m_panel.SetCaptureMode(2);
+        Show();
+    });
+    connect(m_addText, &QCheckBox::toggled, this, [this](bool on) {
+        m_panel.SetAddText(on);
+        Show();
+    });
+    connect(m_chooseEncoder, &QCheckBox::toggled, this,
+            [this](bool on) { m_panel.chooseEncoder.checked = on; });
     connect(m_drawTime, &QCheckBox::toggled, this, [this](bool on) { m_panel.drawTime.checked = on; });
     connect(m_drawChannel, &QCheckBox::toggled, this, [this](bool on) { m_panel.drawChannel.checked = on; });
     connect(m_interlaced, &QCheckBox::toggled, this, [this](bool on) { m_panel.interlaced.checked = on; });
-    connect(m_addTextEdit, &QLineEdit::textChanged, this, [this](const QString& t) { m_panel.text = t.toStdString(); });
+    connect(m_addTextEdit, &QLineEdit::textChanged, this,
+            [this](const QString& t) { m_panel.text = t.toStdString(); });
     int* rows[3] = {&m_panel.timeColour, &m_panel.channelColour, &m_panel.textColour};
     for (int i = 0; i < 3; ++i)
         connect(m_colours[i], &QComboBox::currentIndexChanged, this, [row = rows[i]](int r) { *row = r; });
@@ -162,7 +184,9 @@ void CSaveFileDlg::OnFileType(int row) {
     QFileInfo info(m_path->text());
     if (row >= 0 && row < 5 && !m_path->text().isEmpty()) {
         const QString ext = (m_panel.tav ? tavExt : ormaExt)[row];
-        const QString base = info.suffix().isEmpty() ? m_path->text() : m_path->text().left(m_path->text().size() - info.suffix().size() - 1);
+        const QString base = info.suffix().isEmpty()
+                                 ? m_path->text()
+                                 : m_path->text().left(m_path->text().size() - info.suffix().size() - 1);
         m_path->setText(base + "." + ext);
     }
     Show();
@@ -181,8 +205,12 @@ void CSaveFileDlg::Show() {
     m_addTextEdit->setEnabled(m_panel.textEditEnabled);
 }
 
-std::string CSaveFileDlg::Path() const { return m_path->text().toStdString(); }
+std::string CSaveFileDlg::Path() const {
+    return m_path->text().toStdString();
+}
 
-reader::ArchiveOptions CSaveFileDlg::Options() const { return m_panel.Options(); }
+reader::ArchiveOptions CSaveFileDlg::Options() const {
+    return m_panel.Options();
+}
 
-}  // namespace player
+} // namespace player

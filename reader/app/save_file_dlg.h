@@ -66,4 +66,4 @@ private:
     QComboBox* m_colours[3] = {};
 };
 
-}  // namespace player
+} // namespace player

@@ -19,15 +19,17 @@ QImage LoadPicture(const std::vector<BYTE>& bytes, bool orma) {
         return {};
     image = image.convertToFormat(QImage::Format_RGB32);
     if (orma)
-        image = image.scaled(image.width(), image.height() * 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        image =
+            image.scaled(image.width(), image.height() * 2, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     return image;
 }
 
-}  // namespace
+} // namespace
 
 SaveNameChooser SaveDialogChooser(QWidget* parent) {
     return [parent](const std::string& defaultName) {
-        QFileDialog dialog(parent, QString(), QString::fromStdString(defaultName), "JPEG (*.jpg);;BMP (*.bmp)");
+        QFileDialog dialog(parent, QString(), QString::fromStdString(defaultName),
+                           "JPEG (*.jpg);;BMP (*.bmp)");
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setDefaultSuffix("jpg");
         dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
@@ -104,4 +106,4 @@ void PrintSnapshot(reader::CPlayerCore& core, int channel, const PrinterChooser&
     painter.end();
 }
 
-}  // namespace player
+} // namespace player

@@ -26,4 +26,4 @@ void SaveSnapshot(reader::CPlayerCore& core, int channel, const SaveNameChooser&
 // Pauses, fetches the channel's picture and prints it; failures are reported in message boxes.
 void PrintSnapshot(reader::CPlayerCore& core, int channel, const PrinterChooser& choose);
 
-}  // namespace player
+} // namespace player

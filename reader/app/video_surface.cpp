@@ -57,17 +57,20 @@ public:
             m_state->repaintQueued = true;
         }
         std::weak_ptr<SurfaceState> weak = m_state;
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [weak] {
-            auto state = weak.lock();
-            if (!state)
-                return;
-            {
-                std::lock_guard lock(state->mutex);
-                state->repaintQueued = false;
-            }
-            if (state->surface)
-                state->surface->update();
-        }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [weak] {
+                auto state = weak.lock();
+                if (!state)
+                    return;
+                {
+                    std::lock_guard lock(state->mutex);
+                    state->repaintQueued = false;
+                }
+                if (state->surface)
+                    state->surface->update();
+            },
+            Qt::QueuedConnection);
     }
     void SetOwner(OAHWND owner) override {
         Apply([owner](CVideoSurface* s) {
@@ -101,7 +104,7 @@ private:
     std::shared_ptr<SurfaceState> m_state;
 };
 
-}  // namespace
+} // namespace
 
 CVideoSurface::CVideoSurface(std::shared_ptr<SurfaceState> state) : m_state(std::move(state)) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -119,7 +122,9 @@ namespace {
 std::atomic<long> g_paints{0};
 }
 
-long CVideoSurface::PaintCount() { return g_paints.load(); }
+long CVideoSurface::PaintCount() {
+    return g_paints.load();
+}
 
 void CVideoSurface::paintEvent(QPaintEvent*) {
     g_paints.fetch_add(1, std::memory_order_relaxed);
@@ -135,7 +140,9 @@ CVideoBox::CVideoBox(int index, QWidget* parent) : QWidget(parent), m_index(inde
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
-CVideoSurface* CVideoBox::Surface() const { return findChild<CVideoSurface*>(QString(), Qt::FindDirectChildrenOnly); }
+CVideoSurface* CVideoBox::Surface() const {
+    return findChild<CVideoSurface*>(QString(), Qt::FindDirectChildrenOnly);
+}
 
 void CVideoBox::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::RightButton && onContextMenu)
@@ -158,4 +165,4 @@ void InstallVideoBackend() {
     media::SetVideoWindowBackendFactory([] { return std::make_unique<CQtVideoBackend>(); });
 }
 
-}  // namespace player
+} // namespace player

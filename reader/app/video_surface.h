@@ -21,7 +21,7 @@ struct SurfaceState {
     std::mutex mutex;
     QImage picture;
     bool repaintQueued = false;
-    QPointer<CVideoSurface> surface;  // touched on the user-interface thread only
+    QPointer<CVideoSurface> surface; // touched on the user-interface thread only
 };
 
 // The renderer's window: draws the last picture scaled to its own rectangle. Mouse events pass
@@ -66,4 +66,4 @@ private:
 // Installs the backend factory; call once, before any video renderer is created.
 void InstallVideoBackend();
 
-}  // namespace player
+} // namespace player

@@ -22,13 +22,15 @@ void Put32(std::vector<unsigned char>& out, unsigned v) {
     platform::WriteLE32(b, v);
     out.insert(out.end(), b, b + 4);
 }
-void PutId(std::vector<unsigned char>& out, const char* id) { out.insert(out.end(), id, id + 4); }
+void PutId(std::vector<unsigned char>& out, const char* id) {
+    out.insert(out.end(), id, id + 4);
+}
 void Put16(std::vector<unsigned char>& out, unsigned v) {
     out.push_back(static_cast<unsigned char>(v));
     out.push_back(static_cast<unsigned char>(v >> 8));
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char** argv) {
     if (argc != 2) {
@@ -43,7 +45,8 @@ int main(int argc, char** argv) {
         simdraw::DrawTestPicture(picture, 0, k, {"SAMPLE", std::to_string(k + 1)});
         unsigned char* jpeg = nullptr;
         unsigned long size = 0;
-        if (tjCompress2(tj, picture.pixels.data(), kWidth, 0, kHeight, TJPF_RGB, &jpeg, &size, TJSAMP_420, 80, 0) != 0) {
+        if (tjCompress2(tj, picture.pixels.data(), kWidth, 0, kHeight, TJPF_RGB, &jpeg, &size, TJSAMP_420, 80,
+                        0) != 0) {
             std::fprintf(stderr, "make_sample_clip: %s\n", tjGetErrorStr2(tj));
             tjDestroy(tj);
             return 1;
@@ -59,16 +62,16 @@ int main(int argc, char** argv) {
     Put32(strl, 56);
     PutId(strl, "vids");
     PutId(strl, "MJPG");
-    Put32(strl, 0);             // flags
-    Put32(strl, 0);             // priority, language
-    Put32(strl, 0);             // initial frames
-    Put32(strl, 1);             // scale
-    Put32(strl, kRate);         // rate
-    Put32(strl, 0);             // start
-    Put32(strl, kFrames);       // length
-    Put32(strl, largest);       // suggested buffer size
-    Put32(strl, 0xFFFFFFFFu);   // quality
-    Put32(strl, 0);             // sample size
+    Put32(strl, 0);           // flags
+    Put32(strl, 0);           // priority, language
+    Put32(strl, 0);           // initial frames
+    Put32(strl, 1);           // scale
+    Put32(strl, kRate);       // rate
+    Put32(strl, 0);           // start
+    Put32(strl, kFrames);     // length
+    Put32(strl, largest);     // suggested buffer size
+    Put32(strl, 0xFFFFFFFFu); // quality
+    Put32(strl, 0);           // sample size
     Put16(strl, 0), Put16(strl, 0), Put16(strl, kWidth), Put16(strl, kHeight);
     PutId(strl, "strf");
     Put32(strl, 40);
@@ -87,7 +90,7 @@ int main(int argc, char** argv) {
     Put32(hdrl, 1000000 / kRate);
     Put32(hdrl, largest * kRate);
     Put32(hdrl, 0);
-    Put32(hdrl, 0x10);  // has an index
+    Put32(hdrl, 0x10); // has an index
     Put32(hdrl, kFrames);
     Put32(hdrl, 0);
     Put32(hdrl, 1);
@@ -105,7 +108,7 @@ int main(int argc, char** argv) {
     PutId(movi, "movi");
     for (const auto& f : frames) {
         PutId(idx, "00dc");
-        Put32(idx, 0x10);  // key frame
+        Put32(idx, 0x10); // key frame
         Put32(idx, static_cast<unsigned>(movi.size()));
         Put32(idx, static_cast<unsigned>(f.size()));
         PutId(movi, "00dc");

@@ -29,12 +29,14 @@ LosslessResult Failed(const std::string& error) {
     return r;
 }
 
-std::string ChannelText(int channel) { return "CH" + std::to_string(channel + 1); }
+std::string ChannelText(int channel) {
+    return "CH" + std::to_string(channel + 1);
+}
 
-}  // namespace
+} // namespace
 
-LosslessResult ExportTavLossless(IVTSourceFilter* vts, int channel, const std::string& out, Container container,
-                                 const LosslessProgress& progress) {
+LosslessResult ExportTavLossless(IVTSourceFilter* vts, int channel, const std::string& out,
+                                 Container container, const LosslessProgress& progress) {
     BYTE audioType = 0;
     if (!vts || FAILED(vts->PrepareExport(&audioType, static_cast<BYTE>(channel))))
         return Failed("cannot get archive info from the recording");
@@ -82,7 +84,8 @@ LosslessResult ExportTavLossless(IVTSourceFilter* vts, int channel, const std::s
             char title[48];
             std::snprintf(title, sizeof title, "CH%02d %s", channel + 1,
                           tav::FormatTime(platform::ReadLE32(buffer.data() + 4)).c_str());
-            if (video < 0 || (withAudio && audio < 0) || !mux.Begin(IsoTime(platform::ReadLE32(buffer.data() + 4)), title))
+            if (video < 0 || (withAudio && audio < 0) ||
+                !mux.Begin(IsoTime(platform::ReadLE32(buffer.data() + 4)), title))
                 return fail(out + ": " + mux.Error());
             base = micros;
         }
@@ -91,7 +94,8 @@ LosslessResult ExportTavLossless(IVTSourceFilter* vts, int channel, const std::s
         bool ok = true;
         if (type == 0x84) {
             if (audio >= 0)
-                ok = mux.Write(audio, micros - base, bytes * 1000000ll / bytesPerSecond, payload, bytes, true);
+                ok =
+                    mux.Write(audio, micros - base, bytes * 1000000ll / bytesPerSecond, payload, bytes, true);
         } else {
             ok = mux.Write(video, micros - base, 0, payload, bytes, type == 0x81);
             ++result.frames;
@@ -110,10 +114,10 @@ LosslessResult ExportTavLossless(IVTSourceFilter* vts, int channel, const std::s
     return result;
 }
 
-LosslessResult ExportOrmaLossless(orma::COrmaDisk& disk, orma::COrmaSlotBank& bank, BYTE y0, DWORD t0, BYTE y1,
-                                  DWORD t1, int channel, const std::string& out, Container container,
+LosslessResult ExportOrmaLossless(orma::COrmaDisk& disk, orma::COrmaSlotBank& bank, BYTE y0, DWORD t0,
+                                  BYTE y1, DWORD t1, int channel, const std::string& out, Container container,
                                   const LosslessProgress& progress) {
-    disk.SetVideoTimestamp(1);  // every stored picture is delivered, second fields too
+    disk.SetVideoTimestamp(1); // every stored picture is delivered, second fields too
     if (FAILED(disk.SetPointerTime(y0, t0)))
         return Failed("cannot move to " + orma::FormatTime(y0, t0));
     disk.StartPlayback();
@@ -126,7 +130,7 @@ LosslessResult ExportOrmaLossless(orma::COrmaDisk& disk, orma::COrmaSlotBank& ba
         return Failed(mux.Error());
     int video = -1, audioTrack = -1;
     long long firstSecond = -1, pendingSecond = -1, lastSecond = -1;
-    std::vector<std::vector<BYTE>> pending;  // the pictures of the second being gathered
+    std::vector<std::vector<BYTE>> pending; // the pictures of the second being gathered
     std::uint64_t samples = 0;
     auto flush = [&]() {
         const long long n = static_cast<long long>(pending.size());
@@ -155,7 +159,7 @@ LosslessResult ExportOrmaLossless(orma::COrmaDisk& disk, orma::COrmaSlotBank& ba
             continue;
         const long long second = orma::UnixSeconds(year, time);
         if (lastSecond >= 0 && second < lastSecond)
-            break;  // played on into an older segment: the range has ended
+            break; // played on into an older segment: the range has ended
         lastSecond = second;
         const orma::COrmaSlot& slot = bank.Slot(ch);
         const bool picture = ch == channel && slot.stamp == counter && slot.length > 0;
@@ -168,7 +172,8 @@ LosslessResult ExportOrmaLossless(orma::COrmaDisk& disk, orma::COrmaSlotBank& ba
             if (withAudio)
                 audioTrack = mux.AddAudio(AudioCoding::PcmU8, 8820, 2);
             char title[48];
-            std::snprintf(title, sizeof title, "CH%02d %s", channel + 1, orma::FormatTime(year, time).c_str());
+            std::snprintf(title, sizeof title, "CH%02d %s", channel + 1,
+                          orma::FormatTime(year, time).c_str());
             firstSecond = second;
             if (video < 0 || (withAudio && audioTrack < 0) || !mux.Begin(IsoTime(second), title))
                 return Failed(out + ": " + mux.Error());
@@ -181,7 +186,8 @@ LosslessResult ExportOrmaLossless(orma::COrmaDisk& disk, orma::COrmaSlotBank& ba
         }
         if (audioTrack >= 0 && audioBytes > 0) {
             if (!mux.Write(audioTrack, static_cast<long long>(samples * 1000000 / 8820),
-                           audioBytes / 2 * 1000000ll / 8820, audio.data(), static_cast<std::size_t>(audioBytes), true))
+                           audioBytes / 2 * 1000000ll / 8820, audio.data(),
+                           static_cast<std::size_t>(audioBytes), true))
                 return Failed(out + ": " + mux.Error());
             samples += static_cast<std::uint64_t>(audioBytes) / 2;
         }
@@ -196,4 +202,4 @@ LosslessResult ExportOrmaLossless(orma::COrmaDisk& disk, orma::COrmaSlotBank& ba
     return result;
 }
 
-}  // namespace recovery
+} // namespace recovery

@@ -6,10 +6,10 @@
 #include <new>
 
 #include "common/debug.h"
+#include "media/pin_names.h"
 #include "platform/system.h"
 #include "tav/disk_source.h"
 #include "tav/file_source.h"
-#include "media/pin_names.h"
 
 namespace {
 

@@ -10,16 +10,20 @@
 namespace tav {
 namespace {
 
-const common::SectorVariant& V() { return common::kTavSourceVariant; }
+const common::SectorVariant& V() {
+    return common::kTavSourceVariant;
+}
 
 constexpr DWORD kRecoveryTimeoutMs = 8000;
 constexpr DWORD kErrorIoIncomplete = 996;
 
-}  // namespace
+} // namespace
 
 CTavDiskSource::CTavDiskSource(DWORD windowsMajor) : CVTSource(windowsMajor) {}
 
-CTavDiskSource::~CTavDiskSource() { Close(); }
+CTavDiskSource::~CTavDiskSource() {
+    Close();
+}
 
 // ---- sector access ---------------------------------------------------------------------------------
 
@@ -37,15 +41,16 @@ bool CTavDiskSource::ReadDeviceSectors(ULONGLONG dev, DWORD count, BYTE* buf) {
         if (end > m_imageSectors) {
             DWORD have = static_cast<DWORD>(m_imageSectors - dev);
             std::memset(buf + ULONGLONG(have) * 512, 0, ULONGLONG(count - have) * 512);
-            common::ReadSector(false, m_handle, m_drive, buf, static_cast<DWORD>(dev), static_cast<int>(have), V());
+            common::ReadSector(false, m_handle, m_drive, buf, static_cast<DWORD>(dev), static_cast<int>(have),
+                               V());
             return false;
         }
     } else if (dev + count > 0x100000000ull) {
         std::memset(buf, 0, ULONGLONG(count) * 512);
         return false;
     }
-    return common::ReadSector(m_driverMode, m_handle, m_drive, buf, static_cast<DWORD>(dev), static_cast<int>(count),
-                              V()) != 0;
+    return common::ReadSector(m_driverMode, m_handle, m_drive, buf, static_cast<DWORD>(dev),
+                              static_cast<int>(count), V()) != 0;
 }
 
 bool CTavDiskSource::ReadSectors(ULONGLONG sector, DWORD count, BYTE* buf) {
@@ -60,7 +65,9 @@ bool CTavDiskSource::ReadSectors(ULONGLONG sector, DWORD count, BYTE* buf) {
 DWORD CTavDiskSource::BlockSector(DWORD segment, int block) const {
     return static_cast<DWORD>(ULONGLONG(segment) * m_geo.S + DWORD(block) * kBlockSectors);
 }
-DWORD CTavDiskSource::DataSectors(int block) const { return DataAreaSectors(static_cast<DWORD>(block), m_geo.B); }
+DWORD CTavDiskSource::DataSectors(int block) const {
+    return DataAreaSectors(static_cast<DWORD>(block), m_geo.B);
+}
 DWORD CTavDiskSource::IndexSector(DWORD segment, int block) const {
     return BlockSector(segment, block) + DataSectors(block);
 }
@@ -105,8 +112,9 @@ bool CTavDiskSource::OpenDrive(int drive, const char* path) {
         return false;
     m_driverMode = mode == common::AccessMode::Driver;
     if (m_driverMode) {
-        m_handle = CreateFileA(kGlmDriverPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+        m_handle =
+            CreateFileA(kGlmDriverPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
         if (m_handle == INVALID_HANDLE_VALUE || !m_handle) {
             m_handle = nullptr;
             common::ErrorBox(common::Format(common::msg::kCreateFileOnDriverFailed, drive,
@@ -117,12 +125,14 @@ bool CTavDiskSource::OpenDrive(int drive, const char* path) {
         m_handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         if (m_handle == INVALID_HANDLE_VALUE || !m_handle) {
             m_handle = nullptr;
-            common::ErrorBox(common::Format(common::msg::kCreateFileNamedFailed, path, static_cast<int>(GetLastError())));
+            common::ErrorBox(
+                common::Format(common::msg::kCreateFileNamedFailed, path, static_cast<int>(GetLastError())));
             return false;
         }
     }
     common::DriveGeometry geometry;
-    bool ok = m_driverMode ? common::QueryGeometry(m_handle, drive, &geometry) : common::QueryGeometry(m_handle, &geometry);
+    bool ok = m_driverMode ? common::QueryGeometry(m_handle, drive, &geometry)
+                           : common::QueryGeometry(m_handle, &geometry);
     if (!ok) {
         DWORD error = GetLastError();
         if (!(m_driverMode && error == kErrorIoIncomplete))
@@ -133,7 +143,8 @@ bool CTavDiskSource::OpenDrive(int drive, const char* path) {
     std::vector<BYTE> sector(512, 0);
     bool read = m_geo.N >= 3 && ReadSectors(2008, 1, sector.data());
     if (!read || !IsBlockTag(platform::ReadLE32(sector.data()))) {
-        common::ErrorBox(common::Format(common::msg::kCheckHardDriveFailed, static_cast<int>(GetLastError())));
+        common::ErrorBox(
+            common::Format(common::msg::kCheckHardDriveFailed, static_cast<int>(GetLastError())));
         return false;
     }
     ReadSectors(m_geo.HeaderSector(), 1, m_header.data());
@@ -148,7 +159,8 @@ bool CTavDiskSource::OpenImage(const char* path) {
     m_handle = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (m_handle == INVALID_HANDLE_VALUE || !m_handle) {
         m_handle = nullptr;
-        common::ErrorBox(common::Format(common::msg::kCreateFileFilenameFailed, path, static_cast<int>(GetLastError())));
+        common::ErrorBox(
+            common::Format(common::msg::kCreateFileFilenameFailed, path, static_cast<int>(GetLastError())));
         return false;
     }
     LARGE_INTEGER size{};
@@ -158,14 +170,17 @@ bool CTavDiskSource::OpenImage(const char* path) {
     ReadDeviceSectors(0, 1, m_header.data());
     const BYTE* h = m_header.data();
     TavGeometry g;
-    bool ok = GeometryFromImage(platform::ReadLE32(h + hdr::kSegmentSize), platform::ReadLE32(h + hdr::kSegmentCount),
+    bool ok = GeometryFromImage(platform::ReadLE32(h + hdr::kSegmentSize),
+                                platform::ReadLE32(h + hdr::kSegmentCount),
                                 platform::ReadLE32(h + hdr::kTPrime), &g);
     DWORD firstSection = platform::ReadLE32(h + hdr::kRangeFirstSection);
     DWORD lastSection = platform::ReadLE32(h + hdr::kRangeLastSection);
     m_rangeFirstSegment = platform::ReadLE32(h + hdr::kRangeFirstSegment);
     m_rangeLastSegment = platform::ReadLE32(h + hdr::kRangeLastSegment);
-    DWORD fb = platform::ReadLE32(h + hdr::kRangeFirstBlock), lb = platform::ReadLE32(h + hdr::kRangeLastBlock);
-    DWORD fe = platform::ReadLE32(h + hdr::kRangeFirstEntry), le = platform::ReadLE32(h + hdr::kRangeLastEntry);
+    DWORD fb = platform::ReadLE32(h + hdr::kRangeFirstBlock),
+          lb = platform::ReadLE32(h + hdr::kRangeLastBlock);
+    DWORD fe = platform::ReadLE32(h + hdr::kRangeFirstEntry),
+          le = platform::ReadLE32(h + hdr::kRangeLastEntry);
     // The fields must describe one range of at most one pass over the drive. A pass may end in the
     // segment it starts in, one turn later, in the blocks before its first block.
     if (ok) {
@@ -197,7 +212,8 @@ bool CTavDiskSource::ProbeDrive() {
     DWORD found = 0xFFFFFFFF;
     for (DWORD s = 0; s + 1 < m_geo.N; ++s) {
         ReadSectors(ULONGLONG(s + 1) * m_geo.S - 12, 1, trailer.data());
-        if (IsSegmentTag(platform::ReadLE32(trailer.data())) && platform::ReadLE16(trailer.data() + trl::kBlocksUsed)) {
+        if (IsSegmentTag(platform::ReadLE32(trailer.data())) &&
+            platform::ReadLE16(trailer.data() + trl::kBlocksUsed)) {
             found = s;
             break;
         }
@@ -223,7 +239,8 @@ bool CTavDiskSource::ProbeDrive() {
 bool CTavDiskSource::ProbeImage() {
     std::vector<BYTE> index(kIndexBytes);
     ReadIndex(m_rangeFirstSegment, m_rangeFirstBlock, index.data());
-    m_code = index[idx::kEntries + 30 * std::min<DWORD>(m_rangeFirstEntry, kMaxIndexEntries - 1) + ent::kCode];
+    m_code =
+        index[idx::kEntries + 30 * std::min<DWORD>(m_rangeFirstEntry, kMaxIndexEntries - 1) + ent::kCode];
     ProbeEntries(m_rangeFirstSegment, m_rangeFirstBlock, 2, m_rangeFirstEntry, m_rangeLastSegment);
     return true;
 }
@@ -395,7 +412,8 @@ DWORD CTavDiskSource::LastEntryTime(DWORD segment, DWORD first, DWORD last) {
             continue;
         DWORD count = std::min<DWORD>(platform::ReadLE16(index.data() + idx::kCount), kMaxIndexEntries);
         if (count)
-            return platform::ReadLE32(index.data() + idx::kEntries + kIndexEntryBytes * (count - 1) + ent::kTime);
+            return platform::ReadLE32(index.data() + idx::kEntries + kIndexEntryBytes * (count - 1) +
+                                      ent::kTime);
     }
     return 0;
 }
@@ -683,7 +701,8 @@ DWORD CTavDiskSource::GetEventTimes(BYTE* records, DWORD maxRecords) {
     for (DWORD s = sec.first; s <= sec.last; ++s) {
         const TavSegmentSlot& slot = m_slots[Slot(s)];
         for (DWORD i = 0; i < slot.eventCount && n < maxRecords; ++i, ++n)
-            platform::WriteLE32(records + 12 * n, platform::ReadLE32(slot.eventViews.data() + kEventViewBytes * i + 8));
+            platform::WriteLE32(records + 12 * n,
+                                platform::ReadLE32(slot.eventViews.data() + kEventViewBytes * i + 8));
     }
     return n;
 }
@@ -866,7 +885,7 @@ CTavDiskSource::Position CTavDiskSource::SavePosition() const {
 void CTavDiskSource::RestorePosition(const Position& p) {
     m_section = p.section;
     m_seg = p.segment;
-    EnterSegment(m_dir);  // rebuilds the saved segment's block tables
+    EnterSegment(m_dir); // rebuilds the saved segment's block tables
     m_seg = p.segment;
     m_block = p.block;
     ReadIndex(m_seg, m_block, m_index.data());
@@ -1028,7 +1047,8 @@ HRESULT CTavDiskSource::SeekToFraction(LONG num, LONG den) {
 HRESULT CTavDiskSource::GetPosition(LONG* perMille, DWORD* time) {
     CAutoLock pos(&m_posLock);
     if (perMille)
-        *perMille = m_total - 1 > 0 ? static_cast<LONG>(static_cast<LONGLONG>(m_running) * 1000 / (m_total - 1)) : 0;
+        *perMille =
+            m_total - 1 > 0 ? static_cast<LONG>(static_cast<LONGLONG>(m_running) * 1000 / (m_total - 1)) : 0;
     if (time) {
         if (m_sectionChanged) {
             *time = static_cast<DWORD>(m_section);
@@ -1073,7 +1093,6 @@ HRESULT CTavDiskSource::GoToMark(const TavMark& mark) {
 
 // ---- frame rates -------------------------------------------------------------------------------------
 
-
 void CTavDiskSource::MeasureFrameRates() {
     CAutoLock pos(&m_posLock);
     if (m_sectionsInUse == 0)
@@ -1088,4 +1107,4 @@ void CTavDiskSource::MeasureFrameRates() {
     RestorePosition(saved);
 }
 
-}  // namespace tav
+} // namespace tav

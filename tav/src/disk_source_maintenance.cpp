@@ -20,14 +20,16 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-File CreateOutput(const char* path) { return File(path ? std::fopen(path, "wb") : nullptr); }
+File CreateOutput(const char* path) {
+    return File(path ? std::fopen(path, "wb") : nullptr);
+}
 
 constexpr const char* kWrappedImageTooLarge =
     "The marked range runs past the end of the drive. On a drive over 1 TB an image of such a range "
     "cannot be opened again, so it is not made: mark a range that ends before the end of the drive, "
     "and a second one from its start.";
 
-}  // namespace
+} // namespace
 
 HRESULT CTavDiskSource::WriteDiagnosticLog(const char* path) {
     File f = CreateOutput(path);
@@ -166,7 +168,8 @@ HRESULT CTavDiskSource::ExportImage(const char* path) {
             s += n;
             ++done;
             // Progress shows as the current entry time moving from the start to the end mark.
-            m_curTime = start.time + static_cast<DWORD>(ULONGLONG(done) * (end.time - start.time) / std::max<DWORD>(runs, 1));
+            m_curTime = start.time + static_cast<DWORD>(ULONGLONG(done) * (end.time - start.time) /
+                                                        std::max<DWORD>(runs, 1));
             Sleep(0);
         }
     };
@@ -187,8 +190,8 @@ HRESULT CTavDiskSource::ClearDrive() {
     HANDLE handle = m_handle;
     HANDLE own = nullptr;
     if (!m_driverMode) {
-        own = CreateFileA(m_path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                          OPEN_EXISTING, 0, nullptr);
+        own = CreateFileA(m_path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          nullptr, OPEN_EXISTING, 0, nullptr);
         if (own == INVALID_HANDLE_VALUE || !own)
             return E_FAIL;
         handle = own;
@@ -218,4 +221,4 @@ HRESULT CTavDiskSource::ClearDrive() {
     return S_OK;
 }
 
-}  // namespace tav
+} // namespace tav

@@ -73,8 +73,8 @@ std::string FormatTime(DWORD time) {
     std::tm tm{};
     gmtime_r(&t, &tm);
     char text[64];
-    std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                  tm.tm_hour, tm.tm_min, tm.tm_sec);
+    std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1,
+                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
     return text;
 }
 
@@ -83,8 +83,8 @@ bool ParseTime(const std::string& text, DWORD* time) {
     char tail;
     if (std::sscanf(text.c_str(), "%d/%d/%d %d:%d:%d%c", &y, &mo, &d, &h, &mi, &s, &tail) != 6)
         return false;
-    if (y < 1970 || y > 2105 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59 || h < 0 ||
-        mi < 0 || s < 0)
+    if (y < 1970 || y > 2105 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 59 ||
+        h < 0 || mi < 0 || s < 0)
         return false;
     std::tm tm{};
     tm.tm_year = y - 1900;
@@ -100,4 +100,4 @@ bool ParseTime(const std::string& text, DWORD* time) {
     return true;
 }
 
-}  // namespace tav
+} // namespace tav

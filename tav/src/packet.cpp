@@ -38,15 +38,15 @@ private:
 };
 
 constexpr int kImaStep[89] = {
-    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,    28,
-    31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,   118,
-    130,   143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,   494,
-    544,   598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,
-    2272,  2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,
-    9493,  10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
+    7,    8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,    25,   28,
+    31,   34,    37,    41,    45,    50,    55,    60,    66,    73,    80,    88,    97,    107,  118,
+    130,  143,   157,   173,   190,   209,   230,   253,   279,   307,   337,   371,   408,   449,  494,
+    544,  598,   658,   724,   796,   876,   963,   1060,  1166,  1282,  1411,  1552,  1707,  1878, 2066,
+    2272, 2499,  2749,  3024,  3327,  3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845, 8630,
+    9493, 10442, 11487, 12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
 constexpr int kImaIndex[16] = {-1, -1, -1, -1, 2, 4, 6, 8, -1, -1, -1, -1, 2, 4, 6, 8};
 
-}  // namespace
+} // namespace
 
 // ISO/IEC 14496-2 6.2.2 visual object (video_object_start_code) and 6.2.3 video_object_layer up to
 // video_object_layer_width / _height.
@@ -58,22 +58,22 @@ int ParseVideoObjectLayer(const BYTE* es, std::size_t size, WORD* width, WORD* h
     DWORD vol = r.Get(32);
     if ((vol >> 4) != 0x12)
         return -1;
-    r.Skip(1);  // random_accessible_vol
-    r.Skip(8);  // video_object_type_indication
+    r.Skip(1);     // random_accessible_vol
+    r.Skip(8);     // video_object_type_indication
     if (r.Get(1))  // is_object_layer_identifier
-        r.Skip(7);  // video_object_layer_verid, video_object_layer_priority
+        r.Skip(7); // video_object_layer_verid, video_object_layer_priority
     DWORD aspect = r.Get(4);
     if (aspect == 15)
-        r.Skip(16);  // par_width, par_height
-    if (r.Get(1)) {  // vol_control_parameters
-        r.Skip(3);   // chroma_format, low_delay
-        if (r.Get(1))  // vbv_parameters
+        r.Skip(16);   // par_width, par_height
+    if (r.Get(1)) {   // vol_control_parameters
+        r.Skip(3);    // chroma_format, low_delay
+        if (r.Get(1)) // vbv_parameters
             r.Skip(79);
     }
-    if (r.Get(2) != 0)  // video_object_layer_shape
+    if (r.Get(2) != 0) // video_object_layer_shape
         return -5;
-    r.Skip(18);  // marker, vop_time_increment_resolution, marker
-    if (r.Get(1))  // fixed_vop_rate
+    r.Skip(18);   // marker, vop_time_increment_resolution, marker
+    if (r.Get(1)) // fixed_vop_rate
         return -2;
     r.Skip(1);
     DWORD w = r.Get(13);
@@ -87,8 +87,8 @@ int ParseVideoObjectLayer(const BYTE* es, std::size_t size, WORD* width, WORD* h
 }
 
 DWORD PacketTimestamp(const BYTE* p) {
-    return (DWORD(p[41] & 0xFE) << 29) | (DWORD(p[42]) << 22) | (DWORD(p[43] & 0xFE) << 14) | (DWORD(p[44]) << 7) |
-           (DWORD(p[45]) >> 1);
+    return (DWORD(p[41] & 0xFE) << 29) | (DWORD(p[42]) << 22) | (DWORD(p[43] & 0xFE) << 14) |
+           (DWORD(p[44]) << 7) | (DWORD(p[45]) >> 1);
 }
 
 void TimestampToTime(DWORD ts, DWORD* seconds, DWORD* microseconds) {
@@ -226,4 +226,4 @@ DWORD ConvertAudio(const BYTE* pkt, DWORD packetLength, int format, BYTE* out, D
     return std::min<DWORD>(data * 4, static_cast<DWORD>(o - out));
 }
 
-}  // namespace tav
+} // namespace tav

@@ -9,7 +9,9 @@
 namespace tav {
 namespace {
 
-void Field(std::string* out, const std::string& text) { *out += ",\"" + text + "\""; }
+void Field(std::string* out, const std::string& text) {
+    *out += ",\"" + text + "\"";
+}
 
 // Text of at most `max` bytes, up to the first zero byte.
 std::string Bounded(const BYTE* p, std::size_t max) {
@@ -20,7 +22,8 @@ std::string Bounded(const BYTE* p, std::size_t max) {
 }
 
 std::string Position(int degrees, int minutes, int fraction, BYTE hemisphere) {
-    return common::Format("%d%c%d.%d%c%c", degrees, 'd', minutes, fraction, '\'', static_cast<char>(hemisphere));
+    return common::Format("%d%c%d.%d%c%c", degrees, 'd', minutes, fraction, '\'',
+                          static_cast<char>(hemisphere));
 }
 
 std::string Speed(int kind, DWORD unit, int value) {
@@ -29,7 +32,7 @@ std::string Speed(int kind, DWORD unit, int value) {
     return common::Format(unit == 1 ? "%dKPH" : "%dKTS", value);
 }
 
-}  // namespace
+} // namespace
 
 std::string StatusText(int kind, const BYTE* b, int channel) {
     std::string out;
@@ -69,8 +72,9 @@ std::string Kind1Text(const BYTE* r, int channel) {
     DWORD knots = platform::ReadLE16(r + 11);
     DWORD hundredths = platform::ReadLE16(r + 13);
     DWORD v = (knots * 100 + hundredths) * 1852 / 1000;
-    out += common::Format("\r\n    %d.%dKPH  DIR %d%c%d'", static_cast<int>(v / 100), static_cast<int>(v % 100),
-                          platform::ReadLE16(r + 15), 'd', platform::ReadLE16(r + 17));
+    out +=
+        common::Format("\r\n    %d.%dKPH  DIR %d%c%d'", static_cast<int>(v / 100), static_cast<int>(v % 100),
+                       platform::ReadLE16(r + 15), 'd', platform::ReadLE16(r + 17));
     out += common::Format("\r\n    LAT %d%c%d.%d%c%c LONG %d%c%d.%d%c%c\r\n", r[2], 'd', r[3], r[4], '\'',
                           static_cast<char>(r[1]), r[7], 'd', r[8], r[9], '\'', static_cast<char>(r[6]));
     return out;
@@ -89,4 +93,4 @@ std::string FrameTextLine(DWORD time, int kind, const TavStatusState& st, int ch
     return line;
 }
 
-}  // namespace tav
+} // namespace tav

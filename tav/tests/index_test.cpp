@@ -8,7 +8,8 @@ namespace {
 
 using tavtest::Walked;
 
-void ExpectSameOrder(const std::vector<Walked>& walked, const std::vector<sim_tav::RecordedPacket>& recorded) {
+void ExpectSameOrder(const std::vector<Walked>& walked,
+                     const std::vector<sim_tav::RecordedPacket>& recorded) {
     ASSERT_EQ(walked.size(), recorded.size());
     for (std::size_t i = 0; i < walked.size(); ++i) {
         const Walked& w = walked[i];
@@ -38,7 +39,7 @@ TEST_F(TavIndex, OpensProbesAndWalksARecordingInOrderWithoutChangingIt) {
     auto before = tavtest::Checksum(path);
     HRESULT open = 0, load = 0;
     auto src = tavtest::OpenDrive(path, &open, &load);
-    EXPECT_EQ(open, 1);  // audio found
+    EXPECT_EQ(open, 1); // audio found
     ASSERT_EQ(load, S_OK);
     EXPECT_EQ(src->Width(), 704);
     EXPECT_EQ(src->Height(), 480);
@@ -58,7 +59,7 @@ TEST_F(TavIndex, OpensProbesAndWalksARecordingInOrderWithoutChangingIt) {
     src->SelectSection(0);
     std::vector<BYTE> events(12 * 64);
     DWORD n = src->GetEventTimes(events.data(), 64);
-    EXPECT_EQ(n, 6u);  // segments 0, 2 and 4, two events each
+    EXPECT_EQ(n, 6u); // segments 0, 2 and 4, two events each
     EXPECT_EQ(platform::ReadLE32(events.data()), rec.segments[0].firstTime);
     src.reset();
     EXPECT_EQ(tavtest::Checksum(path), before);
@@ -84,7 +85,7 @@ TEST_F(TavIndex, LetterTagsAndHighTypesReadAlike) {
 
 TEST_F(TavIndex, FirstPopulatedSegmentNMinus2DoesNotOpen) {
     sim_tav::RecorderOptions o;
-    o.firstSegment = 94;  // N = 96 on a 3 GiB drive
+    o.firstSegment = 94; // N = 96 on a 3 GiB drive
     o.segments = 1;
     // The format check reads segment 0's first index: give it one, as a cleared drive would not have.
     o.protectedSegments = 0;
@@ -148,9 +149,9 @@ TEST_F(TavIndex, WrappedDrivePlaysOldestToNewestInOnePass) {
             ASSERT_EQ(src->SeekToSectionTime(t), S_OK) << i;
             const auto p = src->CurrentPacket();
             std::size_t at = 0;
-            while (at < rec.packets.size() &&
-                   !(rec.packets[at].segment == p.segment && static_cast<int>(rec.packets[at].block) == p.block &&
-                     static_cast<int>(rec.packets[at].entry) == p.entry))
+            while (at < rec.packets.size() && !(rec.packets[at].segment == p.segment &&
+                                                static_cast<int>(rec.packets[at].block) == p.block &&
+                                                static_cast<int>(rec.packets[at].entry) == p.entry))
                 ++at;
             ASSERT_LT(at, rec.packets.size()) << i;
             EXPECT_EQ(p.time, t) << i;
@@ -254,7 +255,7 @@ TEST_F(TavIndex, InvalidEntriesAreSkippedToTheNextKeyFrame) {
                 {sim_tav::Damage::TrailerTag, 0, 0, 0, 0}};
     std::string path = dir.File("damaged.img");
     o.segments = 3;
-    o.damage[2].segment = 1;  // segment 1 is no segment any more
+    o.damage[2].segment = 1; // segment 1 is no segment any more
     auto rec = sim_tav::WriteTavDrive(path, o);
     auto src = tavtest::OpenDrive(path);
     auto walked = tavtest::WalkAll(*src);
@@ -264,7 +265,8 @@ TEST_F(TavIndex, InvalidEntriesAreSkippedToTheNextKeyFrame) {
             continue;
         // Entry 1 is invalid: 2 and 3 are predicted and skipped; key frame 4 resumes. Entry 5 is
         // invalid: 6, 7 skipped, key frame 8 resumes.
-        if (p.segment == 0 && p.block == 0 && ((p.entry >= 1 && p.entry <= 3) || (p.entry >= 5 && p.entry <= 7)))
+        if (p.segment == 0 && p.block == 0 &&
+            ((p.entry >= 1 && p.entry <= 3) || (p.entry >= 5 && p.entry <= 7)))
             continue;
         want.push_back(p);
     }
@@ -290,7 +292,7 @@ TEST_F(TavIndex, DriverModeReadsTheDriveOfTheDriveMap) {
     EXPECT_EQ(old.Open(11, 3, path.c_str()), S_OK);
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -307,9 +309,11 @@ TEST(TavFuzzCorpus, ReplaysWithoutFault) {
             std::size_t head = std::min<std::size_t>(data.size(), 11 * 512);
             f.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(head));
             if (data.size() > head) {
-                f.write(reinterpret_cast<const char*>(data.data() + head), static_cast<std::streamsize>(data.size() - head));
+                f.write(reinterpret_cast<const char*>(data.data() + head),
+                        static_cast<std::streamsize>(data.size() - head));
                 DWORD S = platform::ReadLE32(data.data() + 152), seg = platform::ReadLE32(data.data() + 168);
-                DWORD block = platform::ReadLE32(data.data() + 172), off = platform::ReadLE32(data.data() + 148);
+                DWORD block = platform::ReadLE32(data.data() + 172),
+                      off = platform::ReadLE32(data.data() + 148);
                 DWORD index = static_cast<DWORD>(ULONGLONG(seg) * S + block * 2048u + 2008u) - off;
                 if (index > 11 && index < 65536) {
                     f.seekp(static_cast<std::streamoff>(index) * 512);
@@ -326,7 +330,8 @@ TEST(TavFuzzCorpus, ReplaysWithoutFault) {
                 for (int c = 0; c < 16; ++c)
                     src.SetDisplayCounter(c, 1);
                 for (int n = 0; n < 20000 && src.NextEntry(); ++n)
-                    src.GetFrame(sample.data(), static_cast<DWORD>(sample.size()), src.CurrentPacket().channel);
+                    src.GetFrame(sample.data(), static_cast<DWORD>(sample.size()),
+                                 src.CurrentPacket().channel);
             }
         }
         ++files;
@@ -334,4 +339,4 @@ TEST(TavFuzzCorpus, ReplaysWithoutFault) {
     EXPECT_GE(files, 3);
 }
 
-}  // namespace
+} // namespace

@@ -88,4 +88,4 @@ TEST(TavClear, UnitGrowsWithEvery80GiB) {
     EXPECT_EQ(tav::ClearUnitSectors(0xFFFFFFFFu), 9u * 65536u);
 }
 
-}  // namespace
+} // namespace

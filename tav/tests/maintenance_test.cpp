@@ -24,9 +24,10 @@ std::array<BYTE, 295> Kind2Block() {
 TEST(TavStatusText, Kind2FlagsAndPositions) {
     auto b = Kind2Block();
     b[0] = 0x0A;
-    EXPECT_EQ(tav::StatusText(2, b.data(), 0),
-              ",\"FRONT\",\"40d26.5'N\",\"74d0.3'W\",\"12.6V\",\"35MPH\",\"55MPH\",\"\",\"STP\",\"\",\"WRN\",\"\"");
-    b[9] = 0;  // no latitude: its field is empty, the longitude still shows
+    EXPECT_EQ(
+        tav::StatusText(2, b.data(), 0),
+        ",\"FRONT\",\"40d26.5'N\",\"74d0.3'W\",\"12.6V\",\"35MPH\",\"55MPH\",\"\",\"STP\",\"\",\"WRN\",\"\"");
+    b[9] = 0; // no latitude: its field is empty, the longitude still shows
     EXPECT_EQ(tav::StatusText(2, b.data(), 0).rfind(",\"FRONT\",\"\",\"74d0.3'W\",\"12.6V\"", 0), 0u);
 }
 
@@ -35,8 +36,8 @@ TEST(TavStatusText, Kind3And4SpeedUnitsLabelsAndTexts) {
     b[0] = 0x01;
     std::memcpy(&b[144], "IGN", 3);
     platform::WriteLE32(&b[32], 1);
-    EXPECT_EQ(tav::StatusText(3, b.data(), 0),
-              ",\"FRONT\",\"40d26.5'N\",\"74d0.3'W\",\"12.6V\",\"35KPH\",\"55KPH\",\"IGN\",\"\",\"\",\"\",\"\"\r\n");
+    EXPECT_EQ(tav::StatusText(3, b.data(), 0), ",\"FRONT\",\"40d26.5'N\",\"74d0.3'W\",\"12.6V\",\"35KPH\","
+                                               "\"55KPH\",\"IGN\",\"\",\"\",\"\",\"\"\r\n");
     platform::WriteLE32(&b[32], 7);
     EXPECT_NE(tav::StatusText(3, b.data(), 0).find("\"35KTS\",\"55KTS\""), std::string::npos);
     platform::WriteLE32(&b[32], 0);
@@ -44,12 +45,13 @@ TEST(TavStatusText, Kind3And4SpeedUnitsLabelsAndTexts) {
     std::memcpy(&b[159 + 12], "HRN", 3);
     b[294] = 0x81;
     std::memcpy(&b[198], "DRIVER ONE12", 12);
-    b[210] = 'X';  // the next field follows without a terminator: the first stays 12 characters
+    b[210] = 'X'; // the next field follows without a terminator: the first stays 12 characters
     std::memcpy(&b[198 + 84], "LAST", 4);
     std::string t = tav::StatusText(4, b.data(), 0);
-    EXPECT_NE(t.find("\"35MPH\",\"55MPH\",\"IGN\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"HRN\",\"DRIVER ONE12\","
-                     "\"\",\"\",\"\",\"\",\"\",\"\",\"LAST\"\r\n"),
-              std::string::npos)
+    EXPECT_NE(
+        t.find("\"35MPH\",\"55MPH\",\"IGN\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"\",\"HRN\",\"DRIVER ONE12\","
+               "\"\",\"\",\"\",\"\",\"\",\"\",\"LAST\"\r\n"),
+        std::string::npos)
         << t;
 }
 
@@ -120,11 +122,19 @@ TEST_F(TavMaintenance, DiagnosticReport) {
                        "This log file is intended to assist in checking the v2.x drive format.\r\n\r\n"
                        "<<---- General drive info ---->>\r\n"
                        "|-- Total sectors = 83886080, cap in GB = 42.949673\r\n"
-                       "|-- Recording start time = " + start + "\r\n"
-                       "|-- Recording end time = " + end + "\r\n"
-                       "|-- Current recording time = " + end + "\r\n"
+                       "|-- Recording start time = " +
+                       start +
+                       "\r\n"
+                       "|-- Recording end time = " +
+                       end +
+                       "\r\n"
+                       "|-- Current recording time = " +
+                       end +
+                       "\r\n"
                        "|-- Playback current reading-from sector = 333824\r\n"
-                       "|-- Current writing-to sector = " + std::to_string(2 * 65536) + "\r\n\r\n"
+                       "|-- Current writing-to sector = " +
+                       std::to_string(2 * 65536) +
+                       "\r\n\r\n"
                        "<<---- Protected partition ---->>\r\n"
                        "|-- Sectors = 0 to 65536, percentage of total drive = 0\r\n";
     EXPECT_EQ(text.substr(0, want.size()), want);
@@ -223,7 +233,7 @@ TEST_F(TavMaintenance, ExportedImageOfAWrappedRangeReopensAsOneRange) {
 // simulator's image writer must still take the way round the end of the drive.
 TEST_F(TavMaintenance, RangeEndingInTheBlockBeforeItsStartBlockIsExportedRoundTheDrive) {
     sim_tav::RecorderOptions o;
-    o.gib = 1;  // the range spans the drive: keep the images at 1 GiB
+    o.gib = 1; // the range spans the drive: keep the images at 1 GiB
     o.wrapped = true;
     o.wrapNewest = 5;
     o.wrapStaleBlock = 1;
@@ -297,7 +307,7 @@ TEST_F(TavMaintenance, ClearDriveZeroesTheIndexStructuresOfACopy) {
     o.segments = 3;
     std::string path = dir.File("clear.img");
     auto rec = sim_tav::WriteTavDrive(path, o);
-    const auto& g = rec.geo;  // 100 GiB: S = 131072, u = 131072
+    const auto& g = rec.geo; // 100 GiB: S = 131072, u = 131072
     DWORD u = 131072;
     DWORD lastUnit = (g.T / u - (g.T % u == 0 ? 1 : 0)) * u;
     Patch(path, ULONGLONG(lastUnit) * 512, 0xFFFFFFFF);
@@ -313,14 +323,14 @@ TEST_F(TavMaintenance, ClearDriveZeroesTheIndexStructuresOfACopy) {
     EXPECT_EQ(word(lastUnit), 0u);
     EXPECT_EQ(word(2008), 0u);
     EXPECT_EQ(word(ULONGLONG(g.S) - 12), 0u);
-    EXPECT_EQ(word(2048 + 2008), 0u);  // every block index of the first segment
+    EXPECT_EQ(word(2048 + 2008), 0u); // every block index of the first segment
     EXPECT_EQ(word(g.Tprime - g.S), 0u);
     // The second segment's block index is not an index structure of segment F and stays.
     EXPECT_NE(word(ULONGLONG(g.S) + 2008), 0u);
     ::close(fd);
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -347,8 +357,9 @@ TEST(TavBigDrive, TwoTerabyteSparseDriveOpensAndIndexes) {
     std::string diag = dir.File("diag.txt");
     src->WriteDiagnosticLog(diag.c_str());
     auto text = tavtest::ReadAll(diag);
-    EXPECT_NE(std::string(text.begin(), text.end()).find("Total sectors = 4292870144, cap in GB = 2197.949514"),
-              std::string::npos);
+    EXPECT_NE(
+        std::string(text.begin(), text.end()).find("Total sectors = 4292870144, cap in GB = 2197.949514"),
+        std::string::npos);
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
@@ -396,4 +407,4 @@ TEST(TavBigDrive, WrappedRangeImageOfADriveOver1TBIsRefusedUpFront) {
     EXPECT_TRUE(boxes.boxes.empty());
 }
 
-}  // namespace
+} // namespace

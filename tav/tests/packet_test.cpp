@@ -99,7 +99,7 @@ TEST(TavSample, VideoObjectLayerSizes) {
     vol.resize(64, 0);
     WORD w = 7, h = 9;
     std::vector<BYTE> bad = vol;
-    bad[3] = 0xB0;  // a visual object sequence start code first
+    bad[3] = 0xB0; // a visual object sequence start code first
     EXPECT_EQ(tav::ParseVideoObjectLayer(bad.data(), 64, &w, &h), -4);
     bad = vol;
     bad[7] = 0x30;
@@ -109,7 +109,7 @@ TEST(TavSample, VideoObjectLayerSizes) {
     bad[8 + 2] |= 0x03;
     EXPECT_EQ(tav::ParseVideoObjectLayer(bad.data(), 64, &w, &h), -5);
     bad = vol;
-    bad[8 + 5] |= 0x20;  // fixed_vop_rate: bit 42
+    bad[8 + 5] |= 0x20; // fixed_vop_rate: bit 42
     EXPECT_EQ(tav::ParseVideoObjectLayer(bad.data(), 64, &w, &h), -2);
     EXPECT_EQ(w, 7);
     EXPECT_EQ(h, 9);
@@ -207,9 +207,11 @@ TEST_F(TavFrames, PacketsPastTheDataAreaContinueInTheNextBlock) {
         DWORD dataBytes = p.dataSectors * 512;
         std::vector<BYTE> stored(p.size + 32);
         DWORD inBlock = std::min<DWORD>(dataBytes - p.offset, static_cast<DWORD>(stored.size()));
-        ASSERT_EQ(::pread(fd, stored.data(), inBlock, off_t(p.blockSector) * 512 + p.offset), ssize_t(inBlock));
-        ASSERT_EQ(::pread(fd, stored.data() + inBlock, stored.size() - inBlock, off_t(p.blockSector + 2048) * 512),
-                  ssize_t(stored.size() - inBlock));
+        ASSERT_EQ(::pread(fd, stored.data(), inBlock, off_t(p.blockSector) * 512 + p.offset),
+                  ssize_t(inBlock));
+        ASSERT_EQ(
+            ::pread(fd, stored.data() + inBlock, stored.size() - inBlock, off_t(p.blockSector + 2048) * 512),
+            ssize_t(stored.size() - inBlock));
         EXPECT_EQ(0, std::memcmp(sample.data() + 64, stored.data() + 64, p.size - 32)) << p.block;
         EXPECT_EQ(platform::ReadLE32(sample.data() + 28), p.size - 32);
     }
@@ -255,4 +257,4 @@ TEST_F(TavFrames, SampleHeaderAndPlaceholder) {
     EXPECT_EQ(src->GetFrame(sample.data(), static_cast<DWORD>(sample.size()), 0), 4);
 }
 
-}  // namespace
+} // namespace

@@ -1,8 +1,8 @@
 // Shared fixture pieces: a scratch folder, a recorder drive written by the simulator, recorded boxes.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -75,7 +75,8 @@ inline unsigned long long Checksum(const std::string& path) {
             break;
         off_t hole = ::lseek(fd, data, SEEK_HOLE);
         for (off_t at = data; at < hole;) {
-            ssize_t n = ::pread(fd, buf.data(), std::min<off_t>(hole - at, static_cast<off_t>(buf.size())), at);
+            ssize_t n =
+                ::pread(fd, buf.data(), std::min<off_t>(hole - at, static_cast<off_t>(buf.size())), at);
             if (n <= 0)
                 break;
             // Zero runs hash the same whether stored or a hole.
@@ -126,4 +127,4 @@ inline std::vector<Walked> WalkAll(tav::CTavDiskSource& src) {
     return out;
 }
 
-}  // namespace tavtest
+} // namespace tavtest

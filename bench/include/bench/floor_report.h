@@ -39,4 +39,4 @@ inline std::optional<std::string> TakeOption(int& argc, char** argv, const char*
     return std::nullopt;
 }
 
-}  // namespace bench
+} // namespace bench

@@ -6,9 +6,9 @@ namespace common {
 
 // How this module's log looks and behaves when it cannot be opened.
 struct DebugStyle {
-    const char* lineFormat;  // "%d|%s\n", or "%d || %s\n" in the double-height filter
-    bool stderrFallback;     // an unopenable log falls back to standard error (else logging is off)
-    bool requireName;        // an empty or missing program name leaves logging off
+    const char* lineFormat; // "%d|%s\n", or "%d || %s\n" in the double-height filter
+    bool stderrFallback;    // an unopenable log falls back to standard error (else logging is off)
+    bool requireName;       // an empty or missing program name leaves logging off
 };
 extern const DebugStyle kDefaultDebugStyle;
 extern const DebugStyle kDoubleHeightDebugStyle;
@@ -29,4 +29,4 @@ void DebugSetLevel(int level);
 int DebugLevel();
 const char* DebugProgramName();
 
-}  // namespace common
+} // namespace common

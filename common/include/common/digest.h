@@ -44,4 +44,4 @@ std::string Md5Hex(const void* data, std::size_t size);
 // Lower-case hex SHA-256 of the file's bytes; nothing when it cannot be read.
 std::optional<std::string> Sha256OfFile(const std::string& path);
 
-}  // namespace common
+} // namespace common

@@ -32,10 +32,10 @@ struct SectorVariant {
     bool probeNeedsFixedMedia;
 };
 
-extern const SectorVariant kOrmaSourceVariant;  // the ORMA source filter: the common definition
-extern const SectorVariant kCheckerVariant;     // the drive-structure checker
-extern const SectorVariant kTavSourceVariant;   // the TAV source filter
-extern const SectorVariant kReaderVariant;      // the reader application
+extern const SectorVariant kOrmaSourceVariant; // the ORMA source filter: the common definition
+extern const SectorVariant kCheckerVariant;    // the drive-structure checker
+extern const SectorVariant kTavSourceVariant;  // the TAV source filter
+extern const SectorVariant kReaderVariant;     // the reader application
 
 // The variant the sector functions follow when the caller names none; the ORMA source's unless set.
 // Code that shares a program with other subsystems (the command line links them all) passes its
@@ -53,7 +53,9 @@ struct SectorOffset {
     DWORD high;
     DWORD low;
 };
-constexpr SectorOffset SplitSectorOffset(DWORD sector) { return {sector >> 23, static_cast<DWORD>(sector << 9)}; }
+constexpr SectorOffset SplitSectorOffset(DWORD sector) {
+    return {sector >> 23, static_cast<DWORD>(sector << 9)};
+}
 
 // File mode: positioned ReadFile of count sectors. Nonzero only when all count × 512 bytes came back.
 int ReadSector(HANDLE file, void* buffer, DWORD startSector, int count,
@@ -89,11 +91,11 @@ constexpr const char* kCreateFileNamedFailed = "CreateFile(%s) failed! [Error co
 constexpr const char* kCreateFileFilenameFailed = "CreateFile() failed! filename=%s [Error code=%d]";
 constexpr const char* kCheckHardDriveFailed = "Check hard drive failed! [Error code=%d]";
 constexpr const char* kGlmDriverNotLoaded = "GLM driver not loaded";
-}  // namespace msg
+} // namespace msg
 
 // printf into a std::string.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Shows a box captioned "Error" with an OK button.
 void ErrorBox(const std::string& text);
 
-}  // namespace common
+} // namespace common

@@ -21,4 +21,4 @@ public:
 namespace media {
 // The monotonic time the system clock reports, in 100 ns units.
 REFERENCE_TIME MonotonicTime();
-}  // namespace media
+} // namespace media

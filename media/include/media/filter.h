@@ -50,13 +50,13 @@ public:
 
 protected:
     std::atomic<FILTER_STATE> m_State{State_Stopped};
-    IReferenceClock* m_pClock = nullptr;  // holds a reference
+    IReferenceClock* m_pClock = nullptr; // holds a reference
     REFERENCE_TIME m_tStart = 0;
     CLSID m_clsid;
     CCritSec* m_pLock;
     std::string m_pName;
-    IFilterGraph* m_pGraph = nullptr;     // no reference: the graph owns the filter
-    IMediaEventSink* m_pSink = nullptr;   // no reference, as above
+    IFilterGraph* m_pGraph = nullptr;   // no reference: the graph owns the filter
+    IMediaEventSink* m_pSink = nullptr; // no reference, as above
 };
 
 // ---- Registration data ----------------------------------------------------------------------------
@@ -101,8 +101,8 @@ struct RegisteredPin {
     bool output = false;
     bool rendered = false;
     bool many = false;
-    std::vector<std::pair<GUID, GUID>> types;  // (major, subtype); GUID_NULL matches anything
+    std::vector<std::pair<GUID, GUID>> types; // (major, subtype); GUID_NULL matches anything
 };
 std::vector<RegisteredPin> ParsePinStrings(const std::vector<std::string>& lines);
 
-}  // namespace media
+} // namespace media

@@ -12,4 +12,4 @@ std::string DescribeGraph(IFilterGraph* graph);
 // Writes the description to `path` (created anew); the file system's error as an HRESULT on failure.
 HRESULT SaveGraphDescription(IFilterGraph* graph, const std::string& path);
 
-}  // namespace media
+} // namespace media

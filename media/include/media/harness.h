@@ -16,7 +16,7 @@ namespace media {
 
 struct CapturedSample {
     std::vector<BYTE> data;
-    HRESULT timeResult = VFW_E_SAMPLE_TIME_NOT_SET;  // GetTime's answer
+    HRESULT timeResult = VFW_E_SAMPLE_TIME_NOT_SET; // GetTime's answer
     REFERENCE_TIME start = 0;
     REFERENCE_TIME stop = 0;
     bool syncPoint = false;
@@ -45,7 +45,8 @@ public:
 
     // Connects a feeding pin that offers exactly `type` to the filter's input pin (the first unconnected
     // input, or the one named). `props` is what the feeding pin asks of the allocator.
-    HRESULT ConnectInput(const CMediaType& type, const ALLOCATOR_PROPERTIES& props, const char* pinName = nullptr);
+    HRESULT ConnectInput(const CMediaType& type, const ALLOCATOR_PROPERTIES& props,
+                         const char* pinName = nullptr);
     // Connects a capturing pin to the filter's output pin (the first unconnected output, or the one named).
     // `accept` decides which types the capturing pin takes (all when empty); `types` are the types it
     // proposes itself (none when empty). Returns the index of the capture, or a negative value.
@@ -97,4 +98,4 @@ private:
     CHarnessFilter* m_host;
 };
 
-}  // namespace media
+} // namespace media

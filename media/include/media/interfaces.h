@@ -36,16 +36,25 @@ constexpr IID IID_IBasicAudio = media::detail::CoreIid(0x56A868B3);
 constexpr IID IID_IVideoWindow = media::detail::CoreIid(0x56A868B4);
 constexpr IID IID_IMediaEvent = media::detail::CoreIid(0x56A868B6);
 constexpr IID IID_IMediaEventEx = media::detail::CoreIid(0x56A868C0);
-constexpr IID IID_IEnumMediaTypes = {0x89C31040, 0x846B, 0x11CE, {0x97, 0xD3, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
-constexpr IID IID_IVideoFrameStep = {0xE46A9787, 0x2B71, 0x444D, {0xA4, 0xB5, 0x1F, 0xAB, 0x7B, 0x70, 0x8D, 0x6A}};
-constexpr IID IID_IAMAudioRendererStats = {0x22320CB2, 0xD41A, 0x11D2, {0xBF, 0x7C, 0xD7, 0xCB, 0x9D, 0xF0, 0xBF, 0x93}};
-constexpr IID IID_ICaptureGraphBuilder2 = {0x93E5A4E0, 0x2D50, 0x11D2, {0xAB, 0xFA, 0x00, 0xA0, 0xC9, 0xC6, 0xE3, 0x8D}};
-constexpr IID IID_IFileSinkFilter = {0xA2104830, 0x7C70, 0x11CF, {0x8B, 0xCE, 0x00, 0xAA, 0x00, 0xA3, 0xF1, 0xA6}};
-constexpr IID IID_ICreateDevEnum = {0x29840822, 0x5B84, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
+constexpr IID IID_IEnumMediaTypes = {
+    0x89C31040, 0x846B, 0x11CE, {0x97, 0xD3, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
+constexpr IID IID_IVideoFrameStep = {
+    0xE46A9787, 0x2B71, 0x444D, {0xA4, 0xB5, 0x1F, 0xAB, 0x7B, 0x70, 0x8D, 0x6A}};
+constexpr IID IID_IAMAudioRendererStats = {
+    0x22320CB2, 0xD41A, 0x11D2, {0xBF, 0x7C, 0xD7, 0xCB, 0x9D, 0xF0, 0xBF, 0x93}};
+constexpr IID IID_ICaptureGraphBuilder2 = {
+    0x93E5A4E0, 0x2D50, 0x11D2, {0xAB, 0xFA, 0x00, 0xA0, 0xC9, 0xC6, 0xE3, 0x8D}};
+constexpr IID IID_IFileSinkFilter = {
+    0xA2104830, 0x7C70, 0x11CF, {0x8B, 0xCE, 0x00, 0xAA, 0x00, 0xA3, 0xF1, 0xA6}};
+constexpr IID IID_ICreateDevEnum = {
+    0x29840822, 0x5B84, 0x11D0, {0xBD, 0x3B, 0x00, 0xA0, 0xC9, 0x11, 0xCE, 0x86}};
 constexpr IID IID_IMoniker = {0x0000000F, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-constexpr IID IID_IEnumMoniker = {0x00000102, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-constexpr IID IID_IPropertyBag = {0x55272A00, 0x42CB, 0x11CE, {0x81, 0x35, 0x00, 0xAA, 0x00, 0x4B, 0xB8, 0x51}};
-constexpr IID IID_ISpecifyPropertyPages = {0xB196B28B, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}};
+constexpr IID IID_IEnumMoniker = {
+    0x00000102, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+constexpr IID IID_IPropertyBag = {
+    0x55272A00, 0x42CB, 0x11CE, {0x81, 0x35, 0x00, 0xAA, 0x00, 0x4B, 0xB8, 0x51}};
+constexpr IID IID_ISpecifyPropertyPages = {
+    0xB196B28B, 0xBAB4, 0x101A, {0xB6, 0x9C, 0x00, 0xAA, 0x00, 0x34, 0x1D, 0x07}};
 // Our own: the AVI multiplexer's file cut while the graph runs.
 constexpr IID IID_IAviMuxCut = {0x3F1C7A52, 0x9B0E, 0x4D61, {0xA8, 0x27, 0x5C, 0x90, 0x1E, 0x6B, 0xD4, 0x33}};
 
@@ -62,14 +71,14 @@ constexpr int MAX_PIN_NAME = 128;
 constexpr int MAX_FILTER_NAME = 128;
 
 struct PIN_INFO {
-    IBaseFilter* pFilter;  // holds a reference
+    IBaseFilter* pFilter; // holds a reference
     PIN_DIRECTION dir;
     char achName[MAX_PIN_NAME];
 };
 
 struct FILTER_INFO {
     char achName[MAX_FILTER_NAME];
-    IFilterGraph* pGraph;  // holds a reference
+    IFilterGraph* pGraph; // holds a reference
 };
 
 constexpr DWORD AM_GBF_PREVFRAMESKIPPED = 1;
@@ -138,7 +147,8 @@ struct IMemAllocator : IUnknown {
     virtual HRESULT GetProperties(ALLOCATOR_PROPERTIES* props) = 0;
     virtual HRESULT Commit() = 0;
     virtual HRESULT Decommit() = 0;
-    virtual HRESULT GetBuffer(IMediaSample** sample, REFERENCE_TIME* start, REFERENCE_TIME* end, DWORD flags) = 0;
+    virtual HRESULT GetBuffer(IMediaSample** sample, REFERENCE_TIME* start, REFERENCE_TIME* end,
+                              DWORD flags) = 0;
     virtual HRESULT ReleaseBuffer(IMediaSample* sample) = 0;
 
 protected:
@@ -194,8 +204,10 @@ protected:
 
 struct IReferenceClock : IUnknown {
     virtual HRESULT GetTime(REFERENCE_TIME* time) = 0;
-    virtual HRESULT AdviseTime(REFERENCE_TIME baseTime, REFERENCE_TIME streamTime, HANDLE event, DWORD_PTR* cookie) = 0;
-    virtual HRESULT AdvisePeriodic(REFERENCE_TIME start, REFERENCE_TIME period, HANDLE semaphore, DWORD_PTR* cookie) = 0;
+    virtual HRESULT AdviseTime(REFERENCE_TIME baseTime, REFERENCE_TIME streamTime, HANDLE event,
+                               DWORD_PTR* cookie) = 0;
+    virtual HRESULT AdvisePeriodic(REFERENCE_TIME start, REFERENCE_TIME period, HANDLE semaphore,
+                                   DWORD_PTR* cookie) = 0;
     virtual HRESULT Unadvise(DWORD_PTR cookie) = 0;
 
 protected:
@@ -434,8 +446,12 @@ struct VARIANT {
     LONG lVal = 0;
     std::string bstrVal;
 };
-inline void VariantInit(VARIANT* v) { *v = VARIANT{}; }
-inline void VariantClear(VARIANT* v) { *v = VARIANT{}; }
+inline void VariantInit(VARIANT* v) {
+    *v = VARIANT{};
+}
+inline void VariantClear(VARIANT* v) {
+    *v = VARIANT{};
+}
 
 struct IPropertyBag : IUnknown {
     virtual HRESULT Read(const char* name, VARIANT* value, void* errorLog) = 0;

@@ -8,9 +8,9 @@
 namespace media {
 
 inline std::string VideoPinName(int channel) {
-    char name[24];  // room for any int
+    char name[24]; // room for any int
     std::snprintf(name, sizeof name, "Video%02d", channel);
     return name;
 }
 
-}  // namespace media
+} // namespace media

@@ -76,9 +76,9 @@ protected:
     HRESULT AttemptConnection(IPin* receivePin, const CMediaType* pmt);
 
     std::string m_pName;
-    IPin* m_Connected = nullptr;  // holds a reference
+    IPin* m_Connected = nullptr; // holds a reference
     PIN_DIRECTION m_dir;
-    CCritSec* m_pLock;  // the filter's state lock
+    CCritSec* m_pLock; // the filter's state lock
     CBaseFilter* m_pFilter;
     CMediaType m_mt;
     REFERENCE_TIME m_tStart = 0;
@@ -91,7 +91,8 @@ protected:
 
 class CBaseOutputPin : public CBasePin {
 public:
-    CBaseOutputPin(const char* objectName, CBaseFilter* filter, CCritSec* lock, HRESULT* phr, const char* name);
+    CBaseOutputPin(const char* objectName, CBaseFilter* filter, CCritSec* lock, HRESULT* phr,
+                   const char* name);
     ~CBaseOutputPin() override;
 
     HRESULT CompleteConnect(IPin* receivePin) override;
@@ -122,13 +123,14 @@ public:
     IMemInputPin* ConnectedInputPin() const { return m_pInputPin; }
 
 protected:
-    IMemAllocator* m_pAllocator = nullptr;  // holds a reference
-    IMemInputPin* m_pInputPin = nullptr;    // holds a reference
+    IMemAllocator* m_pAllocator = nullptr; // holds a reference
+    IMemInputPin* m_pInputPin = nullptr;   // holds a reference
 };
 
 class CBaseInputPin : public CBasePin, public IMemInputPin {
 public:
-    CBaseInputPin(const char* objectName, CBaseFilter* filter, CCritSec* lock, HRESULT* phr, const char* name);
+    CBaseInputPin(const char* objectName, CBaseFilter* filter, CCritSec* lock, HRESULT* phr,
+                  const char* name);
     ~CBaseInputPin() override;
 
     DECLARE_IUNKNOWN
@@ -155,7 +157,7 @@ public:
     IMemAllocator* Allocator() const { return m_pAllocator; }
 
 protected:
-    IMemAllocator* m_pAllocator = nullptr;  // holds a reference
+    IMemAllocator* m_pAllocator = nullptr; // holds a reference
     bool m_bReadOnly = false;
     std::atomic<bool> m_bFlushing{false};
 };
@@ -174,7 +176,7 @@ public:
 
 private:
     ~CEnumPins();
-    CBaseFilter* m_pFilter;  // holds a reference
+    CBaseFilter* m_pFilter; // holds a reference
     ULONG m_Position;
     std::atomic<LONG> m_cRef{1};
 };
@@ -193,7 +195,7 @@ public:
 
 private:
     ~CEnumMediaTypes();
-    CBasePin* m_pPin;  // holds a reference (on the filter)
+    CBasePin* m_pPin; // holds a reference (on the filter)
     ULONG m_Position;
     std::atomic<LONG> m_cRef{1};
 };

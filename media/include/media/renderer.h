@@ -87,18 +87,18 @@ protected:
     void Interrupt();
 
     bool m_bCanStep = false;
-    CCritSec m_InterfaceLock;  // the state lock
+    CCritSec m_InterfaceLock; // the state lock
     CRendererInputPin* m_pInputPin = nullptr;
 
-    mutable std::mutex m_mutex;  // guards the fields below; never held while calling out
+    mutable std::mutex m_mutex; // guards the fields below; never held while calling out
     std::condition_variable m_cond;
-    FILTER_STATE m_renderState = State_Stopped;  // the state as the streaming side sees it
-    bool m_bHaveSample = false;                   // paused with a sample held (cue done)
+    FILTER_STATE m_renderState = State_Stopped; // the state as the streaming side sees it
+    bool m_bHaveSample = false;                 // paused with a sample held (cue done)
     bool m_bFlushing = false;
     bool m_bEOS = false;
     bool m_bEOSDelivered = false;
     bool m_bInReceive = false;
-    LONG m_lStepFrames = -1;  // -1 not stepping; >0 frames still to present; 0 holding after a step
+    LONG m_lStepFrames = -1; // -1 not stepping; >0 frames still to present; 0 holding after a step
     std::atomic<LONG> m_cRendered{0};
-    unsigned m_generation = 0;  // bumped by every interruption
+    unsigned m_generation = 0; // bumped by every interruption
 };

@@ -89,7 +89,8 @@ public:
     HRESULT GetProperties(ALLOCATOR_PROPERTIES* props) override;
     HRESULT Commit() override;
     HRESULT Decommit() override;
-    HRESULT GetBuffer(IMediaSample** sample, REFERENCE_TIME* start, REFERENCE_TIME* end, DWORD flags) override;
+    HRESULT GetBuffer(IMediaSample** sample, REFERENCE_TIME* start, REFERENCE_TIME* end,
+                      DWORD flags) override;
     HRESULT ReleaseBuffer(IMediaSample* sample) override;
 
     bool IsCommitted() const;
@@ -102,15 +103,15 @@ protected:
 
     mutable std::mutex m_mutex;
     std::condition_variable m_freeChanged;
-    std::vector<CMediaSample*> m_lFree;  // samples available to GetBuffer
+    std::vector<CMediaSample*> m_lFree; // samples available to GetBuffer
     std::vector<std::unique_ptr<CMediaSample>> m_samples;
-    LONG m_lCount = 0;  // buffers
+    LONG m_lCount = 0; // buffers
     LONG m_lSize = 0;
     LONG m_lAlignment = 1;
     LONG m_lPrefix = 0;
     bool m_bCommitted = false;
     bool m_bDecommitInProgress = false;
-    bool m_bChanged = false;  // properties changed since the last Alloc
+    bool m_bChanged = false; // properties changed since the last Alloc
 };
 
 // The standard allocator: one block of memory carved into equal buffers.

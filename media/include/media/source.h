@@ -20,7 +20,7 @@ class CSourceStream;
 class CSource : public CBaseFilter {
 public:
     CSource(const char* name, LPUNKNOWN outer, REFCLSID clsid, HRESULT* phr = nullptr);
-    ~CSource() override;  // deletes the pins
+    ~CSource() override; // deletes the pins
 
     int GetPinCount() override;
     CBasePin* GetPin(int n) override;
@@ -37,8 +37,7 @@ public:
     // threads blocked in delivery, without taking any stream lock), stop each pin's thread, call `move`
     // under the state lock, end-flush and a new segment from `newStart`, and restart streaming when the
     // filter is active.
-    template <class Move>
-    HRESULT Reposition(Move&& move, REFERENCE_TIME newStart);
+    template <class Move> HRESULT Reposition(Move&& move, REFERENCE_TIME newStart);
 
 protected:
     int m_iPins = 0;
@@ -82,11 +81,10 @@ protected:
     BOOL CheckRequest(Command* com);
 
     CSource* m_pFilter;
-    CCritSec m_cSharedState;  // the pin lock, free for derived classes
+    CCritSec m_cSharedState; // the pin lock, free for derived classes
 };
 
-template <class Move>
-HRESULT CSource::Reposition(Move&& move, REFERENCE_TIME newStart) {
+template <class Move> HRESULT CSource::Reposition(Move&& move, REFERENCE_TIME newStart) {
     CAutoLock lock(&m_cStateLock);
     for (CSourceStream* pin : m_paStreams)
         if (pin->IsConnected())

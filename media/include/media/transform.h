@@ -100,8 +100,8 @@ protected:
     std::atomic<bool> m_bEOSDelivered{false};
     std::atomic<bool> m_bSampleSkipped{false};
     std::atomic<bool> m_bQualityChanged{false};
-    CCritSec m_csFilter;   // the state lock
-    CCritSec m_csReceive;  // serialises Receive against Stop
+    CCritSec m_csFilter;  // the state lock
+    CCritSec m_csReceive; // serialises Receive against Stop
     CTransformInputPin* m_pInput = nullptr;
     CTransformOutputPin* m_pOutput = nullptr;
 
@@ -115,7 +115,8 @@ class CTransInPlaceFilter;
 
 class CTransInPlaceInputPin : public CTransformInputPin {
 public:
-    CTransInPlaceInputPin(const char* objectName, CTransInPlaceFilter* filter, HRESULT* phr, const char* name);
+    CTransInPlaceInputPin(const char* objectName, CTransInPlaceFilter* filter, HRESULT* phr,
+                          const char* name);
     HRESULT EnumMediaTypes(IEnumMediaTypes** types) override;
     HRESULT CheckMediaType(const CMediaType* pmt) override;
     // The downstream allocator when the output is connected, so the same buffer travels on.
@@ -129,7 +130,8 @@ protected:
 
 class CTransInPlaceOutputPin : public CTransformOutputPin {
 public:
-    CTransInPlaceOutputPin(const char* objectName, CTransInPlaceFilter* filter, HRESULT* phr, const char* name);
+    CTransInPlaceOutputPin(const char* objectName, CTransInPlaceFilter* filter, HRESULT* phr,
+                           const char* name);
     HRESULT EnumMediaTypes(IEnumMediaTypes** types) override;
     HRESULT CheckMediaType(const CMediaType* pmt) override;
     HRESULT DecideAllocator(IMemInputPin* pin, IMemAllocator** allocator) override;

@@ -14,10 +14,14 @@
 
 namespace media::detail {
 // {XXXXXXXX-524F-11CE-9F53-0020AF0BA770}: the framework's own family of type and class ids.
-constexpr GUID AmGuid(DWORD d1) { return GUID{d1, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}}; }
+constexpr GUID AmGuid(DWORD d1) {
+    return GUID{d1, 0x524F, 0x11CE, {0x9F, 0x53, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+}
 // {XXXXXXXX-0AD4-11CE-B03A-0020AF0BA770}: the core interface family.
-constexpr GUID CoreIid(DWORD d1) { return GUID{d1, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}}; }
-}  // namespace media::detail
+constexpr GUID CoreIid(DWORD d1) {
+    return GUID{d1, 0x0AD4, 0x11CE, {0xB0, 0x3A, 0x00, 0x20, 0xAF, 0x0B, 0xA7, 0x70}};
+}
+} // namespace media::detail
 
 constexpr DWORD MAKEFOURCC(char a, char b, char c, char d) {
     return DWORD(BYTE(a)) | (DWORD(BYTE(b)) << 8) | (DWORD(BYTE(c)) << 16) | (DWORD(BYTE(d)) << 24);
@@ -48,9 +52,12 @@ constexpr GUID MEDIASUBTYPE_PCM = platform::FourCCGuid(0x00000001);
 
 // Format types.
 constexpr GUID FORMAT_None = {0x0F6417D6, 0xC318, 0x11D0, {0xA4, 0x3F, 0x00, 0xA0, 0xC9, 0x22, 0x31, 0x96}};
-constexpr GUID FORMAT_VideoInfo = {0x05589F80, 0xC356, 0x11CE, {0xBF, 0x01, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
-constexpr GUID FORMAT_VideoInfo2 = {0xF72A76A0, 0xEB0A, 0x11D0, {0xAC, 0xE4, 0x00, 0x00, 0xC0, 0xCC, 0x16, 0xBA}};
-constexpr GUID FORMAT_WaveFormatEx = {0x05589F81, 0xC356, 0x11CE, {0xBF, 0x01, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
+constexpr GUID FORMAT_VideoInfo = {
+    0x05589F80, 0xC356, 0x11CE, {0xBF, 0x01, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
+constexpr GUID FORMAT_VideoInfo2 = {
+    0xF72A76A0, 0xEB0A, 0x11D0, {0xAC, 0xE4, 0x00, 0x00, 0xC0, 0xCC, 0x16, 0xBA}};
+constexpr GUID FORMAT_WaveFormatEx = {
+    0x05589F81, 0xC356, 0x11CE, {0xBF, 0x01, 0x00, 0xAA, 0x00, 0x55, 0x59, 0x5A}};
 
 // True for the uncompressed RGB subtypes {E436EB7x-524F-11CE-9F53-0020AF0BA770}.
 constexpr bool IsRgbSubtype(const GUID& g) {
@@ -61,7 +68,7 @@ constexpr bool IsRgbSubtype(const GUID& g) {
 
 // ---- Times, merits, states, directions -----------------------------------------------------------------
 
-constexpr REFERENCE_TIME UNITS = 10000000;  // 100 ns units per second
+constexpr REFERENCE_TIME UNITS = 10000000; // 100 ns units per second
 constexpr REFERENCE_TIME MILLISECONDS = 10000;
 
 constexpr DWORD MERIT_PREFERRED = 0x800000;
@@ -128,7 +135,7 @@ class CMediaType : public AM_MEDIA_TYPE {
 public:
     CMediaType();
     explicit CMediaType(const GUID* majortype);
-    CMediaType(const AM_MEDIA_TYPE& src);  // NOLINT: implicit, as the framework's users expect
+    CMediaType(const AM_MEDIA_TYPE& src); // NOLINT: implicit, as the framework's users expect
     CMediaType(const CMediaType& src);
     CMediaType& operator=(const AM_MEDIA_TYPE& src);
     CMediaType& operator=(const CMediaType& src);
@@ -210,7 +217,7 @@ struct VIDEOINFOHEADER {
     BITMAPINFOHEADER bmiHeader;
 
     static constexpr ULONG kSize = 88;
-    static constexpr ULONG kHeaderOffset = 48;  // offset of bmiHeader in the record
+    static constexpr ULONG kHeaderOffset = 48; // offset of bmiHeader in the record
     static VIDEOINFOHEADER Read(const BYTE* p);
     void Write(BYTE* p) const;
 };
@@ -246,4 +253,4 @@ DWORD GetBitmapSize(const BITMAPINFOHEADER& bih);
 namespace media {
 // "{...}" names of well-known GUIDs for descriptions ("Video", "RGB32", ...); the GUID text otherwise.
 std::string GuidName(const GUID& g);
-}  // namespace media
+} // namespace media

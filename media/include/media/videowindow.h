@@ -47,10 +47,11 @@ bool IsPlainFrame(const VideoFrame& frame);
 bool ConvertToFrame(const GUID& subtype, const BITMAPINFOHEADER& bih, const BYTE* data, LONG length,
                     VideoFrame* out);
 
-}  // namespace media
+} // namespace media
 
 // The video renderer's frame store.
-constexpr IID IID_IVideoFrameStore = {0x5C3B1E0A, 0x8E57, 0x4B0D, {0xA1, 0x6F, 0x2D, 0x90, 0x4C, 0x7E, 0x13, 0x58}};
+constexpr IID IID_IVideoFrameStore = {
+    0x5C3B1E0A, 0x8E57, 0x4B0D, {0xA1, 0x6F, 0x2D, 0x90, 0x4C, 0x7E, 0x13, 0x58}};
 
 struct IVideoFrameStore : IUnknown {
     // Pictures presented since the renderer was created.

@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "media/harness.h"
+#include "mjpeg/jpeg_decoder.h"
 #include "mjpeg_dec_filter.h"
 #include "platform/registry.h"
 #include "vtmjpegdec.h"
-#include "mjpeg/jpeg_decoder.h"
 
 namespace {
 
@@ -28,8 +28,8 @@ std::vector<BYTE> MakeJpeg(int w, int h, bool grey = false) {
     tjhandle tj = tjInitCompress();
     unsigned char* jpeg = nullptr;
     unsigned long size = 0;
-    tjCompress2(tj, pixels.data(), w, 0, h, grey ? TJPF_GRAY : TJPF_RGB, &jpeg, &size, grey ? TJSAMP_GRAY : TJSAMP_422,
-                90, 0);
+    tjCompress2(tj, pixels.data(), w, 0, h, grey ? TJPF_GRAY : TJPF_RGB, &jpeg, &size,
+                grey ? TJSAMP_GRAY : TJSAMP_422, 90, 0);
     std::vector<BYTE> out(jpeg, jpeg + size);
     tjFree(jpeg);
     tjDestroy(tj);
@@ -177,7 +177,9 @@ protected:
         m_outDiscontinuity = out.m_discontinuity;
         return hr;
     }
-    const BYTE* Pixel(int row, int x, int stride) const { return &m_out[(static_cast<std::size_t>(row) * stride + x) * 4]; }
+    const BYTE* Pixel(int row, int x, int stride) const {
+        return &m_out[(static_cast<std::size_t>(row) * stride + x) * 4];
+    }
     bool Untouched(std::size_t from, std::size_t to) const {
         for (std::size_t i = from; i < to; ++i)
             if (m_out[i] != kFill)
@@ -202,13 +204,13 @@ TEST_F(MjpegTransform, BottomUpRowsInBgrOrderWithStridePaddingLeftAlone) {
     EXPECT_FALSE(m_outSync);
     EXPECT_TRUE(m_outDiscontinuity);
     for (int y = 0; y < h; ++y) {
-        int row = h - 1 - y;  // bottom-up: the picture's first line is the buffer's last row
+        int row = h - 1 - y; // bottom-up: the picture's first line is the buffer's last row
         for (int x = 0; x < w; ++x) {
             const BYTE* p = Pixel(row, x, stride);
             ASSERT_EQ(p[0], lines[y][4 * x + 2]) << y << "," << x;
             ASSERT_EQ(p[1], lines[y][4 * x + 1]);
             ASSERT_EQ(p[2], lines[y][4 * x + 0]);
-            ASSERT_EQ(p[3], kFill);  // the fourth byte is never written
+            ASSERT_EQ(p[3], kFill); // the fourth byte is never written
         }
         std::size_t padFrom = (static_cast<std::size_t>(row) * stride + w) * 4;
         EXPECT_TRUE(Untouched(padFrom, padFrom + (stride - w) * 4)) << row;
@@ -218,7 +220,7 @@ TEST_F(MjpegTransform, BottomUpRowsInBgrOrderWithStridePaddingLeftAlone) {
 TEST_F(MjpegTransform, TopDownOutputFillsFromTheTopAndStopsAtTheInputHeight) {
     const int w = 16, inH = 8;
     Negotiate(w, inH, w, -inH);
-    auto jpeg = MakeJpeg(w, 24);  // a picture taller than the declared input
+    auto jpeg = MakeJpeg(w, 24); // a picture taller than the declared input
     auto lines = DecodeLines(jpeg);
     ASSERT_EQ(Run(jpeg), S_OK);
     EXPECT_FALSE(m_outDiscontinuity);
@@ -236,15 +238,15 @@ TEST_F(MjpegTransform, ShortGreyAndJunkPicturesAreDeliveredWithoutWrites) {
     EXPECT_EQ(m_outLength, w * h * 4);
 
     std::fill(m_out.begin(), m_out.end(), kFill);
-    ASSERT_EQ(Run(MakeJpeg(w, h, true)), S_OK);  // greyscale: drained, nothing written
+    ASSERT_EQ(Run(MakeJpeg(w, h, true)), S_OK); // greyscale: drained, nothing written
     EXPECT_TRUE(Untouched(0, m_out.size()));
     EXPECT_EQ(m_outLength, w * h * 4);
 
-    ASSERT_EQ(Run(std::vector<BYTE>(600, 0x11)), S_OK);  // no start marker in the first 512 bytes
+    ASSERT_EQ(Run(std::vector<BYTE>(600, 0x11)), S_OK); // no start marker in the first 512 bytes
     EXPECT_TRUE(Untouched(0, m_out.size()));
 
     auto cut = MakeJpeg(w, h);
-    cut.resize(cut.size() / 2);  // ends part-way: the rows decoded so far are delivered
+    cut.resize(cut.size() / 2); // ends part-way: the rows decoded so far are delivered
     EXPECT_EQ(Run(cut), S_OK);
 }
 
@@ -338,4 +340,4 @@ TEST(MjpegDecFilterModule, CreatedByClassIdWithNoPropertyPages) {
     EXPECT_EQ(filter->FindPin("Out", &out), S_OK);
 }
 
-}  // namespace
+} // namespace

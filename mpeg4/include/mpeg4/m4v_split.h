@@ -15,4 +15,4 @@ struct FrameSpan {
 
 std::vector<FrameSpan> SplitElementaryStream(const uint8_t* data, size_t length);
 
-}  // namespace mpeg4
+} // namespace mpeg4

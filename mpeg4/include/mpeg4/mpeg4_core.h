@@ -11,12 +11,12 @@ namespace mpeg4 {
 
 // Output format codes of DecodeParams::format.
 enum OutputFormat : int32_t {
-    kRgb24 = 3,          // bytes blue, green, red; top row first
-    kRgb32 = 4,          // bytes blue, green, red, 0; top row first
-    kYuy2 = 5,           // Y0 U Y1 V
-    kUyvy = 6,           // U Y0 V Y1
-    kRgb565 = 7,         // top row first
-    kRgb24BottomUp = 8,  // bottom row first
+    kRgb24 = 3,         // bytes blue, green, red; top row first
+    kRgb32 = 4,         // bytes blue, green, red, 0; top row first
+    kYuy2 = 5,          // Y0 U Y1 V
+    kUyvy = 6,          // U Y0 V Y1
+    kRgb565 = 7,        // top row first
+    kRgb24BottomUp = 8, // bottom row first
     kRgb32BottomUp = 9,
     kRgb565BottomUp = 12,
 };
@@ -28,7 +28,7 @@ constexpr int32_t kDeinterlaceBlend = 2;
 // Results of Create and DecodeFrame.
 enum Result : int {
     kOk = 0,
-    kCorruptMacroblocks = 1,     // invalid MB type, invalid VLC, run beyond 63, data ended early
+    kCorruptMacroblocks = 1, // invalid MB type, invalid VLC, run beyond 63, data ended early
     kOutOfMemory = -3,
     kScalability = 101,
     kUserDataAfterLayer = 102,
@@ -42,8 +42,8 @@ enum Result : int {
     kNoGroupOfVop = 116,
     kNoSequenceStartCode = 117,
     kNotVideoObject = 118,
-    kUnsupportedVop = 119,       // B-VOP or sprite (S) VOP, or a layer with sprites
-    kBadParameters = 120,        // null pointers, unknown format, stride narrower than the picture
+    kUnsupportedVop = 119, // B-VOP or sprite (S) VOP, or a layer with sprites
+    kBadParameters = 120,  // null pointers, unknown format, stride narrower than the picture
 };
 
 // One call's parameters, in the order the decoder filter fills them.
@@ -54,7 +54,7 @@ struct DecodeParams {
     int32_t length = 0;
     uint8_t* output = nullptr;
     int32_t format = kRgb32;
-    int32_t stride = 0;  // output stride in pixels
+    int32_t stride = 0; // output stride in pixels
     int32_t reserved[4] = {0, 0, 0, 0};
     int32_t deinterlace = kDeinterlaceNone;
 };
@@ -66,8 +66,8 @@ class CMp4Codec;
 int Create(int width, int height, CMp4Codec** codec);
 
 // Replaces the layer state used for frames that arrive without a video object layer header.
-void SetHeaderPresets(CMp4Codec* codec, int interlaced, int timeIncrementResolution,
-                      int quantPrecision, int layerVersion, int quarterSample);
+void SetHeaderPresets(CMp4Codec* codec, int interlaced, int timeIncrementResolution, int quantPrecision,
+                      int layerVersion, int quarterSample);
 
 // Decodes one frame into params.output and makes it the reference. On any result other than kOk
 // the output buffer is not written and the reference is kept.
@@ -81,4 +81,4 @@ uint32_t ProbeSize(const uint8_t* data, int length);
 // Bytes one output row takes in `format` for `stridePixels` pixels; 0 for an unknown format.
 int BytesPerPixel(int32_t format);
 
-}  // namespace mpeg4
+} // namespace mpeg4

@@ -26,13 +26,13 @@ constexpr int kStuffing = 100;
 // The escape code of Tables B-16 and B-17.
 constexpr const char* kTcoefEscape = "0000011";
 
-std::span<const Tcoef> IntraTcoef();   // Table B-16
-std::span<const Tcoef> InterTcoef();   // Table B-17
-std::span<const Code> McbpcIntra();    // Table B-6, value = mb_type * 4 + cbpc
-std::span<const Code> McbpcInter();    // Table B-7
-std::span<const Code> Cbpy();          // Table B-8, intra meaning
-std::span<const Code> MotionCode();    // Table B-12, magnitude (a sign bit follows every code but 0)
-std::span<const Code> DcSizeLuma();    // Table B-13
-std::span<const Code> DcSizeChroma();  // Table B-14
+std::span<const Tcoef> IntraTcoef();  // Table B-16
+std::span<const Tcoef> InterTcoef();  // Table B-17
+std::span<const Code> McbpcIntra();   // Table B-6, value = mb_type * 4 + cbpc
+std::span<const Code> McbpcInter();   // Table B-7
+std::span<const Code> Cbpy();         // Table B-8, intra meaning
+std::span<const Code> MotionCode();   // Table B-12, magnitude (a sign bit follows every code but 0)
+std::span<const Code> DcSizeLuma();   // Table B-13
+std::span<const Code> DcSizeChroma(); // Table B-14
 
-}  // namespace mpeg4::codes
+} // namespace mpeg4::codes

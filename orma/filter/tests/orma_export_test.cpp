@@ -22,7 +22,8 @@ unsigned long long FileSize(const std::string& path) {
 }
 
 HANDLE CreateOutput(const std::string& path) {
-    return CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    return CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                       nullptr);
 }
 
 // Polls like the reader's timer until the export says it has ended.
@@ -65,7 +66,7 @@ protected:
         s_sum = Checksum(s_image->path);
     }
     static void TearDownTestSuite() {
-        EXPECT_EQ(Checksum(s_image->path), s_sum);  // exporting never writes the evidence
+        EXPECT_EQ(Checksum(s_image->path), s_sum); // exporting never writes the evidence
         s_image.reset();
     }
     // The time of the k-th recorded frame.
@@ -89,15 +90,16 @@ TEST_F(OrmaSrcExport, OneClusterImageReopensWithTheSameFrames) {
     IOrmaSrc* s = f.src.Get();
     ASSERT_EQ(s->OpenDisk(0, s_image->path.c_str()), S_OK);
     int progress = 7;
-    EXPECT_EQ(s->ArchiveOrmaFile(nullptr, 0, 0, 0, 0, &progress), S_OK);  // a poll starts nothing
+    EXPECT_EQ(s->ArchiveOrmaFile(nullptr, 0, 0, 0, 0, &progress), S_OK); // a poll starts nothing
     EXPECT_EQ(progress, -1);
 
     const std::string out = TempPath("one.orm");
     const auto from = TimeOf(FirstFrameOfCluster(1) + 10), to = TimeOf(FirstFrameOfCluster(1) + 100);
     Capture cap;
-    ASSERT_EQ(s->ArchiveOrmaFile(CreateOutput(out), from.year, from.packed, to.year, to.packed, nullptr), S_OK);
+    ASSERT_EQ(s->ArchiveOrmaFile(CreateOutput(out), from.year, from.packed, to.year, to.packed, nullptr),
+              S_OK);
     WaitForEnd(s);
-    EXPECT_GE(cap.Count("COrmaSrc::ArchiveOrmaFile()\n"), 2);  // the start and every poll
+    EXPECT_GE(cap.Count("COrmaSrc::ArchiveOrmaFile()\n"), 2); // the start and every poll
     EXPECT_TRUE(cap.Boxes().empty());
     ASSERT_EQ(FileSize(out), C * 512 + 512);
 
@@ -125,7 +127,8 @@ TEST_F(OrmaSrcExport, CancelKeepsTheCompletedClusters) {
     auto* src = static_cast<COrmaSrc*>(s);
     const std::string out = TempPath("cancel.orm");
     const auto from = TimeOf(0), to = TimeOf(s_image->result.frames.size() - 1);
-    ASSERT_EQ(s->ArchiveOrmaFile(CreateOutput(out), from.year, from.packed, to.year, to.packed, nullptr), S_OK);
+    ASSERT_EQ(s->ArchiveOrmaFile(CreateOutput(out), from.year, from.packed, to.year, to.packed, nullptr),
+              S_OK);
     // Hold the export in its second cluster (progress 34 … 60 of the three), cancel, then let it go.
     int progress = 0;
     bool held = false;
@@ -142,7 +145,8 @@ TEST_F(OrmaSrcExport, CancelKeepsTheCompletedClusters) {
         }
     }
     ASSERT_TRUE(held) << "progress " << progress;
-    std::thread cancel([s] { EXPECT_EQ(s->ArchiveOrmaFile(INVALID_HANDLE_VALUE, 0, 0, 0, 0, nullptr), S_OK); });
+    std::thread cancel(
+        [s] { EXPECT_EQ(s->ArchiveOrmaFile(INVALID_HANDLE_VALUE, 0, 0, 0, 0, nullptr), S_OK); });
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     src->DiskLock()->Unlock();
     cancel.join();
@@ -189,9 +193,9 @@ TEST(OrmaSrcExportWrapped, RangeEndingInALowerClusterIsRefused) {
     int progress = 0;
     EXPECT_EQ(s->ArchiveOrmaFile(nullptr, 0, 0, 0, 0, &progress), S_OK);
     EXPECT_EQ(progress, -1);
-    CloseHandle(h);  // a refused export leaves the file with the caller
+    CloseHandle(h); // a refused export leaves the file with the caller
     EXPECT_EQ(FileSize(out), 0u);
     std::remove(out.c_str());
 }
 
-}  // namespace
+} // namespace

@@ -72,4 +72,4 @@ struct Filter {
     }
 };
 
-}  // namespace ormasrc::test
+} // namespace ormasrc::test

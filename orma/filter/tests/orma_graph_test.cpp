@@ -12,17 +12,17 @@
 #include <mutex>
 
 #include "media/clsids.h"
+#include "media/pin_names.h"
 #include "media/videowindow.h"
 #include "mjpeg/filter/vtmjpegdec.h"
 #include "mjpeg/jpeg_decoder.h"
 #include "orma_filter_test_util.h"
-#include "media/pin_names.h"
 
 namespace {
 
 using namespace ormasrc::test;
 
-constexpr LONG kWaitMs = 60000;  // generous: the machines are shared
+constexpr LONG kWaitMs = 60000; // generous: the machines are shared
 
 // What one renderer presented, as the top-left region the recorded pictures cover (BGR).
 class CRecordingBackend : public media::IVideoWindowBackend {
@@ -72,7 +72,7 @@ protected:
         s_sum = Checksum(s_image->path);
     }
     static void TearDownTestSuite() {
-        EXPECT_EQ(Checksum(s_image->path), s_sum);  // playing never writes the evidence
+        EXPECT_EQ(Checksum(s_image->path), s_sum); // playing never writes the evidence
         s_image.reset();
     }
 
@@ -81,7 +81,7 @@ protected:
             GTEST_SKIP() << "the graph or the Motion-JPEG decoder is not registered in this build";
         ASSERT_EQ(m_source.created, S_OK);
         ASSERT_EQ(m_source.src->OpenDisk(0, s_image->path.c_str()), S_OK);
-        ASSERT_EQ(m_source.src->SetVideoTimestamp(0), S_OK);  // as the reader plays
+        ASSERT_EQ(m_source.src->SetVideoTimestamp(0), S_OK); // as the reader plays
         ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                    m_graph.ReleaseAndGetVoidAddress()),
                   S_OK);
@@ -305,4 +305,4 @@ TEST_F(OrmaGraph, PauseAtATimeShowsEveryChannelThereAndStepsFrameByFrame) {
     ASSERT_EQ(m_control->Stop(), S_OK);
 }
 
-}  // namespace
+} // namespace

@@ -12,9 +12,9 @@
 #include <thread>
 
 #include "media/harness.h"
+#include "media/pin_names.h"
 #include "orma_filter_test_util.h"
 #include "orma_src.h"
-#include "media/pin_names.h"
 
 namespace {
 
@@ -31,7 +31,7 @@ protected:
         s_sum = Checksum(s_image->path);
     }
     static void TearDownTestSuite() {
-        EXPECT_EQ(Checksum(s_image->path), s_sum);  // playing never writes the evidence
+        EXPECT_EQ(Checksum(s_image->path), s_sum); // playing never writes the evidence
         s_image.reset();
     }
 
@@ -83,7 +83,7 @@ TEST_F(OrmaSrcPlay, EveryChannelGetsItsOwnPicturesInTimeOrder) {
     ASSERT_TRUE(m_harness->WaitForSamples(300, 60000, 0));
     for (int ch = 0; ch < 4; ++ch)
         ASSERT_TRUE(m_harness->WaitForSamples(2, 60000, ch + 1)) << ch;
-    ASSERT_EQ(m_harness->Stop(), S_OK);  // stops in the middle of the recording
+    ASSERT_EQ(m_harness->Stop(), S_OK); // stops in the middle of the recording
 
     // Audio: one stored frame's chunk per sample, contiguous times, converted to unsigned.
     auto audio = m_harness->Received(0);
@@ -98,7 +98,8 @@ TEST_F(OrmaSrcPlay, EveryChannelGetsItsOwnPicturesInTimeOrder) {
         ASSERT_EQ(a.data.size(), 294u) << i;
         if (i < 3) {
             std::vector<char> raw(294);
-            img.seekg(static_cast<std::streamoff>(Frame(i).sector - s_image->result.sectorBase) * 512 + 0x29A);
+            img.seekg(static_cast<std::streamoff>(Frame(i).sector - s_image->result.sectorBase) * 512 +
+                      0x29A);
             img.read(raw.data(), 294);
             for (std::size_t b = 0; b < raw.size(); ++b)
                 ASSERT_EQ(a.data[b], static_cast<BYTE>(raw[b] ^ 0x80)) << i << " " << b;
@@ -220,7 +221,7 @@ TEST_F(OrmaSrcPlay, RepositioningWhileRunningFlushesAndContinuesThere) {
         s->GetPointerPosition(&permille, &year, &time);
     }
     EXPECT_GE(orma::CompareTime(year, time, target.year, target.packed), 0);
-    ASSERT_TRUE(m_harness->WaitForSamples(1, 60000, 16));  // Video15: the blue screen again
+    ASSERT_TRUE(m_harness->WaitForSamples(1, 60000, 16)); // Video15: the blue screen again
     EXPECT_EQ(m_harness->Received(16)[0].data, blue);
     int segment = -1;
     EXPECT_EQ(s->GetCurrentSegment(&segment), S_OK);
@@ -272,7 +273,7 @@ TEST_F(OrmaSrcPlay, ModelZeroSendsEveryPictureToChannelZero) {
         auto video = m_harness->Received(ch + 1);
         ASSERT_GE(video.size(), 1u) << ch;
         for (const auto& v : video)
-            EXPECT_EQ(v.data, blue) << ch;  // at each round start, nothing else
+            EXPECT_EQ(v.data, blue) << ch; // at each round start, nothing else
     }
     for (const auto& v : m_harness->Received(1))
         EXPECT_NE(v.data, blue);
@@ -281,7 +282,8 @@ TEST_F(OrmaSrcPlay, ModelZeroSendsEveryPictureToChannelZero) {
 // The per-frame status export writes one text line per frame read while it is on.
 TEST_F(OrmaSrcPlay, StatusTextExport) {
     const std::string path = TempPath("status.txt");
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     IOrmaSrc* s = m_filter.src.Get();
     ASSERT_EQ(s->ArchiveDataFile(file, 1), S_OK);
@@ -346,7 +348,7 @@ private:
 class CNoBufferSource final : public CSource {
 public:
     explicit CNoBufferSource(HRESULT* phr) : CSource("no buffer source", nullptr, GUID_NULL, phr) {
-        m_stream = new CNoBufferStream(this, phr);  // the filter owns its pin
+        m_stream = new CNoBufferStream(this, phr); // the filter owns its pin
     }
     CNoBufferStream* m_stream;
 };
@@ -362,8 +364,8 @@ TEST(OrmaSrcStream, WithoutABufferTheThreadWaitsForACommand) {
         ASSERT_EQ(harness.ConnectOutput(), S_OK);
         ASSERT_EQ(harness.Pause(), S_OK);
         ASSERT_TRUE(source->m_stream->WaitForAsks(1, 60000));
-        EXPECT_FALSE(source->m_stream->WaitForAsks(2, 200));  // no command came: no second ask
-        ASSERT_EQ(harness.Stop(), S_OK);  // and the stop ends the wait
+        EXPECT_FALSE(source->m_stream->WaitForAsks(2, 200)); // no command came: no second ask
+        ASSERT_EQ(harness.Stop(), S_OK);                     // and the stop ends the wait
     }
     source->NonDelegatingRelease();
 }
@@ -384,10 +386,10 @@ TEST(OrmaSrcDrive, OpenOnOneThreadWhileAnotherAsksForTheDrive) {
     while (opening) {
         UINT length = 0;
         const HRESULT hr = filter.src->GetCurrentFrame(0, nullptr, &length);
-        EXPECT_TRUE(hr == E_FAIL || hr == S_OK) << hr;  // no drive yet, or an empty slot
+        EXPECT_TRUE(hr == E_FAIL || hr == S_OK) << hr; // no drive yet, or an empty slot
     }
     opener.join();
     EXPECT_TRUE(static_cast<COrmaSrc*>(filter.src.Get())->HasDrive());
 }
 
-}  // namespace
+} // namespace

@@ -18,7 +18,9 @@ namespace {
 
 using namespace ormasrc::test;
 
-std::string Line(const char* method) { return std::string("COrmaSrc::") + method + "()\n"; }
+std::string Line(const char* method) {
+    return std::string("COrmaSrc::") + method + "()\n";
+}
 
 // What a pin proposes (its only type).
 CMediaType PinType(IBaseFilter* filter, int index) {
@@ -74,7 +76,7 @@ TEST(OrmaSrcPins, AudioPinFirstThenSixteenVideoPinsWithTheirTypes) {
         ASSERT_EQ(mt.cbFormat, 1128u);
         VIDEOINFOHEADER vih;
         ASSERT_TRUE(GetVideoInfo(mt, &vih));
-        EXPECT_EQ(vih.dwBitRate, static_cast<DWORD>(ch));  // the channel rides in the bit rate
+        EXPECT_EQ(vih.dwBitRate, static_cast<DWORD>(ch)); // the channel rides in the bit rate
         EXPECT_EQ(vih.AvgTimePerFrame, 0);
         EXPECT_EQ(vih.rcSource.right, 0);
         EXPECT_EQ(vih.bmiHeader.biSize, 40u);
@@ -148,7 +150,7 @@ TEST(OrmaSrcInterface, WithoutADriveAndTheirDebuggerLines) {
         EXPECT_EQ(r.call(), r.expected) << r.name;
         EXPECT_EQ(cap.Count(Line(r.name)), r.line ? 1 : 0) << r.name;
     }
-    EXPECT_EQ(segment, -1);  // no segment is current
+    EXPECT_EQ(segment, -1); // no segment is current
     EXPECT_EQ(permille, 0u);
     // The export without a drive says so in a box.
     cap.Clear();
@@ -171,52 +173,51 @@ std::unique_ptr<Recording> OrmaSrcOpen::s_image;
 TEST_F(OrmaSrcOpen, ListsWithNullAndShortBuffers) {
     const auto before = Checksum(s_image->path);
     {
-    Filter f;
-    IOrmaSrc* s = f.src.Get();
-    ASSERT_EQ(s->OpenDisk(0, s_image->path.c_str()), S_OK);
+        Filter f;
+        IOrmaSrc* s = f.src.Get();
+        ASSERT_EQ(s->OpenDisk(0, s_image->path.c_str()), S_OK);
 
-    UINT count = 0;
-    EXPECT_EQ(s->GetSegmentList(nullptr, nullptr), E_POINTER);
-    EXPECT_EQ(s->GetSegmentList(nullptr, &count), E_OUTOFMEMORY);
-    ASSERT_EQ(count, 2u);
-    count = 1;
-    EXPECT_EQ(s->GetSegmentList(nullptr, &count), E_OUTOFMEMORY);
-    EXPECT_EQ(count, 2u);
-    std::vector<BYTE> seg(count * kOrmaSegmentRecordBytes);
-    EXPECT_EQ(s->GetSegmentList(seg.data(), &count), S_OK);
-    EXPECT_EQ(platform::ReadLE16(seg.data() + 24), 7);
-    EXPECT_EQ(platform::ReadLE16(seg.data() + 28 + 24), 8);
-    EXPECT_EQ(seg[26], 9);  // 2009
+        UINT count = 0;
+        EXPECT_EQ(s->GetSegmentList(nullptr, nullptr), E_POINTER);
+        EXPECT_EQ(s->GetSegmentList(nullptr, &count), E_OUTOFMEMORY);
+        ASSERT_EQ(count, 2u);
+        count = 1;
+        EXPECT_EQ(s->GetSegmentList(nullptr, &count), E_OUTOFMEMORY);
+        EXPECT_EQ(count, 2u);
+        std::vector<BYTE> seg(count * kOrmaSegmentRecordBytes);
+        EXPECT_EQ(s->GetSegmentList(seg.data(), &count), S_OK);
+        EXPECT_EQ(platform::ReadLE16(seg.data() + 24), 7);
+        EXPECT_EQ(platform::ReadLE16(seg.data() + 28 + 24), 8);
+        EXPECT_EQ(seg[26], 9); // 2009
 
-    UINT alarms = 0;
-    EXPECT_EQ(s->GetAlarmList(nullptr, nullptr), E_POINTER);
-    EXPECT_EQ(s->GetAlarmList(nullptr, &alarms), E_OUTOFMEMORY);
-    EXPECT_EQ(alarms, 2u);  // one entry in each cluster of the first segment
-    std::vector<BYTE> rec(alarms * kOrmaAlarmRecordBytes);
-    EXPECT_EQ(s->GetAlarmList(rec.data(), &alarms), S_OK);
-    UINT plenty = 100;
-    EXPECT_EQ(s->GetAlarmList(nullptr, &plenty), S_OK);
-    EXPECT_EQ(plenty, 2u);
+        UINT alarms = 0;
+        EXPECT_EQ(s->GetAlarmList(nullptr, nullptr), E_POINTER);
+        EXPECT_EQ(s->GetAlarmList(nullptr, &alarms), E_OUTOFMEMORY);
+        EXPECT_EQ(alarms, 2u); // one entry in each cluster of the first segment
+        std::vector<BYTE> rec(alarms * kOrmaAlarmRecordBytes);
+        EXPECT_EQ(s->GetAlarmList(rec.data(), &alarms), S_OK);
+        UINT plenty = 100;
+        EXPECT_EQ(s->GetAlarmList(nullptr, &plenty), S_OK);
+        EXPECT_EQ(plenty, 2u);
 
-    int capacity = 0, used = 0;
-    EXPECT_EQ(s->GetDiskInfo(&capacity, nullptr), S_OK);
-    EXPECT_EQ(s->GetDiskInfo(nullptr, &used), S_OK);
-    EXPECT_EQ(used, static_cast<int>(3ull * 65536 / 1953));
-    EXPECT_GT(capacity, 0);
-    int segment = -1;
-    EXPECT_EQ(s->GetCurrentSegment(&segment), S_OK);
-    EXPECT_EQ(segment, 0);
-    UINT permille = 0;
-    EXPECT_EQ(s->GetScanProgress(&permille, 0), S_OK);
-    EXPECT_EQ(permille, 666u);  // the last cluster read: 2 of 3
+        int capacity = 0, used = 0;
+        EXPECT_EQ(s->GetDiskInfo(&capacity, nullptr), S_OK);
+        EXPECT_EQ(s->GetDiskInfo(nullptr, &used), S_OK);
+        EXPECT_EQ(used, static_cast<int>(3ull * 65536 / 1953));
+        EXPECT_GT(capacity, 0);
+        int segment = -1;
+        EXPECT_EQ(s->GetCurrentSegment(&segment), S_OK);
+        EXPECT_EQ(segment, 0);
+        UINT permille = 0;
+        EXPECT_EQ(s->GetScanProgress(&permille, 0), S_OK);
+        EXPECT_EQ(permille, 666u); // the last cluster read: 2 of 3
 
-    // Nothing has been delivered yet: the slots hold no picture.
-    UINT length = 0;
-    EXPECT_EQ(s->GetCurrentFrame(0, nullptr, nullptr), E_POINTER);
-    EXPECT_EQ(s->GetCurrentFrame(16, nullptr, &length), E_INVALIDARG);
-    EXPECT_EQ(s->GetCurrentFrame(0, nullptr, &length), S_OK);
-    EXPECT_EQ(length, 0u);
-
+        // Nothing has been delivered yet: the slots hold no picture.
+        UINT length = 0;
+        EXPECT_EQ(s->GetCurrentFrame(0, nullptr, nullptr), E_POINTER);
+        EXPECT_EQ(s->GetCurrentFrame(16, nullptr, &length), E_INVALIDARG);
+        EXPECT_EQ(s->GetCurrentFrame(0, nullptr, &length), S_OK);
+        EXPECT_EQ(length, 0u);
     }
     EXPECT_EQ(Checksum(s_image->path), before);
 }
@@ -263,7 +264,9 @@ TEST_F(OrmaSrcOpen, CurrentFrameIsNeverCutByAPictureArrivingBetweenLengthAndCopy
         ASSERT_EQ(hr, S_OK);
         ASSERT_TRUE(length == 1000u || length == 3000u) << length;
         const BYTE want = length == 1000u ? 0xAA : 0xBB;
-        ASSERT_EQ(std::count(buffer.begin(), buffer.begin() + length, want), static_cast<std::ptrdiff_t>(length)) << i;
+        ASSERT_EQ(std::count(buffer.begin(), buffer.begin() + length, want),
+                  static_cast<std::ptrdiff_t>(length))
+            << i;
         ++whole;
     }
     EXPECT_GT(whole, 0);
@@ -287,9 +290,9 @@ TEST_F(OrmaSrcOpen, SpeedSettingsAndTheAudioRate) {
     EXPECT_EQ(s->SetPlaybackSpeed(300), S_OK);
     EXPECT_EQ(src->Direction(), 1);
     EXPECT_EQ(src->SpeedFactor(), 3.0);
-    EXPECT_EQ(src->FrameSkip(), 1);  // unchanged below normal speed
+    EXPECT_EQ(src->FrameSkip(), 1); // unchanged below normal speed
     EXPECT_EQ(rate(), std::make_pair(2940u, 5880u));
-    EXPECT_EQ(s->SetPlaybackSpeed(700), S_OK);  // 1000 / 700 = 1
+    EXPECT_EQ(s->SetPlaybackSpeed(700), S_OK); // 1000 / 700 = 1
     EXPECT_EQ(rate(), std::make_pair(8820u, 17640u));
     EXPECT_EQ(s->SetPlaybackSpeed(0), E_INVALIDARG);
 
@@ -322,14 +325,14 @@ TEST_F(OrmaSrcOpen, PositioningThroughTheInterface) {
     EXPECT_EQ(s->SetPointerSegment(1, 0), S_OK);
     EXPECT_EQ(s->GetCurrentSegment(&segment), S_OK);
     EXPECT_EQ(segment, 1);
-    EXPECT_EQ(s->SetPointerSegment(static_cast<UINT>(-1), 1), S_OK);  // the end of the current one
+    EXPECT_EQ(s->SetPointerSegment(static_cast<UINT>(-1), 1), S_OK); // the end of the current one
     EXPECT_EQ(s->GetCurrentSegment(&segment), S_OK);
     EXPECT_EQ(segment, 1);
     EXPECT_EQ(s->SetPointerPosition(1001), E_INVALIDARG);
     EXPECT_EQ(s->SetPointerSegment(0, 0), S_OK);
     EXPECT_EQ(s->SetPointerPosition(500), S_OK);
-    EXPECT_EQ(s->GetPointerPosition(&permille, &year, &time), E_PENDING);  // no frame read since the move
-    EXPECT_NEAR(permille, 500, 20);  // whole blocks of the segment
+    EXPECT_EQ(s->GetPointerPosition(&permille, &year, &time), E_PENDING); // no frame read since the move
+    EXPECT_NEAR(permille, 500, 20);                                       // whole blocks of the segment
     const auto t = simorma::StampAt(simorma::SecondsOf(2009, 3, 1, 9, 2, 0));
     EXPECT_EQ(s->SetPointerTime(t.year, t.packed), S_OK);
     EXPECT_EQ(s->GetCurrentSegment(&segment), S_OK);
@@ -361,13 +364,14 @@ TEST(OrmaSrcOpenModes, ImageFileAndDriverMode) {
         {"6.0", 1, "ignored in driver mode", S_OK},
         {"7.0", 1, "\\\\.\\PHYSICALDRIVE1", E_FAIL},
         {"7.0", 0, image.path, E_FAIL},
-        {"5.1", 2, "\\\\.\\PHYSICALDRIVE2", E_FAIL},  // not in the drive map
+        {"5.1", 2, "\\\\.\\PHYSICALDRIVE2", E_FAIL}, // not in the drive map
     };
     for (const Case& c : cases) {
         ::setenv("SCRYDE_WINVER", c.winver, 1);
         Filter f;
         Capture cap;
-        EXPECT_EQ(f.src->OpenDisk(c.drive, c.path.c_str()), c.expected) << c.winver << " " << c.drive << " " << c.path;
+        EXPECT_EQ(f.src->OpenDisk(c.drive, c.path.c_str()), c.expected)
+            << c.winver << " " << c.drive << " " << c.path;
         UINT count = 0;
         if (c.expected == S_OK) {
             EXPECT_EQ(f.src->GetSegmentList(nullptr, &count), E_OUTOFMEMORY);
@@ -429,4 +433,4 @@ TEST(OrmaSrcFormat, ErasesADriveAndRefusesAnImage) {
     ::unsetenv("SCRYDE_DRIVES");
 }
 
-}  // namespace
+} // namespace

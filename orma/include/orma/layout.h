@@ -11,29 +11,39 @@
 namespace orma {
 
 constexpr DWORD kSectorBytes = 512;
-constexpr DWORD kBlockSectors = 2048;         // 1 MiB
-constexpr DWORD kClusterUnit = 65536;         // clusters are k × 32 MiB
-constexpr DWORD kHeaderSectorInBlock = 2044;  // the Disk01M header fills sectors 2044..2047 of a block
-constexpr DWORD kBlockHeaderKept = 1536;      // bytes of the header the reader keeps
-constexpr int kMaxEntryIndex = 126;           // entries 0..126 fit in the bytes kept
+constexpr DWORD kBlockSectors = 2048;        // 1 MiB
+constexpr DWORD kClusterUnit = 65536;        // clusters are k × 32 MiB
+constexpr DWORD kHeaderSectorInBlock = 2044; // the Disk01M header fills sectors 2044..2047 of a block
+constexpr DWORD kBlockHeaderKept = 1536;     // bytes of the header the reader keeps
+constexpr int kMaxEntryIndex = 126;          // entries 0..126 fit in the bytes kept
 
 constexpr DWORD kMarkerMagic = 0xAA995599;
 constexpr DWORD kD32MMagic = 0xAA325532;
 constexpr DWORD kDisk01MMagic = 0xAA015501;
 constexpr WORD kFrameMagic = 0x5588;
 constexpr WORD kUnusedCluster = 0x55AA;
-constexpr int kMaxAlarmsPerCluster = 40;  // 12-byte entries from offset 0x20 of a 512-byte record
+constexpr int kMaxAlarmsPerCluster = 40; // 12-byte entries from offset 0x20 of a 512-byte record
 
 constexpr DWORD kSegmentRecordBytes = 28;
 constexpr DWORD kAlarmRecordBytes = 12;
 
 // A time stamp: year byte (year − 2000) and packed time (month 31–28, day 27–23, hour 22–18,
 // minute 17–12, second 11–6).
-inline int Month(DWORD t) { return static_cast<int>(t >> 28); }
-inline int Day(DWORD t) { return static_cast<int>((t >> 23) & 0x1F); }
-inline int Hour(DWORD t) { return static_cast<int>((t >> 18) & 0x1F); }
-inline int Minute(DWORD t) { return static_cast<int>((t >> 12) & 0x3F); }
-inline int Second(DWORD t) { return static_cast<int>((t >> 6) & 0x3F); }
+inline int Month(DWORD t) {
+    return static_cast<int>(t >> 28);
+}
+inline int Day(DWORD t) {
+    return static_cast<int>((t >> 23) & 0x1F);
+}
+inline int Hour(DWORD t) {
+    return static_cast<int>((t >> 18) & 0x1F);
+}
+inline int Minute(DWORD t) {
+    return static_cast<int>((t >> 12) & 0x3F);
+}
+inline int Second(DWORD t) {
+    return static_cast<int>((t >> 6) & 0x3F);
+}
 DWORD PackTime(int month, int day, int hour, int minute, int second);
 
 // Time order: year bytes first (their difference); with equal years (t1 / 32) − (t2 / 32).
@@ -69,7 +79,7 @@ struct D32M {
 
 // ---- Disk01M block header ---------------------------------------------------------------------------
 struct Disk01M {
-    const BYTE* p;  // the kBlockHeaderKept bytes
+    const BYTE* p; // the kBlockHeaderKept bytes
     DWORD Magic() const { return platform::ReadLE32(p); }
     WORD SegmentId() const { return platform::ReadLE16(p + 4); }
     WORD PictureNumber() const { return platform::ReadLE16(p + 6); }
@@ -84,11 +94,11 @@ struct Disk01M {
 // ---- D88M frame -------------------------------------------------------------------------------------
 namespace d88m {
 constexpr DWORD kMagic = 0x000;
-constexpr DWORD kChannelField = 0x002;  // chnl_fld; its high byte (0x003) is the channel byte
-constexpr DWORD kLength = 0x004;        // frame length L in 16-bit words
+constexpr DWORD kChannelField = 0x002; // chnl_fld; its high byte (0x003) is the channel byte
+constexpr DWORD kLength = 0x004;       // frame length L in 16-bit words
 constexpr DWORD kSegmentId = 0x006;
-constexpr DWORD kAudioChunks = 0x00C;   // A
-constexpr DWORD kAudioOffset = 0x00E;   // Q, in 16-bit words
+constexpr DWORD kAudioChunks = 0x00C; // A
+constexpr DWORD kAudioOffset = 0x00E; // Q, in 16-bit words
 constexpr DWORD kTime = 0x010;
 constexpr DWORD kYear = 0x015;
 constexpr DWORD kChannelCode = 0x016;
@@ -99,7 +109,7 @@ constexpr DWORD kStatusText = 0x402;
 constexpr DWORD kStatusTextBytes = 40;
 constexpr DWORD kPicture = 0x42A;
 constexpr DWORD kExtraChunkStride = 360;
-}  // namespace d88m
+} // namespace d88m
 
 // Segment record (28 bytes): what GetSegmentList hands out.
 struct OrmaSegment {
@@ -119,4 +129,4 @@ struct OrmaSegment {
 // bytes after their 16-bit words were put in host order; bits are read most significant first.
 int DecodeChannel(int model, const BYTE* area);
 
-}  // namespace orma
+} // namespace orma

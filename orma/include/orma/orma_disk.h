@@ -18,15 +18,15 @@
 
 namespace orma {
 
-constexpr DWORD kFrameBufferBytes = 131072;  // the largest frame with its continuation after a block header
+constexpr DWORD kFrameBufferBytes = 131072; // the largest frame with its continuation after a block header
 constexpr DWORD kFrameInfoBytes = 184;
 constexpr DWORD kBlueScreenBytes = 65536;
 
 // Cluster geometry of a drive found by its marker sector.
 struct DriveGeometry {
-    DWORD clusterSize = 0;   // C, in sectors
-    DWORD clusterCount = 0;  // N
-    DWORD systemStart = 0;   // N × C: the marker sector
+    DWORD clusterSize = 0;  // C, in sectors
+    DWORD clusterCount = 0; // N
+    DWORD systemStart = 0;  // N × C: the marker sector
 };
 // Reads one sector into a 512-byte buffer; nonzero on success.
 using SectorReader = int (*)(void* context, DWORD sector, BYTE* out);
@@ -91,9 +91,13 @@ public:
     DWORD UsedMB() const { return m_UsedMB; }
     const BYTE* Marker() const { return m_marker; }
     const std::vector<OrmaSegment>& Segments() const { return m_seg; }
-    D32M ClusterRecord(DWORD cluster) const { return D32M{m_Disk32M_index.get() + std::size_t(cluster) * kSectorBytes}; }
+    D32M ClusterRecord(DWORD cluster) const {
+        return D32M{m_Disk32M_index.get() + std::size_t(cluster) * kSectorBytes};
+    }
     // Bytes the index holds: the records and the reserved segment array.
-    std::size_t IndexBytes() const { return std::size_t(m_IndexClusters) * (kSectorBytes + kSegmentRecordBytes); }
+    std::size_t IndexBytes() const {
+        return std::size_t(m_IndexClusters) * (kSectorBytes + kSegmentRecordBytes);
+    }
 
     HRESULT GetSegmentList(BYTE* records, UINT* count) const;
     HRESULT GetAlarmList(BYTE* records, UINT* count) const;
@@ -155,7 +159,7 @@ private:
     // Index.
     DWORD m_ClusterSize = 0;
     DWORD m_ClusterNum = 0;
-    DWORD m_IndexClusters = 0;  // clusters the arrays were allocated for
+    DWORD m_IndexClusters = 0; // clusters the arrays were allocated for
     DWORD m_SystemSize = 0;
     ULONGLONG m_DriveSectors = 0;
     DWORD m_SectorBase = 0;
@@ -172,7 +176,7 @@ private:
     DWORD m_CapacityMB = 0;
     DWORD m_UsedMB = 0;
     std::atomic<DWORD> m_ScanProgress{0};
-    std::atomic<DWORD> m_ScanTotal{0};  // clusters to scan, for the progress read from another thread
+    std::atomic<DWORD> m_ScanTotal{0}; // clusters to scan, for the progress read from another thread
     std::atomic<bool> m_ScanContinue{true};
 
     // Position.
@@ -192,20 +196,20 @@ private:
     DWORD m_AudioChunk = 294;
     bool m_timestamps = false;
     BYTE m_rangeStartYear = 0, m_rangeEndYear = 0;
-    DWORD m_rangeStart = 0, m_rangeEnd = 0;  // no range while m_rangeEnd is 0
-    bool m_rangeEntered = false;             // a frame inside the range has been read
+    DWORD m_rangeStart = 0, m_rangeEnd = 0; // no range while m_rangeEnd is 0
+    bool m_rangeEntered = false;            // a frame inside the range has been read
     int m_Direction = 1;
     int m_FrameSkip = 0;
     double m_SpeedFactor = 1.0;
     DWORD m_FrameCounter = 0;
     int m_AwaitedChannel = -1;
     bool m_Seen[kChannels] = {};
-    bool m_RoundPending = false;     // the unseen channels are signalled when the round ends
-    bool m_RoundBlueScreen = false;  // they get the blue screen (the round began on emptied slots)
+    bool m_RoundPending = false;    // the unseen channels are signalled when the round ends
+    bool m_RoundBlueScreen = false; // they get the blue screen (the round began on emptied slots)
     BYTE m_LastChannel = 0xFF;
     std::vector<BYTE> m_BlueScreen;
     HANDLE m_ExportFile = nullptr;
     int m_ExportMode = 1;
 };
 
-}  // namespace orma
+} // namespace orma

@@ -14,12 +14,12 @@
 namespace orma {
 
 constexpr int kChannels = 16;
-constexpr DWORD kSlotBytes = 128000;  // one video sample's picture
+constexpr DWORD kSlotBytes = 128000; // one video sample's picture
 
 // One channel's picture slot.
 struct COrmaSlot {
-    LONG length = -1;  // picture length; −1 = no picture yet, 0 = emptied by a repositioning
-    DWORD stamp = 0;   // frame counter when the slot was filled
+    LONG length = -1; // picture length; −1 = no picture yet, 0 = emptied by a repositioning
+    DWORD stamp = 0;  // frame counter when the slot was filled
     BYTE* picture = nullptr;
     DWORD capacity = 0;
 };
@@ -74,4 +74,4 @@ private:
     std::array<std::atomic<int>, kChannels> m_readyCount{};
 };
 
-}  // namespace orma
+} // namespace orma

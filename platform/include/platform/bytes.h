@@ -8,17 +8,27 @@
 
 namespace platform {
 
-inline std::uint16_t ReadLE16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] | p[1] << 8); }
-inline std::uint32_t ReadLE32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 | std::uint32_t(p[3]) << 24;
+inline std::uint16_t ReadLE16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | p[1] << 8);
 }
-inline std::uint64_t ReadLE64(const std::uint8_t* p) { return ReadLE32(p) | std::uint64_t(ReadLE32(p + 4)) << 32; }
-inline std::uint16_t ReadBE16(const std::uint8_t* p) { return static_cast<std::uint16_t>(p[0] << 8 | p[1]); }
+inline std::uint32_t ReadLE32(const std::uint8_t* p) {
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+           std::uint32_t(p[3]) << 24;
+}
+inline std::uint64_t ReadLE64(const std::uint8_t* p) {
+    return ReadLE32(p) | std::uint64_t(ReadLE32(p + 4)) << 32;
+}
+inline std::uint16_t ReadBE16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] << 8 | p[1]);
+}
 inline std::uint32_t ReadBE32(const std::uint8_t* p) {
-    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | std::uint32_t(p[3]);
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 |
+           std::uint32_t(p[3]);
 }
 // A 32-bit value stored as two 16-bit little-endian halves in swapped order: high half at p, low at p+2.
-inline std::uint32_t ReadSwapped32(const std::uint8_t* p) { return std::uint32_t(ReadLE16(p)) << 16 | ReadLE16(p + 2); }
+inline std::uint32_t ReadSwapped32(const std::uint8_t* p) {
+    return std::uint32_t(ReadLE16(p)) << 16 | ReadLE16(p + 2);
+}
 
 inline void WriteLE16(std::uint8_t* p, std::uint16_t v) {
     p[0] = static_cast<std::uint8_t>(v);
@@ -52,4 +62,4 @@ constexpr std::uint32_t FourCC(const char (&s)[5]) {
            std::uint32_t(std::uint8_t(s[2])) << 8 | std::uint32_t(std::uint8_t(s[3]));
 }
 
-}  // namespace platform
+} // namespace platform

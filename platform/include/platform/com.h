@@ -16,7 +16,8 @@
 #define PURE = 0
 
 constexpr IID IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-constexpr IID IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+constexpr IID IID_IClassFactory = {
+    0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 struct IUnknown {
     virtual HRESULT QueryInterface(REFIID riid, void** ppv) = 0;
@@ -50,7 +51,7 @@ namespace platform {
 // Live COM objects in the process; a module can be unloaded only when none remain.
 long LiveObjectCount();
 void AdjustLiveObjectCount(long delta);
-}  // namespace platform
+} // namespace platform
 
 // Base of every object we hand out through an interface. It counts references, and when aggregated
 // forwards the public IUnknown to its owner.
@@ -73,7 +74,7 @@ protected:
 
 private:
     const char* m_pName;
-    LPUNKNOWN m_pUnknown;  // outer unknown, or our own non-delegating one seen as IUnknown
+    LPUNKNOWN m_pUnknown; // outer unknown, or our own non-delegating one seen as IUnknown
     struct SelfUnknown final : IUnknown {
         CUnknown* owner;
         HRESULT QueryInterface(REFIID riid, void** ppv) override {
@@ -85,8 +86,7 @@ private:
 };
 
 // Hands out an interface pointer with a reference added: the usual tail of NonDelegatingQueryInterface.
-template <class I>
-HRESULT GetInterface(I* p, void** ppv) {
+template <class I> HRESULT GetInterface(I* p, void** ppv) {
     if (!ppv)
         return E_POINTER;
     *ppv = p;
@@ -96,13 +96,18 @@ HRESULT GetInterface(I* p, void** ppv) {
 
 // Forwards a class's public IUnknown to its owner (the aggregator, or itself).
 #define DECLARE_IUNKNOWN                                                                                     \
-    HRESULT QueryInterface(REFIID riid, void** ppv) override { return GetOwner()->QueryInterface(riid, ppv); } \
-    ULONG AddRef() override { return GetOwner()->AddRef(); }                                                  \
-    ULONG Release() override { return GetOwner()->Release(); }
+    HRESULT QueryInterface(REFIID riid, void** ppv) override {                                               \
+        return GetOwner()->QueryInterface(riid, ppv);                                                        \
+    }                                                                                                        \
+    ULONG AddRef() override {                                                                                \
+        return GetOwner()->AddRef();                                                                         \
+    }                                                                                                        \
+    ULONG Release() override {                                                                               \
+        return GetOwner()->Release();                                                                        \
+    }
 
 // Owning interface pointer.
-template <class T>
-class ComPtr {
+template <class T> class ComPtr {
 public:
     ComPtr() = default;
     ComPtr(std::nullptr_t) {}
@@ -160,8 +165,7 @@ public:
     T* Detach() { return std::exchange(m_p, nullptr); }
     void Swap(ComPtr& o) noexcept { std::swap(m_p, o.m_p); }
 
-    template <class U>
-    HRESULT As(REFIID iid, ComPtr<U>& out) const {
+    template <class U> HRESULT As(REFIID iid, ComPtr<U>& out) const {
         if (!m_p)
             return E_POINTER;
         return m_p->QueryInterface(iid, out.ReleaseAndGetVoidAddress());

@@ -17,7 +17,7 @@ namespace platform {
 
 enum class ImageFormat {
     Plain,    // an ordinary file or device: not a container
-    SplitRaw,  // NAME.001 or NAME.aa, the first part of a split raw image
+    SplitRaw, // NAME.001 or NAME.aa, the first part of a split raw image
     Ewf,      // NAME.E01 or NAME.Ex01
 };
 
@@ -30,12 +30,12 @@ std::string StripImageSuffix(const std::string& path);
 // What a container says about itself.
 struct ImageFacts {
     ImageFormat format = ImageFormat::Plain;
-    std::vector<std::string> parts;  // the files it is made of, in order
+    std::vector<std::string> parts; // the files it is made of, in order
     ULONGLONG size = 0;             // bytes of the drive it holds
     // Acquisition metadata (EWF header values: "case_number", "examiner_name", …), in the library's order.
     std::vector<std::pair<std::string, std::string>> metadata;
     std::string storedMd5;  // lower-case hex, empty when the image stores none
-    std::string storedSha1;  // likewise
+    std::string storedSha1; // likewise
 };
 
 class CDiskImage {
@@ -59,4 +59,4 @@ std::shared_ptr<CDiskImage> OpenDiskImage(const std::string& path, std::string* 
 // The EWF reader, in a file of its own; called by OpenDiskImage.
 std::shared_ptr<CDiskImage> OpenEwfImage(const std::string& path, std::string* problem, DWORD* error);
 
-}  // namespace platform
+} // namespace platform

@@ -15,10 +15,10 @@ namespace platform {
 struct DriveInfo {
     int number = -1;
     std::string path;
-    ULONGLONG sectors = 0;  // 512-byte sectors
+    ULONGLONG sectors = 0; // 512-byte sectors
     bool removable = false;
     bool readable = false;
-    std::string problem;  // why the drive could not be measured, when it could not
+    std::string problem; // why the drive could not be measured, when it could not
 };
 
 class DriveMap {
@@ -45,4 +45,4 @@ std::optional<ULONGLONG> DeviceSize(const std::string& path, std::string* proble
 // Whether /sys says the block device behind `path` holds removable media.
 bool IsRemovableDevice(const std::string& path);
 
-}  // namespace platform
+} // namespace platform

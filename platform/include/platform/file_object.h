@@ -21,9 +21,9 @@ public:
     int m_fd;
     std::string m_path;
     DWORD m_flags;
-    std::mutex m_lock;  // guards the file pointer
+    std::mutex m_lock; // guards the file pointer
     ULONGLONG m_position = 0;
-    std::shared_ptr<CDiskImage> m_image;  // an image container read in place of m_fd (then -1)
+    std::shared_ptr<CDiskImage> m_image; // an image container read in place of m_fd (then -1)
 };
 
 // "\\.\GlmDrv": answers the four control requests over the drive map.
@@ -48,25 +48,27 @@ private:
     DWORD Execute(DWORD code, int drive, ULONGLONG offset, LPVOID out, DWORD size, DWORD* bytes);
     // The descriptor of a drive, or -1 with *image set when the drive is an image container.
     // A descriptor opened for writing also gives the drive's size in *end.
-    int DriveFd(int drive, bool write, DWORD* error, std::shared_ptr<CDiskImage>* image, ULONGLONG* end = nullptr);
+    int DriveFd(int drive, bool write, DWORD* error, std::shared_ptr<CDiskImage>* image,
+                ULONGLONG* end = nullptr);
     void Complete(LPOVERLAPPED ov, DWORD status, std::size_t bytes);
     void ReapFinished();
 
-    std::mutex m_lock;  // guards the pending list, the descriptors and every OVERLAPPED it completes
+    std::mutex m_lock; // guards the pending list, the descriptors and every OVERLAPPED it completes
     std::condition_variable m_changed;
     std::list<Pending> m_pending;
     std::map<int, int> m_readFds;
     std::map<int, int> m_writeFds;
-    std::map<int, ULONGLONG> m_writeEnds;  // each drive's size in bytes, measured when opened for writing
-    std::map<int, std::shared_ptr<CDiskImage>> m_readImages;  // drives that are image containers
+    std::map<int, ULONGLONG> m_writeEnds; // each drive's size in bytes, measured when opened for writing
+    std::map<int, std::shared_ptr<CDiskImage>> m_readImages; // drives that are image containers
 };
 
 HANDLE OpenGlmDriver();
 
-bool PositionedRead(int fd, void* buffer, std::size_t size, ULONGLONG offset, std::size_t* done, DWORD* error);
+bool PositionedRead(int fd, void* buffer, std::size_t size, ULONGLONG offset, std::size_t* done,
+                    DWORD* error);
 bool PositionedWrite(int fd, const void* buffer, std::size_t size, ULONGLONG offset, std::size_t* done,
                      DWORD* error);
 void CompleteOverlapped(LPOVERLAPPED ov, DWORD status, std::size_t bytes);
 bool GeometryOf(const std::string& path, BYTE* out);
 
-}  // namespace platform
+} // namespace platform

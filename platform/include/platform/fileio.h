@@ -32,8 +32,8 @@ constexpr DWORD INVALID_FILE_SIZE = 0xFFFFFFFFu;
 constexpr ULONG_PTR STATUS_PENDING = 0x103;
 
 struct OVERLAPPED {
-    ULONG_PTR Internal = 0;      // completion status: 0 done, STATUS_PENDING running, else a Win32 error
-    ULONG_PTR InternalHigh = 0;  // bytes transferred
+    ULONG_PTR Internal = 0;     // completion status: 0 done, STATUS_PENDING running, else a Win32 error
+    ULONG_PTR InternalHigh = 0; // bytes transferred
     DWORD Offset = 0;
     DWORD OffsetHigh = 0;
     HANDLE hEvent = nullptr;
@@ -83,4 +83,4 @@ namespace platform {
 // Reads a DISK_GEOMETRY record from the 24 bytes a geometry query returns.
 DISK_GEOMETRY ParseDiskGeometry(const BYTE* bytes);
 void WriteDiskGeometry(const DISK_GEOMETRY& g, BYTE* bytes);
-}  // namespace platform
+} // namespace platform

@@ -18,10 +18,10 @@ namespace platform {
 // What a test wants the driver to do with one request.
 struct DriverFault {
     enum Kind {
-        None,     // complete normally, at once
-        Pending,  // stay pending for `delayMs` before completing (or until cancelled)
-        Short,    // complete with only `bytes` bytes transferred
-        Fail,     // complete with `error`
+        None,    // complete normally, at once
+        Pending, // stay pending for `delayMs` before completing (or until cancelled)
+        Short,   // complete with only `bytes` bytes transferred
+        Fail,    // complete with `error`
     } kind = None;
     DWORD delayMs = 0;
     DWORD bytes = 0;
@@ -42,4 +42,4 @@ void SetDriverFaultHook(DriverFaultHook hook);
 // A hook that fails every request touching `sector` with ERROR_CRC, as a bad sector would.
 DriverFaultHook FailingSectorHook(ULONGLONG sector);
 
-}  // namespace platform
+} // namespace platform

@@ -5,10 +5,16 @@
 
 using HRESULT = std::int32_t;
 
-constexpr HRESULT MakeHResult(std::uint32_t v) { return static_cast<HRESULT>(v); }
+constexpr HRESULT MakeHResult(std::uint32_t v) {
+    return static_cast<HRESULT>(v);
+}
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 
 // Generic COM results.
 constexpr HRESULT S_OK = 0;
@@ -66,7 +72,8 @@ constexpr HRESULT VFW_E_TYPE_NOT_ACCEPTED = MakeHResult(0x8004022Au);
 constexpr HRESULT VFW_E_SAMPLE_REJECTED = MakeHResult(0x8004022Bu);
 constexpr HRESULT VFW_E_SAMPLE_REJECTED_EOS = MakeHResult(0x8004022Cu);
 constexpr HRESULT VFW_E_TIMEOUT = MakeHResult(0x8004022Eu);
-constexpr HRESULT VFW_E_NOT_ALLOWED_TO_SAVE = MakeHResult(0x8004023Au);  // not relied on; kept for completeness
+constexpr HRESULT VFW_E_NOT_ALLOWED_TO_SAVE =
+    MakeHResult(0x8004023Au); // not relied on; kept for completeness
 
 // Win32 error numbers (GetLastError values).
 constexpr DWORD ERROR_SUCCESS = 0;
@@ -122,7 +129,7 @@ void SetLastError(DWORD error);
 DWORD GetLastError();
 // Maps an errno value onto the Win32 error number that Windows reports for the same condition.
 DWORD Win32ErrorFromErrno(int err);
-}  // namespace platform
+} // namespace platform
 
 using platform::GetLastError;
 using platform::SetLastError;

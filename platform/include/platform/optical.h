@@ -25,7 +25,9 @@ constexpr int kMediaTypeFixed = 12;
 
 // The media type of the drive holding `path`: 2 for a CD drive, 51 for a DVD drive, 12 otherwise.
 int TargetMediaType(const std::string& path);
-inline bool IsOpticalMediaType(int type) { return type == kMediaTypeCdRom || type == kMediaTypeDvd; }
+inline bool IsOpticalMediaType(int type) {
+    return type == kMediaTypeCdRom || type == kMediaTypeDvd;
+}
 
 // Free bytes of the volume holding `path`; nullopt when they cannot be found.
 std::optional<ULONGLONG> TargetFreeBytes(const std::string& path);
@@ -36,4 +38,4 @@ bool EjectTarget(const std::string& path);
 // Whether the drive holding `path` has a disc ready.
 bool TargetHasDisc(const std::string& path);
 
-}  // namespace platform
+} // namespace platform

@@ -31,8 +31,8 @@ namespace platform {
 struct ClassEntry {
     CLSID clsid = GUID_NULL;
     std::string name;
-    std::string module;  // path of the shared library (made absolute on reading); empty for in-process
-                         // factories
+    std::string module; // path of the shared library (made absolute on reading); empty for in-process
+                        // factories
     DWORD merit = 0;
     std::optional<GUID> category;
     std::vector<std::string> pins;
@@ -57,7 +57,7 @@ std::string ModulePathOf(const void* address);
 // Folder of the running program, with a trailing '/'.
 std::string ProgramDirectory();
 
-}  // namespace platform
+} // namespace platform
 
 HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* reserved, REFIID riid, void** ppv);
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid, void** ppv);

@@ -39,4 +39,4 @@ private:
     std::string m_path;
 };
 
-}  // namespace platform
+} // namespace platform

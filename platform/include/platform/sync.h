@@ -30,8 +30,8 @@ BOOL CloseHandle(HANDLE handle);
 
 // A thread whose handle becomes signalled when it returns.
 using LPTHREAD_START_ROUTINE = DWORD (*)(LPVOID);
-HANDLE CreateThread(LPSECURITY_ATTRIBUTES sa, std::size_t stackSize, LPTHREAD_START_ROUTINE start, LPVOID param,
-                    DWORD flags, DWORD* threadId);
+HANDLE CreateThread(LPSECURITY_ATTRIBUTES sa, std::size_t stackSize, LPTHREAD_START_ROUTINE start,
+                    LPVOID param, DWORD flags, DWORD* threadId);
 BOOL GetExitCodeThread(HANDLE thread, DWORD* exitCode);
 constexpr DWORD STILL_ACTIVE = 259;
 
@@ -50,12 +50,11 @@ public:
 HANDLE MakeHandle(std::shared_ptr<KernelObject> object);
 std::shared_ptr<KernelObject> LookupHandle(HANDLE handle);
 
-template <class T>
-std::shared_ptr<T> LookupHandleAs(HANDLE handle) {
+template <class T> std::shared_ptr<T> LookupHandleAs(HANDLE handle) {
     return std::dynamic_pointer_cast<T>(LookupHandle(handle));
 }
 
-}  // namespace platform
+} // namespace platform
 
 // ---- Critical sections ------------------------------------------------------------------------------
 struct CRITICAL_SECTION {
@@ -63,9 +62,15 @@ struct CRITICAL_SECTION {
 };
 inline void InitializeCriticalSection(CRITICAL_SECTION*) {}
 inline void DeleteCriticalSection(CRITICAL_SECTION*) {}
-inline void EnterCriticalSection(CRITICAL_SECTION* cs) { cs->mutex.lock(); }
-inline void LeaveCriticalSection(CRITICAL_SECTION* cs) { cs->mutex.unlock(); }
-inline BOOL TryEnterCriticalSection(CRITICAL_SECTION* cs) { return cs->mutex.try_lock() ? TRUE : FALSE; }
+inline void EnterCriticalSection(CRITICAL_SECTION* cs) {
+    cs->mutex.lock();
+}
+inline void LeaveCriticalSection(CRITICAL_SECTION* cs) {
+    cs->mutex.unlock();
+}
+inline BOOL TryEnterCriticalSection(CRITICAL_SECTION* cs) {
+    return cs->mutex.try_lock() ? TRUE : FALSE;
+}
 
 // A recursive lock, as the media framework's critical section object.
 class CCritSec {
@@ -143,8 +148,8 @@ public:
     BOOL CheckRequest(DWORD* param);
     void Reply(DWORD result);
 
-    CCritSec m_AccessLock;  // serialises callers
-    CCritSec m_WorkerLock;  // may be held by the worker while it works
+    CCritSec m_AccessLock; // serialises callers
+    CCritSec m_WorkerLock; // may be held by the worker while it works
 
 protected:
     virtual DWORD ThreadProc() = 0;

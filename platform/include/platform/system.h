@@ -97,4 +97,4 @@ std::optional<std::string> FindDataFile(const std::string& name);
 // Linux paths are returned unchanged.
 std::string MapWindowsPath(const std::string& path);
 
-}  // namespace platform
+} // namespace platform

@@ -22,11 +22,11 @@ public:
     bool IsSignalledLocked() const { return m_signalled; }
     bool TryAcquireLocked();
 
-    std::vector<std::condition_variable*> m_waiters;  // guarded by WaitLock()
+    std::vector<std::condition_variable*> m_waiters; // guarded by WaitLock()
 
 private:
     bool m_manualReset;
     bool m_signalled;
 };
 
-}  // namespace platform
+} // namespace platform

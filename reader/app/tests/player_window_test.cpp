@@ -5,31 +5,33 @@
 #include <sys/wait.h>
 
 #include <QAction>
-#include <QCheckBox>
-#include <QPlainTextEdit>
-#include <QRadioButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPlainTextEdit>
+#include <QPrinter>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSlider>
 #include <QTabBar>
-#include <QPrinter>
 #include <QTest>
 #include <chrono>
 #include <cstdio>
 #include <thread>
 
+#include "encoder_dlg.h"
 #include "player_app.h"
 #include "player_controls.h"
 #include "player_dlg.h"
-#include "encoder_dlg.h"
-#include "save_file_dlg.h"
 #include "reader_test_util.h"
+#include "save_file_dlg.h"
 
 // Qt's font database keeps fontconfig objects that fontconfig itself never frees.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n";
+}
 
 namespace player {
 namespace {
@@ -50,8 +52,7 @@ QApplication& App() {
     return *app;
 }
 
-template <class W>
-W* Find(QWidget& window, int id) {
+template <class W> W* Find(QWidget& window, int id) {
     W* w = window.findChild<W*>(QString::number(id));
     EXPECT_NE(w, nullptr) << id;
     return w;
@@ -133,7 +134,8 @@ TEST(ReaderWindow, DrivesAreListedAsTheyAreFound) {
     // The first drive scanned comes from the settings: past 15 nothing is found.
     dlg.Core().Settings().hdd = 16;
     dlg.RefreshDrives();
-    EXPECT_TRUE(boxes.Saw("The hard drive cannot be recognized as a valid video drive. Try open another one.", "Error"));
+    EXPECT_TRUE(boxes.Saw("The hard drive cannot be recognized as a valid video drive. Try open another one.",
+                          "Error"));
     EXPECT_EQ(list->count(), 1);
     EXPECT_EQ(list->currentIndex(), 0);
 
@@ -143,7 +145,8 @@ TEST(ReaderWindow, DrivesAreListedAsTheyAreFound) {
     ASSERT_TRUE(seven.Initialise(&code));
     boxes.Clear();
     seven.RefreshDrives();
-    EXPECT_TRUE(boxes.Saw("Veltrix Scryde application requires a Windows 2000, XP, or Vista operating system.", "Error"));
+    EXPECT_TRUE(boxes.Saw(
+        "Veltrix Scryde application requires a Windows 2000, XP, or Vista operating system.", "Error"));
 }
 
 // Format HD on the list's rows: "Local File..." is no video drive; a drive row asks, and once
@@ -162,12 +165,13 @@ TEST(ReaderWindow, FormatHdAsksAndTheDriveIsGone) {
     auto* format = Find<QPushButton>(dlg, kFormat);
     ASSERT_TRUE(format->isEnabled());
     QTest::mouseClick(format, Qt::LeftButton);
-    EXPECT_TRUE(boxes.Saw("The playing media is not an Veltrix video drive \nand cannot be formatted.", "WARNING"))
+    EXPECT_TRUE(
+        boxes.Saw("The playing media is not an Veltrix video drive \nand cannot be formatted.", "WARNING"))
         << (boxes.Seen().empty() ? "" : boxes.Seen()[0].text);
     dlg.RefreshDrives();
     ASSERT_EQ(Find<QComboBox>(dlg, kDriveList)->count(), 2);
     boxes.Clear();
-    QTest::mouseClick(format, Qt::LeftButton);  // the question's default answer is OK
+    QTest::mouseClick(format, Qt::LeftButton); // the question's default answer is OK
     EXPECT_TRUE(boxes.Saw("The video drive has been successfully formatted!", "WARNING"));
     EXPECT_TRUE(reader::ScanDrives(1, 5).empty());
 }
@@ -381,7 +385,7 @@ TEST(ReaderWindow, SnapshotsAndPrinting) {
     // ORMA: a JPEG of the field stretched to twice its height, the caption in green at the top left.
     ASSERT_TRUE(dlg.OpenPath(orm));
     ExpectBoxesShowTheirChannels(dlg, 1, 4);
-    Pump(300);  // the timer has shown the time
+    Pump(300); // the timer has shown the time
     target = scratch.File("orma.jpg");
     PickMenu(dlg, reader::BoxIndex(1, 0), kMenuSaveImage);
     EXPECT_EQ(defaultName.substr(0, 11), "2009-03-01_");
@@ -445,7 +449,8 @@ TEST(ReaderWindow, SnapshotsAndPrinting) {
         std::sscanf(words.c_str() + first, "<word xMin=\"%lf\"", &x0);
         EXPECT_NEAR(x0, paint.left() + (P / 2 - 300) * scale, 3.0);
     }
-    EXPECT_NE(Output("pdftoppm -r 20 -png " + pdf + " " + scratch.File("page") + " && ls " + scratch.Path()).find("page"),
+    EXPECT_NE(Output("pdftoppm -r 20 -png " + pdf + " " + scratch.File("page") + " && ls " + scratch.Path())
+                  .find("page"),
               std::string::npos);
     // No printer chosen.
     boxes.Clear();
@@ -484,22 +489,22 @@ TEST(ReaderWindow, ArchiveSavePanelAndRun) {
         QTest::mouseClick(Find<QCheckBox>(save, kSaveAddText), Qt::LeftButton);
         EXPECT_TRUE(Find<QLineEdit>(save, kSaveAddTextEdit)->isEnabled());
         QTest::mouseClick(Find<QCheckBox>(save, kSaveAddText), Qt::LeftButton);
-        QTest::mouseClick(fullSize, Qt::LeftButton);  // off: the text options follow
+        QTest::mouseClick(fullSize, Qt::LeftButton); // off: the text options follow
         EXPECT_FALSE(time->isEnabled());
         QTest::mouseClick(fullSize, Qt::LeftButton);
         QTest::mouseClick(capture, Qt::LeftButton);
         EXPECT_TRUE(text->isEnabled());
         QTest::mouseClick(text, Qt::LeftButton);
-        QTest::mouseClick(capture, Qt::LeftButton);  // off: the modes are cleared and disabled
+        QTest::mouseClick(capture, Qt::LeftButton); // off: the modes are cleared and disabled
         EXPECT_FALSE(text->isChecked());
         EXPECT_FALSE(text->isEnabled());
         auto* type = Find<QComboBox>(save, kSaveFileType);
-        type->setCurrentIndex(2);  // data only
+        type->setCurrentIndex(2); // data only
         EXPECT_TRUE(capture->isChecked());
         EXPECT_FALSE(capture->isEnabled());
         EXPECT_TRUE(text->isChecked());
         EXPECT_FALSE(fullSize->isEnabled());
-        type->setCurrentIndex(1);  // disk image
+        type->setCurrentIndex(1); // disk image
         EXPECT_FALSE(capture->isChecked());
         EXPECT_FALSE(Find<QCheckBox>(save, kSaveChooseEncoder)->isEnabled());
         // The frames as recorded, in Matroska or MP4, after the recorder's own types.
@@ -526,8 +531,8 @@ TEST(ReaderWindow, ArchiveSavePanelAndRun) {
     };
     PickMenu(dlg, reader::BoxIndex(1, 1), kMenuArchive);
     EXPECT_TRUE(boxes.Seen().empty()) << boxes.Seen()[0].text;
-    const std::string probe =
-        Output("ffprobe -v error -select_streams v:0 -show_entries stream=codec_name,width -of csv=p=0 " + avi);
+    const std::string probe = Output(
+        "ffprobe -v error -select_streams v:0 -show_entries stream=codec_name,width -of csv=p=0 " + avi);
     EXPECT_EQ(probe, "mpeg4,352\n");
     EXPECT_TRUE(dlg.Core().IsOpen());
     // Cancelled: nothing written, playing again.
@@ -617,7 +622,8 @@ TEST(ReaderProgram, ScreenshotHelpAndNoAudioDevice) {
     EXPECT_EQ(RunReader("--bogus", "", &out), 2);
     out.clear();
     const std::string shot = scratch.File("shot.png");
-    EXPECT_EQ(RunReader("--open " + arv + " --screenshot " + shot + " --after 1", "SDL_AUDIODRIVER=dummy", &out), 0)
+    EXPECT_EQ(
+        RunReader("--open " + arv + " --screenshot " + shot + " --after 1", "SDL_AUDIODRIVER=dummy", &out), 0)
         << out;
     std::ifstream png(shot, std::ios::binary);
     char magic[8] = {};
@@ -629,5 +635,5 @@ TEST(ReaderProgram, ScreenshotHelpAndNoAudioDevice) {
     EXPECT_NE(out.find("Error: No audio device!"), std::string::npos) << out;
 }
 
-}  // namespace
-}  // namespace player
+} // namespace
+} // namespace player

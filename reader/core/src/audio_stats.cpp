@@ -16,7 +16,7 @@ DWORD Stat(IAMAudioRendererStats* stats, DWORD param, DWORD* second = nullptr) {
     return a;
 }
 
-}  // namespace
+} // namespace
 
 bool CAudioStatsLog::Start(IAMAudioRendererStats* stats, const std::string& path) {
     Stop();
@@ -41,8 +41,10 @@ void CAudioStatsLog::Stop() {
 
 void CAudioStatsLog::Run() {
     IAMAudioRendererStats* s = m_stats.Get();
-    std::fprintf(m_file, "Audio render rate match mode = %5lu\n", static_cast<unsigned long>(Stat(s, AM_AUDREND_STAT_PARAM_SLAVE_MODE)));
-    std::fprintf(m_file, "Audio render matching rate = %5lu\n\n", static_cast<unsigned long>(Stat(s, AM_AUDREND_STAT_PARAM_SLAVE_RATE)));
+    std::fprintf(m_file, "Audio render rate match mode = %5lu\n",
+                 static_cast<unsigned long>(Stat(s, AM_AUDREND_STAT_PARAM_SLAVE_MODE)));
+    std::fprintf(m_file, "Audio render matching rate = %5lu\n\n",
+                 static_cast<unsigned long>(Stat(s, AM_AUDREND_STAT_PARAM_SLAVE_RATE)));
     std::fflush(m_file);
     const auto period = std::chrono::milliseconds(s ? 100 : 250);
     std::unique_lock lock(m_mutex);
@@ -55,12 +57,15 @@ void CAudioStatsLog::Run() {
         std::strftime(when, sizeof when, "%Y/%m/%d %H:%M:%S", &local);
         DWORD low = 0;
         const DWORD high = Stat(s, AM_AUDREND_STAT_PARAM_SLAVE_LASTHIGHLOWERROR, &low);
-        std::fprintf(m_file, "%s - Audio Breaks = %5lu, Total Silence Inserted = %6lumS, Buffer Pct = %2lu%%, Clock diff = %5lu\n",
+        std::fprintf(m_file,
+                     "%s - Audio Breaks = %5lu, Total Silence Inserted = %6lumS, Buffer Pct = %2lu%%, Clock "
+                     "diff = %5lu\n",
                      when, static_cast<unsigned long>(Stat(s, AM_AUDREND_STAT_PARAM_BREAK_COUNT)),
                      static_cast<unsigned long>(Stat(s, AM_AUDREND_STAT_PARAM_SILENCE_DUR)),
                      static_cast<unsigned long>(Stat(s, AM_AUDREND_STAT_PARAM_BUFFERFULLNESS)),
                      static_cast<unsigned long>(Stat(s, AM_AUDREND_STAT_PARAM_SLAVE_ACCUMERROR)));
-        std::fprintf(m_file, "Last buffer = %3lums, Dropped data = %3lums, high error = %3lu, low error = %3lu\n\n",
+        std::fprintf(m_file,
+                     "Last buffer = %3lums, Dropped data = %3lums, high error = %3lu, low error = %3lu\n\n",
                      static_cast<unsigned long>(Stat(s, AM_AUDREND_STAT_PARAM_LAST_BUFFER_DUR)),
                      static_cast<unsigned long>(Stat(s, AM_AUDREND_STAT_PARAM_SLAVE_DROPWRITE_DUR)),
                      static_cast<unsigned long>(high), static_cast<unsigned long>(low));
@@ -74,4 +79,4 @@ void CAudioStatsLog::Run() {
     m_file = nullptr;
 }
 
-}  // namespace reader
+} // namespace reader

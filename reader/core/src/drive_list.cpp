@@ -4,7 +4,9 @@
 
 namespace reader {
 
-bool DriveScanAllowed(DWORD windowsMajor) { return windowsMajor >= 4 && windowsMajor <= 6; }
+bool DriveScanAllowed(DWORD windowsMajor) {
+    return windowsMajor >= 4 && windowsMajor <= 6;
+}
 
 std::vector<DriveEntry> ScanDrives(DWORD firstDrive, DWORD windowsMajor) {
     std::vector<DriveEntry> drives;
@@ -27,4 +29,4 @@ std::vector<DriveEntry> ScanDrives(DWORD firstDrive, DWORD windowsMajor) {
     return drives;
 }
 
-}  // namespace reader
+} // namespace reader

@@ -3,12 +3,12 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "graph_pins.h"
 #include "media/clsids.h"
 #include "media/streams.h"
 #include "mjpeg/filter/vtmjpegdec.h"
 #include "platform/registry.h"
 #include "platform/system.h"
-#include "graph_pins.h"
 
 namespace reader {
 
@@ -32,22 +32,24 @@ bool Fail(const char* text) {
 bool BuildTestGraph(TestGraph& t) {
     if (FAILED(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                 t.graph.ReleaseAndGetVoidAddress())) ||
-        FAILED(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,
-                                t.builder.ReleaseAndGetVoidAddress())) ||
+        FAILED(CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_ICaptureGraphBuilder2, t.builder.ReleaseAndGetVoidAddress())) ||
         FAILED(t.builder->SetFiltergraph(t.graph.Get())))
         return Fail("Could not setup capture graph");
     const std::optional<std::string> clip = platform::FindDataFile("mjpeg.avi");
     if (!clip)
-        return Fail("Certain application file missed. \nThe program might not be installed correctly.\nPlease "
-                    "uninstall and reinstall again\n");
+        return Fail(
+            "Certain application file missed. \nThe program might not be installed correctly.\nPlease "
+            "uninstall and reinstall again\n");
     ComPtr<IBaseFilter> source, splitter;
     ComPtr<IFileSourceFilter> load;
     if (FAILED(CoCreateInstance(CLSID_AsyncReader, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                 source.ReleaseAndGetVoidAddress())) ||
         FAILED(source->QueryInterface(IID_IFileSourceFilter, load.ReleaseAndGetVoidAddress())) ||
         FAILED(load->Load(clip->c_str(), nullptr)) || FAILED(t.graph->AddFilter(source.Get(), clip->c_str())))
-        return Fail("Certain application file missed. \nThe program might not be installed correctly.\nPlease "
-                    "uninstall and reinstall again\n");
+        return Fail(
+            "Certain application file missed. \nThe program might not be installed correctly.\nPlease "
+            "uninstall and reinstall again\n");
     if (FAILED(CoCreateInstance(CLSID_AviSplitter, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
                                 splitter.ReleaseAndGetVoidAddress())))
         return Fail("Failed to load AVI splitter filter.");
@@ -82,11 +84,11 @@ std::optional<DWORD> TryCompressor(TestGraph& t, IBaseFilter* compressor) {
             FreeMediaType(mt);
         }
     }
-    t.graph->RemoveFilter(compressor);  // its connections go with it
+    t.graph->RemoveFilter(compressor); // its connections go with it
     return fourcc;
 }
 
-}  // namespace
+} // namespace
 
 CompressorListing ForEachCompressor(
     const std::function<bool(IMoniker* moniker, IPropertyBag* bag, const std::string& name)>& each) {
@@ -104,7 +106,8 @@ CompressorListing ForEachCompressor(
         ComPtr<IPropertyBag> bag;
         VARIANT name;
         VariantInit(&name);
-        if (FAILED(moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.ReleaseAndGetVoidAddress())) ||
+        if (FAILED(
+                moniker->BindToStorage(nullptr, nullptr, IID_IPropertyBag, bag.ReleaseAndGetVoidAddress())) ||
             FAILED(bag->Read("FriendlyName", &name, nullptr)))
             continue;
         if (!each(moniker.Get(), bag.Get(), name.bstrVal))
@@ -117,46 +120,50 @@ std::vector<CompressorChoice> DiscoverCompressors() {
     std::vector<CompressorChoice> list;
     TestGraph test;
     bool tested = false;
-    const CompressorListing listing = ForEachCompressor([&](IMoniker* moniker, IPropertyBag* bag, const std::string& name) {
-        // The test graph is built once the compressors can be listed at all.
-        if (!tested) {
-            tested = true;
-            if (!BuildTestGraph(test)) {
-                MessageBoxA(nullptr,
-                            "Unable to create directshow graph for testing compatible compressor.\n The default "
-                            "MJPEG compressor will be applied.",
-                            "Error", MB_OK);
-                test.graph.Reset();
-            }
-        }
-        if (!test.graph)
-            return false;
-        ComPtr<IBaseFilter> compressor;
-        if (FAILED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter, compressor.ReleaseAndGetVoidAddress())))
-            return true;
-        const std::optional<DWORD> fourcc = TryCompressor(test, compressor.Get());
-        if (!fourcc) {
-            MessageBoxA(nullptr,
-                        "Could not add selected compressor to the graph.\r\n\r\nThe input file format may not be "
-                        "compatible with the selected encoder.\r\nSome encoders (like Windows Media encoders or "
-                        "DRM-enabled encoders)\r\ncannot be used without appropriate licensing.",
+    const CompressorListing listing =
+        ForEachCompressor([&](IMoniker* moniker, IPropertyBag* bag, const std::string& name) {
+            // The test graph is built once the compressors can be listed at all.
+            if (!tested) {
+                tested = true;
+                if (!BuildTestGraph(test)) {
+                    MessageBoxA(
+                        nullptr,
+                        "Unable to create directshow graph for testing compatible compressor.\n The default "
+                        "MJPEG compressor will be applied.",
                         "Error", MB_OK);
+                    test.graph.Reset();
+                }
+            }
+            if (!test.graph)
+                return false;
+            ComPtr<IBaseFilter> compressor;
+            if (FAILED(moniker->BindToObject(nullptr, nullptr, IID_IBaseFilter,
+                                             compressor.ReleaseAndGetVoidAddress())))
+                return true;
+            const std::optional<DWORD> fourcc = TryCompressor(test, compressor.Get());
+            if (!fourcc) {
+                MessageBoxA(
+                    nullptr,
+                    "Could not add selected compressor to the graph.\r\n\r\nThe input file format may not be "
+                    "compatible with the selected encoder.\r\nSome encoders (like Windows Media encoders or "
+                    "DRM-enabled encoders)\r\ncannot be used without appropriate licensing.",
+                    "Error", MB_OK);
+                return true;
+            }
+            if (*fourcc == kXvid)
+                return true;
+            CompressorChoice c;
+            c.name = name;
+            c.fourcc = *fourcc;
+            VARIANT clsid;
+            VariantInit(&clsid);
+            if (SUCCEEDED(bag->Read("CLSID", &clsid, nullptr)))
+                c.clsid = platform::GuidFromString(clsid.bstrVal).value_or(GUID_NULL);
+            if (const auto entry = platform::LookupClass(c.clsid))
+                c.server = entry->module.empty() ? platform::ProgramDirectory() : entry->module;
+            list.push_back(std::move(c));
             return true;
-        }
-        if (*fourcc == kXvid)
-            return true;
-        CompressorChoice c;
-        c.name = name;
-        c.fourcc = *fourcc;
-        VARIANT clsid;
-        VariantInit(&clsid);
-        if (SUCCEEDED(bag->Read("CLSID", &clsid, nullptr)))
-            c.clsid = platform::GuidFromString(clsid.bstrVal).value_or(GUID_NULL);
-        if (const auto entry = platform::LookupClass(c.clsid))
-            c.server = entry->module.empty() ? platform::ProgramDirectory() : entry->module;
-        list.push_back(std::move(c));
-        return true;
-    });
+        });
     if (listing == CompressorListing::NoDeviceEnumerator)
         Fail("Unable to open system device enum.");
     else if (listing == CompressorListing::NoCategoryEnumerator)
@@ -191,4 +198,4 @@ std::string EncoderChoiceState::TakeForArchive() {
     return name;
 }
 
-}  // namespace reader
+} // namespace reader

@@ -14,4 +14,4 @@ ComPtr<IPin> FindConnectedPin(IBaseFilter* filter, PIN_DIRECTION direction);
 // Connects the first free output pin of `from` to the first free input pin of `to`.
 HRESULT ConnectFilters(IGraphBuilder* graph, IBaseFilter* from, IBaseFilter* to);
 
-}  // namespace reader
+} // namespace reader

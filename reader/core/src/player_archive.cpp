@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "graph_pins.h"
 #include "media/clsids.h"
 #include "media/pin_names.h"
 #include "mjpeg/filter/vtmjpegdec.h"
@@ -19,18 +20,19 @@
 #include "platform/registry.h"
 #include "platform/system.h"
 #include "reader/direct_avi.h"
-#include "recovery/lossless_export.h"
-#include "graph_pins.h"
 #include "reader/player.h"
+#include "recovery/lossless_export.h"
 
 namespace reader {
 
 namespace {
 
-constexpr ULONGLONG kVolumeReserve = 0x3C00000;  // 60 MiB kept free on the target
+constexpr ULONGLONG kVolumeReserve = 0x3C00000; // 60 MiB kept free on the target
 constexpr const char* kMissing = "Some component(s) are missing!";
 
-void Wait(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void Wait(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 // The free bytes of the volume that holds `path`, less the reserve; nullopt when they cannot be found.
 std::optional<ULONGLONG> VolumeLimit(const std::string& path, ULONGLONG fixedLimit) {
@@ -46,17 +48,19 @@ std::optional<ULONGLONG> VolumeLimit(const std::string& path, ULONGLONG fixedLim
 // the user gives up.
 std::optional<ULONGLONG> AskVolumeLimit(const std::string& path, ULONGLONG fixedLimit) {
     std::optional<ULONGLONG> limit = VolumeLimit(path, fixedLimit);
-    while (!limit && MessageBoxA(nullptr,
-                                 "Cannot detect the size of the inserted disk! \nPress OK to retry. Press Cancel "
-                                 "to abort.",
-                                 "Error", MB_OKCANCEL) == IDOK)
+    while (!limit &&
+           MessageBoxA(nullptr,
+                       "Cannot detect the size of the inserted disk! \nPress OK to retry. Press Cancel "
+                       "to abort.",
+                       "Error", MB_OKCANCEL) == IDOK)
         limit = VolumeLimit(path, fixedLimit);
     return limit;
 }
 
 // How far `now` is into a range of `span` from `start`, out of `range`.
 int Progress(long long now, long long start, long long span, int range) {
-    return static_cast<int>(std::clamp<long long>((now - start) * range / std::max<long long>(1, span), 0, range));
+    return static_cast<int>(
+        std::clamp<long long>((now - start) * range / std::max<long long>(1, span), 0, range));
 }
 
 ULONGLONG FileSize(const std::string& path) {
@@ -112,7 +116,7 @@ std::string ContinuationName(const std::string& chosen, int n) {
     return (p.parent_path() / p.stem()).string() + tail + ext;
 }
 
-}  // namespace
+} // namespace
 
 bool CPlayerCore::ChangeVolume(const std::string& chosen, int& next, std::string& file, ULONGLONG fixedLimit,
                                ULONGLONG& limit) {
@@ -138,21 +142,23 @@ bool CPlayerCore::ChangeVolume(const std::string& chosen, int& next, std::string
         MessageBoxA(nullptr, "Disk full! Archiving aborted. \nPress OK to continue.", "WARNING", MB_OK);
         return false;
     }
-    if (MessageBoxA(nullptr,
-                    " Disk has reached its capacity! Please wait CD/DVD burning software to eject the disk. \n "
-                    "IMPORTANT:\n Do NOT press OK before CD/DVD tray has opened. Make sure you dismiss all pop-up    "
-                    "\n messages from your CD/DVD burning software. Insert a new blank disk and close the  \n CD/DVD "
-                    "tray. Press OK to continue. Press Cancel to abort.",
-                    "WARNING", MB_OKCANCEL) != IDOK)
+    if (MessageBoxA(
+            nullptr,
+            " Disk has reached its capacity! Please wait CD/DVD burning software to eject the disk. \n "
+            "IMPORTANT:\n Do NOT press OK before CD/DVD tray has opened. Make sure you dismiss all pop-up    "
+            "\n messages from your CD/DVD burning software. Insert a new blank disk and close the  \n CD/DVD "
+            "tray. Press OK to continue. Press Cancel to abort.",
+            "WARNING", MB_OKCANCEL) != IDOK)
         return false;
     // Asked again for as long as no disc is there; an answer that never changes (a session without a
     // person) gives up after a hundred rounds.
     for (int round = 0; !platform::TargetHasDisc(chosen); ++round) {
         if (round == 100 ||
-            MessageBoxA(nullptr,
-                        "No disk found! Please make sure you have correctly inserted a blank disk of the right type "
-                        "(CD or DVD) \nand closed the CD/DVD tray. \nPress OK to continue. Press Cancel to abort.",
-                        "WARNING", MB_OKCANCEL) != IDOK)
+            MessageBoxA(
+                nullptr,
+                "No disk found! Please make sure you have correctly inserted a blank disk of the right type "
+                "(CD or DVD) \nand closed the CD/DVD tray. \nPress OK to continue. Press Cancel to abort.",
+                "WARNING", MB_OKCANCEL) != IDOK)
             return false;
         Wait(1000);
     }
@@ -172,7 +178,8 @@ bool CPlayerCore::ChangeVolume(const std::string& chosen, int& next, std::string
 bool CPlayerCore::ArchiveMarksValid() {
     if (m_markStart.time == 0 || m_markEnd.time == 0 || !(m_markStart.time < m_markEnd.time) ||
         (m_orma && m_markStart.year > m_markEnd.year)) {
-        MessageBoxA(nullptr, "Archive end time earlier than start time! \nPlease correct it before start archiving.",
+        MessageBoxA(nullptr,
+                    "Archive end time earlier than start time! \nPlease correct it before start archiving.",
                     "ERROR", MB_OK);
         return false;
     }
@@ -189,7 +196,8 @@ bool CPlayerCore::Archive(int channel, const std::string& path, const ArchiveOpt
 }
 
 bool CPlayerCore::ArchiveLossless(int channel, const std::string& path, int fileType, IArchiveUi& ui) {
-    const recovery::Container container = fileType == 4 ? recovery::Container::Matroska : recovery::Container::Mp4;
+    const recovery::Container container =
+        fileType == 4 ? recovery::Container::Matroska : recovery::Container::Mp4;
     char text[32];
     std::snprintf(text, sizeof text, "Archiving CH%02d...", channel + 1);
     ui.Begin(text, 100, true);
@@ -199,9 +207,11 @@ bool CPlayerCore::ArchiveLossless(int channel, const std::string& path, int file
         if (now - last >= std::chrono::milliseconds(100)) {
             last = now;
             if (m_vts)
-                ui.SetPosition(Progress(time, m_markStart.time, static_cast<long long>(m_markEnd.time) - m_markStart.time, 100));
+                ui.SetPosition(Progress(time, m_markStart.time,
+                                        static_cast<long long>(m_markEnd.time) - m_markStart.time, 100));
             else
-                ui.SetPosition(Progress(LinearSeconds(year, time), LinearSeconds(m_markStart.year, m_markStart.time),
+                ui.SetPosition(Progress(LinearSeconds(year, time),
+                                        LinearSeconds(m_markStart.year, m_markStart.time),
                                         LinearSeconds(m_markEnd.year, m_markEnd.time) -
                                             LinearSeconds(m_markStart.year, m_markStart.time),
                                         100));
@@ -218,8 +228,9 @@ bool CPlayerCore::ArchiveLossless(int channel, const std::string& path, int file
         orma::COrmaSlotBank bank(true);
         orma::COrmaDisk disk(&bank);
         if (SUCCEEDED(disk.OpenDisk(m_target.drive, m_target.path.c_str())))
-            result = recovery::ExportOrmaLossless(disk, bank, m_markStart.year, m_markStart.time, m_markEnd.year,
-                                                  m_markEnd.time, channel, path, container, progress);
+            result =
+                recovery::ExportOrmaLossless(disk, bank, m_markStart.year, m_markStart.time, m_markEnd.year,
+                                             m_markEnd.time, channel, path, container, progress);
         else
             result.error = "cannot read the recording";
     }
@@ -240,7 +251,8 @@ HRESULT CPlayerCore::RebuildPlaybackGraph() {
     return BuildOrmaGraph();
 }
 
-HRESULT CPlayerCore::AddEncoder(const std::string& name, const char* filterName, ComPtr<IBaseFilter>& encoder) {
+HRESULT CPlayerCore::AddEncoder(const std::string& name, const char* filterName,
+                                ComPtr<IBaseFilter>& encoder) {
     const std::string want = name.empty() ? "MJPEG Compressor" : name;
     HRESULT hr = VFW_E_NOT_FOUND;
     if (ForEachCompressor([&](IMoniker* moniker, IPropertyBag*, const std::string& friendly) {
@@ -309,8 +321,10 @@ bool CPlayerCore::ArchiveTavImage(const std::string& path, IArchiveUi& ui) {
     return SUCCEEDED(hr);
 }
 
-bool CPlayerCore::ArchiveTavData(int channel, const std::string& path, const ArchiveOptions& o, IArchiveUi& ui) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+bool CPlayerCore::ArchiveTavData(int channel, const std::string& path, const ArchiveOptions& o,
+                                 IArchiveUi& ui) {
+    HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE || !file) {
         MessageBoxA(nullptr, "Cannot open output file!\nIf file exists, delete it first.", "Error", MB_OK);
         return false;
@@ -467,7 +481,8 @@ void CPlayerCore::ConfigureTavText(const ArchiveOptions& o, bool doubleHeight) {
     m_vts->GetRecorderKind(&recorder);
     const bool overlay = o.drawTime || o.drawChannel || o.addText;
     if (recorder >= 2 && recorder <= 7) {
-        const DWORD swapped = ((o.timeColour & 0xFF) << 16) | (o.timeColour & 0xFF00) | ((o.timeColour >> 16) & 0xFF);
+        const DWORD swapped =
+            ((o.timeColour & 0xFF) << 16) | (o.timeColour & 0xFF00) | ((o.timeColour >> 16) & 0xFF);
         m_tallen->SetRecordDefaults(o.fullSize, swapped, o.interlaced);
     } else if (doubleHeight || overlay) {
         std::string text = o.text.substr(0, 256);
@@ -476,8 +491,8 @@ void CPlayerCore::ConfigureTavText(const ArchiveOptions& o, bool doubleHeight) {
     }
 }
 
-bool CPlayerCore::ArchiveTavGraph(int channel, const std::string& path, const ArchiveOptions& o, bool doubleHeight,
-                                  IArchiveUi& ui) {
+bool CPlayerCore::ArchiveTavGraph(int channel, const std::string& path, const ArchiveOptions& o,
+                                  bool doubleHeight, IArchiveUi& ui) {
     BYTE audioFormat = 0;
     m_vts->PrepareExport(&audioFormat, static_cast<BYTE>(channel));
     bool ok = false;
@@ -495,7 +510,7 @@ bool CPlayerCore::ArchiveTavGraph(int channel, const std::string& path, const Ar
             std::snprintf(text, sizeof text, "Archiving CH%02d...", channel + 1);
             ui.Begin(text, 100, true);
             const long long span = static_cast<long long>(m_markEnd.time) - m_markStart.time;
-            m_currentTime = m_markStart.time;  // the time shown last may lie past the range
+            m_currentTime = m_markStart.time; // the time shown last may lie past the range
             ok = true;
             while (!ui.Cancelled()) {
                 ui.Pump();
@@ -526,7 +541,8 @@ bool CPlayerCore::ArchiveTavGraph(int channel, const std::string& path, const Ar
 
 HRESULT CPlayerCore::BuildOrmaArchiveGraph(int channel, const std::string& path, const ArchiveOptions& o) {
     m_control->Stop();
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h =
+        CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE || !h) {
         MessageBoxA(nullptr, "Cannot open output file!\nIf file exists, delete it first.", "Error", MB_OK);
         return E_FAIL;
@@ -593,18 +609,22 @@ bool CPlayerCore::ArchiveOrma(int channel, const std::string& path, const Archiv
     HANDLE data = INVALID_HANDLE_VALUE;
     if (o.capture && o.fileType != 2) {
         const std::string dataPath = path + (o.capture == 1 ? ".txt" : ".bin");
-        data = CreateFileA(dataPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        data = CreateFileA(dataPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
         if (data != INVALID_HANDLE_VALUE && data)
             m_orma->ArchiveDataFile(data, o.capture);
     }
     if (o.fileType == 2) {
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE || !file) {
-            MessageBoxA(nullptr, "Cannot open output file!\nIf file exists, delete it first.", "Error", MB_OK);
+            MessageBoxA(nullptr, "Cannot open output file!\nIf file exists, delete it first.", "Error",
+                        MB_OK);
             return false;
         }
         // The export owns the handle and closes it when it ends.
-        m_orma->ArchiveOrmaFile(file, m_markStart.year, m_markStart.time, m_markEnd.year, m_markEnd.time, nullptr);
+        m_orma->ArchiveOrmaFile(file, m_markStart.year, m_markStart.time, m_markEnd.year, m_markEnd.time,
+                                nullptr);
         ui.Begin("Archiving disk image...", 100, true);
         bool cancelled = false;
         for (;;) {
@@ -616,7 +636,8 @@ bool CPlayerCore::ArchiveOrma(int channel, const std::string& path, const Archiv
             ui.SetPosition(progress);
             ui.Pump();
             if (ui.Cancelled()) {
-                m_orma->ArchiveOrmaFile(reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)), 0, 0, 0, 0, nullptr);
+                m_orma->ArchiveOrmaFile(reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1)), 0, 0, 0, 0,
+                                        nullptr);
                 cancelled = true;
                 break;
             }
@@ -647,7 +668,8 @@ bool CPlayerCore::ArchiveOrma(int channel, const std::string& path, const Archiv
         const long long span = LinearSeconds(m_markEnd.year, m_markEnd.time) - start;
         // The start: the segment's own start when the mark is there, else the marked time.
         const std::size_t at = std::size_t(m_currentSegment) * kOrmaSegmentRecordBytes;
-        if (at + kOrmaSegmentRecordBytes <= m_segmentTable.size() && m_segmentTable[at + 26] == m_markStart.year &&
+        if (at + kOrmaSegmentRecordBytes <= m_segmentTable.size() &&
+            m_segmentTable[at + 26] == m_markStart.year &&
             platform::ReadLE32(m_segmentTable.data() + at) == m_markStart.time)
             m_orma->SetPointerSegment(static_cast<UINT>(m_currentSegment), 0);
         else
@@ -685,7 +707,7 @@ bool CPlayerCore::ArchiveOrma(int channel, const std::string& path, const Archiv
                     break;
                 }
                 if (DrainEvents())
-                    break;  // every stream ended: the range played round into an older segment
+                    break; // every stream ended: the range played round into an older segment
                 ui.SetPosition(Progress(LinearSeconds(year, time), start, span, 100));
                 if (o.fileType == 1 && FileSize(file) >= *limit &&
                     !ChangeVolume(path, next, file, o.volumeLimit, *limit)) {
@@ -713,4 +735,4 @@ bool CPlayerCore::ArchiveOrma(int channel, const std::string& path, const Archiv
     return ok;
 }
 
-}  // namespace reader
+} // namespace reader

@@ -2,13 +2,13 @@
 // channel windows are shown in, tear-down and closing.
 #include <cstdio>
 
+#include "graph_pins.h"
 #include "media/clsids.h"
 #include "media/graphtext.h"
 #include "mjpeg/filter/vtmjpegdec.h"
 #include "mpeg4/filter/ivtmp4dec.h"
 #include "platform/registry.h"
 #include "platform/system.h"
-#include "graph_pins.h"
 #include "reader/player.h"
 #include "tav/layout.h"
 
@@ -24,10 +24,11 @@ namespace {
 
 constexpr const char* kAudioRendererName = "DirectSound Renderer Filter";
 constexpr const char* kVideoRendererName = "Video Renderer Filter";
-constexpr const char* kNoAudioDevice = "No audio device!\nThis program cannot run on PC without audio device.";
+constexpr const char* kNoAudioDevice =
+    "No audio device!\nThis program cannot run on PC without audio device.";
 constexpr const char* kComponentsMissing = "Some component(s) are missing!";
 
-}  // namespace
+} // namespace
 
 namespace {
 
@@ -41,7 +42,8 @@ ComPtr<IPin> FirstPin(IBaseFilter* filter, PIN_DIRECTION direction, bool connect
     while (pins->Next(1, &pin, nullptr) == S_OK) {
         PIN_DIRECTION dir;
         ComPtr<IPin> peer;
-        if (FAILED(pin->QueryDirection(&dir)) || dir != direction || (pin->ConnectedTo(&peer) == S_OK) != connected) {
+        if (FAILED(pin->QueryDirection(&dir)) || dir != direction ||
+            (pin->ConnectedTo(&peer) == S_OK) != connected) {
             pin.Reset();
             continue;
         }
@@ -63,7 +65,7 @@ ComPtr<IPin> FirstPin(IBaseFilter* filter, PIN_DIRECTION direction, bool connect
     return {};
 }
 
-}  // namespace
+} // namespace
 
 ComPtr<IPin> FindFreePin(IBaseFilter* filter, PIN_DIRECTION direction, const GUID* major) {
     return FirstPin(filter, direction, false, major);
@@ -91,8 +93,8 @@ bool CPlayerCore::CreateGraph() {
         m_graph.Reset();
         return false;
     }
-    hr = CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER, IID_ICaptureGraphBuilder2,
-                          m_builder.ReleaseAndGetVoidAddress());
+    hr = CoCreateInstance(CLSID_CaptureGraphBuilder2, nullptr, CLSCTX_INPROC_SERVER,
+                          IID_ICaptureGraphBuilder2, m_builder.ReleaseAndGetVoidAddress());
     if (FAILED(hr) || !m_builder) {
         OutputDebugStringA("CoCreateInstance(CLSID_CaptureGraphBuilder2) failed\n");
         MessageBoxA(nullptr, "Create capture graph failed!", "Error", MB_OK);
@@ -365,7 +367,7 @@ void CPlayerCore::ShowSingle(int boxIndex) {
 void CPlayerCore::Close() {
     if (m_worker.joinable())
         FinishOpenWorker();
-    m_encoderChoice = EncoderChoiceState{};  // the choice belongs to the recording
+    m_encoderChoice = EncoderChoiceState{}; // the choice belongs to the recording
     if (!m_graph) {
         m_orma.Reset();
         m_vts.Reset();
@@ -395,4 +397,4 @@ void CPlayerCore::Close() {
     m_timeText.clear();
 }
 
-}  // namespace reader
+} // namespace reader

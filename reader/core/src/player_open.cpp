@@ -16,10 +16,10 @@ namespace {
 constexpr const char* kSourceFailed = "Insert source filter failed!\nSoftware is not properly installed.";
 constexpr const char* kNoVideo = "Cannot detect video on hard drive or file. Try open another one.";
 constexpr const char* kNoOrmaVideo = "Cannot detect video on ORMA drive or file. Try open another one.";
-constexpr const char* kMissingComponents =
-    "Components required to run the program are missing.\nPlease uninstall and reinstall the Scryde software.";
+constexpr const char* kMissingComponents = "Components required to run the program are missing.\nPlease "
+                                           "uninstall and reinstall the Scryde software.";
 
-}  // namespace
+} // namespace
 
 OpenTarget FileTarget(const std::string& path) {
     const FileKind k = ClassifyFile(path);
@@ -41,7 +41,9 @@ CPlayerCore::CPlayerCore() : m_settings(ReaderSettings::Load()) {
         }
 }
 
-CPlayerCore::~CPlayerCore() { Close(); }
+CPlayerCore::~CPlayerCore() {
+    Close();
+}
 
 bool CPlayerCore::HasAudioDevice() {
     ComPtr<IBaseFilter> probe;
@@ -55,7 +57,9 @@ void CPlayerCore::SetBoxWindow(int index, OAHWND window) {
         m_boxes[index].window = window;
 }
 
-void CPlayerCore::SaveSettings() { m_settings.Save(); }
+void CPlayerCore::SaveSettings() {
+    m_settings.Save();
+}
 
 bool CPlayerCore::BeginOpen(const OpenTarget& target) {
     Close();
@@ -68,16 +72,17 @@ bool CPlayerCore::BeginOpen(const OpenTarget& target) {
                                       m_source.ReleaseAndGetVoidAddress());
         if (FAILED(hr) || !m_source || FAILED(m_source.As(IID_IVTSourceFilter, m_vts))) {
             char line[96];
-            std::snprintf(line, sizeof line, "Creating the source filter failed (0x%08X)\n", static_cast<unsigned>(hr));
+            std::snprintf(line, sizeof line, "Creating the source filter failed (0x%08X)\n",
+                          static_cast<unsigned>(hr));
             OutputDebugStringA(line);
             MessageBoxA(nullptr, kSourceFailed, "Error", MB_OK);
             Close();
             return false;
         }
         // A drive row hands its table record; a file its own descriptor with 16 at +4 and the file code.
-        auto descriptor = target.fileCode
-                              ? MakeDescriptor(0, 16, target.fileCode, target.path)
-                              : MakeDescriptor(target.gigabytes, static_cast<BYTE>(target.drive), target.kind, target.path);
+        auto descriptor = target.fileCode ? MakeDescriptor(0, 16, target.fileCode, target.path)
+                                          : MakeDescriptor(target.gigabytes, static_cast<BYTE>(target.drive),
+                                                           target.kind, target.path);
         if (!descriptor) {
             MessageBoxA(nullptr, kNoVideo, "Error", MB_OK);
             return false;
@@ -322,4 +327,4 @@ bool CPlayerCore::CompleteOpen(HRESULT workerResult) {
     return true;
 }
 
-}  // namespace reader
+} // namespace reader

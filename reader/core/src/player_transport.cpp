@@ -12,9 +12,9 @@ namespace reader {
 
 namespace {
 
-constexpr DWORD kNotATime = 3072;  // values up to this are section numbers, not times
+constexpr DWORD kNotATime = 3072; // values up to this are section numbers, not times
 
-}  // namespace
+} // namespace
 
 // ---- Play, pause, stop --------------------------------------------------------------------------
 
@@ -134,7 +134,8 @@ void CPlayerCore::StepSpeed(int delta) {
     // The buttons stay between 0.10x and 16x; "0x" is never reached by them.
     const int index = std::clamp(m_speedIndex + delta, 1, kSpeedCount - 1);
     // Back at 1x forward with sound, playback restarts so the sound is in step again.
-    if (m_vts && m_audioPresent && index == kNormalSpeed && m_direction == 1 && m_playState != PlayState::FrameStep) {
+    if (m_vts && m_audioPresent && index == kNormalSpeed && m_direction == 1 &&
+        m_playState != PlayState::FrameStep) {
         TavStop();
         ApplySpeed(index, 0);
         PlayPause();
@@ -331,7 +332,8 @@ void CPlayerCore::SelectTab(int tab) {
         if (count && SUCCEEDED(m_vts->GetEventTimes(m_alarmTable.data(), &count))) {
             count = std::min<DWORD>(count, static_cast<DWORD>(m_alarmTable.size() / kVTEventRecordBytes));
             for (DWORD i = 0; i < count; ++i) {
-                const DWORD t = platform::ReadLE32(m_alarmTable.data() + std::size_t(i) * kVTEventRecordBytes);
+                const DWORD t =
+                    platform::ReadLE32(m_alarmTable.data() + std::size_t(i) * kVTEventRecordBytes);
                 if (t != 0)
                     m_alarmRows.push_back(FormatUtcTime(t));
             }
@@ -349,7 +351,8 @@ void CPlayerCore::SearchTime(const SearchFields& f) {
     if (m_vts) {
         TavStop();
         if (FAILED(m_vts->SeekToTime(UtcSeconds(f)))) {
-            MessageBoxA(nullptr, "Search time cannot be found on the hard drive", "ERROR", MB_OK | MB_TASKMODAL);
+            MessageBoxA(nullptr, "Search time cannot be found on the hard drive", "ERROR",
+                        MB_OK | MB_TASKMODAL);
             if (m_kind == kKindGlm) {
                 Pause();
                 return;
@@ -515,4 +518,4 @@ MenuState CPlayerCore::Menu(int boxIndex) const {
     return m;
 }
 
-}  // namespace reader
+} // namespace reader

@@ -2,11 +2,15 @@
 
 namespace reader {
 
-const char* const kTavArchiveFilter = "AVI (.avi)|*.avi|Disk Image (.tav)|*.tav|Data only - Text (.txt)|*.txt||";
+const char* const kTavArchiveFilter =
+    "AVI (.avi)|*.avi|Disk Image (.tav)|*.tav|Data only - Text (.txt)|*.txt||";
 const char* const kOrmaArchiveFilter = "AVI (.avi)|*.avi|Disk Image (.orm)|*.orm|Data only - Text (.txt)||";
-const char* const kLosslessArchiveFilter = "Matroska, frames as recorded (.mkv)|*.mkv|MP4, frames as recorded (.mp4)|*.mp4||";
+const char* const kLosslessArchiveFilter =
+    "Matroska, frames as recorded (.mkv)|*.mkv|MP4, frames as recorded (.mp4)|*.mp4||";
 
-CSavePanel::CSavePanel(bool isTav) : tav(isTav) { FollowFullSize(); }
+CSavePanel::CSavePanel(bool isTav) : tav(isTav) {
+    FollowFullSize();
+}
 
 void CSavePanel::FollowFullSize() {
     // In the TAV-family panel the four text options can be changed only with "Full size" on; in the
@@ -86,4 +90,4 @@ ArchiveOptions CSavePanel::Options() const {
     return o;
 }
 
-}  // namespace reader
+} // namespace reader

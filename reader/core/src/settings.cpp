@@ -10,12 +10,12 @@ namespace {
 
 // The values in the order they are written, with where each lives in the record.
 constexpr std::pair<const char*, DWORD ReaderSettings::*> kValues[] = {
-    {"Model", &ReaderSettings::model},     {"DisplayMode", &ReaderSettings::displayMode},
-    {"Video", &ReaderSettings::video},     {"Audio", &ReaderSettings::audio},
-    {"Delay", &ReaderSettings::delay},     {"HDD", &ReaderSettings::hdd},
+    {"Model", &ReaderSettings::model}, {"DisplayMode", &ReaderSettings::displayMode},
+    {"Video", &ReaderSettings::video}, {"Audio", &ReaderSettings::audio},
+    {"Delay", &ReaderSettings::delay}, {"HDD", &ReaderSettings::hdd},
 };
 
-}  // namespace
+} // namespace
 
 ReaderSettings ReaderSettings::Load() {
     ReaderSettings s;
@@ -36,4 +36,4 @@ bool ReaderSettings::Save() const {
     return ok;
 }
 
-}  // namespace reader
+} // namespace reader

@@ -12,7 +12,7 @@ namespace {
 // or a JPEG frame, is far below it.
 constexpr int kMaxPictureBytes = 8 << 20;
 
-}  // namespace
+} // namespace
 
 bool FetchCurrentPicture(CPlayerCore& core, int channel, std::vector<BYTE>* picture) {
     picture->clear();
@@ -35,7 +35,8 @@ bool FetchCurrentPicture(CPlayerCore& core, int channel, std::vector<BYTE>* pict
     }
     ComPtr<IVTMP4Dec> decoder;
     IBaseFilter* filter = core.Decoder(channel);
-    if (!filter || FAILED(filter->QueryInterface(IID_IVTMP4Dec, decoder.ReleaseAndGetVoidAddress())) || !decoder)
+    if (!filter || FAILED(filter->QueryInterface(IID_IVTMP4Dec, decoder.ReleaseAndGetVoidAddress())) ||
+        !decoder)
         return false;
     int bytes = 0;
     if (FAILED(decoder->GetPictureInfo(nullptr, nullptr, &bytes)) || bytes <= 0 || bytes > kMaxPictureBytes)
@@ -52,11 +53,11 @@ std::string SnapshotCaption(const CPlayerCore& core, int channel) {
     const SearchFields f = core.TimeFields();
     char text[64];
     if (core.IsTav())
-        std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d-%02d-%02d CH%2d", f.year, f.month, f.day, f.hour, f.minute,
-                      f.second, channel + 1);
-    else
-        std::snprintf(text, sizeof text, "20%02d-%02d-%02d_%02d-%02d-%02d_CH%02d", f.year - 2000, f.month, f.day,
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d-%02d-%02d CH%2d", f.year, f.month, f.day,
                       f.hour, f.minute, f.second, channel + 1);
+    else
+        std::snprintf(text, sizeof text, "20%02d-%02d-%02d_%02d-%02d-%02d_CH%02d", f.year - 2000, f.month,
+                      f.day, f.hour, f.minute, f.second, channel + 1);
     return text;
 }
 
@@ -64,18 +65,19 @@ std::string PrintCaption(const CPlayerCore& core, int channel) {
     const SearchFields f = core.TimeFields();
     char text[64];
     if (core.IsTav())
-        std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d CH%02d", f.year, f.month, f.day, f.hour,
-                      f.minute, f.second, channel + 1);
-    else
-        std::snprintf(text, sizeof text, "20%02d/%02d/%02d %02d:%02d:%02d CH%02d", f.year - 2000, f.month, f.day,
+        std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d CH%02d", f.year, f.month, f.day,
                       f.hour, f.minute, f.second, channel + 1);
+    else
+        std::snprintf(text, sizeof text, "20%02d/%02d/%02d %02d:%02d:%02d CH%02d", f.year - 2000, f.month,
+                      f.day, f.hour, f.minute, f.second, channel + 1);
     return text;
 }
 
 bool SnapshotIsJpeg(const std::string& path) {
     const auto slash = path.find_last_of('/');
     const auto dot = path.find_last_of('.');
-    return dot != std::string::npos && (slash == std::string::npos || dot > slash) && path.substr(dot + 1) == "jpg";
+    return dot != std::string::npos && (slash == std::string::npos || dot > slash) &&
+           path.substr(dot + 1) == "jpg";
 }
 
-}  // namespace reader
+} // namespace reader

@@ -30,15 +30,9 @@ UINT ModelCode(int index) {
 
 const char* ModelName(int index) {
     static constexpr const char* kNames[kModelEntries] = {
-        "4/9/16-channel recorder (F)",
-        "4-channel recorder (H)",
-        "1-channel recorder",
-        "1-channel, 4-way mux (B)",
-        "1-channel, 4/8-way mux (C)",
-        "1-channel, mux make A",
-        "1-channel, mux make M",
-        "1-channel, mux make C",
-        "1-channel, mux make L",
+        "4/9/16-channel recorder (F)",    "4-channel recorder (H)",     "1-channel recorder",
+        "1-channel, 4-way mux (B)",       "1-channel, 4/8-way mux (C)", "1-channel, mux make A",
+        "1-channel, mux make M",          "1-channel, mux make C",      "1-channel, mux make L",
         "MPEG-4 4/8/16-channel recorder",
     };
     return index >= 0 && index < kModelEntries ? kNames[index] : "";
@@ -93,7 +87,9 @@ Placement PlacePicture(UINT modelCode, int W, int H, int w, int h) {
 
 namespace {
 
-bool IsLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool IsLeapYear(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 int DaysInMonth(int y, int m) {
     static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -110,7 +106,7 @@ long long DaysFromCivil(int y, int m, int d) {
     return era * 146097 + doe - 719468;
 }
 
-}  // namespace
+} // namespace
 
 bool IsValidSearchTime(const SearchFields& f) {
     if (f.year < 2000 || f.year > 2254 || f.month < 1 || f.month > 12)
@@ -146,21 +142,28 @@ SearchFields SplitUtc(DWORD seconds) {
     return f;
 }
 
-BYTE OrmaYearByte(const SearchFields& f) { return static_cast<BYTE>(f.year - 2000); }
+BYTE OrmaYearByte(const SearchFields& f) {
+    return static_cast<BYTE>(f.year - 2000);
+}
 
 DWORD OrmaSearchWord(const SearchFields& f) {
-    return static_cast<DWORD>(f.month) << 28 | static_cast<DWORD>(f.day) << 23 | static_cast<DWORD>(f.hour) << 18 |
-           static_cast<DWORD>(f.minute) << 12 | static_cast<DWORD>(f.second) << 6 | (OrmaYearByte(f) & 0x3Fu);
+    return static_cast<DWORD>(f.month) << 28 | static_cast<DWORD>(f.day) << 23 |
+           static_cast<DWORD>(f.hour) << 18 | static_cast<DWORD>(f.minute) << 12 |
+           static_cast<DWORD>(f.second) << 6 | (OrmaYearByte(f) & 0x3Fu);
 }
 
 SearchFields SplitOrma(BYTE year, DWORD packed) {
-    return {2000 + year,         orma::Month(packed),  orma::Day(packed),
-            orma::Hour(packed),  orma::Minute(packed), orma::Second(packed)};
+    return {2000 + year,        orma::Month(packed),  orma::Day(packed),
+            orma::Hour(packed), orma::Minute(packed), orma::Second(packed)};
 }
 
-std::string FormatUtcTime(DWORD seconds) { return tav::FormatTime(seconds); }
+std::string FormatUtcTime(DWORD seconds) {
+    return tav::FormatTime(seconds);
+}
 
-std::string FormatOrmaTime(BYTE year, DWORD packed) { return orma::FormatTime(year, packed); }
+std::string FormatOrmaTime(BYTE year, DWORD packed) {
+    return orma::FormatTime(year, packed);
+}
 
 std::string ZoneSuffix(BYTE zone) {
     static constexpr int kMinuteDigits[4][2] = {{0, 0}, {1, 5}, {3, 0}, {4, 5}};
@@ -172,7 +175,8 @@ std::string ZoneSuffix(BYTE zone) {
 
 const char* const kOpenFileFilter =
     "TAV disk image (*.tav) |*.tav| \t\t\t\t\t\t\t\t\t\t\t\tORMA disk image (*.orm) |*.orm| "
-    "\t\t\t\t\t\t\t\t\t\t\t\tCorvel disk image (*.avr) |*.avr| \t\t\t\t\t\t\t\t\t\t\t\tArchive files (*.arv) |*.arv|";
+    "\t\t\t\t\t\t\t\t\t\t\t\tCorvel disk image (*.avr) |*.avr| \t\t\t\t\t\t\t\t\t\t\t\tArchive files (*.arv) "
+    "|*.arv|";
 
 FileKind ClassifyFile(const std::string& path) {
     const auto slash = path.find_last_of('/');
@@ -191,7 +195,8 @@ FileKind ClassifyFile(const std::string& path) {
     return {0, 0, 0};
 }
 
-std::optional<SourceDescriptor> MakeDescriptor(DWORD gigabytes, BYTE drive, BYTE kindOrCode, const std::string& path) {
+std::optional<SourceDescriptor> MakeDescriptor(DWORD gigabytes, BYTE drive, BYTE kindOrCode,
+                                               const std::string& path) {
     if (path.size() >= kDescriptorPathBytes)
         return std::nullopt;
     SourceDescriptor d{};
@@ -202,4 +207,4 @@ std::optional<SourceDescriptor> MakeDescriptor(DWORD gigabytes, BYTE drive, BYTE
     return d;
 }
 
-}  // namespace reader
+} // namespace reader

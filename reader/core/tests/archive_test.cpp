@@ -38,7 +38,8 @@ std::string Shell(const std::string& cmd) {
 // ffprobe's answer for the video stream: codec, width, height and the packets counted.
 std::string Probe(const std::string& path) {
     return Shell("ffprobe -v error -count_packets -select_streams v:0 -show_entries "
-               "stream=codec_name,width,height,nb_read_packets -of csv=p=0 " + path);
+                 "stream=codec_name,width,height,nb_read_packets -of csv=p=0 " +
+                 path);
 }
 
 TEST(ReaderArchive, OrmaRangeThroughTheArchiveGraphAndAsAnImage) {
@@ -95,8 +96,8 @@ TEST(ReaderArchive, OrmaRangeThroughTheArchiveGraphAndAsAnImage) {
     ASSERT_TRUE(core.SetMarks(end, start));
     boxes.Clear();
     EXPECT_FALSE(core.Archive(0, scratch.File("no.avi"), o, ui));
-    EXPECT_TRUE(boxes.Saw("Archive end time earlier than start time! \nPlease correct it before start archiving.",
-                          "ERROR"));
+    EXPECT_TRUE(boxes.Saw(
+        "Archive end time earlier than start time! \nPlease correct it before start archiving.", "ERROR"));
     core.Close();
     EXPECT_EQ(readertest::Sha256Of(orm), before);
 }
@@ -207,4 +208,4 @@ TEST(ReaderArchive, OrmaRangeSpansDiscsWithoutLosingAPicture) {
     core.Close();
 }
 
-}  // namespace
+} // namespace

@@ -24,9 +24,10 @@ TEST(EncoderSelect, TheSampleClipShowsWhichCompressorsWork) {
     EXPECT_EQ(mjpeg.fourcc, MAKEFOURCC('M', 'J', 'P', 'G'));
     const std::string info = CompressorInfoText(mjpeg);
     EXPECT_EQ(info.rfind("CLSID:\r\n{", 0), 0u) << info;
-    EXPECT_NE(info.find("\r\nMedia type FourCC:\r\nMJPG, 47504a4dH\r\n\r\nServer file name:\r\n"), std::string::npos)
+    EXPECT_NE(info.find("\r\nMedia type FourCC:\r\nMJPG, 47504a4dH\r\n\r\nServer file name:\r\n"),
+              std::string::npos)
         << info;
-    EXPECT_NE(info.find("libMediaStock.so"), std::string::npos) << info;  // the stock filters' module
+    EXPECT_NE(info.find("libMediaStock.so"), std::string::npos) << info; // the stock filters' module
 
     // Without the clip nothing can be tried: the archive falls back on the default compressor.
     ::setenv("SCRYDE_DATA", scratch.Path().c_str(), 1);
@@ -35,28 +36,31 @@ TEST(EncoderSelect, TheSampleClipShowsWhichCompressorsWork) {
     ::unsetenv("SCRYDE_DATA");
     ASSERT_EQ(boxes.Seen().size(), 2u);
     EXPECT_EQ(boxes.Seen()[0].text.rfind("Certain application file missed.", 0), 0u);
-    EXPECT_EQ(boxes.Seen()[1].text,
-              "Unable to create directshow graph for testing compatible compressor.\n The default MJPEG compressor "
-              "will be applied.");
+    EXPECT_EQ(
+        boxes.Seen()[1].text,
+        "Unable to create directshow graph for testing compatible compressor.\n The default MJPEG compressor "
+        "will be applied.");
 }
 
 TEST(EncoderSelect, RowAndChoiceRules) {
-    const std::vector<CompressorChoice> list = {{"A", {}, 0, ""}, {"MJPEG Compressor", {}, 0, ""}, {"B", {}, 0, ""}};
+    const std::vector<CompressorChoice> list = {
+        {"A", {}, 0, ""}, {"MJPEG Compressor", {}, 0, ""}, {"B", {}, 0, ""}};
     struct Case {
         std::vector<CompressorChoice> list;
         std::string last;
         int row;
-    } cases[] = {{list, "B", 2}, {list, "", 1}, {list, "gone", 1}, {{list[0], list[2]}, "", 0}, {{}, "A", -1}};
+    } cases[] = {
+        {list, "B", 2}, {list, "", 1}, {list, "gone", 1}, {{list[0], list[2]}, "", 0}, {{}, "A", -1}};
     for (const Case& c : cases)
         EXPECT_EQ(DefaultCompressorRow(c.list, c.last), c.row) << c.last;
 
     EncoderChoiceState state;
     state.chosen = state.lastChosen = "B";
     EXPECT_EQ(state.TakeForArchive(), "B");
-    EXPECT_EQ(state.TakeForArchive(), "");  // used once, then forgotten
+    EXPECT_EQ(state.TakeForArchive(), ""); // used once, then forgotten
     state.useWithoutAsking = true;
     EXPECT_EQ(state.TakeForArchive(), "B");
     EXPECT_EQ(state.TakeForArchive(), "B");
 }
 
-}  // namespace
+} // namespace

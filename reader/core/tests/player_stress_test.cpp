@@ -13,7 +13,7 @@ using readertest::Boxes;
 using readertest::Scratch;
 
 void Stress(const OpenTarget& target, unsigned seed, int actions) {
-    Boxes boxes;  // a search time off the recording answers its box at once
+    Boxes boxes; // a search time off the recording answers its box at once
     CPlayerCore core;
     ASSERT_TRUE(core.Open(target));
     std::mt19937 rng(seed);
@@ -21,24 +21,59 @@ void Stress(const OpenTarget& target, unsigned seed, int actions) {
         const int action = static_cast<int>(rng() % 18);
         const auto start = std::chrono::steady_clock::now();
         switch (action) {
-        case 0: core.PlayPause(); break;
-        case 1: core.Pause(); break;
-        case 2: core.Stop(); break;
-        case 3: core.SpeedUp(); break;
-        case 4: core.SpeedDown(); break;
-        case 5: core.Forward(); break;
-        case 6: core.Backward(); break;
-        case 7: core.StepForward(); break;
-        case 8: core.StepBackward(); break;
-        case 9: core.Begin(); break;
-        case 10: core.End(); break;
-        case 11: core.SeekSlider(static_cast<int>(rng() % 1001)); break;
-        case 12: core.ApplyDisplayMode(static_cast<int>(rng() % 4)); break;
-        case 13: core.SelectSegmentRow(static_cast<int>(rng() % std::max<std::size_t>(1, core.SegmentRows().size()))); break;
-        case 14: core.Tick(); break;
-        case 15: core.SetChannel(static_cast<int>(rng() % kBoxCount), static_cast<int>(rng() % kChannels)); break;
-        case 16: core.SearchTime(target.kind == kKindOrma ? SearchFields{2009, 3, 1, 8, 0, static_cast<int>(rng() % 60)}
-                                                          : SearchFields{2010, 1, 1, 0, 0, static_cast<int>(rng() % 30)});
+        case 0:
+            core.PlayPause();
+            break;
+        case 1:
+            core.Pause();
+            break;
+        case 2:
+            core.Stop();
+            break;
+        case 3:
+            core.SpeedUp();
+            break;
+        case 4:
+            core.SpeedDown();
+            break;
+        case 5:
+            core.Forward();
+            break;
+        case 6:
+            core.Backward();
+            break;
+        case 7:
+            core.StepForward();
+            break;
+        case 8:
+            core.StepBackward();
+            break;
+        case 9:
+            core.Begin();
+            break;
+        case 10:
+            core.End();
+            break;
+        case 11:
+            core.SeekSlider(static_cast<int>(rng() % 1001));
+            break;
+        case 12:
+            core.ApplyDisplayMode(static_cast<int>(rng() % 4));
+            break;
+        case 13:
+            core.SelectSegmentRow(
+                static_cast<int>(rng() % std::max<std::size_t>(1, core.SegmentRows().size())));
+            break;
+        case 14:
+            core.Tick();
+            break;
+        case 15:
+            core.SetChannel(static_cast<int>(rng() % kBoxCount), static_cast<int>(rng() % kChannels));
+            break;
+        case 16:
+            core.SearchTime(target.kind == kKindOrma
+                                ? SearchFields{2009, 3, 1, 8, 0, static_cast<int>(rng() % 60)}
+                                : SearchFields{2010, 1, 1, 0, 0, static_cast<int>(rng() % 30)});
             break;
         case 17:
             if (rng() % 4 == 0) {
@@ -67,4 +102,4 @@ TEST(ReaderStress, RandomTransportOnBothFamilies) {
     Stress(FileTarget(arv), 11, 120);
 }
 
-}  // namespace
+} // namespace

@@ -20,10 +20,10 @@ TEST(ReaderTables, SearchTimesFollowTheGregorianCalendar) {
         SearchFields f;
         bool valid;
     } cases[] = {
-        {{2000, 2, 29, 0, 0, 0}, true},   {{2100, 2, 29, 0, 0, 0}, false}, {{2004, 2, 29, 12, 0, 0}, true},
+        {{2000, 2, 29, 0, 0, 0}, true},   {{2100, 2, 29, 0, 0, 0}, false},    {{2004, 2, 29, 12, 0, 0}, true},
         {{2003, 2, 29, 12, 0, 0}, false}, {{2254, 12, 31, 23, 59, 59}, true}, {{2255, 1, 1, 0, 0, 0}, false},
-        {{1999, 12, 31, 0, 0, 0}, false}, {{2010, 4, 31, 0, 0, 0}, false}, {{2010, 13, 1, 0, 0, 0}, false},
-        {{2010, 1, 0, 0, 0, 0}, false},   {{2010, 1, 1, 24, 0, 0}, false}, {{2010, 1, 1, 0, 60, 0}, false},
+        {{1999, 12, 31, 0, 0, 0}, false}, {{2010, 4, 31, 0, 0, 0}, false},    {{2010, 13, 1, 0, 0, 0}, false},
+        {{2010, 1, 0, 0, 0, 0}, false},   {{2010, 1, 1, 24, 0, 0}, false},    {{2010, 1, 1, 0, 60, 0}, false},
         {{2010, 1, 1, 0, 0, 60}, false},  {{2400, 2, 29, 0, 0, 0}, false},
     };
     for (const Case& c : cases)
@@ -35,7 +35,8 @@ TEST(ReaderTables, SearchTimesFollowTheGregorianCalendar) {
     // ORMA: month, day, hour, minute, second packed, the year byte's low six bits below.
     const SearchFields t{2075, 11, 30, 22, 59, 58};
     EXPECT_EQ(OrmaYearByte(t), 75);
-    EXPECT_EQ(OrmaSearchWord(t), (11u << 28) | (30u << 23) | (22u << 18) | (59u << 12) | (58u << 6) | (75u & 0x3F));
+    EXPECT_EQ(OrmaSearchWord(t),
+              (11u << 28) | (30u << 23) | (22u << 18) | (59u << 12) | (58u << 6) | (75u & 0x3F));
     EXPECT_EQ(FormatOrmaTime(9, OrmaSearchWord({2009, 3, 1, 8, 5, 7})), "2009/03/01 08:05:07");
 }
 
@@ -53,8 +54,9 @@ TEST(ReaderTables, ZoneSpeedModelAndFiles) {
         const char* path;
         BYTE kind, code;
         int drive;
-    } files[] = {{"/a/b.tav", 8, 9, 0},  {"/a/b.arv", 8, 10, 0},  {"/a/b.avr", 16, 17, 0}, {"/a/b.m4k", 24, 25, -1},
-                 {"/a/b.TAV", 0, 0, 0},  {"/a/b.orm", 0, 0, 0},   {"/a.tav/b", 0, 0, 0}};
+    } files[] = {{"/a/b.tav", 8, 9, 0},    {"/a/b.arv", 8, 10, 0}, {"/a/b.avr", 16, 17, 0},
+                 {"/a/b.m4k", 24, 25, -1}, {"/a/b.TAV", 0, 0, 0},  {"/a/b.orm", 0, 0, 0},
+                 {"/a.tav/b", 0, 0, 0}};
     for (const FileCase& f : files) {
         const FileKind k = ClassifyFile(f.path);
         EXPECT_EQ(k.kind, f.kind) << f.path;
@@ -225,7 +227,7 @@ TEST(ReaderPlayer, OpensATavDriveAndPlaysEachChannelWithItsOwnPictures) {
     EXPECT_TRUE(boxes.Saw("Search time cannot be found on the hard drive", "ERROR"));
     EXPECT_EQ(core.State(), PlayState::Running);
     boxes.Clear();
-    core.SearchTime({2010, 2, 30, 0, 0, 0});  // no such day: nothing happens
+    core.SearchTime({2010, 2, 30, 0, 0, 0}); // no such day: nothing happens
     EXPECT_TRUE(boxes.Seen().empty());
     core.SearchTime({2010, 1, 1, 0, 0, 10});
     EXPECT_TRUE(boxes.Seen().empty());
@@ -306,8 +308,9 @@ TEST(ReaderPlayer, OpensATavDriveImage) {
     ASSERT_FALSE(rec.packets.empty());
     const auto& f = rec.packets.front();
     const auto& l = rec.packets.back();
-    sim_tav::WriteTavImage(drive, rec, {f.segment, f.block, f.entry, l.segment, l.block, l.entry, f.time, l.time, f.offset},
-                           image);
+    sim_tav::WriteTavImage(
+        drive, rec, {f.segment, f.block, f.entry, l.segment, l.block, l.entry, f.time, l.time, f.offset},
+        image);
     const std::string before = readertest::Sha256Of(image);
     {
         CPlayerCore core;
@@ -340,7 +343,7 @@ TEST(ReaderPlayer, MobileRecorderKindStartsPausedAndShowsItsZone) {
         EXPECT_FALSE(core.PlayShowsPause());
         core.PlayPause();
         EXPECT_TRUE(core.PlayShowsPause());
-        core.SpeedUp();  // 2x: the play bitmap stays while running
+        core.SpeedUp(); // 2x: the play bitmap stays while running
         EXPECT_EQ(core.State(), PlayState::Running);
         EXPECT_FALSE(core.PlayShowsPause());
         TickResult tick = core.Tick();
@@ -386,4 +389,4 @@ TEST(ReaderPlayer, FailureTexts) {
     EXPECT_FALSE(core.IsOpen());
 }
 
-}  // namespace
+} // namespace

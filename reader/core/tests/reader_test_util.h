@@ -15,8 +15,8 @@
 
 #include "common/digest.h"
 #include "media/videowindow.h"
-#include "platform/system.h"
 #include "orma/layout.h"
+#include "platform/system.h"
 #include "reader/player.h"
 #include "sim_m4v/m4v_encoder.h"
 #include "sim_orma/orma_sim.h"
@@ -89,7 +89,7 @@ inline simorma::Options OrmaOptions() {
     o.image = true;
     o.channels = 4;
     o.tagPictures = true;
-    o.width = 176, o.height = 128;  // room for the tag, small enough for the sanitizer runs
+    o.width = 176, o.height = 128; // room for the tag, small enough for the sanitizer runs
     o.framesPerBlock = 4;
     o.segments = {{1, 1, simorma::SecondsOf(2009, 3, 1, 8, 0, 0), 120, 2, 0},
                   {2, 1, simorma::SecondsOf(2009, 3, 2, 9, 30, 0), 120, 0, 0}};
@@ -106,7 +106,8 @@ inline std::string Sha256Of(const std::string& path) {
 inline int TaggedChannel(IBaseFilter* renderer) {
     ComPtr<IVideoFrameStore> store;
     media::VideoFrame f;
-    if (!renderer || FAILED(renderer->QueryInterface(IID_IVideoFrameStore, store.ReleaseAndGetVoidAddress())) ||
+    if (!renderer ||
+        FAILED(renderer->QueryInterface(IID_IVideoFrameStore, store.ReleaseAndGetVoidAddress())) ||
         FAILED(store->GetLastFrame(&f)))
         return -1;
     int channel = -1;
@@ -117,4 +118,4 @@ inline int TaggedChannel(IBaseFilter* renderer) {
     return channel;
 }
 
-}  // namespace readertest
+} // namespace readertest

@@ -15,9 +15,9 @@ namespace recovery {
 
 struct LosslessResult {
     bool ok = false;
-    std::string error;       // what went wrong, when not ok
-    std::size_t frames = 0;  // video frames written
-    bool soundLeftOut = false;  // the container cannot carry the recording's PCM sound
+    std::string error;         // what went wrong, when not ok
+    std::size_t frames = 0;    // video frames written
+    bool soundLeftOut = false; // the container cannot carry the recording's PCM sound
 };
 
 // Called with the recorded time of each frame written (seconds for the TAV family, which has no year
@@ -26,14 +26,15 @@ using LosslessProgress = std::function<bool(BYTE year, DWORD time)>;
 
 // TAV: `vts` has the range marked; its MPEG-4 frames as recorded (the first key frame's layer header
 // as the stream header) and the range's sound as PCM, each packet at its presentation time.
-LosslessResult ExportTavLossless(IVTSourceFilter* vts, int channel, const std::string& out, Container container,
-                                 const LosslessProgress& progress = {});
+LosslessResult ExportTavLossless(IVTSourceFilter* vts, int channel, const std::string& out,
+                                 Container container, const LosslessProgress& progress = {});
 
 // ORMA: the channel's JPEG pictures as Motion-JPEG and the 8-bit stereo sound at 8820 Hz, from `disk`
 // (open, its pictures published into `bank`) between the two times. ORMA times count whole seconds,
 // so the pictures of one second are spread evenly over it.
 LosslessResult ExportOrmaLossless(orma::COrmaDisk& disk, orma::COrmaSlotBank& bank, BYTE fromYear,
-                                  DWORD fromTime, BYTE toYear, DWORD toTime, int channel, const std::string& out,
-                                  Container container, const LosslessProgress& progress = {});
+                                  DWORD fromTime, BYTE toYear, DWORD toTime, int channel,
+                                  const std::string& out, Container container,
+                                  const LosslessProgress& progress = {});
 
-}  // namespace recovery
+} // namespace recovery

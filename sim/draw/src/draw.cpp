@@ -24,7 +24,9 @@ YuvImage::YuvImage(int w, int h)
     : width(w), height(h), y(static_cast<std::size_t>(w) * h), u(static_cast<std::size_t>(w / 2) * (h / 2)),
       v(static_cast<std::size_t>(w / 2) * (h / 2)) {}
 
-int TextWidth(const std::string& text, int scale) { return static_cast<int>(text.size()) * 6 * scale; }
+int TextWidth(const std::string& text, int scale) {
+    return static_cast<int>(text.size()) * 6 * scale;
+}
 
 void DrawText(RgbImage& image, int x, int y, const std::string& text, int scale, Rgb colour) {
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -38,7 +40,8 @@ void DrawText(RgbImage& image, int x, int y, const std::string& text, int scale,
     }
 }
 
-void DrawLabel(RgbImage& image, int x, int y, const std::string& text, int scale, Rgb colour, Rgb background) {
+void DrawLabel(RgbImage& image, int x, int y, const std::string& text, int scale, Rgb colour,
+               Rgb background) {
     int w = TextWidth(text, scale) + scale;
     int h = (kGlyphHeight + 2) * scale;
     for (int yy = y - scale; yy < y - scale + h; ++yy)
@@ -49,9 +52,9 @@ void DrawLabel(RgbImage& image, int x, int y, const std::string& text, int scale
 
 Rgb ChannelColour(int channel) {
     static constexpr Rgb kColours[16] = {
-        {230, 40, 40},  {40, 200, 40},  {50, 80, 230},  {230, 200, 30}, {200, 40, 200}, {30, 200, 200},
-        {240, 130, 30}, {130, 60, 220}, {120, 200, 60}, {230, 90, 140}, {60, 140, 140}, {170, 120, 60},
-        {150, 150, 150}, {90, 90, 200}, {200, 160, 160}, {60, 100, 40},
+        {230, 40, 40},   {40, 200, 40},  {50, 80, 230},   {230, 200, 30}, {200, 40, 200}, {30, 200, 200},
+        {240, 130, 30},  {130, 60, 220}, {120, 200, 60},  {230, 90, 140}, {60, 140, 140}, {170, 120, 60},
+        {150, 150, 150}, {90, 90, 200},  {200, 160, 160}, {60, 100, 40},
     };
     return kColours[static_cast<unsigned>(channel) % 16];
 }
@@ -61,8 +64,9 @@ void DrawTestPicture(RgbImage& image, int channel, int frame, const std::vector<
     for (int y = 0; y < image.height; ++y) {
         for (int x = 0; x < image.width; ++x) {
             bool bar = ((x + y + frame * 4) / 24) % 2 == 0;
-            Rgb p = bar ? c : Rgb{static_cast<std::uint8_t>(c.r / 3), static_cast<std::uint8_t>(c.g / 3),
-                                  static_cast<std::uint8_t>(c.b / 3)};
+            Rgb p = bar ? c
+                        : Rgb{static_cast<std::uint8_t>(c.r / 3), static_cast<std::uint8_t>(c.g / 3),
+                              static_cast<std::uint8_t>(c.b / 3)};
             image.Put(x, y, p);
         }
     }
@@ -89,7 +93,8 @@ YuvImage ToYuv420(const RgbImage& image) {
     auto luma = [](Rgb p) { return (77 * p.r + 150 * p.g + 29 * p.b + 128) >> 8; };
     for (int y = 0; y < out.height; ++y)
         for (int x = 0; x < out.width; ++x)
-            out.y[static_cast<std::size_t>(y) * out.width + x] = static_cast<std::uint8_t>(luma(image.Get(x, y)));
+            out.y[static_cast<std::size_t>(y) * out.width + x] =
+                static_cast<std::uint8_t>(luma(image.Get(x, y)));
     for (int y = 0; y < out.height / 2; ++y) {
         for (int x = 0; x < out.width / 2; ++x) {
             int r = 0, g = 0, b = 0;
@@ -112,4 +117,4 @@ YuvImage ToYuv420(const RgbImage& image) {
     return out;
 }
 
-}  // namespace simdraw
+} // namespace simdraw

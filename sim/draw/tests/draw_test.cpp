@@ -46,5 +46,5 @@ TEST(SimDraw, YuvOfGreyIsNeutral) {
     EXPECT_EQ(yuv.v[3], 128);
 }
 
-}  // namespace
-}  // namespace simdraw
+} // namespace
+} // namespace simdraw

@@ -22,9 +22,9 @@ constexpr int kMaxLevel = 28;
 
 // Code books indexed by what the encoder has in hand, built once from the decoder's code lists.
 struct Tables {
-    Code mcbpc[4] = {};    // mb_type 3 (intra) by cbpc
+    Code mcbpc[4] = {}; // mb_type 3 (intra) by cbpc
     Code cbpy[16] = {};
-    Code dcSize[2][13] = {};  // [luma]
+    Code dcSize[2][13] = {}; // [luma]
     Code tcoef[2][kMaxRun][kMaxLevel] = {};
     int maxLevel[2][kMaxRun] = {};
     int maxRun[2][kMaxLevel] = {};

@@ -29,14 +29,16 @@ struct Bits {
     }
 };
 
-unsigned Reverse4(unsigned v) { return (v & 1) << 3 | (v & 2) << 1 | (v & 4) >> 1 | (v & 8) >> 3; }
+unsigned Reverse4(unsigned v) {
+    return (v & 1) << 3 | (v & 2) << 1 | (v & 4) >> 1 | (v & 8) >> 3;
+}
 
-}  // namespace
+} // namespace
 
 void EncodeChannelCode(int model, int channel, std::uint8_t* area) {
     Bits b;
     const unsigned ch = static_cast<unsigned>(channel) & 0xF;
-    const int r = model == 16 ? 10 : 2;  // the row that carries the code; the rows before stay empty
+    const int r = model == 16 ? 10 : 2; // the row that carries the code; the rows before stay empty
     const int R = kRowBits * r;
     int pos[8];
     auto series = [&](int base, int step, int n) {
@@ -131,4 +133,4 @@ void EncodeChannelCode(int model, int channel, std::uint8_t* area) {
     }
 }
 
-}  // namespace simorma
+} // namespace simorma

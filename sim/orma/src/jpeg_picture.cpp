@@ -25,12 +25,14 @@ std::vector<std::uint8_t> MakePicture(int width, int height, int quality, int ch
     char number[24];
     std::snprintf(number, sizeof number, "F%d", frame);
     simdraw::DrawTestPicture(image, channel, frame, {label, timeText, number});
-    if (tag && width >= simm4v::kTagColumns * simm4v::kTagBlockSize && height >= simm4v::kTagRows * simm4v::kTagBlockSize)
+    if (tag && width >= simm4v::kTagColumns * simm4v::kTagBlockSize &&
+        height >= simm4v::kTagRows * simm4v::kTagBlockSize)
         simm4v::DrawTag(image, channel, static_cast<std::uint32_t>(frame));
 
     unsigned char* jpeg = nullptr;
     unsigned long size = 0;
-    if (tjCompress2(encoder.get(), image.pixels.data(), width, 0, height, TJPF_RGB, &jpeg, &size, TJSAMP_420, quality, 0) != 0) {
+    if (tjCompress2(encoder.get(), image.pixels.data(), width, 0, height, TJPF_RGB, &jpeg, &size, TJSAMP_420,
+                    quality, 0) != 0) {
         tjFree(jpeg);
         return {};
     }
@@ -44,4 +46,4 @@ std::vector<std::uint8_t> MakePicture(int width, int height, int quality, int ch
     return out;
 }
 
-}  // namespace simorma
+} // namespace simorma

@@ -21,7 +21,7 @@ using platform::WriteSwapped32;
 
 constexpr std::uint32_t kSector = 512;
 constexpr std::uint32_t kBlockSectors = 2048;
-constexpr std::uint32_t kFrameArea = 2044;  // sectors of a block before its Disk01M header
+constexpr std::uint32_t kFrameArea = 2044; // sectors of a block before its Disk01M header
 constexpr std::uint32_t kMarkerMagic = 0xAA995599;
 constexpr std::uint32_t kD32MMagic = 0xAA325532;
 constexpr std::uint32_t kDisk01MMagic = 0xAA015501;
@@ -29,7 +29,7 @@ constexpr std::uint16_t kFrameMagic = 0x5588;
 constexpr std::uint16_t kUnusedCluster = 0x55AA;
 constexpr int kMaxEntries = 127;
 constexpr int kMaxAlarms = 40;
-constexpr std::size_t kHeaderBytes = 0x42A;  // frame header, channel code, audio and status text
+constexpr std::size_t kHeaderBytes = 0x42A; // frame header, channel code, audio and status text
 constexpr std::size_t kExtraChunkStride = 360;
 
 class File {
@@ -77,15 +77,17 @@ private:
     };
     std::uint32_t C() const { return m_r.clusterSectors; }
     std::uint32_t P() const { return m_r.clusterSectors / kBlockSectors; }
-    std::uint32_t Abs(std::uint64_t fileSector) const { return static_cast<std::uint32_t>(fileSector + m_r.sectorBase); }
+    std::uint32_t Abs(std::uint64_t fileSector) const {
+        return static_cast<std::uint32_t>(fileSector + m_r.sectorBase);
+    }
     Built BuildFrame(std::uint16_t segId, Stamp t);
     // Writes the frames of one block; returns the frames written, the continuation sectors it left at
     // the start of the next block in *carry, and the last frame's sector in *lastSector.
     bool WriteBlock(std::uint16_t segId, std::uint32_t cluster, std::uint32_t block, bool nextBlockRecorded,
                     const std::function<Stamp()>& nextTime, std::uint32_t* carry, std::uint32_t* lastSector,
                     Stamp* first, Stamp* last, int* count);
-    bool WriteD32M(std::uint32_t cluster, std::uint16_t segId, Stamp first, Stamp last, std::uint32_t endSector,
-                   int alarms);
+    bool WriteD32M(std::uint32_t cluster, std::uint16_t segId, Stamp first, Stamp last,
+                   std::uint32_t endSector, int alarms);
     bool Fail(const std::string& what) {
         m_r.error = what;
         return false;
@@ -94,9 +96,9 @@ private:
     const Options& m_o;
     File& m_file;
     Result& m_r;
-    std::uint64_t m_frameCount = 0;  // frames of the whole recording, for channel rotation and damage
+    std::uint64_t m_frameCount = 0; // frames of the whole recording, for channel rotation and damage
     std::uint64_t m_audioSample = 0;
-    std::uint32_t m_blockEnd = 0;  // sector after the last frame WriteBlock wrote, from its block start
+    std::uint32_t m_blockEnd = 0; // sector after the last frame WriteBlock wrote, from its block start
     std::vector<std::uint8_t> m_lastPicture;
     std::uint64_t m_lastPictureNumber = ~0ull;
 };
@@ -105,18 +107,20 @@ Recorder::Built Recorder::BuildFrame(std::uint16_t segId, Stamp t) {
     Built out;
     const std::uint64_t g = m_frameCount++;
     const std::uint64_t pictureNumber = g / static_cast<std::uint64_t>(std::max(1, m_o.fieldsPerPicture));
-    const int channel = static_cast<int>(pictureNumber % static_cast<std::uint64_t>(std::max(1, m_o.channels)));
+    const int channel =
+        static_cast<int>(pictureNumber % static_cast<std::uint64_t>(std::max(1, m_o.channels)));
     if (pictureNumber != m_lastPictureNumber) {
-        m_lastPicture = MakePicture(m_o.width, m_o.height, m_o.quality, channel, static_cast<int>(pictureNumber),
-                                    FormatStamp(t), m_o.tagPictures);
+        m_lastPicture = MakePicture(m_o.width, m_o.height, m_o.quality, channel,
+                                    static_cast<int>(pictureNumber), FormatStamp(t), m_o.tagPictures);
         if (m_lastPicture.size() % 2)
             m_lastPicture.push_back(0);
         m_lastPictureNumber = pictureNumber;
     }
     const std::vector<std::uint8_t>& jpeg = m_lastPicture;
-    const int extra = m_o.extraAudioEvery > 0 && (g + 1) % static_cast<std::uint64_t>(m_o.extraAudioEvery) == 0
-                          ? std::max(1, m_o.extraAudioChunks)
-                          : 0;
+    const int extra =
+        m_o.extraAudioEvery > 0 && (g + 1) % static_cast<std::uint64_t>(m_o.extraAudioEvery) == 0
+            ? std::max(1, m_o.extraAudioChunks)
+            : 0;
     const std::size_t chunk = m_o.pal ? 352 : 294;
     const std::size_t jpegEnd = kHeaderBytes + jpeg.size();
     std::size_t total = jpegEnd;
@@ -150,8 +154,10 @@ Recorder::Built Recorder::BuildFrame(std::uint16_t segId, Stamp t) {
     auto fillChunk = [&](std::uint8_t* p) {
         for (std::size_t i = 0; i + 1 < chunk; i += 2, ++m_audioSample) {
             double s = static_cast<double>(m_audioSample) / 8820.0;
-            p[i] = static_cast<std::uint8_t>(static_cast<std::int8_t>(std::lround(60 * std::sin(2 * M_PI * 441 * s))));
-            p[i + 1] = static_cast<std::uint8_t>(static_cast<std::int8_t>(std::lround(40 * std::sin(2 * M_PI * 882 * s))));
+            p[i] = static_cast<std::uint8_t>(
+                static_cast<std::int8_t>(std::lround(60 * std::sin(2 * M_PI * 441 * s))));
+            p[i + 1] = static_cast<std::uint8_t>(
+                static_cast<std::int8_t>(std::lround(40 * std::sin(2 * M_PI * 882 * s))));
         }
     };
     for (int i = 0; i < extra; ++i)
@@ -173,7 +179,8 @@ Recorder::Built Recorder::BuildFrame(std::uint16_t segId, Stamp t) {
     out.info.segmentId = segId;
     out.info.time = t;
     out.info.channel = magic ? channel : -1;
-    out.info.pictureBytes = static_cast<std::uint32_t>(extra > 0 ? jpegEnd - kHeaderBytes : total - kHeaderBytes);
+    out.info.pictureBytes =
+        static_cast<std::uint32_t>(extra > 0 ? jpegEnd - kHeaderBytes : total - kHeaderBytes);
     out.info.audioBytes = static_cast<std::uint32_t>(chunk * static_cast<std::size_t>(extra + 1));
     out.info.extraChunks = extra;
     out.info.straddles = false;
@@ -182,9 +189,10 @@ Recorder::Built Recorder::BuildFrame(std::uint16_t segId, Stamp t) {
     return out;
 }
 
-bool Recorder::WriteBlock(std::uint16_t segId, std::uint32_t cluster, std::uint32_t block, bool nextBlockRecorded,
-                          const std::function<Stamp()>& nextTime, std::uint32_t* carry, std::uint32_t* lastSector,
-                          Stamp* first, Stamp* last, int* count) {
+bool Recorder::WriteBlock(std::uint16_t segId, std::uint32_t cluster, std::uint32_t block,
+                          bool nextBlockRecorded, const std::function<Stamp()>& nextTime,
+                          std::uint32_t* carry, std::uint32_t* lastSector, Stamp* first, Stamp* last,
+                          int* count) {
     const std::uint64_t blockStart = std::uint64_t(cluster) * C() + std::uint64_t(block) * kBlockSectors;
     std::uint32_t s = *carry;
     *carry = 0;
@@ -208,11 +216,13 @@ bool Recorder::WriteBlock(std::uint16_t segId, std::uint32_t cluster, std::uint3
             --m_frameCount;
             break;
         }
-        const std::size_t inBlock = std::min<std::size_t>(frame.bytes.size(), std::size_t(kFrameArea - h) * kSector);
+        const std::size_t inBlock =
+            std::min<std::size_t>(frame.bytes.size(), std::size_t(kFrameArea - h) * kSector);
         if (!m_file.Write(blockStart + h, frame.bytes.data(), inBlock))
             return Fail("write failed");
         if (inBlock < frame.bytes.size()) {
-            if (!m_file.Write(blockStart + kBlockSectors, frame.bytes.data() + inBlock, frame.bytes.size() - inBlock))
+            if (!m_file.Write(blockStart + kBlockSectors, frame.bytes.data() + inBlock,
+                              frame.bytes.size() - inBlock))
                 return Fail("write failed");
             *carry = static_cast<std::uint32_t>((frame.bytes.size() - inBlock) / kSector);
             frame.info.straddles = true;
@@ -295,7 +305,7 @@ bool Recorder::WriteD32M(std::uint32_t cluster, std::uint16_t segId, Stamp first
         WriteSwapped32(p, first.packed);
         WriteSwapped32(p + 4, Abs(std::uint64_t(cluster) * C() + std::uint64_t(j % P()) * kBlockSectors));
         WriteBE16(p + 8, static_cast<std::uint16_t>(0x100 + j));
-        p[10] = static_cast<std::uint8_t>(j % std::max(1, m_o.channels));  // the camera that raised it
+        p[10] = static_cast<std::uint8_t>(j % std::max(1, m_o.channels)); // the camera that raised it
         p[11] = first.year;
         ++m_r.alarmsWritten;
     }
@@ -314,13 +324,15 @@ bool Recorder::WriteD32M(std::uint32_t cluster, std::uint16_t segId, Stamp first
         else if (d.kind == Damage::Field::EventPosition && d.entry < kMaxAlarms)
             WriteSwapped32(rec + 0x20 + 12 * d.entry + 4, d.value);
     }
-    if (std::find(m_o.damage.staleD32M.begin(), m_o.damage.staleD32M.end(), cluster) != m_o.damage.staleD32M.end()) {
+    if (std::find(m_o.damage.staleD32M.begin(), m_o.damage.staleD32M.end(), cluster) !=
+        m_o.damage.staleD32M.end()) {
         std::memset(rec, 0, sizeof rec);
         WriteLE32(rec, kD32MMagic);
         WriteLE16(rec + 0x14, kUnusedCluster);
         WriteLE16(rec + 0x16, 0xFFFF);
     }
-    if (std::find(m_o.damage.zeroedD32M.begin(), m_o.damage.zeroedD32M.end(), cluster) != m_o.damage.zeroedD32M.end())
+    if (std::find(m_o.damage.zeroedD32M.begin(), m_o.damage.zeroedD32M.end(), cluster) !=
+        m_o.damage.zeroedD32M.end())
         std::memset(rec, 0, sizeof rec);
     return m_file.Write(std::uint64_t(cluster + 1) * C() - 1, rec, sizeof rec) || Fail("write failed");
 }
@@ -336,18 +348,21 @@ bool Recorder::Run() {
             return false;
 
     const std::uint32_t start = m_o.image ? 0 : m_o.firstCluster % N;
-    std::uint32_t position = 0;  // clusters in recording order so far
+    std::uint32_t position = 0; // clusters in recording order so far
     Stamp newestEnd{};
     std::int64_t newestEndSeconds = 0;
     for (const Segment& seg : m_o.segments) {
         std::uint64_t planned = 0;
         for (std::uint32_t ci = 0; ci < seg.clusters; ++ci) {
-            std::uint32_t blocks = ci + 1 == seg.clusters && seg.lastClusterBlocks ? std::min(seg.lastClusterBlocks, P()) : P();
+            std::uint32_t blocks =
+                ci + 1 == seg.clusters && seg.lastClusterBlocks ? std::min(seg.lastClusterBlocks, P()) : P();
             planned += std::uint64_t(blocks) * static_cast<std::uint64_t>(std::max(1, m_o.framesPerBlock));
         }
         std::uint64_t k = 0;
         auto timeOf = [&](std::uint64_t index) {
-            std::int64_t span = planned > 1 ? seg.seconds * static_cast<std::int64_t>(index) / static_cast<std::int64_t>(planned - 1) : 0;
+            std::int64_t span = planned > 1 ? seg.seconds * static_cast<std::int64_t>(index) /
+                                                  static_cast<std::int64_t>(planned - 1)
+                                            : 0;
             return StampAt(seg.start + span);
         };
         auto nextTime = [&]() { return timeOf(k++); };
@@ -365,7 +380,8 @@ bool Recorder::Run() {
                     Stamp f{}, l{};
                     int count = 0;
                     std::uint32_t lastSector = 0;
-                    if (!WriteBlock(seg.id, cluster, b, b + 1 < blocks, nextTime, &carry, &lastSector, &f, &l, &count))
+                    if (!WriteBlock(seg.id, cluster, b, b + 1 < blocks, nextTime, &carry, &lastSector, &f, &l,
+                                    &count))
                         return false;
                     if (count > 0) {
                         if (!any)
@@ -376,7 +392,8 @@ bool Recorder::Run() {
                     }
                 }
             } else {
-                const std::uint64_t n = std::uint64_t(blocks) * static_cast<std::uint64_t>(std::max(1, m_o.framesPerBlock));
+                const std::uint64_t n =
+                    std::uint64_t(blocks) * static_cast<std::uint64_t>(std::max(1, m_o.framesPerBlock));
                 first = timeOf(k);
                 last = timeOf(k + n - 1);
                 k += n;
@@ -405,7 +422,8 @@ bool Recorder::Run() {
             Stamp f{}, l{};
             int count = 0;
             std::uint32_t lastSector = 0;
-            if (!WriteBlock(newest.id, start, b, b + 1 < blocks, nextTime, &carry, &lastSector, &f, &l, &count))
+            if (!WriteBlock(newest.id, start, b, b + 1 < blocks, nextTime, &carry, &lastSector, &f, &l,
+                            &count))
                 return false;
             newEnd[b] = m_blockEnd;
         }
@@ -419,7 +437,8 @@ bool Recorder::Run() {
                 if (i >= before) {
                     fi.indexed = fi.listed && newest.id == m_o.segments.front().id;
                 } else if (fi.cluster == start && fi.block < blocks) {
-                    const std::uint32_t h = fi.sector - Abs(std::uint64_t(start) * C() + std::uint64_t(fi.block) * kBlockSectors);
+                    const std::uint32_t h =
+                        fi.sector - Abs(std::uint64_t(start) * C() + std::uint64_t(fi.block) * kBlockSectors);
                     fi.overwritten = h < newEnd[fi.block] || (fi.straddles && fi.block + 1 < blocks);
                     fi.indexed = false;
                 }
@@ -458,7 +477,9 @@ bool Recorder::Run() {
 // Which frames the damaged index still reaches (FrameInfo::indexed). Wrap overwrites were settled
 // while recording.
 void MarkIndexed(const Options& o, Result* r) {
-    auto has = [](const std::vector<std::uint32_t>& v, std::uint32_t c) { return std::find(v.begin(), v.end(), c) != v.end(); };
+    auto has = [](const std::vector<std::uint32_t>& v, std::uint32_t c) {
+        return std::find(v.begin(), v.end(), c) != v.end();
+    };
     for (FrameInfo& f : r->frames) {
         if (!f.listed || has(o.damage.zeroedD32M, f.cluster) || has(o.damage.staleD32M, f.cluster))
             f.indexed = false;
@@ -470,14 +491,15 @@ void MarkIndexed(const Options& o, Result* r) {
                 continue;
             if (d.kind == Damage::Field::PicturePosition && d.entry == f.entry && d.value != f.sector)
                 f.indexed = false;
-            const int last = d.value == 0xFFFF ? -1 : static_cast<int>(std::min<std::uint32_t>(d.value, kMaxEntries - 1));
+            const int last =
+                d.value == 0xFFFF ? -1 : static_cast<int>(std::min<std::uint32_t>(d.value, kMaxEntries - 1));
             if (d.kind == Damage::Field::PictureNumber && static_cast<int>(f.entry) > last)
                 f.indexed = false;
         }
     }
 }
 
-}  // namespace
+} // namespace
 
 Result Write(const std::string& path, const Options& o) {
     Result r;
@@ -503,7 +525,8 @@ Result Write(const std::string& path, const Options& o) {
         std::uint64_t t = o.driveSectors;
         if (t == 0) {
             std::uint32_t c = o.clusterSectors ? o.clusterSectors : 65536;
-            t = (std::max<std::uint64_t>(used, o.firstCluster + 1) + (o.wrapped ? 0 : 1)) * c + 2 * kBlockSectors;
+            t = (std::max<std::uint64_t>(used, o.firstCluster + 1) + (o.wrapped ? 0 : 1)) * c +
+                2 * kBlockSectors;
         }
         r.clusterSectors = o.clusterSectors ? o.clusterSectors : RecorderClusterSectors(t);
         std::uint64_t n = t / r.clusterSectors;
@@ -536,7 +559,8 @@ Result Write(const std::string& path, const Options& o) {
         return r;
     MarkIndexed(o, &r);
     if (o.damage.truncateSectors) {
-        std::uint64_t cut = std::min<std::uint64_t>(fileBytes, std::uint64_t(o.damage.truncateSectors) * kSector);
+        std::uint64_t cut =
+            std::min<std::uint64_t>(fileBytes, std::uint64_t(o.damage.truncateSectors) * kSector);
         fileBytes -= cut;
         if (!file.Resize(fileBytes))
             r.error = "truncate failed";
@@ -545,4 +569,4 @@ Result Write(const std::string& path, const Options& o) {
     return r;
 }
 
-}  // namespace simorma
+} // namespace simorma

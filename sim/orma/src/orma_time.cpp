@@ -30,15 +30,17 @@ void CivilFromDays(std::int64_t z, int* y, int* m, int* d) {
 
 const std::int64_t kDays2000 = DaysFromCivil(2000, 1, 1);
 
-}  // namespace
+} // namespace
 
 std::uint32_t PackTime(int month, int day, int hour, int minute, int second) {
-    return std::uint32_t(month & 0xF) << 28 | std::uint32_t(day & 0x1F) << 23 | std::uint32_t(hour & 0x1F) << 18 |
-           std::uint32_t(minute & 0x3F) << 12 | std::uint32_t(second & 0x3F) << 6;
+    return std::uint32_t(month & 0xF) << 28 | std::uint32_t(day & 0x1F) << 23 |
+           std::uint32_t(hour & 0x1F) << 18 | std::uint32_t(minute & 0x3F) << 12 |
+           std::uint32_t(second & 0x3F) << 6;
 }
 
 std::int64_t SecondsOf(int year, int month, int day, int hour, int minute, int second) {
-    return (DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - kDays2000) * 86400 +
+    return (DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) - kDays2000) *
+               86400 +
            hour * 3600 + minute * 60 + second;
 }
 
@@ -53,14 +55,16 @@ Stamp StampAt(std::int64_t s) {
     CivilFromDays(days + kDays2000, &y, &m, &d);
     Stamp out;
     out.year = static_cast<std::uint8_t>(y - 2000);
-    out.packed = PackTime(m, d, static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60), static_cast<int>(rest % 60));
+    out.packed = PackTime(m, d, static_cast<int>(rest / 3600), static_cast<int>(rest / 60 % 60),
+                          static_cast<int>(rest % 60));
     return out;
 }
 
 std::string FormatStamp(const Stamp& s) {
     char text[40];
-    std::snprintf(text, sizeof text, "20%02d/%02d/%02d %02d:%02d:%02d", s.year, s.packed >> 28, (s.packed >> 23) & 0x1F,
-                  (s.packed >> 18) & 0x1F, (s.packed >> 12) & 0x3F, (s.packed >> 6) & 0x3F);
+    std::snprintf(text, sizeof text, "20%02d/%02d/%02d %02d:%02d:%02d", s.year, s.packed >> 28,
+                  (s.packed >> 23) & 0x1F, (s.packed >> 18) & 0x1F, (s.packed >> 12) & 0x3F,
+                  (s.packed >> 6) & 0x3F);
     return text;
 }
 
@@ -72,4 +76,4 @@ std::uint32_t RecorderClusterSectors(std::uint64_t t) {
     return k * 65536;
 }
 
-}  // namespace simorma
+} // namespace simorma

@@ -24,7 +24,9 @@ std::uint64_t FileSize(const std::string& path) {
     return static_cast<std::uint64_t>(in.tellg());
 }
 
-std::string TempPath(const char* name) { return std::string(::testing::TempDir()) + name; }
+std::string TempPath(const char* name) {
+    return std::string(::testing::TempDir()) + name;
+}
 
 TEST(OrmaSim, TimesPackAndPrint) {
     Stamp s = StampAt(SecondsOf(2008, 12, 31, 23, 59, 58));
@@ -77,12 +79,12 @@ TEST(OrmaSim, ImageHasTheExportLayout) {
     EXPECT_EQ(platform::ReadLE32(d32m), 0xAA325532u);
     EXPECT_EQ(platform::ReadSwapped32(d32m + 8), 5u * 65536);
     EXPECT_EQ(platform::ReadLE16(d32m + 0x14), 7);
-    EXPECT_EQ(platform::ReadLE16(d32m + 0x16), 1);  // two alarm entries
+    EXPECT_EQ(platform::ReadLE16(d32m + 0x16), 1); // two alarm entries
     const std::vector<std::uint8_t> headerSector = Sector(path, 2044);
     const std::uint8_t* header = headerSector.data();
     EXPECT_EQ(platform::ReadLE32(header), 0xAA015501u);
     EXPECT_EQ(platform::ReadLE16(header + 4), 7);
-    EXPECT_EQ(platform::ReadLE16(header + 6), 1);  // entries 0 and 1
+    EXPECT_EQ(platform::ReadLE16(header + 6), 1); // entries 0 and 1
     // The first frame lies at the block start, recorded as an absolute drive sector.
     EXPECT_EQ(platform::ReadSwapped32(header + 0x0C + 4), 5u * 65536);
     std::remove(path.c_str());
@@ -101,23 +103,24 @@ TEST(OrmaSim, DriveBeginsWithAFrameAndEndsWithTheMarker) {
         EXPECT_EQ(r.clusterCount, 3u);
         EXPECT_EQ(r.writeCluster, 2u);
         ASSERT_EQ(FileSize(path), (3ull * 65536 + 777) * 512);
-        EXPECT_EQ(platform::ReadLE16(Sector(path, 0).data()), 0x5588) << framesPerBlock;  // the reader's drive signature
+        EXPECT_EQ(platform::ReadLE16(Sector(path, 0).data()), 0x5588)
+            << framesPerBlock; // the reader's drive signature
         const std::vector<std::uint8_t> markerSector = Sector(path, 3ull * 65536);
         const std::uint8_t* marker = markerSector.data();
         EXPECT_EQ(platform::ReadLE32(marker), 0xAA995599u);
-        EXPECT_EQ(platform::ReadSwapped32(marker + 16), 2u * 65536);  // the record start point
+        EXPECT_EQ(platform::ReadSwapped32(marker + 16), 2u * 65536); // the record start point
         std::remove(path.c_str());
     }
 }
 
 TEST(OrmaSim, RefusesWhatTheDriveCannotHold) {
     Options o;
-    o.driveSectors = 3 * 65536 + 100;  // room for 3 clusters
+    o.driveSectors = 3 * 65536 + 100; // room for 3 clusters
     o.segments = {{1, 4, 0, 60, 0, 0}};
     Result r = Write(TempPath("sim_refused.img"), o);
     EXPECT_NE(r.error, "");
     std::remove(TempPath("sim_refused.img").c_str());
 }
 
-}  // namespace
-}  // namespace simorma
+} // namespace
+} // namespace simorma

@@ -256,8 +256,8 @@ private:
     // `order` units more for each channel so that packets of one instant still come out in order.
     u32 Timestamp(u32 time, int index, int perSecond, int order) const {
         const u64 second = 10000000ull / 108ull;
-        u64 ts = u64(time - m_tsBase) * 10000000ull / 108ull + u64(index) * second / u64(std::max(1, perSecond)) +
-                 u64(order) * 7;
+        u64 ts = u64(time - m_tsBase) * 10000000ull / 108ull +
+                 u64(index) * second / u64(std::max(1, perSecond)) + u64(order) * 7;
         return static_cast<u32>(ts);
     }
 

@@ -9,12 +9,12 @@
 #include <thread>
 
 #include "media/clsids.h"
+#include "media/pin_names.h"
 #include "media/renderer.h"
 #include "media/types.h"
 #include "mpeg4/filter/ivtmp4dec.h"
 #include "sim_m4v/m4v_encoder.h"
 #include "vts_test_util.h"
-#include "media/pin_names.h"
 
 namespace {
 
@@ -49,8 +49,9 @@ public:
         const int width = m_bih.biWidth, height = m_bih.biHeight < 0 ? -m_bih.biHeight : m_bih.biHeight;
         Picture p;
         if (data && sample->GetActualDataLength() >= width * height * 4)
-            p.tagged = simm4v::ReadTagPacked(data, width, height, std::ptrdiff_t(width) * 4,
-                                             simm4v::PackedFormat::kBgrx, m_bih.biHeight > 0, &p.channel, &p.value);
+            p.tagged =
+                simm4v::ReadTagPacked(data, width, height, std::ptrdiff_t(width) * 4,
+                                      simm4v::PackedFormat::kBgrx, m_bih.biHeight > 0, &p.channel, &p.value);
         m_pictures.push_back(p);
         m_changed.notify_all();
         return S_OK;
@@ -88,7 +89,7 @@ sim_tav::RecorderOptions PictureRecording() {
 
 struct Case {
     const char* name;
-    int kind;  // open request kind: 8 drive, 10 stream file
+    int kind; // open request kind: 8 drive, 10 stream file
 };
 
 class VTSPictures : public ::testing::TestWithParam<Case> {};
@@ -105,7 +106,7 @@ TEST_P(VTSPictures, EveryChannelShowsItsOwnPicturesInTimeOrder) {
 
     Filter source;
     ASSERT_EQ(source.created, S_OK);
-    ASSERT_EQ(source.Open(GetParam().kind, path), 1);  // with audio
+    ASSERT_EQ(source.Open(GetParam().kind, path), 1); // with audio
     ASSERT_EQ(source.vts->LoadIndex(0, path.c_str()), S_OK);
     ComPtr<IGraphBuilder> graph;
     ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
@@ -175,11 +176,13 @@ TEST_P(VTSPictures, EveryChannelShowsItsOwnPicturesInTimeOrder) {
         EXPECT_TRUE(seenTag);
     }
     graph.Reset();
-    EXPECT_EQ(tavtest::Checksum(path), before);  // playing never writes the evidence
+    EXPECT_EQ(tavtest::Checksum(path), before); // playing never writes the evidence
 }
 
 INSTANTIATE_TEST_SUITE_P(DriveAndStreamFile, VTSPictures,
                          ::testing::Values(Case{"drive", 8}, Case{"stream", 10}),
-                         [](const ::testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                             return std::string(info.param.name);
+                         });
 
-}  // namespace
+} // namespace

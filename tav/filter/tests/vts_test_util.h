@@ -16,12 +16,12 @@
 #include "ivtsource.h"
 #include "media/harness.h"
 #include "media/interfaces.h"
+#include "media/pin_names.h"
 #include "platform/bytes.h"
 #include "platform/registry.h"
 #include "platform/system.h"
 #include "sim_tav/tav_recorder.h"
 #include "tav/packet.h"
-#include "media/pin_names.h"
 
 namespace vtstest {
 

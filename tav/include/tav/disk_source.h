@@ -32,19 +32,19 @@ enum class SegmentStatus : BYTE { NotSegment, Empty, Valid };
 // space); where the whole trailer is wanted again it is read from where the scan found it.
 struct TavSegmentSlot {
     std::array<BYTE, trl::kEvents> head{};
-    std::vector<BYTE> events;                // the event records the head counts, 18 bytes each
-    ULONGLONG trailerSector = 0;             // where the scan read the trailer (see ReadTrailer)
-    bool scanned = false;                    // false: never read, the trailer reads as zeros
-    bool trailerOnDevice = false;            // trailerSector numbers device sectors (an image's copy)
+    std::vector<BYTE> events;     // the event records the head counts, 18 bytes each
+    ULONGLONG trailerSector = 0;  // where the scan read the trailer (see ReadTrailer)
+    bool scanned = false;         // false: never read, the trailer reads as zeros
+    bool trailerOnDevice = false; // trailerSector numbers device sectors (an image's copy)
     SegmentStatus status = SegmentStatus::NotSegment;
     bool hasOldest = false, hasNewest = false;
-    DWORD oldestFirst = 0, oldestLast = 0;  // block range of the oldest data (wrap segment)
-    DWORD newestFirst = 0, newestLast = 0;  // block range of the newest data (wrap segment)
+    DWORD oldestFirst = 0, oldestLast = 0; // block range of the oldest data (wrap segment)
+    DWORD newestFirst = 0, newestLast = 0; // block range of the newest data (wrap segment)
     DWORD oldestBlockTime = 0;
     DWORD newestEndTime = 0;
-    DWORD oldestEndTime = 0;  // time of the last packet of the oldest data, when they share W with the newest
+    DWORD oldestEndTime = 0; // time of the last packet of the oldest data, when they share W with the newest
     bool eventsLoaded = false;
-    std::vector<BYTE> eventViews;  // 24 bytes each
+    std::vector<BYTE> eventViews; // 24 bytes each
     DWORD eventCount = 0;
 
     DWORD FirstTime() const { return platform::ReadLE32(head.data() + trl::kFirstTime); }
@@ -119,8 +119,8 @@ protected:
 private:
     struct BlockTables {
         std::vector<WORD> counts;
-        std::vector<DWORD> times;  // first-entry time of each block, closed by 0xFFFFFFFF
-        int first = 0, last = -1;  // usable block range
+        std::vector<DWORD> times; // first-entry time of each block, closed by 0xFFFFFFFF
+        int first = 0, last = -1; // usable block range
     };
 
     void ResetTables();
@@ -175,7 +175,7 @@ private:
     int m_drive = 0;
     std::string m_path;
     ULONGLONG m_imageSectors = 0;
-    DWORD m_sectorOffset = 0;  // image: drive sector = image sector + this
+    DWORD m_sectorOffset = 0; // image: drive sector = image sector + this
 
     TavGeometry m_geo;
     std::vector<BYTE> m_header = std::vector<BYTE>(512, 0);
@@ -202,4 +202,4 @@ private:
     std::vector<BYTE> m_packetBuf = std::vector<BYTE>(kMaxPacketReadBytes, 0);
 };
 
-}  // namespace tav
+} // namespace tav

@@ -12,13 +12,13 @@
 namespace tav {
 
 constexpr DWORD kSectorBytes = 512;
-constexpr DWORD kBlockSectors = 2048;                // one block is 1 MiB
-constexpr DWORD kIndexSectors = 40;                  // TavBlockIndex
-constexpr DWORD kIndexBytes = kIndexSectors * 512;   // 20,480
-constexpr DWORD kTrailerSectors = 10;                // TavSegmentTrailer
-constexpr DWORD kTrailerBytes = kTrailerSectors * 512;  // 5120
-constexpr DWORD kDataSectors = 2008;                 // data area of a block that is not the last
-constexpr DWORD kLastDataSectors = 1996;             // data area of a segment's last block
+constexpr DWORD kBlockSectors = 2048;                  // one block is 1 MiB
+constexpr DWORD kIndexSectors = 40;                    // TavBlockIndex
+constexpr DWORD kIndexBytes = kIndexSectors * 512;     // 20,480
+constexpr DWORD kTrailerSectors = 10;                  // TavSegmentTrailer
+constexpr DWORD kTrailerBytes = kTrailerSectors * 512; // 5120
+constexpr DWORD kDataSectors = 2008;                   // data area of a block that is not the last
+constexpr DWORD kLastDataSectors = 1996;               // data area of a segment's last block
 constexpr DWORD kIndexEntryBytes = 30;
 constexpr DWORD kEventRecordBytes = 18;
 constexpr DWORD kEventViewBytes = 24;
@@ -29,12 +29,12 @@ constexpr DWORD kMaxEventRecords = (kTrailerBytes - 25) / kEventRecordBytes;
 
 // Tags, as 32-bit little-endian words at offset 0 of their record.
 constexpr DWORD kBlockTagA = 0xAA5555AA;
-constexpr DWORD kBlockTagB = 0x424C4B30;    // 'BLK0'
+constexpr DWORD kBlockTagB = 0x424C4B30; // 'BLK0'
 constexpr DWORD kSegmentTagA = 0x55AA55AA;
-constexpr DWORD kSegmentTagB = 0x53454730;  // 'SEG0'
+constexpr DWORD kSegmentTagB = 0x53454730; // 'SEG0'
 constexpr DWORD kEntryTagA = 0xAA55AA55;
-constexpr DWORD kEntryTagB = 0x4D484430;    // 'MHD0'
-constexpr DWORD kDriveHeaderTag = 0x4B4C5430;  // 'KLT0'
+constexpr DWORD kEntryTagB = 0x4D484430;      // 'MHD0'
+constexpr DWORD kDriveHeaderTag = 0x4B4C5430; // 'KLT0'
 
 // Packet types of an index entry (after the 0x10 reduction).
 constexpr BYTE kTypeKey = 0x81;
@@ -44,7 +44,7 @@ constexpr BYTE kTypeAudio = 0x84;
 
 // Entry validity limits.
 constexpr DWORD kEarliestEntryTime = 978516997;
-constexpr DWORD kMaxPacketSize = 204800;  // sizes must stay below this
+constexpr DWORD kMaxPacketSize = 204800; // sizes must stay below this
 // Bytes read behind a packet's start beyond its size: header, stream header, trailer and status.
 constexpr DWORD kPacketTail = 553;
 // Largest read of one packet: ((511 + 204,799 + 553) >> 9) + 1 sectors.
@@ -52,7 +52,9 @@ constexpr DWORD kMaxPacketReadBytes = (((511 + (kMaxPacketSize - 1) + kPacketTai
 // A drive image numbers the segments of a range that wraps past the end of the drive one pass on
 // (s + N - 1), and reads them by 32-bit sector numbers: the range's last segment must still end below
 // 2^32 sectors, which a wrapped range on a drive over 1 TiB does not.
-inline bool ImageSegmentAddressable(DWORD segment, DWORD S) { return ULONGLONG(segment + 1ull) * S <= 0xFFFFFFFFull; }
+inline bool ImageSegmentAddressable(DWORD segment, DWORD S) {
+    return ULONGLONG(segment + 1ull) * S <= 0xFFFFFFFFull;
+}
 
 // Largest frame sample: a packet of the largest valid size with the 553 bytes behind it.
 constexpr DWORD kMaxSampleBytes = (kMaxPacketSize - 1) + kPacketTail;
@@ -66,10 +68,10 @@ constexpr DWORD kStartTime = 4, kEndTime = 8, kPlaySegment = 12, kPlayBlock = 16
 // Image fields (TavImageFields).
 constexpr DWORD kSectorOffset = 148, kSegmentSize = 152, kSegmentCount = 156, kTPrime = 160,
                 kRangeFirstSection = 164, kRangeFirstSegment = 168, kRangeFirstBlock = 172,
-                kRangeFirstEntry = 176, kRangeLastSection = 180, kRangeLastSegment = 184, kRangeLastBlock = 188,
-                kRangeLastEntry = 192, kOldestSegment = 196, kNewestSegment = 200, kRangeStartTime = 204,
-                kRangeEndTime = 208;
-}  // namespace hdr
+                kRangeFirstEntry = 176, kRangeLastSection = 180, kRangeLastSegment = 184,
+                kRangeLastBlock = 188, kRangeLastEntry = 192, kOldestSegment = 196, kNewestSegment = 200,
+                kRangeStartTime = 204, kRangeEndTime = 208;
+} // namespace hdr
 
 // Segment trailer fields.
 namespace trl {
@@ -87,14 +89,14 @@ constexpr DWORD kTag = 0, kOffset = 4, kTime = 8, kSize = 12, kChannel = 20, kTy
 
 // Geometry of a TAV drive, derived from its sector count.
 struct TavGeometry {
-    DWORD T = 0;       // total sectors as the geometry query gives them
-    DWORD G = 0;       // whole GiB
-    DWORD Tprime = 0;  // G << 21, the sectors in use
-    DWORD P = 0;       // segment size in MiB
-    DWORD S = 0;       // segment size in sectors
-    DWORD N = 0;       // segments
-    DWORD K = 0;       // segments per section
-    DWORD B = 0;       // blocks per segment
+    DWORD T = 0;      // total sectors as the geometry query gives them
+    DWORD G = 0;      // whole GiB
+    DWORD Tprime = 0; // G << 21, the sectors in use
+    DWORD P = 0;      // segment size in MiB
+    DWORD S = 0;      // segment size in sectors
+    DWORD N = 0;      // segments
+    DWORD K = 0;      // segments per section
+    DWORD B = 0;      // blocks per segment
     // The drive header: the first sector of segment N - 1.
     DWORD HeaderSector() const { return Tprime - S; }
     // The system log: block 1 of the system segment.
@@ -105,12 +107,20 @@ TavGeometry ComputeGeometry(DWORD totalSectors);
 // Geometry of an image from its header fields (S, N, T'); false when they describe no TAV drive.
 bool GeometryFromImage(DWORD S, DWORD N, DWORD Tprime, TavGeometry* out);
 
-inline bool IsBlockTag(DWORD v) { return v == kBlockTagA || v == kBlockTagB; }
-inline bool IsSegmentTag(DWORD v) { return v == kSegmentTagA || v == kSegmentTagB; }
-inline bool IsEntryTag(DWORD v) { return v == kEntryTagA || v == kEntryTagB; }
+inline bool IsBlockTag(DWORD v) {
+    return v == kBlockTagA || v == kBlockTagB;
+}
+inline bool IsSegmentTag(DWORD v) {
+    return v == kSegmentTagA || v == kSegmentTagB;
+}
+inline bool IsEntryTag(DWORD v) {
+    return v == kEntryTagA || v == kEntryTagB;
+}
 
 // A packet type reduced as the index stores it: 0x85 and above lose 0x10.
-inline BYTE ReduceType(BYTE type) { return type >= 0x85 ? static_cast<BYTE>(type - 0x10) : type; }
+inline BYTE ReduceType(BYTE type) {
+    return type >= 0x85 ? static_cast<BYTE>(type - 0x10) : type;
+}
 
 // One index entry, decoded.
 struct TavIndexEntry {
@@ -119,7 +129,7 @@ struct TavIndexEntry {
     DWORD time = 0;
     DWORD size = 0;
     BYTE channel = 0;
-    BYTE type = 0;  // reduced
+    BYTE type = 0; // reduced
     BYTE code = 0;
 };
 TavIndexEntry ReadIndexEntry(const BYTE* entry);
@@ -128,7 +138,9 @@ TavIndexEntry ReadIndexEntry(const BYTE* entry);
 bool IsValidEntry(const TavIndexEntry& e, DWORD dataBytes);
 
 // Data-area size in bytes of block `block` of a segment of `blocks` blocks.
-inline DWORD DataAreaSectors(DWORD block, DWORD blocks) { return block + 1 == blocks ? kLastDataSectors : kDataSectors; }
+inline DWORD DataAreaSectors(DWORD block, DWORD blocks) {
+    return block + 1 == blocks ? kLastDataSectors : kDataSectors;
+}
 
 // Clearing a drive zeroes the first sector of its last unit of u sectors: u = k x 65,536 with k one
 // more than the 80 GiB steps (80, 160, ... 640 GiB) the raw sector count reaches.
@@ -139,4 +151,4 @@ std::string FormatTime(DWORD time);
 // Parses that form back; false when malformed.
 bool ParseTime(const std::string& text, DWORD* time);
 
-}  // namespace tav
+} // namespace tav

@@ -13,13 +13,13 @@ namespace tav {
 
 // Sample header tags by recorder kind.
 constexpr DWORD kTagKind0 = 0x311F42C1;
-constexpr DWORD kTagWeng = 0x57454E47;  // 'WENG', kind 1
-constexpr DWORD kTagKlto = 0x4B4C544F;  // 'KLTO', kinds 2..7
-constexpr DWORD kTagFabl = 0x4641424C;  // 'FABL', kind 8
-constexpr DWORD kTagRail = 0x5241494C;  // 'RAIL', kind 32
+constexpr DWORD kTagWeng = 0x57454E47; // 'WENG', kind 1
+constexpr DWORD kTagKlto = 0x4B4C544F; // 'KLTO', kinds 2..7
+constexpr DWORD kTagFabl = 0x4641424C; // 'FABL', kind 8
+constexpr DWORD kTagRail = 0x5241494C; // 'RAIL', kind 32
 constexpr DWORD kPlaceholderWord = 0x12345678;
 constexpr DWORD kFrameTrailerTagA = 0x88221177;
-constexpr DWORD kFrameTrailerTagB = 0x4D544130;  // 'MTA0'
+constexpr DWORD kFrameTrailerTagB = 0x4D544130; // 'MTA0'
 
 constexpr DWORD kStatusBlockBytes = 295;
 constexpr DWORD kKind1RecordBytes = 32;
@@ -53,7 +53,7 @@ struct SampleFields {
     BYTE displayOption = 0;
     BYTE code = 0;
     BYTE type = 0;
-    DWORD size = 0;  // packet data size (index entry)
+    DWORD size = 0; // packet data size (index entry)
 };
 // Rewrites the first 64 bytes of a packet read into `sample` into the sample header, then the status
 // area at size + 41 by recorder kind, updating `state`. `sample` holds at least size + 553 bytes.
@@ -74,4 +74,4 @@ struct AdpcmState {
 };
 int DecodeImaNibble(AdpcmState* state, int code);
 
-}  // namespace tav
+} // namespace tav

@@ -16,4 +16,4 @@ std::string Kind1Text(const BYTE* record, int channel);
 // A whole export line: the time, one space, then the kind's text (nothing more for other kinds).
 std::string FrameTextLine(DWORD time, int kind, const TavStatusState& state, int channel);
 
-}  // namespace tav
+} // namespace tav

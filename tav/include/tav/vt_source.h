@@ -255,7 +255,7 @@ public:
     BYTE PacketCode() const { return m_code; }
     int MeasuringChannel() const { return m_measureChannel; }
     int SectionCount() const { return m_sectionsInUse; }
-    int CurrentSection();  // under the position lock: the reader thread moves between sections
+    int CurrentSection(); // under the position lock: the reader thread moves between sections
     const std::vector<TavSection>& Sections() const { return m_sections; }
     // Measured by the reader thread at each start; read under the position lock.
     REFERENCE_TIME VideoDuration();

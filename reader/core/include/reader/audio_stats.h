@@ -36,4 +36,4 @@ private:
     bool m_run = false;
 };
 
-}  // namespace reader
+} // namespace reader

@@ -16,10 +16,10 @@
 namespace reader {
 
 struct CompressorChoice {
-    std::string name;     // friendly name
+    std::string name; // friendly name
     CLSID clsid{};
-    DWORD fourcc = 0;     // the compression of its output as connected in the test graph
-    std::string server;   // the module that holds it
+    DWORD fourcc = 0;   // the compression of its output as connected in the test graph
+    std::string server; // the module that holds it
 };
 
 // Where listing the installed compressors failed.
@@ -27,8 +27,8 @@ enum class CompressorListing { Listed, NoDeviceEnumerator, NoCategoryEnumerator 
 
 // Calls `each` with every installed video compressor's moniker and friendly name, in the device
 // enumerator's order, until it returns false.
-CompressorListing ForEachCompressor(const std::function<bool(IMoniker* moniker, IPropertyBag* bag,
-                                                             const std::string& name)>& each);
+CompressorListing ForEachCompressor(
+    const std::function<bool(IMoniker* moniker, IPropertyBag* bag, const std::string& name)>& each);
 
 // Lists the compressors that work in the test graph. The failures along the way are shown in the
 // message boxes the archive has always shown; when the test graph cannot be built at all the list is
@@ -43,12 +43,12 @@ std::string CompressorInfoText(const CompressorChoice& c);
 
 // The choice between archives: used once, or every time when the user asked not to be asked again.
 struct EncoderChoiceState {
-    std::string chosen;        // for the next archive, then forgotten
-    std::string lastChosen;    // the row selected next time the dialog opens
+    std::string chosen;     // for the next archive, then forgotten
+    std::string lastChosen; // the row selected next time the dialog opens
     bool useWithoutAsking = false;
 
     // The encoder name the coming archive uses ("" for the default), and forgets a once-only choice.
     std::string TakeForArchive();
 };
 
-}  // namespace reader
+} // namespace reader

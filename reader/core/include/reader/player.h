@@ -9,8 +9,8 @@
 #pragma once
 
 #include <array>
-#include <functional>
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -20,8 +20,8 @@
 #include "media/interfaces.h"
 #include "orma/filter/iormasrc.h"
 #include "reader/audio_stats.h"
-#include "reader/encoder_select.h"
 #include "reader/drive_probe.h"
+#include "reader/encoder_select.h"
 #include "reader/settings.h"
 #include "reader/tables.h"
 #include "tallen/itallen.h"
@@ -30,7 +30,8 @@
 namespace reader {
 
 // {76164178-DA73-476D-AB9F-52C216F68449}: the mobile-recorder source, an outside component.
-constexpr CLSID CLSID_GlmSourceFilter = {0x76164178, 0xDA73, 0x476D, {0xAB, 0x9F, 0x52, 0xC2, 0x16, 0xF6, 0x84, 0x49}};
+constexpr CLSID CLSID_GlmSourceFilter = {
+    0x76164178, 0xDA73, 0x476D, {0xAB, 0x9F, 0x52, 0xC2, 0x16, 0xF6, 0x84, 0x49}};
 
 enum class PlayState { Stopped = 0, Paused = 1, Running = 2, FrameStep = 3 };
 
@@ -38,8 +39,8 @@ enum class PlayState { Stopped = 0, Paused = 1, Running = 2, FrameStep = 3 };
 struct OpenTarget {
     BYTE kind = kKindOrma;
     int drive = 0;
-    std::string path;    // the drive's device path or the file's path
-    BYTE fileCode = 0;   // 0 for a drive; 9, 10, 17 or 25 for a file
+    std::string path;  // the drive's device path or the file's path
+    BYTE fileCode = 0; // 0 for a drive; 9, 10, 17 or 25 for a file
     DWORD gigabytes = 0;
 };
 // The target for a file chosen in the open dialog, classified by its extension.
@@ -50,18 +51,18 @@ struct VideoBox {
     int mode = 0, position = 0;
     BoxGeometry geometry;
     int channel = -1;
-    OAHWND window = 0;  // the view's box window; the channel's video window is made its child
+    OAHWND window = 0; // the view's box window; the channel's video window is made its child
     bool shown = false;
 };
 
 // What the context menu of a box shows checked and enabled.
 struct MenuState {
-    int channel = -1;        // checked under "Set Channel" (-1 none)
+    int channel = -1; // checked under "Set Channel" (-1 none)
     int displayMode = 0;
     bool videoEnabled = true;
-    int videoStandard = -1;  // checked under "Video" (-1 none)
-    bool audioOn = false;    // "On" (ORMA) checked; otherwise "Off"
-    int audioChannel = -1;   // TAV: the channel item checked when audio is on (0..3), -1 for "Off"
+    int videoStandard = -1; // checked under "Video" (-1 none)
+    bool audioOn = false;   // "On" (ORMA) checked; otherwise "Off"
+    int audioChannel = -1;  // TAV: the channel item checked when audio is on (0..3), -1 for "Off"
     bool channelsEnabled[4] = {false, false, false, false};
 };
 
@@ -73,20 +74,20 @@ struct ArchiveMark {
 
 // What the archive's save panel collects.
 struct ArchiveOptions {
-    int fileType = 1;        // 1 AVI, 2 disk image, 3 data only, 4 Matroska and 5 MP4 (frames as recorded)
+    int fileType = 1; // 1 AVI, 2 disk image, 3 data only, 4 Matroska and 5 MP4 (frames as recorded)
     bool chooseEncoder = false;
     bool fullSize = true;
-    int capture = 0;         // 0 none, 1 text, 2 binary
+    int capture = 0; // 0 none, 1 text, 2 binary
     bool drawTime = true;
-    DWORD timeColour = 0x00FF00;     // colours as 0x00BBGGRR
+    DWORD timeColour = 0x00FF00; // colours as 0x00BBGGRR
     bool drawChannel = true;
     DWORD channelColour = 0x0000FF;
     bool addText = false;
-    std::string text;        // up to 256 characters
+    std::string text; // up to 256 characters
     DWORD textColour = 0xFF0000;
     bool interlaced = false;
-    std::string encoder;     // the compressor's friendly name; empty for "MJPEG Compressor"
-    ULONGLONG volumeLimit = 0;  // when non-zero, used instead of the free space of the target
+    std::string encoder;       // the compressor's friendly name; empty for "MJPEG Compressor"
+    ULONGLONG volumeLimit = 0; // when non-zero, used instead of the free space of the target
 };
 
 // The nine swatches of the colour lists: red, green, blue, yellow, magenta, cyan, light grey, black, white.
@@ -110,7 +111,7 @@ struct TickResult {
     bool ok = false;
     std::string timeText;
     LONG slider = 0;
-    std::optional<int> segmentRow;  // a segment row to select
+    std::optional<int> segmentRow; // a segment row to select
 };
 
 class CPlayerCore {
@@ -222,7 +223,9 @@ public:
     bool Archive(int channel, const std::string& path, const ArchiveOptions& options, IArchiveUi& ui);
     // An archive spanning discs writes one file per disc: `done` hears of each completed file before
     // its disc is ejected. The last file of the last run is LastArchiveFile().
-    void OnArchiveFileDone(std::function<void(const std::string& file)> done) { m_archiveFileDone = std::move(done); }
+    void OnArchiveFileDone(std::function<void(const std::string& file)> done) {
+        m_archiveFileDone = std::move(done);
+    }
     const std::string& LastArchiveFile() const { return m_lastArchiveFile; }
     // The compressor chosen for the coming archives of the open recording.
     EncoderChoiceState& EncoderChoice() { return m_encoderChoice; }
@@ -232,7 +235,7 @@ public:
     // A double click: the single layout with that box's channel.
     void ShowSingle(int box);
     void SetAudio(bool on);
-    void SetAudioChannel(int channel);  // 0..3
+    void SetAudioChannel(int channel); // 0..3
     void SetVideoStandard(int standard);
 
     // Drains the graph's event queue (the timer does it on every tick); true when it held EC_COMPLETE.
@@ -274,7 +277,8 @@ private:
     bool EndTavGraphRun(bool ok);
     bool ArchiveTavGraph(int channel, const std::string& path, const ArchiveOptions& o, bool doubleHeight,
                          IArchiveUi& ui);
-    HRESULT BuildTavArchiveGraph(int channel, const std::string& path, const ArchiveOptions& o, bool doubleHeight);
+    HRESULT BuildTavArchiveGraph(int channel, const std::string& path, const ArchiveOptions& o,
+                                 bool doubleHeight);
     void ConfigureTavText(const ArchiveOptions& o, bool doubleHeight);
     bool ArchiveOrma(int channel, const std::string& path, const ArchiveOptions& o, IArchiveUi& ui);
     HRESULT BuildOrmaArchiveGraph(int channel, const std::string& path, const ArchiveOptions& o);
@@ -316,8 +320,8 @@ private:
     HRESULT m_workerResult = S_OK;
 
     // Lists
-    std::vector<BYTE> m_segmentTable;  // 28-byte entries
-    std::vector<BYTE> m_alarmTable;    // 12-byte entries
+    std::vector<BYTE> m_segmentTable; // 28-byte entries
+    std::vector<BYTE> m_alarmTable;   // 12-byte entries
     std::vector<std::string> m_segmentRows, m_alarmRows;
     std::optional<int> m_segmentRowToSelect;
     LONG m_currentSegment = 0;
@@ -339,7 +343,7 @@ private:
     std::string m_timeText, m_markInText, m_markOutText;
     ArchiveMark m_markStart, m_markEnd;
     ComPtr<ITallen> m_tallen;
-    ComPtr<IBaseFilter> m_archiveMux;  // the multiplexer of the archive graph being run
+    ComPtr<IBaseFilter> m_archiveMux; // the multiplexer of the archive graph being run
     std::function<void(const std::string&)> m_archiveFileDone;
     std::string m_lastArchiveFile;
     EncoderChoiceState m_encoderChoice;
@@ -351,4 +355,4 @@ private:
     std::recursive_mutex m_transport;
 };
 
-}  // namespace reader
+} // namespace reader

@@ -18,10 +18,10 @@ public:
     // `tav`: the TAV-family panel, whose text options follow "Full size".
     explicit CSavePanel(bool tav);
 
-    void SetFileType(int type);  // 1 AVI, 2 disk image, 3 data only, 4 Matroska, 5 MP4
+    void SetFileType(int type); // 1 AVI, 2 disk image, 3 data only, 4 Matroska, 5 MP4
     void SetFullSize(bool on);
     void SetCapture(bool on);
-    void SetCaptureMode(int mode);  // 1 text, 2 binary
+    void SetCaptureMode(int mode); // 1 text, 2 binary
     void SetAddText(bool on);
     ArchiveOptions Options() const;
 
@@ -38,7 +38,7 @@ public:
     PanelControl interlaced{false, true};
     bool textEditEnabled = false;
     std::string text;
-    int timeColour = 1, channelColour = 0, textColour = 2;  // rows of the colour lists
+    int timeColour = 1, channelColour = 0, textColour = 2; // rows of the colour lists
 
 private:
     void FollowFullSize();
@@ -50,4 +50,4 @@ extern const char* const kOrmaArchiveFilter;
 // The lossless copies offered after those (file types 4 and 5).
 extern const char* const kLosslessArchiveFilter;
 
-}  // namespace reader
+} // namespace reader

@@ -7,12 +7,12 @@
 namespace reader {
 
 struct ReaderSettings {
-    DWORD model = 1;        // row of the DVR Model list
-    DWORD displayMode = 1;  // 0 single, 1 quad, 2 nine-way, 3 sixteen-way
-    DWORD video = 1;        // 0 NTSC, 1 PAL
-    DWORD audio = 1;        // 0 off, 1 on
-    DWORD delay = 200;      // archive poll period, ms
-    DWORD hdd = 1;          // first drive number scanned
+    DWORD model = 1;       // row of the DVR Model list
+    DWORD displayMode = 1; // 0 single, 1 quad, 2 nine-way, 3 sixteen-way
+    DWORD video = 1;       // 0 NTSC, 1 PAL
+    DWORD audio = 1;       // 0 off, 1 on
+    DWORD delay = 200;     // archive poll period, ms
+    DWORD hdd = 1;         // first drive number scanned
 
     static ReaderSettings Load();
     // Writes all six values, creating the key when it is missing; false when it cannot be written.
@@ -21,4 +21,4 @@ struct ReaderSettings {
 
 constexpr const char* kSettingsKey = "software\\Veltrix\\GLM500";
 
-}  // namespace reader
+} // namespace reader

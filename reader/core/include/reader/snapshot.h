@@ -25,4 +25,4 @@ bool SnapshotIsJpeg(const std::string& path);
 constexpr const char* kSnapshotFilter = "JPEG (*.jpg)|*.jpg|BMP (*.bmp)|*.bmp||";
 constexpr const char* kPrintDocumentName = "ORMA JPEG Image";
 
-}  // namespace reader
+} // namespace reader

@@ -14,15 +14,15 @@ namespace reader {
 // ---- Speeds ---------------------------------------------------------------------------------------
 struct SpeedEntry {
     const char* label;
-    LONG value;  // per mille of normal speed
+    LONG value; // per mille of normal speed
 };
 constexpr int kSpeedCount = 9;
-constexpr int kNormalSpeed = 4;  // "1x"
+constexpr int kNormalSpeed = 4; // "1x"
 extern const std::array<SpeedEntry, kSpeedCount> kSpeeds;
 
 // ---- Recorder models ------------------------------------------------------------------------------
-constexpr int kModelEntries = 10;        // rows of the DVR Model list
-constexpr int kTavModelRow = 9;          // the row shown (disabled) for TAV-family recordings
+constexpr int kModelEntries = 10; // rows of the DVR Model list
+constexpr int kTavModelRow = 9;   // the row shown (disabled) for TAV-family recordings
 constexpr UINT kTavModelCode = 103;
 // The model code handed to the ORMA source for list index `index`.
 UINT ModelCode(int index);
@@ -38,8 +38,8 @@ int BoxesInLayout(int mode);
 int BoxIndex(int mode, int k);
 
 struct BoxGeometry {
-    int x = 0, y = 0, width = 0, height = 0;  // the box, in pixels of the video area
-    int pictureWidth = 0, pictureHeight = 0;  // the nominal picture size drawn in it
+    int x = 0, y = 0, width = 0, height = 0; // the box, in pixels of the video area
+    int pictureWidth = 0, pictureHeight = 0; // the nominal picture size drawn in it
 };
 BoxGeometry LayoutBox(int mode, int k);
 
@@ -78,9 +78,9 @@ std::string ZoneSuffix(BYTE zone);
 extern const char* const kOpenFileFilter;
 
 struct FileKind {
-    BYTE kind = 0;      // recorder kind (0 ORMA image, 8, 16, 24)
-    BYTE fileCode = 0;  // descriptor code: 9 TAV image, 10 archive, 17 Corvel image, 25 GLM file
-    int drive = 0;      // drive number handed to the source
+    BYTE kind = 0;     // recorder kind (0 ORMA image, 8, 16, 24)
+    BYTE fileCode = 0; // descriptor code: 9 TAV image, 10 archive, 17 Corvel image, 25 GLM file
+    int drive = 0;     // drive number handed to the source
 };
 // By the extension after the last '.', compared case-sensitively; anything else is an ORMA image.
 FileKind ClassifyFile(const std::string& path);
@@ -92,6 +92,7 @@ constexpr size_t kDriveEntryBytes = 272;
 constexpr size_t kDescriptorPathBytes = kDriveEntryBytes - 12;
 using SourceDescriptor = std::array<BYTE, kDriveEntryBytes>;
 // nullopt when the path does not fit its 260 bytes with the NUL (it would name another file).
-std::optional<SourceDescriptor> MakeDescriptor(DWORD gigabytes, BYTE drive, BYTE kindOrCode, const std::string& path);
+std::optional<SourceDescriptor> MakeDescriptor(DWORD gigabytes, BYTE drive, BYTE kindOrCode,
+                                               const std::string& path);
 
-}  // namespace reader
+} // namespace reader

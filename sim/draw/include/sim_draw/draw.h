@@ -16,7 +16,7 @@ struct Rgb {
 struct RgbImage {
     int width = 0;
     int height = 0;
-    std::vector<std::uint8_t> pixels;  // width × height × 3
+    std::vector<std::uint8_t> pixels; // width × height × 3
 
     RgbImage() = default;
     RgbImage(int w, int h) : width(w), height(h), pixels(static_cast<std::size_t>(w) * h * 3) {}
@@ -58,4 +58,4 @@ YuvImage ToYuv420(const RgbImage& image);
 // Whether the glyph pixel (column 0..4, row 0..6) of `c` is set; for tests and other renderers.
 bool GlyphPixel(char c, int column, int row);
 
-}  // namespace simdraw
+} // namespace simdraw
