@@ -193,18 +193,18 @@ HRESULT CSourceStream::DoBufferProcessingLoop() {
             if (hr == S_OK) {
                 hr = Deliver(sample);
                 sample->Release();
-                if (hr != S_OK)
-                    return S_OK; // downstream refused (stopping or flushing): wait for a command
-            } else if (hr == S_FALSE) {
-                sample->Release();
-                DeliverEndOfStream();
-                return S_OK;
-            } else {
-                sample->Release();
-                DeliverEndOfStream();
-                m_pFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
-                return hr;
+                if (hr != S_OK && !ContinueAfterRefusal(hr))
+                    return S_OK; // wait for a command
+                continue;
             }
+            sample->Release();
+            if (hr == kFillPending)
+                continue; // the command is taken at the top of the loop
+            DeliverEndOfStream();
+            if (hr != S_FALSE)
+                m_pFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
+            OnStreamEnded(hr);
+            return hr == S_FALSE ? S_OK : hr;
         }
         // Run and pause are acknowledged and streaming goes on.
         if (com == CMD_RUN || com == CMD_PAUSE)

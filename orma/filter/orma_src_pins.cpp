@@ -156,46 +156,6 @@ LONG COrmaSrcSlots::TakePicture(int channel, BYTE* out, LONG capacity, DWORD* st
     return length;
 }
 
-// ---- Streaming loop ----------------------------------------------------------------------------------
-
-HRESULT COrmaSrcStream::DoBufferProcessingLoop() {
-    OnThreadStartPlay();
-    Command com = CMD_INIT;
-    do {
-        while (!CheckRequest(&com)) {
-            IMediaSample* sample = nullptr;
-            HRESULT hr = GetDeliveryBuffer(&sample, nullptr, nullptr, 0);
-            if (FAILED(hr)) {
-                // Decommitted: a stop is on its way; wait for the command.
-                WaitForSingleObject(GetRequestHandle(), INFINITE);
-                continue;
-            }
-            hr = FillBuffer(sample);
-            if (hr == S_OK) {
-                hr = Deliver(sample);
-                sample->Release();
-                if (FAILED(hr))
-                    return S_OK; // downstream has stopped: wait for a command
-                // S_FALSE: refused while flushing; the next sample follows the new position.
-            } else if (hr == S_FALSE) {
-                sample->Release();
-                DeliverEndOfStream();
-                return S_OK;
-            } else {
-                sample->Release();
-                DeliverEndOfStream();
-                m_pFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
-                return hr;
-            }
-        }
-        if (com == CMD_RUN || com == CMD_PAUSE)
-            Reply(S_OK);
-        else if (com != CMD_STOP)
-            Reply(static_cast<DWORD>(E_UNEXPECTED));
-    } while (com != CMD_STOP);
-    return S_FALSE;
-}
-
 // ---- Audio pin ---------------------------------------------------------------------------------------
 
 COrmaSrcAudio::COrmaSrcAudio(HRESULT* phr, COrmaSrc* filter)

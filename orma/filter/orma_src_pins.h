@@ -97,13 +97,13 @@ private:
     std::array<std::unique_ptr<CAMEvent>, orma::kChannels> m_wanted;
 };
 
-// The streaming loop of the ORMA pins. A repositioning flushes downstream while the threads keep
-// running, so a sample refused during that flush is dropped and streaming goes on; only a command
-// (stop, pause, run) or the end of the stream leaves the loop.
+// The ORMA pins' streaming. A repositioning flushes downstream while the threads keep running, so a
+// sample refused during that flush (S_FALSE) is dropped and streaming goes on; only a command (stop,
+// pause, run), a downstream that has stopped, or the end of the stream leaves the loop.
 class COrmaSrcStream : public CSourceStream {
 public:
     using CSourceStream::CSourceStream;
-    HRESULT DoBufferProcessingLoop() override;
+    bool ContinueAfterRefusal(HRESULT hr) override { return !FAILED(hr); }
 };
 
 // Pin 0, "Audio Out": 8-bit stereo PCM, one stored frame's audio per sample.

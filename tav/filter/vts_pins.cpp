@@ -24,47 +24,15 @@ HRESULT CVTSourcePin::OnThreadStartPlay() {
     return S_OK;
 }
 
-HRESULT CVTSourcePin::DoBufferProcessingLoop() {
-    OnThreadStartPlay();
-    Command com = CMD_INIT;
-    do {
-        while (!CheckRequest(&com)) {
-            IMediaSample* sample = nullptr;
-            HRESULT hr = GetDeliveryBuffer(&sample, nullptr, nullptr, 0);
-            if (FAILED(hr)) {
-                // No buffer (decommitted while stopping): look again in a millisecond, or at once
-                // when the command arrives.
-                WaitForSingleObject(GetRequestHandle(), 1);
-                continue;
-            }
-            hr = FillBuffer(sample);
-            if (hr == S_OK) {
-                hr = Deliver(sample);
-                sample->Release();
-                if (hr != S_OK) {
-                    if (tav::CVTSource* src = Source())
-                        src->ClearDisplayCounters();
-                    m_ended.Set(); // the reader thread passes this pin over from now on
-                    return S_OK;
-                }
-                continue;
-            }
-            sample->Release();
-            if (hr == kCommandPending)
-                continue;
-            DeliverEndOfStream();
-            m_ended.Set();
-            if (hr == S_FALSE)
-                return S_OK;
-            m_pFilter->NotifyEvent(EC_ERRORABORT, hr, 0);
-            return hr;
-        }
-        if (com == CMD_RUN || com == CMD_PAUSE)
-            Reply(S_OK);
-        else if (com != CMD_STOP)
-            Reply(static_cast<DWORD>(E_UNEXPECTED));
-    } while (com != CMD_STOP);
-    return S_FALSE;
+bool CVTSourcePin::ContinueAfterRefusal(HRESULT) {
+    if (tav::CVTSource* src = Source())
+        src->ClearDisplayCounters();
+    m_ended.Set();
+    return false;
+}
+
+void CVTSourcePin::OnStreamEnded(HRESULT) {
+    m_ended.Set();
 }
 
 HRESULT CVTSourcePin::WaitForPacket(tav::CVTSource* src) {
@@ -72,7 +40,7 @@ HRESULT CVTSourcePin::WaitForPacket(tav::CVTSource* src) {
     case tav::CVTSource::PinWake::Data:
         return S_OK;
     case tav::CVTSource::PinWake::Command:
-        return kCommandPending;
+        return kFillPending;
     default:
         return S_FALSE;
     }

@@ -20,10 +20,10 @@ public:
     // tav::CVTPinLink
     bool Connected() const override { return IsConnected(); }
 
-    // The streaming loop: until a command arrives, get a buffer, fill and deliver. A refused delivery
-    // clears the source's display counters and leaves the loop; a fill that ends the stream delivers
-    // end of stream (and reports an abort to the graph unless it simply had no more data).
-    HRESULT DoBufferProcessingLoop() override;
+    // A refused delivery clears the source's display counters and leaves the loop; from then on, as
+    // after the end of the stream, the reader thread passes this pin over.
+    bool ContinueAfterRefusal(HRESULT hr) override;
+    void OnStreamEnded(HRESULT hr) override;
     HRESULT OnThreadStartPlay() override;
 
     int Channel() const { return m_channel; }
@@ -31,12 +31,9 @@ public:
     void SetPlaybackValue(LONG value) { m_playbackValue = value; }
     LONG PlaybackValue() const { return m_playbackValue; }
 
-    // FillBuffer's answer when a command arrived while waiting for data: the loop looks at it.
-    static constexpr HRESULT kCommandPending = 2;
-
 protected:
     tav::CVTSource* Source() const;
-    // Waits for the hand-off; S_OK with data in place, S_FALSE stopped, kCommandPending.
+    // Waits for the hand-off; S_OK with data in place, S_FALSE stopped, kFillPending for a command.
     HRESULT WaitForPacket(tav::CVTSource* src);
     void Stamp(tav::CVTSource* src, IMediaSample* sample, const BYTE* data, LONG length);
     // One buffer of `bytes` from `allocator`: the hand-off passes one packet at a time.

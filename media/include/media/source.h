@@ -4,7 +4,8 @@
 // (acknowledged, then the processing loop runs), CMD_STOP (acknowledged; the loop ends) and CMD_EXIT
 // (OnThreadDestroy, the thread ends). The loop gets a buffer, calls FillBuffer and delivers: S_OK
 // delivers; S_FALSE ends the stream (end of stream downstream); an error ends the stream and is
-// reported to the graph as EC_ERRORABORT with the code.
+// reported to the graph as EC_ERRORABORT with the code; kFillPending lets a waiting fill give way to a
+// command. A refused delivery asks ContinueAfterRefusal whether to go on.
 //
 // Going inactive first decommits the allocator, which releases a thread waiting for a buffer, then
 // stops the thread. Locks: the filter's state lock is taken by state changes and negotiation; the
@@ -52,12 +53,23 @@ public:
 
     enum Command : DWORD { CMD_INIT, CMD_PAUSE, CMD_RUN, CMD_STOP, CMD_EXIT };
 
-    // Fills one sample: S_OK delivers it, S_FALSE ends the stream, an error aborts it.
+    // Fills one sample: S_OK delivers it, S_FALSE ends the stream, an error aborts it, kFillPending
+    // delivers nothing and lets the loop take a command that arrived while the fill waited.
     virtual HRESULT FillBuffer(IMediaSample* sample) = 0;
+    // FillBuffer's "not yet": it waited for data on an event that a command also wakes, and the command
+    // came first. The loop takes the command and, on run or pause, asks for the sample again.
+    static constexpr HRESULT kFillPending = 2;
+    // Deliver answered other than S_OK: S_FALSE while downstream flushes, an error once it has stopped.
+    // True goes on with the next sample; false (the default) leaves the loop to wait for a command.
+    virtual bool ContinueAfterRefusal(HRESULT /*hr*/) { return false; }
+    // The loop has delivered end of stream: `hr` is S_FALSE when the data ran out, else the error that
+    // aborted the stream (already reported to the graph as EC_ERRORABORT).
+    virtual void OnStreamEnded(HRESULT /*hr*/) {}
     virtual HRESULT OnThreadCreate() { return S_OK; }
     virtual HRESULT OnThreadDestroy() { return S_OK; }
     virtual HRESULT OnThreadStartPlay() { return S_OK; }
     // The processing loop; returns when a command arrives (S_FALSE for CMD_STOP) or the stream ends.
+    // Sources shape it through the hooks above rather than by writing their own.
     virtual HRESULT DoBufferProcessingLoop();
 
     HRESULT Active() override;
