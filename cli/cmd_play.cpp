@@ -103,7 +103,10 @@ int RunPlay(const std::vector<std::string>& input) {
         return status;
     if (!args.empty())
         return Fail(kUsage, "play: unexpected \"" + args.front() + "\"");
-    if (audioChannel && spec->kind == "orma")
+    const SourceKind* family = FindSourceKind(spec->kind);
+    if (!family || !family->play)
+        return Fail(kFailure, "play: " + spec->kind + " recordings cannot be played by this build");
+    if (audioChannel && family->oneAudioTrack)
         std::fprintf(
             stderr,
             "scryde: play: --audio-channel does not apply to ORMA recordings (their audio is one track)\n");
@@ -117,7 +120,7 @@ int RunPlay(const std::vector<std::string>& input) {
     // Headless: audio goes to SDL's dummy driver unless the user chose another.
     ::setenv("SDL_AUDIODRIVER", "dummy", 0);
     PlayResult r;
-    if (!(spec->kind == "orma" ? PlayOrma(*spec, o, &r) : PlayTav(*spec, o, &r)))
+    if (!family->play(*spec, o, &r))
         return Fail(kFailure, "play: " + r.message);
 
     if (json) {

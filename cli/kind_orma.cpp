@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "cli/command.h"
+#include "cli/export.h"
 #include "cli/json.h"
+#include "cli/play.h"
 #include "cli/source_kinds.h"
 #include "common/sector.h"
 #include "orma/orma_disk.h"
@@ -155,7 +157,7 @@ int Frames(const SourceSpec& spec, const FramesOptions& options, bool json) {
     return kSuccess;
 }
 
-const SourceKindRegistrar reg({"orma", Info, Frames});
+const SourceKindRegistrar reg({"orma", Info, Frames, ExportOrma, PlayOrma, true});
 
 } // namespace
 } // namespace cli

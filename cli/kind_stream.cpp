@@ -6,17 +6,19 @@
 #include <string>
 
 #include "cli/command.h"
+#include "cli/export.h"
 #include "cli/json.h"
+#include "cli/play.h"
 #include "cli/source_kinds.h"
 #include "tav/file_source.h"
 #include "tav/layout.h"
 
 namespace cli {
 
-// Opens and lists a stream file as the source filter does for an open request of kind 10.
+// Opens and lists a stream file as the source filter does for a stream-file open request.
 int OpenStreamSource(const SourceSpec& spec, std::unique_ptr<tav::CFileSource>* out, const char* command) {
     auto src = std::make_unique<tav::CFileSource>(4);
-    if (src->Open(10, 0, spec.path.c_str()) < 0)
+    if (src->Open(tav::kOpenStreamFile, 0, spec.path.c_str()) < 0)
         return Fail(kFailure, std::string(command) + ": " + spec.Describe() + ": not a readable stream file");
     if (src->LoadIndex() != S_OK || src->RecordCount() <= 0)
         return Fail(kFailure, std::string(command) + ": " + spec.Describe() + ": no records found in it");
@@ -98,6 +100,6 @@ static int StreamFrames(const SourceSpec& spec, const FramesOptions& options, bo
     return kSuccess;
 }
 
-static const SourceKindRegistrar streamKind({"stream", StreamInfo, StreamFrames});
+static const SourceKindRegistrar streamKind({"stream", StreamInfo, StreamFrames, ExportStream, PlayTav});
 
 } // namespace cli

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "cli/command.h"
+#include "cli/export.h"
 #include "cli/json.h"
+#include "cli/play.h"
 #include "cli/source_kinds.h"
 #include "common/sector.h"
 #include "platform/drives.h"
@@ -182,6 +184,6 @@ static int TavFrames(const SourceSpec& spec, const FramesOptions& options, bool 
     return kSuccess;
 }
 
-static const SourceKindRegistrar tavKind({"tav", TavInfo, TavFrames});
+static const SourceKindRegistrar tavKind({"tav", TavInfo, TavFrames, ExportTav, PlayTav});
 
 } // namespace cli

@@ -6,16 +6,11 @@
 #include <ctime>
 #include <thread>
 
+#include "cli/progress.h"
 #include "orma/layout.h"
 #include "platform/registry.h"
 
 namespace cli {
-
-std::string HrText(HRESULT hr) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "0x%08X", static_cast<unsigned>(hr));
-    return buf;
-}
 
 std::string OrmaPositionTime(IOrmaSrc* src) {
     int permille = 0;
@@ -44,32 +39,21 @@ bool OpenOrmaSource(const SourceSpec& spec, int model, int standard, ComPtr<IBas
     if (drive < 0)
         return *message = spec.Describe() + ": cannot be attached as a drive", false;
     std::string path = spec.asDrive ? "\\\\.\\PHYSICALDRIVE" + std::to_string(drive) : spec.path;
-    std::atomic<bool> done{false};
-    std::thread worker([&] {
-        hr = orma->OpenDisk(drive, path.c_str());
-        done = true;
-    });
-    UINT last = 0;
-    while (!done) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        UINT permille = 0;
-        if (!done && SUCCEEDED(orma->GetScanProgress(&permille, 0)) && permille != last) {
-            std::fprintf(stderr, "\rOpening %s: %u%%", spec.Describe().c_str(), permille / 10);
-            last = permille;
-        }
-    }
-    worker.join();
-    if (last)
-        std::fprintf(stderr, "\n");
+    CProgressLine line("Opening " + spec.Describe() + ": ");
+    hr = RunShowingProgress([&] { return orma->OpenDisk(drive, path.c_str()); },
+                            [&] {
+                                UINT permille = 0;
+                                return SUCCEEDED(orma->GetScanProgress(&permille, 0)) && permille
+                                           ? static_cast<int>(permille / 10)
+                                           : -1;
+                            },
+                            line, std::chrono::milliseconds(300));
+    line.Finish();
     if (FAILED(hr))
         return *message =
                    spec.Describe() + ": not an ORMA recording the source can open (" + HrText(hr) + ")",
                false;
     return true;
-}
-
-long long OrmaSeconds(BYTE year, DWORD time, bool local) {
-    return orma::UnixSeconds(year, time, local);
 }
 
 } // namespace cli

@@ -4,13 +4,12 @@
 
 #include <string>
 
+#include "cli/graph_util.h"
 #include "cli/source_kinds.h"
 #include "media/interfaces.h"
 #include "orma/filter/iormasrc.h"
 
 namespace cli {
-
-std::string HrText(HRESULT hr);
 
 // On failure returns false with *message saying why.
 bool OpenOrmaSource(const SourceSpec& spec, int model, int standard, ComPtr<IBaseFilter>& filter,
@@ -18,9 +17,5 @@ bool OpenOrmaSource(const SourceSpec& spec, int model, int standard, ComPtr<IBas
 
 // "20YY/MM/DD hh:mm:ss" of the source's current position; empty before the first frame is read.
 std::string OrmaPositionTime(IOrmaSrc* src);
-
-// Seconds since 1970 of an ORMA time stamp (year since 2000 and packed time), for measuring ranges; read as
-// UTC, or as local time when `local` (the time value of the source's binary status records).
-long long OrmaSeconds(BYTE year, DWORD time, bool local = false);
 
 } // namespace cli

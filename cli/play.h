@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "cli/graph_util.h"
 #include "cli/source_kinds.h"
 #include "media/interfaces.h"
 #include "platform/registry.h"
@@ -42,13 +43,6 @@ struct PlayResult {
     std::string contactSheet;
 };
 
-template <class T> HRESULT Create(REFCLSID clsid, REFIID iid, ComPtr<T>& out) {
-    return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, iid, out.ReleaseAndGetVoidAddress());
-}
-
-ComPtr<IPin> FindPin(IBaseFilter* filter, const char* name);
-// The first pin of `filter` in `direction` that is not connected yet.
-ComPtr<IPin> FreePin(IBaseFilter* filter, PIN_DIRECTION direction);
 // Adds a decoder of `decoderClass` and a video renderer for `channel` and connects source pin
 // "VideoNN" → decoder → renderer; *message says what failed.
 bool ConnectChannelChain(IGraphBuilder* graph, IBaseFilter* source, int channel, REFCLSID decoderClass,

@@ -9,29 +9,9 @@
 #include "media/clsids.h"
 #include "media/pin_names.h"
 #include "media/videowindow.h"
+#include "reader/graph_pins.h"
 
 namespace cli {
-
-ComPtr<IPin> FindPin(IBaseFilter* filter, const char* name) {
-    ComPtr<IPin> pin;
-    filter->FindPin(name, &pin);
-    return pin;
-}
-
-ComPtr<IPin> FreePin(IBaseFilter* filter, PIN_DIRECTION direction) {
-    ComPtr<IEnumPins> pins;
-    if (FAILED(filter->EnumPins(&pins)) || !pins)
-        return {};
-    ComPtr<IPin> pin;
-    while (pins->Next(1, &pin, nullptr) == S_OK) {
-        PIN_DIRECTION dir;
-        ComPtr<IPin> peer;
-        if (SUCCEEDED(pin->QueryDirection(&dir)) && dir == direction && pin->ConnectedTo(&peer) != S_OK)
-            return pin;
-        pin.Reset();
-    }
-    return {};
-}
 
 bool ConnectChannelChain(IGraphBuilder* graph, IBaseFilter* source, int channel, REFCLSID decoderClass,
                          const char* decoderName, ComPtr<IBaseFilter>& renderer, std::string* message) {
@@ -45,14 +25,15 @@ bool ConnectChannelChain(IGraphBuilder* graph, IBaseFilter* source, int channel,
     const std::string decoderLabel = std::string(decoderName) + " " + std::to_string(channel);
     graph->AddFilter(decoder.Get(), decoderLabel.c_str());
     graph->AddFilter(renderer.Get(), ("Video Renderer " + std::to_string(channel)).c_str());
-    ComPtr<IPin> out = FindPin(source, name.c_str()), in = FreePin(decoder.Get(), PINDIR_INPUT);
+    ComPtr<IPin> out = FindPin(source, name.c_str()), in = reader::FindFreePin(decoder.Get(), PINDIR_INPUT);
     if (!out || !in)
         return *message = std::string("a pin of channel ") + name + " is missing", false;
     if (FAILED(hr = graph->ConnectDirect(out.Get(), in.Get(), nullptr)))
         return *message =
                    std::string("cannot connect the ") + decoderName + " to " + name + " (" + HrText(hr) + ")",
                false;
-    ComPtr<IPin> dout = FreePin(decoder.Get(), PINDIR_OUTPUT), rin = FreePin(renderer.Get(), PINDIR_INPUT);
+    ComPtr<IPin> dout = reader::FindFreePin(decoder.Get(), PINDIR_OUTPUT),
+                 rin = reader::FindFreePin(renderer.Get(), PINDIR_INPUT);
     if (!dout || !rin || FAILED(hr = graph->ConnectDirect(dout.Get(), rin.Get(), nullptr)))
         return *message = std::string("cannot connect the renderer of ") + name + " (" + HrText(hr) + ")",
                false;
@@ -69,7 +50,7 @@ bool ConnectAudioRenderer(IGraphBuilder* graph, IPin* audioOut, ComPtr<IBaseFilt
         return true;
     }
     graph->AddFilter(audio.Get(), "DirectSound Renderer Filter");
-    ComPtr<IPin> in = FreePin(audio.Get(), PINDIR_INPUT);
+    ComPtr<IPin> in = reader::FindFreePin(audio.Get(), PINDIR_INPUT);
     if (!in || !audioOut || FAILED(hr = graph->ConnectDirect(audioOut, in.Get(), nullptr)))
         return *message = "cannot connect the audio pin (" + HrText(hr) + ")", false;
     return true;

@@ -94,7 +94,8 @@ bool PlayOrma(const SourceSpec& spec, const PlayOptions& o, PlayResult* r) {
             return -1;
         if (!startTime)
             startYear = year, startTime = time;
-        double elapsed = static_cast<double>(OrmaSeconds(year, time) - OrmaSeconds(startYear, startTime));
+        double elapsed =
+            static_cast<double>(orma::UnixSeconds(year, time) - orma::UnixSeconds(startYear, startTime));
         return o.reverse ? -elapsed : elapsed;
     };
     hooks.position = [&]() -> std::pair<long long, long long> {
@@ -104,7 +105,7 @@ bool PlayOrma(const SourceSpec& spec, const PlayOptions& o, PlayResult* r) {
         orma->GetCurrentSegment(&segment);
         if (FAILED(orma->GetPointerPosition(&permille, &year, &time)) || !time)
             return {segment, 0};
-        return {segment, OrmaSeconds(year, time)};
+        return {segment, orma::UnixSeconds(year, time)};
     };
     // Frame by frame, as the reader steps an ORMA recording: the graph pauses (each renderer holds its
     // channel's picture) and the video renderers step through the graph's IVideoFrameStep, one picture

@@ -9,6 +9,7 @@
 #include "cli/tav_open.h"
 #include "media/clsids.h"
 #include "mpeg4/filter/ivtmp4dec.h"
+#include "reader/graph_pins.h"
 #include "tav/layout.h"
 
 namespace cli {
@@ -33,8 +34,8 @@ bool PlayTav(const SourceSpec& spec, const PlayOptions& o, PlayResult* r) {
             return false;
     }
     ComPtr<IBaseFilter> audio;
-    if (hasAudio &&
-        !ConnectAudioRenderer(graph.Get(), FreePin(source.Get(), PINDIR_OUTPUT).Get(), audio, &r->message))
+    if (hasAudio && !ConnectAudioRenderer(graph.Get(), reader::FindFreePin(source.Get(), PINDIR_OUTPUT).Get(),
+                                          audio, &r->message))
         return false;
 
     const int direction = o.reverse ? -1 : 1;

@@ -25,12 +25,24 @@ struct FramesOptions {
     int count = 20;
 };
 
+struct ExportRequest;
+struct PlayOptions;
+struct PlayResult;
+
+// A recorder family's entry: what each command that takes a SOURCE does with it. A command whose entry is
+// empty says the family is not read by it.
 struct SourceKind {
     const char* name; // "orma", "tav", "stream"
     // `scryde info`: prints the layout; with json, exactly one JSON document on standard output.
     int (*info)(const SourceSpec& spec, bool json);
     // `scryde frames`.
     int (*frames)(const SourceSpec& spec, const FramesOptions& options, bool json);
+    // `scryde export`: writes the range in the form asked for and prints its digest.
+    int (*exportRange)(const SourceSpec& spec, const ExportRequest& request) = nullptr;
+    // `scryde play`: plays through the reader's graph; false with r->message when it could not.
+    bool (*play)(const SourceSpec& spec, const PlayOptions& options, PlayResult* r) = nullptr;
+    // The recording's sound is one track, not a track per channel (--audio-channel does not apply).
+    bool oneAudioTrack = false;
 };
 
 struct SourceKindRegistrar {

@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "cli/orma_open.h"
+#include "cli/progress.h"
 #include "platform/registry.h"
 #include "tav/layout.h"
+#include "tav/vt_source.h"
 
 namespace cli {
 
@@ -29,7 +31,9 @@ bool OpenVtsSource(const SourceSpec& spec, ComPtr<IBaseFilter>& filter, ComPtr<I
     const std::string path = spec.asDrive ? "\\\\.\\PHYSICALDRIVE" + std::to_string(drive) : spec.path;
     std::vector<BYTE> request(vtopen::kPath + path.size() + 1, 0);
     request[vtopen::kDrive] = static_cast<BYTE>(drive);
-    request[vtopen::kKind] = spec.kind == "stream" ? 10 : spec.asDrive ? 8 : 9;
+    request[vtopen::kKind] = static_cast<BYTE>(spec.kind == "stream" ? tav::kOpenStreamFile
+                                               : spec.asDrive        ? tav::kOpenDrive
+                                                                     : tav::kOpenImage);
     std::memcpy(request.data() + vtopen::kPath, path.c_str(), path.size());
     hr = vts->Open(request.data());
     if (hr != 0 && hr != 1)
@@ -38,24 +42,16 @@ bool OpenVtsSource(const SourceSpec& spec, ComPtr<IBaseFilter>& filter, ComPtr<I
                false;
     *audio = hr == 1;
 
-    std::atomic<bool> done{false};
-    std::thread worker([&] {
-        hr = vts->LoadIndex(request[vtopen::kDrive], path.c_str());
-        done = true;
-    });
-    LONG last = 0;
-    while (!done) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        LONG permille = 0;
-        if (!done && SUCCEEDED(vts->GetProgress(&permille, 0)) && permille != last && permille > 0) {
-            std::fprintf(stderr, "\rOpening %s: %ld%%", spec.Describe().c_str(),
-                         static_cast<long>(permille / 10));
-            last = permille;
-        }
-    }
-    worker.join();
-    if (last)
-        std::fprintf(stderr, "\n");
+    CProgressLine line("Opening " + spec.Describe() + ": ");
+    hr = RunShowingProgress([&] { return vts->LoadIndex(request[vtopen::kDrive], path.c_str()); },
+                            [&] {
+                                LONG permille = 0;
+                                return SUCCEEDED(vts->GetProgress(&permille, 0)) && permille > 0
+                                           ? static_cast<int>(permille / 10)
+                                           : -1;
+                            },
+                            line, std::chrono::milliseconds(100));
+    line.Finish();
     if (FAILED(hr))
         return *message = spec.Describe() + ": no recording found on it (" + HrText(hr) + ")", false;
     DWORD sections = 0;

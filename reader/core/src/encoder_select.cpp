@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "graph_pins.h"
+#include "reader/graph_pins.h"
 #include "media/clsids.h"
 #include "media/streams.h"
 #include "mjpeg/filter/vtmjpegdec.h"

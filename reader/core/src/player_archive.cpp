@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "graph_pins.h"
+#include "reader/graph_pins.h"
 #include "media/clsids.h"
 #include "media/pin_names.h"
 #include "mjpeg/filter/vtmjpegdec.h"

@@ -2,7 +2,7 @@
 // channel windows are shown in, tear-down and closing.
 #include <cstdio>
 
-#include "graph_pins.h"
+#include "reader/graph_pins.h"
 #include "media/clsids.h"
 #include "media/graphtext.h"
 #include "mjpeg/filter/vtmjpegdec.h"
