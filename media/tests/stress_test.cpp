@@ -1,6 +1,7 @@
 // A thousand cycles of run, reposition with flush, pause and stop on a seventeen-pin graph. Each cycle
 // must finish within its time-out; a hang fails the test (the watchdog aborts the program) instead of
 // blocking the suite. Run under the tsan preset, this also shows the framework's locking is race-free.
+// $SCRYDE_STRESS_CYCLES sets another number of cycles, for the long run of scripts/stress-cycles.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -15,7 +16,7 @@ using namespace testfilters;
 namespace {
 
 constexpr int kPins = 17;
-constexpr int kCycles = 1000;
+constexpr int kDefaultCycles = 1000;
 constexpr auto kCycleTimeout = std::chrono::seconds(30);
 
 ComPtr<IPin> Pin(IBaseFilter* f, const char* name) {
@@ -24,9 +25,16 @@ ComPtr<IPin> Pin(IBaseFilter* f, const char* name) {
     return p;
 }
 
+int Cycles() {
+    const char* text = std::getenv("SCRYDE_STRESS_CYCLES");
+    const long n = text ? std::strtol(text, nullptr, 10) : 0;
+    return n > 0 ? static_cast<int>(n) : kDefaultCycles;
+}
+
 } // namespace
 
 TEST(Stress, ThousandCyclesOfRunSeekPauseStop) {
+    const int cycles = Cycles();
     ComPtr<IGraphBuilder> graph;
     ASSERT_EQ(CoCreateInstance(CLSID_FilterGraph, nullptr, CLSCTX_INPROC_SERVER, IID_IGraphBuilder,
                                graph.ReleaseAndGetVoidAddress()),
@@ -71,7 +79,7 @@ TEST(Stress, ThousandCyclesOfRunSeekPauseStop) {
         }
     });
 
-    for (int c = 0; c < kCycles; ++c) {
+    for (int c = 0; c < cycles; ++c) {
         ASSERT_EQ(control->Run(), S_OK) << "cycle " << c;
         // Every branch streams before the reposition.
         for (CTestRenderer* r : renderers) {
