@@ -42,7 +42,7 @@ inline IdctState IdctInput(std::mt19937& rng, int round) {
     std::uint16_t q[64];
     for (std::uint16_t& v : q)
         v = static_cast<std::uint16_t>(wild ? rng() : 1 + rng() % 100);
-    detail::prescale_quant_table(q, s.qt);
+    detail::PrescaleQuantTable(q, s.qt);
     if (wild) {
         for (std::int16_t& c : s.coef)
             c = static_cast<std::int16_t>(rng());
@@ -59,7 +59,7 @@ inline IdctState IdctTypical(std::mt19937& rng, int) {
     std::uint16_t q[64];
     for (std::uint16_t& v : q)
         v = static_cast<std::uint16_t>(8 + rng() % 56);
-    detail::prescale_quant_table(q, s.qt);
+    detail::PrescaleQuantTable(q, s.qt);
     RandomBlock(rng, s.coef, 40, 20);
     std::memset(s.out, 0, sizeof s.out);
     return s;
@@ -124,7 +124,7 @@ using ConvertFn = void (*)(const std::uint8_t*, const std::uint8_t*, const std::
 inline const colour_tables& Tables() {
     static const colour_tables t = [] {
         colour_tables built;
-        detail::build_colour_tables(built);
+        detail::BuildColourTables(built);
         return built;
     }();
     return t;
@@ -141,8 +141,8 @@ inline std::vector<simdtwin::Entry> KernelTwins() {
     using simdtwin::Erase;
     using simdtwin::Twin;
     using namespace twin;
-    const jpeg_kernel_set& s = detail::scalar_kernels();
-    const jpeg_kernel_set* v = detail::sse2_kernels();
+    const jpeg_kernel_set& s = detail::ScalarKernels();
+    const jpeg_kernel_set* v = detail::Sse2Kernels();
     auto simd = [v]<typename F>(F jpeg_kernel_set::*member) -> F { return v ? v->*member : nullptr; };
     return {
         Erase(Twin<IdctFn, IdctState>{"idct", s.idct, simd(&jpeg_kernel_set::idct), 20000, IdctInput,

@@ -16,15 +16,15 @@ namespace {
 TEST(JpegKernels, AanScalesStartAsFixed) {
     const std::int32_t expected[8] = {16384, 22725, 21407, 19266, 16384, 12873, 8867, 4520};
     for (int u = 0; u < 8; ++u) {
-        EXPECT_EQ(aan_scales()[u], expected[u]) << u;
-        EXPECT_EQ(aan_scales()[u * 8], expected[u]) << u;
+        EXPECT_EQ(AanScales()[u], expected[u]) << u;
+        EXPECT_EQ(AanScales()[u * 8], expected[u]) << u;
     }
 }
 
 // A pixel (Y, Cb, Cr) through the tables.
 void ConvertOne(const jpeg_kernel_set& k, int y, int cb, int cr, std::uint8_t* rgb) {
     colour_tables t;
-    build_colour_tables(t);
+    BuildColourTables(t);
     alignas(16) std::uint8_t yy[16] = {}, cbb[16] = {}, crr[16] = {};
     alignas(16) std::uint8_t out[64] = {};
     yy[0] = static_cast<std::uint8_t>(y);
@@ -39,9 +39,9 @@ TEST(JpegKernels, NeutralChromaGivesTheFixedColours) {
         int y;
         std::uint8_t r, g, b;
     } cases[] = {{100, 101, 99, 101}, {0, 1, 0, 1}, {255, 255, 254, 255}};
-    std::vector<const jpeg_kernel_set*> sets = {&scalar_kernels()};
-    if (sse2_kernels())
-        sets.push_back(sse2_kernels());
+    std::vector<const jpeg_kernel_set*> sets = {&ScalarKernels()};
+    if (Sse2Kernels())
+        sets.push_back(Sse2Kernels());
     for (const jpeg_kernel_set* k : sets) {
         for (const Case& c : cases) {
             std::uint8_t px[4];
@@ -100,10 +100,10 @@ TEST(JpegKernels, IdctIsCloseToTheExactTransform) {
     for (int round = 0; round < 3000; ++round) {
         for (int i = 0; i < 64; ++i)
             q[i] = static_cast<std::uint16_t>(8 + rng() % 56);
-        prescale_quant_table(q, qt);
+        PrescaleQuantTable(q, qt);
         test::RandomBlock(rng, coef, 4, 30);
         coef[0] = static_cast<std::int16_t>(static_cast<int>(rng() % 100) - 50);
-        scalar_kernels().idct(coef, qt, out, 8);
+        ScalarKernels().idct(coef, qt, out, 8);
         ReferenceIdct(coef, q, ref);
         for (int i = 0; i < 64; ++i) {
             double r = std::min(255.0, std::max(0.0, std::round(ref[i])));
@@ -124,11 +124,11 @@ TEST(JpegKernels, DcOnlyShortcutMatchesTheFullTransform) {
     alignas(16) std::uint8_t a[64], b[64];
     for (int i = 0; i < 64; ++i)
         q[i] = 16;
-    prescale_quant_table(q, qt);
+    PrescaleQuantTable(q, qt);
     for (int dc = -2048; dc <= 2047; dc += 7) {
         coef[0] = static_cast<std::int16_t>(dc);
-        scalar_kernels().idct(coef, qt, a, 8);
-        idct_dc_only(coef[0], qt[0], b, 8);
+        ScalarKernels().idct(coef, qt, a, 8);
+        IdctDcOnly(coef[0], qt[0], b, 8);
         ASSERT_EQ(std::memcmp(a, b, 64), 0) << dc;
     }
 }
