@@ -27,8 +27,8 @@ int jpeg_decoder_memory_stream::read(std::uint8_t* buffer, int max_bytes, std::u
 namespace detail {
 
 jpeg_decoder_impl::jpeg_decoder_impl(jpeg_decoder_stream* stream, jpeg_kernels kernels) : m_stream(stream) {
-    const jpeg_kernel_set* fast = sse2_kernels();
-    m_kernels = (kernels == jpeg_kernels::fast && fast != nullptr) ? fast : &scalar_kernels();
+    const jpeg_kernel_set* fast = Sse2Kernels();
+    m_kernels = (kernels == jpeg_kernels::fast && fast != nullptr) ? fast : &ScalarKernels();
 }
 
 jpeg_decoder_impl::~jpeg_decoder_impl() {
@@ -36,21 +36,21 @@ jpeg_decoder_impl::~jpeg_decoder_impl() {
         m_stream->on_close();
         m_stream = nullptr;
     }
-    free_all();
+    FreeAll();
 }
 
-void* jpeg_decoder_impl::alloc(std::size_t bytes) {
+void* jpeg_decoder_impl::Allocate(std::size_t bytes) {
     if (m_alloc_count >= kMaxAllocations)
-        stop_decoding(jpeg_error::too_many_allocations);
+        StopDecoding(jpeg_error::too_many_allocations);
     void* raw = std::calloc(1, bytes + 16);
     if (raw == nullptr)
-        stop_decoding(jpeg_error::out_of_memory);
+        StopDecoding(jpeg_error::out_of_memory);
     m_allocs[m_alloc_count++] = raw;
     auto p = (reinterpret_cast<std::uintptr_t>(raw) + 15) & ~static_cast<std::uintptr_t>(15);
     return reinterpret_cast<void*>(p);
 }
 
-void jpeg_decoder_impl::free_all() {
+void jpeg_decoder_impl::FreeAll() {
     for (int i = 0; i < m_alloc_count; ++i) {
         std::free(m_allocs[i]);
         m_allocs[i] = nullptr;
@@ -58,34 +58,34 @@ void jpeg_decoder_impl::free_all() {
     m_alloc_count = 0;
 }
 
-void jpeg_decoder_impl::fail(int code) {
+void jpeg_decoder_impl::Fail(int code) {
     m_error = code;
     m_ready = false;
     if (m_stream != nullptr) {
         m_stream->on_close();
         m_stream = nullptr;
     }
-    free_all();
+    FreeAll();
 }
 
-void jpeg_decoder_impl::construct() {
+void jpeg_decoder_impl::Construct() {
     if (m_stream != nullptr)
         m_stream->on_open();
-    auto* in = static_cast<std::uint8_t*>(alloc(kInSlack + kInBufSize + kInPad));
+    auto* in = static_cast<std::uint8_t*>(Allocate(kInSlack + kInBufSize + kInPad));
     m_in_base = in;
     m_in_buf = in + kInSlack;
     m_in_ptr = m_in_buf;
     m_in_left = 0;
-    fill_input();
-    locate_soi();
-    locate_sof();
+    FillInput();
+    LocateSoi();
+    LocateSof();
 }
 
 // The MCU layouts taken: greyscale (one block per MCU whatever its sampling factors), and three
 // components with Cb and Cr at 1x1 and Y at 1x1, 2x1, 1x2 or 2x2.
-void jpeg_decoder_impl::layout_frame() {
+void jpeg_decoder_impl::LayoutFrame() {
     if (m_comps_in_frame != 1 && m_comps_in_frame != 3)
-        stop_decoding(jpeg_error::unsupported_components);
+        StopDecoding(jpeg_error::unsupported_components);
     if (m_comps_in_frame == 1) {
         m_comp[0].mcu_h = m_comp[0].mcu_v = 1;
         m_blocks_per_mcu = 1;
@@ -94,7 +94,7 @@ void jpeg_decoder_impl::layout_frame() {
         bool chroma_ok = m_comp[1].h == 1 && m_comp[1].v == 1 && m_comp[2].h == 1 && m_comp[2].v == 1;
         bool luma_ok = (y.h == 1 || y.h == 2) && (y.v == 1 || y.v == 2);
         if (!chroma_ok || !luma_ok)
-            stop_decoding(jpeg_error::unsupported_sampling);
+            StopDecoding(jpeg_error::unsupported_sampling);
         m_comp[0].mcu_h = y.h;
         m_comp[0].mcu_v = y.v;
         for (int ci = 1; ci < 3; ++ci)
@@ -109,14 +109,14 @@ void jpeg_decoder_impl::layout_frame() {
     m_mcus_per_col = (m_height + m_mcu_height - 1) / m_mcu_height;
     m_blocks_per_mcu_row = m_blocks_per_mcu * m_mcus_per_row;
     if (m_blocks_per_mcu_row > kMaxBlocksPerMcuRow)
-        stop_decoding(jpeg_error::too_many_blocks);
+        StopDecoding(jpeg_error::too_many_blocks);
 
     for (int ci = 0; ci < m_comps_in_frame; ++ci) {
         frame_component& c = m_comp[ci];
         c.plane_stride = m_mcus_per_row * c.mcu_h * 8;
         // 16 bytes of slack: the SIMD colour conversion may read one register beyond the last MCU.
         c.plane =
-            static_cast<std::uint8_t*>(alloc(static_cast<std::size_t>(c.plane_stride) * c.mcu_v * 8 + 16));
+            static_cast<std::uint8_t*>(Allocate(static_cast<std::size_t>(c.plane_stride) * c.mcu_v * 8 + 16));
         c.blocks_w = m_mcus_per_row * c.mcu_h;
         c.blocks_h = m_mcus_per_col * c.mcu_v;
         int comp_w = (m_width * c.mcu_h + m_max_h - 1) / m_max_h;
@@ -128,32 +128,32 @@ void jpeg_decoder_impl::layout_frame() {
     m_bytes_per_pixel = m_comps_in_frame == 3 ? 4 : 1;
     m_bytes_per_line = m_width * m_bytes_per_pixel;
     std::size_t line_bytes = static_cast<std::size_t>((m_width + 15) & ~15) * m_bytes_per_pixel + 16;
-    m_line_buf[0] = static_cast<std::uint8_t*>(alloc(line_bytes));
-    m_line_buf[1] = static_cast<std::uint8_t*>(alloc(line_bytes));
-    m_colour = static_cast<colour_tables*>(alloc(sizeof(colour_tables)));
-    build_colour_tables(*m_colour);
-    m_block = static_cast<std::int16_t*>(alloc(64 * sizeof(std::int16_t)));
+    m_line_buf[0] = static_cast<std::uint8_t*>(Allocate(line_bytes));
+    m_line_buf[1] = static_cast<std::uint8_t*>(Allocate(line_bytes));
+    m_colour = static_cast<colour_tables*>(Allocate(sizeof(colour_tables)));
+    BuildColourTables(*m_colour);
+    m_block = static_cast<std::int16_t*>(Allocate(64 * sizeof(std::int16_t)));
 }
 
-void jpeg_decoder_impl::prescale_tables() {
+void jpeg_decoder_impl::PrescaleTables() {
     for (int t = 0; t < 4; ++t) {
         if (m_quant_defined[t])
-            prescale_quant_table(m_quant[t], m_quant_scaled[t]);
+            PrescaleQuantTable(m_quant[t], m_quant_scaled[t]);
         else
             std::memset(m_quant_scaled[t], 0, sizeof m_quant_scaled[t]);
     }
 }
 
-void jpeg_decoder_impl::begin() {
-    layout_frame();
+void jpeg_decoder_impl::Begin() {
+    LayoutFrame();
     if (m_progressive) {
         m_buffered = true;
-        decode_buffered_image(false);
+        DecodeBufferedImage(false);
     } else {
-        if (process_markers() != M_SOS)
-            stop_decoding(jpeg_error::unexpected_marker);
-        read_sos();
-        check_scan_tables();
+        if (ProcessMarkers() != M_SOS)
+            StopDecoding(jpeg_error::unexpected_marker);
+        ReadSos();
+        CheckScanTables();
         // The streamed path needs every component in this one scan. Otherwise the scans are decoded
         // into coefficient buffers first, as for a progressive image.
         bool all_interleaved = m_comps_in_scan == m_comps_in_frame;
@@ -162,21 +162,21 @@ void jpeg_decoder_impl::begin() {
                 if (m_scan[i].comp == m_scan[j].comp)
                     all_interleaved = false;
         if (all_interleaved) {
-            prescale_tables();
-            start_scan();
+            PrescaleTables();
+            StartScan();
         } else {
             m_buffered = true;
-            decode_buffered_image(true);
+            DecodeBufferedImage(true);
         }
     }
     if (m_buffered)
-        prescale_tables();
+        PrescaleTables();
     m_lines_left = m_height;
     m_mcu_row = 0;
     m_line_in_mcu = 0;
 }
 
-void jpeg_decoder_impl::produce_mcu_row_buffered() {
+void jpeg_decoder_impl::ProduceMcuRowBuffered() {
     for (int ci = 0; ci < m_comps_in_frame; ++ci) {
         frame_component& c = m_comp[ci];
         const std::int16_t* qt = m_quant_scaled[c.tq & 3];
@@ -192,16 +192,16 @@ void jpeg_decoder_impl::produce_mcu_row_buffered() {
     }
 }
 
-int jpeg_decoder_impl::next_line(const void** line, std::uint32_t* bytes) {
+int jpeg_decoder_impl::NextLine(const void** line, std::uint32_t* bytes) {
     if (m_lines_left == 0)
         return 1;
     if (m_line_in_mcu == 0) {
         if (m_buffered) {
-            produce_mcu_row_buffered();
+            ProduceMcuRowBuffered();
         } else {
-            decode_mcu_row_sequential();
+            DecodeMcuRowSequential();
             if (m_mcu_row + 1 == m_mcus_per_col)
-                finish_sequential_scan();
+                FinishSequentialScan();
         }
         ++m_mcu_row;
     }
@@ -243,11 +243,11 @@ jpeg_decoder::jpeg_decoder(jpeg_decoder_stream* stream, jpeg_kernels kernels)
         return;
     }
     try {
-        m_impl->construct();
+        m_impl->Construct();
     } catch (const detail::jpeg_failure& f) {
-        m_impl->fail(f.code);
+        m_impl->Fail(f.code);
     } catch (const std::bad_alloc&) {
-        m_impl->fail(jpeg_error::out_of_memory);
+        m_impl->Fail(jpeg_error::out_of_memory);
     }
 }
 
@@ -259,13 +259,13 @@ int jpeg_decoder::begin_decoding() {
     if (m_impl->m_ready)
         return 0;
     try {
-        m_impl->begin();
+        m_impl->Begin();
         m_impl->m_ready = true;
         return 0;
     } catch (const detail::jpeg_failure& f) {
-        m_impl->fail(f.code);
+        m_impl->Fail(f.code);
     } catch (const std::bad_alloc&) {
-        m_impl->fail(jpeg_error::out_of_memory);
+        m_impl->Fail(jpeg_error::out_of_memory);
     }
     return -1;
 }
@@ -274,11 +274,11 @@ int jpeg_decoder::decode(const void** scan_line, std::uint32_t* scan_line_bytes)
     if (!m_impl || m_impl->m_error != 0 || !m_impl->m_ready)
         return -1;
     try {
-        return m_impl->next_line(scan_line, scan_line_bytes);
+        return m_impl->NextLine(scan_line, scan_line_bytes);
     } catch (const detail::jpeg_failure& f) {
-        m_impl->fail(f.code);
+        m_impl->Fail(f.code);
     } catch (const std::bad_alloc&) {
-        m_impl->fail(jpeg_error::out_of_memory);
+        m_impl->Fail(jpeg_error::out_of_memory);
     }
     return jpeg_error::corrupt_data;
 }

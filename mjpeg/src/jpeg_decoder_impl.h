@@ -14,7 +14,7 @@ struct jpeg_failure {
     int code;
 };
 
-[[noreturn]] inline void stop_decoding(int code) {
+[[noreturn]] inline void StopDecoding(int code) {
     throw jpeg_failure{code};
 }
 
@@ -109,12 +109,12 @@ public:
     ~jpeg_decoder_impl();
 
     // Public steps; each may throw jpeg_failure.
-    void construct();
-    void begin();
-    int next_line(const void** line, std::uint32_t* bytes);
+    void Construct();
+    void Begin();
+    int NextLine(const void** line, std::uint32_t* bytes);
 
     // Records a failure: closes the stream and frees every working buffer.
-    void fail(int code);
+    void Fail(int code);
 
     int m_error = 0;
     bool m_ready = false;
@@ -125,14 +125,14 @@ public:
 
 private:
     // Working memory: zero-filled, 16-byte aligned, recorded, freed together.
-    void* alloc(std::size_t bytes);
-    void free_all();
+    void* Allocate(std::size_t bytes);
+    void FreeAll();
 
     // Input (jpeg_input.cpp).
-    void fill_input();
-    std::uint8_t get_byte() {
+    void FillInput();
+    std::uint8_t GetByte() {
         if (m_in_left == 0) {
-            fill_input();
+            FillInput();
             if (m_in_left == 0) {
                 m_flip = !m_flip;
                 return m_flip ? 0xFF : 0xD9;
@@ -141,78 +141,78 @@ private:
         --m_in_left;
         return *m_in_ptr++;
     }
-    void push_back(std::uint8_t c);
-    int get16() {
-        int hi = get_byte();
-        return (hi << 8) | get_byte();
+    void PushBack(std::uint8_t c);
+    int Get16() {
+        int hi = GetByte();
+        return (hi << 8) | GetByte();
     }
 
     // Bit reader over entropy-coded data (jpeg_input.cpp).
-    void reset_bit_reader();
-    void fill_bits();
-    std::uint8_t entropy_byte();
-    std::uint32_t get_bits(int n) {
+    void ResetBitReader();
+    void FillBits();
+    std::uint8_t EntropyByte();
+    std::uint32_t GetBits(int n) {
         if (n == 0)
             return 0;
         if (m_bit_count < n)
-            fill_bits();
+            FillBits();
         std::uint32_t r = static_cast<std::uint32_t>(m_bits >> (64 - n));
         m_bits <<= n;
         m_bit_count -= n;
         return r;
     }
-    int get_bit() { return static_cast<int>(get_bits(1)); }
+    int GetBit() { return static_cast<int>(GetBits(1)); }
     // T.81 F.2.2.3 DECODE: the first kLookBits bits are looked up; longer codes take the canonical ranges.
-    int decode_symbol(const huffman_table& t) {
+    int DecodeSymbol(const huffman_table& t) {
         if (m_bit_count < 16)
-            fill_bits();
+            FillBits();
         std::uint16_t e = t.look[m_bits >> (64 - huffman_table::kLookBits)];
         if (e == 0)
-            return decode_long_symbol(t);
+            return DecodeLongSymbol(t);
         int len = e >> 8;
         m_bits <<= len;
         m_bit_count -= len;
         return e & 0xFF;
     }
-    int decode_long_symbol(const huffman_table& t);
-    static int extend(std::uint32_t v, int s) {
+    int DecodeLongSymbol(const huffman_table& t);
+    static int Extend(std::uint32_t v, int s) {
         return v < (1u << (s - 1)) ? static_cast<int>(v) - (1 << s) + 1 : static_cast<int>(v);
     }
 
     // Markers (jpeg_markers.cpp).
-    void locate_soi();
-    int next_marker();
-    int process_markers();
-    void locate_sof();
-    void read_sof();
-    void read_dht();
-    void read_dqt();
-    void read_dri();
-    void read_sos();
-    void skip_variable_marker();
-    void check_scan_tables();
-    void check_progressive_scan();
-    static void build_huffman(huffman_table& t, bool ac);
+    void LocateSoi();
+    int NextMarker();
+    int ProcessMarkers();
+    void LocateSof();
+    void ReadSof();
+    void ReadDht();
+    void ReadDqt();
+    void ReadDri();
+    void ReadSos();
+    void SkipVariableMarker();
+    void CheckScanTables();
+    void CheckProgressiveScan();
+    static void BuildHuffman(huffman_table& t, bool ac);
 
     // Entropy decoding (jpeg_entropy.cpp).
-    void start_scan();
-    void process_restart();
-    bool restart_due();
-    int decode_block_sequential(std::int16_t* blk, int sc);
-    void decode_dc_first(std::int16_t* blk, int sc);
-    void decode_dc_refine(std::int16_t* blk);
-    void decode_ac_first(std::int16_t* blk, int sc);
-    void decode_ac_refine(std::int16_t* blk, int sc);
-    void decode_buffered_block(std::int16_t* blk, int sc);
-    void decode_buffered_scan();
-    void decode_buffered_image(bool first_scan_read);
-    void decode_mcu_row_sequential();
-    void finish_sequential_scan();
+    void StartScan();
+    void ProcessRestart();
+    bool RestartDue();
+    int DecodeBlockSequential(std::int16_t* blk, int sc);
+    void DecodeDcFirst(std::int16_t* blk, int sc);
+    void DecodeDcRefine(std::int16_t* blk);
+    void DecodeAcFirst(std::int16_t* blk, int sc);
+    void DecodeAcRefine(std::int16_t* blk, int sc);
+    void DecodeBufferedBlock(std::int16_t* blk, int sc);
+    void DecodeBufferedScan();
+    void DecodeBufferedImage(bool first_scan_read);
+    void DecodeMcuRowSequential();
+    void FinishSequentialScan();
 
     // Layout and output (jpeg_decoder.cpp).
-    void layout_frame();
-    void prescale_tables();
-    void produce_mcu_row_buffered();
+    void LayoutFrame();
+    void PrescaleTables();
+    void ProduceMcuRowBuffered();
 
     jpeg_decoder_stream* m_stream;
     const jpeg_kernel_set* m_kernels;

@@ -6,8 +6,8 @@
 
 namespace mjpeg::detail {
 
-void jpeg_decoder_impl::start_scan() {
-    reset_bit_reader();
+void jpeg_decoder_impl::StartScan() {
+    ResetBitReader();
     std::memset(m_dc_pred, 0, sizeof m_dc_pred);
     m_eob_run = 0;
     m_restarts_left = m_restart_interval;
@@ -15,7 +15,7 @@ void jpeg_decoder_impl::start_scan() {
 }
 
 // Counts MCUs against the restart interval; true when a restart marker is due before this MCU.
-bool jpeg_decoder_impl::restart_due() {
+bool jpeg_decoder_impl::RestartDue() {
     if (m_restart_interval == 0)
         return false;
     bool due = m_restarts_left == 0;
@@ -27,37 +27,37 @@ bool jpeg_decoder_impl::restart_due() {
 
 // T.81 F.2.2.4 / E.2.4: the next RSTn (n counting 0..7) must follow within 1536 bytes; prediction and
 // the end-of-band run start afresh behind it.
-void jpeg_decoder_impl::process_restart() {
-    reset_bit_reader();
+void jpeg_decoder_impl::ProcessRestart() {
+    ResetBitReader();
     std::uint8_t c = 0;
     for (int i = 0; i < kRestartSearchBytes; ++i) {
-        c = get_byte();
+        c = GetByte();
         if (c == 0xFF)
             break;
     }
     if (c != 0xFF)
-        stop_decoding(jpeg_error::restart_marker);
+        StopDecoding(jpeg_error::restart_marker);
     while (c == 0xFF)
-        c = get_byte();
+        c = GetByte();
     if (c != M_RST0 + m_next_restart)
-        stop_decoding(jpeg_error::restart_marker);
+        StopDecoding(jpeg_error::restart_marker);
     std::memset(m_dc_pred, 0, sizeof m_dc_pred);
     m_eob_run = 0;
     m_next_restart = (m_next_restart + 1) & 7;
-    reset_bit_reader();
+    ResetBitReader();
 }
 
 // T.81 F.2.2.1 and F.2.2.2: one block of a sequential scan, coefficients in natural order. Returns the
 // highest zig-zag index written (0 when the block holds only its DC term).
-int jpeg_decoder_impl::decode_block_sequential(std::int16_t* blk, int sc) {
+int jpeg_decoder_impl::DecodeBlockSequential(std::int16_t* blk, int sc) {
     const scan_component& s = m_scan[sc];
     const huffman_table& dc = m_huff[s.dc_slot];
     const huffman_table& ac = m_huff[s.ac_slot];
 
-    int t = decode_symbol(dc);
+    int t = DecodeSymbol(dc);
     if (t > 15)
-        stop_decoding(jpeg_error::corrupt_data);
-    int diff = t ? extend(get_bits(t), t) : 0;
+        StopDecoding(jpeg_error::corrupt_data);
+    int diff = t ? Extend(GetBits(t), t) : 0;
     std::int16_t pred = static_cast<std::int16_t>(m_dc_pred[sc] + diff);
     m_dc_pred[sc] = pred;
     blk[0] = pred;
@@ -71,7 +71,7 @@ int jpeg_decoder_impl::decode_block_sequential(std::int16_t* blk, int sc) {
         if (count < 32) {
             m_bits = bits;
             m_bit_count = count;
-            fill_bits();
+            FillBits();
             bits = m_bits;
             count = m_bit_count;
         }
@@ -82,20 +82,20 @@ int jpeg_decoder_impl::decode_block_sequential(std::int16_t* blk, int sc) {
             bits <<= len;
             count -= len;
             if (k > 63)
-                stop_decoding(jpeg_error::corrupt_data);
+                StopDecoding(jpeg_error::corrupt_data);
             blk[kZigZag[k]] = static_cast<std::int16_t>(e >> 16);
             last = k++;
             continue;
         }
         m_bits = bits;
         m_bit_count = count;
-        int rs = decode_symbol(ac);
+        int rs = DecodeSymbol(ac);
         int r = rs >> 4, size = rs & 15;
         if (size != 0) {
             k += r;
             if (k > 63)
-                stop_decoding(jpeg_error::corrupt_data);
-            blk[kZigZag[k]] = static_cast<std::int16_t>(extend(get_bits(size), size));
+                StopDecoding(jpeg_error::corrupt_data);
+            blk[kZigZag[k]] = static_cast<std::int16_t>(Extend(GetBits(size), size));
             last = k++;
         } else if (r == 15) {
             k += 16;
@@ -111,44 +111,44 @@ int jpeg_decoder_impl::decode_block_sequential(std::int16_t* blk, int sc) {
 }
 
 // T.81 G.1.2.1: DC first scan.
-void jpeg_decoder_impl::decode_dc_first(std::int16_t* blk, int sc) {
-    int t = decode_symbol(m_huff[m_scan[sc].dc_slot]);
+void jpeg_decoder_impl::DecodeDcFirst(std::int16_t* blk, int sc) {
+    int t = DecodeSymbol(m_huff[m_scan[sc].dc_slot]);
     if (t > 15)
-        stop_decoding(jpeg_error::corrupt_data);
-    int diff = t ? extend(get_bits(t), t) : 0;
+        StopDecoding(jpeg_error::corrupt_data);
+    int diff = t ? Extend(GetBits(t), t) : 0;
     std::int16_t pred = static_cast<std::int16_t>(m_dc_pred[sc] + diff);
     m_dc_pred[sc] = pred;
     blk[0] = static_cast<std::int16_t>(pred * (1 << m_approx_low));
 }
 
 // T.81 G.1.2.1: DC refinement, one bit per block.
-void jpeg_decoder_impl::decode_dc_refine(std::int16_t* blk) {
-    if (get_bit())
+void jpeg_decoder_impl::DecodeDcRefine(std::int16_t* blk) {
+    if (GetBit())
         blk[0] = static_cast<std::int16_t>(blk[0] | (1 << m_approx_low));
 }
 
 // T.81 G.1.2.2: AC first scan with end-of-band runs.
-void jpeg_decoder_impl::decode_ac_first(std::int16_t* blk, int sc) {
+void jpeg_decoder_impl::DecodeAcFirst(std::int16_t* blk, int sc) {
     if (m_eob_run > 0) {
         --m_eob_run;
         return;
     }
     const huffman_table& ac = m_huff[m_scan[sc].ac_slot];
     for (int k = m_spectral_start; k <= m_spectral_end; ++k) {
-        int rs = decode_symbol(ac);
+        int rs = DecodeSymbol(ac);
         int r = rs >> 4, size = rs & 15;
         if (size != 0) {
             k += r;
             if (k > 63)
-                stop_decoding(jpeg_error::corrupt_data);
-            int v = extend(get_bits(size), size);
+                StopDecoding(jpeg_error::corrupt_data);
+            int v = Extend(GetBits(size), size);
             blk[kZigZag[k]] = static_cast<std::int16_t>(v * (1 << m_approx_low));
         } else if (r == 15) {
             k += 15;
         } else {
             m_eob_run = (1 << r) - 1;
             if (r)
-                m_eob_run += static_cast<int>(get_bits(r));
+                m_eob_run += static_cast<int>(GetBits(r));
             break;
         }
     }
@@ -156,31 +156,31 @@ void jpeg_decoder_impl::decode_ac_first(std::int16_t* blk, int sc) {
 
 // T.81 G.1.2.3: AC refinement. Coefficients already non-zero get one correction bit each; new ones have
 // magnitude 1 (in units of 2^Al) and are placed after skipping r zero-history coefficients.
-void jpeg_decoder_impl::decode_ac_refine(std::int16_t* blk, int sc) {
+void jpeg_decoder_impl::DecodeAcRefine(std::int16_t* blk, int sc) {
     const int p1 = 1 << m_approx_low;
     const int m1 = -p1;
     int k = m_spectral_start;
     const int end = m_spectral_end;
 
     auto refine = [&](std::int16_t& c) {
-        if (get_bit() && (c & p1) == 0)
+        if (GetBit() && (c & p1) == 0)
             c = static_cast<std::int16_t>(c + (c >= 0 ? p1 : m1));
     };
 
     if (m_eob_run == 0) {
         const huffman_table& ac = m_huff[m_scan[sc].ac_slot];
         for (; k <= end; ++k) {
-            int rs = decode_symbol(ac);
+            int rs = DecodeSymbol(ac);
             int r = rs >> 4, size = rs & 15;
             int value = 0;
             if (size != 0) {
                 if (size != 1)
-                    stop_decoding(jpeg_error::corrupt_data);
-                value = get_bit() ? p1 : m1;
+                    StopDecoding(jpeg_error::corrupt_data);
+                value = GetBit() ? p1 : m1;
             } else if (r != 15) {
                 m_eob_run = 1 << r;
                 if (r)
-                    m_eob_run += static_cast<int>(get_bits(r));
+                    m_eob_run += static_cast<int>(GetBits(r));
                 break;
             }
             // Walk over coefficients: refine the non-zero ones, count the zero ones against r.
@@ -196,7 +196,7 @@ void jpeg_decoder_impl::decode_ac_refine(std::int16_t* blk, int sc) {
             }
             if (value != 0) {
                 if (k > 63)
-                    stop_decoding(jpeg_error::corrupt_data);
+                    StopDecoding(jpeg_error::corrupt_data);
                 blk[kZigZag[k]] = static_cast<std::int16_t>(value);
             }
         }
@@ -211,47 +211,47 @@ void jpeg_decoder_impl::decode_ac_refine(std::int16_t* blk, int sc) {
     }
 }
 
-void jpeg_decoder_impl::decode_buffered_block(std::int16_t* blk, int sc) {
+void jpeg_decoder_impl::DecodeBufferedBlock(std::int16_t* blk, int sc) {
     if (!m_progressive) {
-        decode_block_sequential(blk, sc);
+        DecodeBlockSequential(blk, sc);
     } else if (m_spectral_start == 0) {
         if (m_approx_high == 0)
-            decode_dc_first(blk, sc);
+            DecodeDcFirst(blk, sc);
         else
-            decode_dc_refine(blk);
+            DecodeDcRefine(blk);
     } else if (m_approx_high == 0) {
-        decode_ac_first(blk, sc);
+        DecodeAcFirst(blk, sc);
     } else {
-        decode_ac_refine(blk, sc);
+        DecodeAcRefine(blk, sc);
     }
 }
 
 // One scan into the coefficient buffers. A scan of one component covers that component's own blocks
 // (T.81 A.2.2); a scan of several goes MCU by MCU (A.2.3).
-void jpeg_decoder_impl::decode_buffered_scan() {
-    start_scan();
+void jpeg_decoder_impl::DecodeBufferedScan() {
+    StartScan();
     if (m_comps_in_scan == 1) {
         frame_component& c = m_comp[m_scan[0].comp];
         for (int by = 0; by < c.comp_blocks_h; ++by) {
             for (int bx = 0; bx < c.comp_blocks_w; ++bx) {
-                if (restart_due())
-                    process_restart();
-                decode_buffered_block(c.coef + (static_cast<std::size_t>(by) * c.blocks_w + bx) * 64, 0);
+                if (RestartDue())
+                    ProcessRestart();
+                DecodeBufferedBlock(c.coef + (static_cast<std::size_t>(by) * c.blocks_w + bx) * 64, 0);
             }
         }
     } else {
         for (int my = 0; my < m_mcus_per_col; ++my) {
             for (int mx = 0; mx < m_mcus_per_row; ++mx) {
-                if (restart_due())
-                    process_restart();
+                if (RestartDue())
+                    ProcessRestart();
                 for (int i = 0; i < m_comps_in_scan; ++i) {
                     frame_component& c = m_comp[m_scan[i].comp];
                     for (int v = 0; v < c.mcu_v; ++v) {
                         for (int h = 0; h < c.mcu_h; ++h) {
                             int bx = mx * c.mcu_h + h, by = my * c.mcu_v + v;
                             if (bx >= c.blocks_w || by >= c.blocks_h)
-                                stop_decoding(jpeg_error::too_many_blocks);
-                            decode_buffered_block(
+                                StopDecoding(jpeg_error::too_many_blocks);
+                            DecodeBufferedBlock(
                                 c.coef + (static_cast<std::size_t>(by) * c.blocks_w + bx) * 64, i);
                         }
                     }
@@ -259,49 +259,49 @@ void jpeg_decoder_impl::decode_buffered_scan() {
             }
         }
     }
-    reset_bit_reader();
+    ResetBitReader();
 }
 
 // Decodes every scan up to EOI into the coefficient buffers.
-void jpeg_decoder_impl::decode_buffered_image(bool first_scan_read) {
+void jpeg_decoder_impl::DecodeBufferedImage(bool first_scan_read) {
     for (int ci = 0; ci < m_comps_in_frame; ++ci) {
         frame_component& c = m_comp[ci];
         std::size_t blocks = static_cast<std::size_t>(c.blocks_w) * c.blocks_h;
-        c.coef = static_cast<std::int16_t*>(alloc(blocks * 64 * sizeof(std::int16_t)));
+        c.coef = static_cast<std::int16_t*>(Allocate(blocks * 64 * sizeof(std::int16_t)));
     }
     bool have_scan = first_scan_read;
     for (;;) {
         if (!have_scan) {
-            int m = process_markers();
+            int m = ProcessMarkers();
             if (m == M_EOI)
                 break;
             if (m != M_SOS)
-                stop_decoding(jpeg_error::unexpected_marker);
-            read_sos();
+                StopDecoding(jpeg_error::unexpected_marker);
+            ReadSos();
         }
         have_scan = false;
-        check_scan_tables();
+        CheckScanTables();
         if (m_progressive)
-            check_progressive_scan();
-        decode_buffered_scan();
+            CheckProgressiveScan();
+        DecodeBufferedScan();
     }
 }
 
 // One row of MCUs of an interleaved sequential scan, each block dequantised and transformed into the
 // sample planes as soon as it is decoded.
-void jpeg_decoder_impl::decode_mcu_row_sequential() {
+void jpeg_decoder_impl::DecodeMcuRowSequential() {
     for (int mx = 0; mx < m_mcus_per_row; ++mx) {
-        if (restart_due())
-            process_restart();
+        if (RestartDue())
+            ProcessRestart();
         for (int i = 0; i < m_comps_in_scan; ++i) {
             frame_component& c = m_comp[m_scan[i].comp];
             const std::int16_t* qt = m_quant_scaled[c.tq];
             for (int v = 0; v < c.mcu_v; ++v) {
                 for (int h = 0; h < c.mcu_h; ++h) {
-                    int last = decode_block_sequential(m_block, i);
+                    int last = DecodeBlockSequential(m_block, i);
                     std::uint8_t* dst = c.plane + v * 8 * c.plane_stride + (mx * c.mcu_h + h) * 8;
                     if (last == 0) {
-                        idct_dc_only(m_block[0], qt[0], dst, c.plane_stride);
+                        IdctDcOnly(m_block[0], qt[0], dst, c.plane_stride);
                         m_block[0] = 0;
                     } else {
                         m_kernels->idct(m_block, qt, dst, c.plane_stride);
@@ -315,10 +315,10 @@ void jpeg_decoder_impl::decode_mcu_row_sequential() {
 
 // After the last MCU row: re-align and read on to the next marker. The picture is complete by then, so
 // what follows it cannot spoil it: a fault in trailing segments is ignored.
-void jpeg_decoder_impl::finish_sequential_scan() {
-    reset_bit_reader();
+void jpeg_decoder_impl::FinishSequentialScan() {
+    ResetBitReader();
     try {
-        process_markers();
+        ProcessMarkers();
     } catch (const jpeg_failure&) {
     }
 }

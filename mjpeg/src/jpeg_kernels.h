@@ -6,7 +6,7 @@
 
 namespace mjpeg::detail {
 
-// The four colour tables, indexed by a chroma byte (see build_colour_tables).
+// The four colour tables, indexed by a chroma byte (see BuildColourTables).
 struct colour_tables {
     std::int32_t red_cr[256];
     std::int32_t blue_cb[256];
@@ -16,15 +16,15 @@ struct colour_tables {
 
 // Builds the YCbCr to RGB tables: 16.16 fixed-point coefficients 1.402, 1.772, 0.71414 and 0.34414,
 // centred on 127.5, with 32768 for rounding in all but the green term for Cr.
-void build_colour_tables(colour_tables& t);
+void BuildColourTables(colour_tables& t);
 
 // The AAN scale s(u, v) = round(16384 * c(u) * c(v)), c(0) = 1, c(k) = sqrt(2) * cos(k * pi / 16),
 // natural (row-major) order.
-const std::int32_t* aan_scales();
+const std::int32_t* AanScales();
 
 // Pre-scales a quantisation table (natural order) for the fast IDCT:
 // out[i] = (q[i] * s[i] + 2048) >> 12, kept as 16-bit.
-void prescale_quant_table(const std::uint16_t* q, std::int16_t* out);
+void PrescaleQuantTable(const std::uint16_t* q, std::int16_t* out);
 
 // Rounding bias added to the dequantised DC term so that the final shift by 5 rounds to nearest.
 inline constexpr int kIdctDcBias = 16;
@@ -43,11 +43,11 @@ struct jpeg_kernel_set {
                        std::uint8_t* out, int width, const colour_tables& t);
 };
 
-const jpeg_kernel_set& scalar_kernels();
+const jpeg_kernel_set& ScalarKernels();
 // The SSE2 set, or nullptr on machines without it.
-const jpeg_kernel_set* sse2_kernels();
+const jpeg_kernel_set* Sse2Kernels();
 
 // A block whose only non-zero coefficient is the DC term: every sample is the same value.
-void idct_dc_only(std::int16_t dc, std::int16_t q, std::uint8_t* dst, int stride);
+void IdctDcOnly(std::int16_t dc, std::int16_t q, std::uint8_t* dst, int stride);
 
 } // namespace mjpeg::detail

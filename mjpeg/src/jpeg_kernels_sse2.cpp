@@ -8,25 +8,25 @@
 namespace mjpeg::detail {
 namespace {
 
-inline __m128i mul_1_414(__m128i x) {
+inline __m128i Times1414(__m128i x) {
     return _mm_add_epi16(x, _mm_mulhi_epi16(x, _mm_set1_epi16(27146)));
 }
-inline __m128i mul_1_847(__m128i x) {
+inline __m128i Times1847(__m128i x) {
     return _mm_sub_epi16(_mm_add_epi16(x, x), _mm_mulhi_epi16(x, _mm_set1_epi16(9977)));
 }
-inline __m128i mul_1_082(__m128i x) {
+inline __m128i Times1082(__m128i x) {
     return _mm_add_epi16(x, _mm_mulhi_epi16(x, _mm_set1_epi16(5400)));
 }
-inline __m128i mul_2_613(__m128i x) {
+inline __m128i Times2613(__m128i x) {
     return _mm_sub_epi16(_mm_add_epi16(_mm_add_epi16(x, x), x), _mm_mulhi_epi16(x, _mm_set1_epi16(25354)));
 }
 
 // Eight one-dimensional AAN inverse DCTs side by side: v[k] holds input k of each lane.
-inline void aan_idct_8x(__m128i* v) {
+inline void AanIdct8x(__m128i* v) {
     __m128i t10 = _mm_add_epi16(v[0], v[4]);
     __m128i t11 = _mm_sub_epi16(v[0], v[4]);
     __m128i t13 = _mm_add_epi16(v[2], v[6]);
-    __m128i t12 = _mm_sub_epi16(mul_1_414(_mm_sub_epi16(v[2], v[6])), t13);
+    __m128i t12 = _mm_sub_epi16(Times1414(_mm_sub_epi16(v[2], v[6])), t13);
     __m128i e0 = _mm_add_epi16(t10, t13);
     __m128i e3 = _mm_sub_epi16(t10, t13);
     __m128i e1 = _mm_add_epi16(t11, t12);
@@ -37,10 +37,10 @@ inline void aan_idct_8x(__m128i* v) {
     __m128i z11 = _mm_add_epi16(v[1], v[7]);
     __m128i z12 = _mm_sub_epi16(v[1], v[7]);
     __m128i o7 = _mm_add_epi16(z11, z13);
-    __m128i o11 = mul_1_414(_mm_sub_epi16(z11, z13));
-    __m128i z5 = mul_1_847(_mm_add_epi16(z10, z12));
-    __m128i o10 = _mm_sub_epi16(mul_1_082(z12), z5);
-    __m128i o12 = _mm_sub_epi16(z5, mul_2_613(z10));
+    __m128i o11 = Times1414(_mm_sub_epi16(z11, z13));
+    __m128i z5 = Times1847(_mm_add_epi16(z10, z12));
+    __m128i o10 = _mm_sub_epi16(Times1082(z12), z5);
+    __m128i o12 = _mm_sub_epi16(z5, Times2613(z10));
     __m128i o6 = _mm_sub_epi16(o12, o7);
     __m128i o5 = _mm_sub_epi16(o11, o6);
     __m128i o4 = _mm_add_epi16(o10, o5);
@@ -55,7 +55,7 @@ inline void aan_idct_8x(__m128i* v) {
     v[3] = _mm_sub_epi16(e3, o4);
 }
 
-inline void transpose_8x8(__m128i* r) {
+inline void Transpose8x8(__m128i* r) {
     __m128i a0 = _mm_unpacklo_epi16(r[0], r[1]), a1 = _mm_unpackhi_epi16(r[0], r[1]);
     __m128i a2 = _mm_unpacklo_epi16(r[2], r[3]), a3 = _mm_unpackhi_epi16(r[2], r[3]);
     __m128i a4 = _mm_unpacklo_epi16(r[4], r[5]), a5 = _mm_unpackhi_epi16(r[4], r[5]);
@@ -74,7 +74,7 @@ inline void transpose_8x8(__m128i* r) {
     r[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
-void idct_sse2(const std::int16_t* coef, const std::int16_t* qt, std::uint8_t* dst, int stride) {
+void IdctSse2(const std::int16_t* coef, const std::int16_t* qt, std::uint8_t* dst, int stride) {
     __m128i v[8];
     for (int k = 0; k < 8; ++k) {
         __m128i c = _mm_load_si128(reinterpret_cast<const __m128i*>(coef + 8 * k));
@@ -83,10 +83,10 @@ void idct_sse2(const std::int16_t* coef, const std::int16_t* qt, std::uint8_t* d
     }
     v[0] = _mm_add_epi16(v[0], _mm_setr_epi16(kIdctDcBias, 0, 0, 0, 0, 0, 0, 0));
 
-    aan_idct_8x(v); // columns
-    transpose_8x8(v);
-    aan_idct_8x(v); // rows
-    transpose_8x8(v);
+    AanIdct8x(v); // columns
+    Transpose8x8(v);
+    AanIdct8x(v); // rows
+    Transpose8x8(v);
 
     const __m128i level = _mm_set1_epi16(128);
     for (int k = 0; k < 8; k += 2) {
@@ -109,7 +109,7 @@ struct chroma8 {
     __m128i red, green, blue;
 };
 
-inline chroma8 chroma_terms(__m128i cb8, __m128i cr8) {
+inline chroma8 ChromaTerms(__m128i cb8, __m128i cr8) {
     const __m128i zero = _mm_setzero_si128();
     __m128i cb16 = _mm_unpacklo_epi8(cb8, zero);
     __m128i cr16 = _mm_unpacklo_epi8(cr8, zero);
@@ -142,7 +142,7 @@ inline chroma8 chroma_terms(__m128i cb8, __m128i cr8) {
 
 // Eight pixels (red, green, blue, 0) from eight Y samples (16-bit lanes) and their chroma offsets;
 // writes 32 bytes. Sums lie within -226..481 and the unsigned pack clamps them to 0..255.
-inline void store8(__m128i y16, __m128i red, __m128i green, __m128i blue, std::uint8_t* out) {
+inline void Store8(__m128i y16, __m128i red, __m128i green, __m128i blue, std::uint8_t* out) {
     const __m128i zero = _mm_setzero_si128();
     __m128i r = _mm_packus_epi16(_mm_add_epi16(y16, red), zero);
     __m128i g = _mm_packus_epi16(_mm_add_epi16(y16, green), zero);
@@ -153,37 +153,37 @@ inline void store8(__m128i y16, __m128i red, __m128i green, __m128i blue, std::u
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(rg, bx));
 }
 
-void convert_h1_sse2(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, std::uint8_t* out,
-                     int width, const colour_tables&) {
+void ConvertH1Sse2(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, std::uint8_t* out,
+                   int width, const colour_tables&) {
     const __m128i zero = _mm_setzero_si128();
     for (int x = 0; x < width; x += 8) {
-        chroma8 c = chroma_terms(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + x)),
-                                 _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + x)));
+        chroma8 c = ChromaTerms(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + x)),
+                                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + x)));
         __m128i y16 = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(y + x)), zero);
-        store8(y16, c.red, c.green, c.blue, out + 4 * x);
+        Store8(y16, c.red, c.green, c.blue, out + 4 * x);
     }
 }
 
 // Each chroma sample serves two pixels: its terms are computed once and doubled in the 16-bit lanes.
-void convert_h2_sse2(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, std::uint8_t* out,
-                     int width, const colour_tables&) {
+void ConvertH2Sse2(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, std::uint8_t* out,
+                   int width, const colour_tables&) {
     const __m128i zero = _mm_setzero_si128();
     for (int x = 0; x < width; x += 16) {
         __m128i y8 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + x));
-        chroma8 c = chroma_terms(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + x / 2)),
-                                 _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + x / 2)));
-        store8(_mm_unpacklo_epi8(y8, zero), _mm_unpacklo_epi16(c.red, c.red),
+        chroma8 c = ChromaTerms(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + x / 2)),
+                                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + x / 2)));
+        Store8(_mm_unpacklo_epi8(y8, zero), _mm_unpacklo_epi16(c.red, c.red),
                _mm_unpacklo_epi16(c.green, c.green), _mm_unpacklo_epi16(c.blue, c.blue), out + 4 * x);
-        store8(_mm_unpackhi_epi8(y8, zero), _mm_unpackhi_epi16(c.red, c.red),
+        Store8(_mm_unpackhi_epi8(y8, zero), _mm_unpackhi_epi16(c.red, c.red),
                _mm_unpackhi_epi16(c.green, c.green), _mm_unpackhi_epi16(c.blue, c.blue), out + 4 * x + 32);
     }
 }
 
-const jpeg_kernel_set kSse2 = {idct_sse2, convert_h1_sse2, convert_h2_sse2};
+const jpeg_kernel_set kSse2 = {IdctSse2, ConvertH1Sse2, ConvertH2Sse2};
 
 } // namespace
 
-const jpeg_kernel_set* sse2_kernels() {
+const jpeg_kernel_set* Sse2Kernels() {
     return &kSse2;
 }
 
@@ -192,7 +192,7 @@ const jpeg_kernel_set* sse2_kernels() {
 #else
 
 namespace mjpeg::detail {
-const jpeg_kernel_set* sse2_kernels() {
+const jpeg_kernel_set* Sse2Kernels() {
     return nullptr;
 }
 } // namespace mjpeg::detail

@@ -1,7 +1,8 @@
 // Conformance: small JPEG files made with a common encoder, each with the reference decode that
 // libjpeg-turbo's djpeg (-dct int -nosmooth) gave for it. Our colour tables are centred on 127.5 and our
 // IDCT is the fast 16-bit one, so pictures differ slightly from the reference by design; they must stay
-// within 40 dB PSNR. Our own output is pinned by checksum, and the SIMD and portable paths must agree.
+// within 40 dB PSNR. Our own output is pinned by checksum, on the SIMD path and on the portable path
+// (jpeg_kernels::scalar), which must agree.
 #include <gtest/gtest.h>
 
 #include <cinttypes>
@@ -47,6 +48,8 @@ TEST(JpegConformance, FilesDecodeCloseToTheReference) {
         EXPECT_EQ(fast.components, c.components);
         EXPECT_EQ(fast.lines, c.height);
         EXPECT_TRUE(fast.pixels == scalar.pixels) << "SIMD and portable paths differ";
+        std::uint64_t scalar_sum = Fnv1a(scalar.pixels);
+        EXPECT_EQ(scalar_sum, c.checksum) << "portable path checksum 0x" << std::hex << scalar_sum;
 
         int w = 0, h = 0;
         Bytes ref = PnmPixels(ReadFile(DataPath(std::string(c.name) + ".ref.pnm")), &w, &h);

@@ -108,6 +108,9 @@ public:
     void ApplyPresets();
     void SetPresets(int interlaced, int resolution, int quantPrecision, int version, int quarterSample);
     int Decode(const DecodeParams& params);
+    // Runs the portable scalar kernels instead of the SIMD ones from the next call on (tests and
+    // benchmarks compare the two paths; both give the same bytes).
+    void ForceScalarKernels(bool force) { m_dsp = force ? &ScalarDsp() : &Dsp(); }
 
 private:
     // Headers (headers.cpp).

@@ -40,6 +40,8 @@ void LoadMatrix(BitReader& br, uint8_t* matrix) {
         matrix[kZigzag[i]] = static_cast<uint8_t>(last);
 }
 
+// 6.3.3 vop_time_increment_resolution: vop_time_increment takes as many bits as resolution - 1
+// needs, and at least one.
 int TimeIncrementBits(int resolution) {
     int bits = 1;
     while (bits < 16 && (1 << bits) < resolution)
@@ -47,71 +49,127 @@ int TimeIncrementBits(int resolution) {
     return bits;
 }
 
-} // namespace
+// The steps of 6.2.3 video_object_layer() for a rectangular layer, in stream order. Each reads its
+// fields into `layer` and returns 0, or the result code that refuses the layer; the sticky overrun
+// of the reader is checked once, at the end.
 
-int ParseLayerHeader(BitReader& br, LayerState& layer) {
+// 6.2.3 random_accessible_vol, video_object_type_indication and the optional layer identifier.
+// Without an identifier the layer is read with version 1 syntax (video_object_layer_verid is
+// taken as 1; the visual object's verid, which the standard passes on here, is not carried over).
+void ParseLayerIdentifier(BitReader& br, LayerState& layer) {
     br.Skip(1); // random_accessible_vol
     br.Skip(8); // video_object_type_indication
-    int version = 1;
+    layer.version = 1;
     if (br.Bit()) { // is_object_layer_identifier
-        version = static_cast<int>(br.Read(4));
+        layer.version = static_cast<int>(br.Read(4));
         br.Skip(3); // video_object_layer_priority
     }
-    if (br.Read(4) == 0xF) // aspect_ratio_info: extended PAR
-        br.Skip(16);
+}
+
+// 6.2.3 aspect_ratio_info, with par_width and par_height after the extended PAR code: not used.
+void SkipAspectRatio(BitReader& br) {
+    if (br.Read(4) == 0xF)
+        br.Skip(8 + 8);
+}
+
+// 6.2.3 vol_control_parameters: chroma_format, low_delay and the VBV parameters: not used.
+void SkipControlParameters(BitReader& br) {
     if (br.Bit()) {     // vol_control_parameters
         br.Skip(2 + 1); // chroma_format, low_delay
-        if (br.Bit())   // vbv_parameters
+        if (br.Bit())   // vbv_parameters: bit rate, buffer size and occupancy in halves, with markers
             br.Skip(15 + 1 + 15 + 1 + 15 + 1 + 3 + 11 + 1 + 15 + 1);
     }
-    int shape = static_cast<int>(br.Read(2));
-    if (shape != 0)
+}
+
+// 6.2.3 video_object_layer_shape: only rectangular layers are decoded.
+int ParseShape(BitReader& br, LayerState& layer) {
+    if (br.Read(2) != 0)
         return kNotRectangular;
+    layer.rectangular = true;
+    return 0;
+}
+
+// 6.2.3 vop_time_increment_resolution, fixed_vop_rate and fixed_vop_time_increment.
+int ParseTimeBase(BitReader& br, LayerState& layer) {
     br.Marker();
-    int resolution = static_cast<int>(br.Read(16));
+    const int resolution = static_cast<int>(br.Read(16));
     br.Marker();
     if (resolution == 0)
         return kBadLayerStartCode;
-    int incrementBits = TimeIncrementBits(resolution);
-    bool fixedRate = br.Bit();
-    int fixedIncrement = fixedRate ? static_cast<int>(br.Read(incrementBits)) : 0;
+    layer.timeIncrementResolution = resolution;
+    layer.timeIncrementBits = TimeIncrementBits(resolution);
+    layer.fixedRate = br.Bit();
+    layer.fixedIncrement = layer.fixedRate ? static_cast<int>(br.Read(layer.timeIncrementBits)) : 0;
+    return 0;
+}
+
+// 6.2.3 video_object_layer_width and video_object_layer_height of a rectangular layer.
+void ParseLayerSize(BitReader& br, LayerState& layer) {
     br.Marker();
-    int width = static_cast<int>(br.Read(13));
+    layer.width = static_cast<int>(br.Read(13));
     br.Marker();
-    int height = static_cast<int>(br.Read(13));
+    layer.height = static_cast<int>(br.Read(13));
     br.Marker();
-    bool interlaced = br.Bit();
-    bool obmcDisable = br.Bit();
-    int sprite = static_cast<int>(br.Read(version == 1 ? 1 : 2));
-    if (sprite != 0)
+}
+
+// 6.2.3 interlaced, obmc_disable and sprite_enable (two bits from version 2 on): sprites are refused.
+int ParseInterlaceAndSprite(BitReader& br, LayerState& layer) {
+    layer.interlaced = br.Bit();
+    layer.obmcDisable = br.Bit();
+    if (br.Read(layer.version == 1 ? 1 : 2) != 0)
         return kUnsupportedVop;
-    int quantPrecision = 5;
+    layer.sprite = 0;
+    return 0;
+}
+
+// 6.2.3 not_8_bit with quant_precision and bits_per_pixel: only 8-bit video is decoded. Other
+// depths, and quantiser precisions outside 3..9, give the not-rectangular code (there is no code
+// of their own).
+int ParseSampleDepth(BitReader& br, LayerState& layer) {
+    layer.quantPrecision = 5;
     if (br.Bit()) { // not_8_bit
-        quantPrecision = static_cast<int>(br.Read(4));
-        int bitsPerPixel = static_cast<int>(br.Read(4));
-        if (bitsPerPixel != 8 || quantPrecision < 3 || quantPrecision > 9)
-            return kNotRectangular; // only 8-bit video is decoded
+        layer.quantPrecision = static_cast<int>(br.Read(4));
+        const int bitsPerPixel = static_cast<int>(br.Read(4));
+        if (bitsPerPixel != 8 || layer.quantPrecision < 3 || layer.quantPrecision > 9)
+            return kNotRectangular;
     }
-    bool mpegQuant = br.Bit();
-    uint8_t intra[64];
-    uint8_t nonIntra[64];
-    std::memcpy(intra, kDefaultIntraMatrix, 64);
-    std::memcpy(nonIntra, kDefaultNonIntraMatrix, 64);
-    if (mpegQuant) {
-        if (br.Bit())
-            LoadMatrix(br, intra);
-        if (br.Bit())
-            LoadMatrix(br, nonIntra);
+    return 0;
+}
+
+// 6.2.3 quant_type with the optional intra and non-intra matrices (6.3.3); the default matrices
+// otherwise.
+void ParseQuantisation(BitReader& br, LayerState& layer) {
+    std::memcpy(layer.intraMatrix, kDefaultIntraMatrix, 64);
+    std::memcpy(layer.nonIntraMatrix, kDefaultNonIntraMatrix, 64);
+    layer.mpegQuant = br.Bit();
+    if (layer.mpegQuant) {
+        if (br.Bit()) // load_intra_quant_mat
+            LoadMatrix(br, layer.intraMatrix);
+        if (br.Bit()) // load_nonintra_quant_mat
+            LoadMatrix(br, layer.nonIntraMatrix);
     }
-    bool quarterSample = version != 1 ? br.Bit() : false;
-    bool complexityDisable = br.Bit();
-    if (!complexityDisable)
+}
+
+// 6.2.3 quarter_sample (version 2 on), complexity_estimation_disable, resync_marker_disable and
+// data_partitioned: complexity estimation headers and data partitioning are refused. Resync markers
+// are recorded as the stream gives them; the macroblock loop does not look for video-packet resync
+// markers, which the recorders' encoders leave off.
+int ParseCodingTools(BitReader& br, LayerState& layer) {
+    layer.quarterSample = layer.version != 1 ? br.Bit() : false;
+    if (!br.Bit()) // complexity_estimation_disable
         return kComplexityEstimation;
-    bool resyncDisable = br.Bit();
-    bool dataPartitioned = br.Bit();
-    if (dataPartitioned)
+    layer.complexityEstimationDisable = true;
+    layer.resyncMarkerDisable = br.Bit();
+    if (br.Bit()) // data_partitioned
         return kDataPartitioned;
-    if (version != 1) {
+    layer.dataPartitioned = false;
+    return 0;
+}
+
+// 6.2.3 newpred_enable and reduced_resolution_vop_enable (version 2 on), then scalability: none of
+// them is decoded.
+int ParseEnhancements(BitReader& br, const LayerState& layer) {
+    if (layer.version != 1) {
         if (br.Bit()) // newpred_enable
             return kUnsupportedVop;
         if (br.Bit()) // reduced_resolution_vop_enable
@@ -119,30 +177,33 @@ int ParseLayerHeader(BitReader& br, LayerState& layer) {
     }
     if (br.Bit()) // scalability
         return kScalability;
-    if (br.Overrun() || width == 0 || height == 0)
-        return kBadLayerStartCode;
+    return 0;
+}
 
-    layer.interlaced = interlaced;
-    layer.timeIncrementResolution = resolution;
-    layer.timeIncrementBits = incrementBits;
-    layer.fixedRate = fixedRate;
-    layer.fixedIncrement = fixedIncrement;
-    layer.quantPrecision = quantPrecision;
-    layer.version = version;
-    layer.quarterSample = quarterSample;
-    layer.mpegQuant = mpegQuant;
-    std::memcpy(layer.intraMatrix, intra, 64);
-    std::memcpy(layer.nonIntraMatrix, nonIntra, 64);
-    layer.complexityEstimationDisable = true;
-    // As the stream says; the macroblock loop does not look for video-packet resync markers, which
-    // the recorders' encoders leave off.
-    layer.resyncMarkerDisable = resyncDisable;
-    layer.dataPartitioned = false;
-    layer.rectangular = true;
-    layer.sprite = 0;
-    layer.obmcDisable = obmcDisable;
-    layer.width = width;
-    layer.height = height;
+} // namespace
+
+int ParseLayerHeader(BitReader& br, LayerState& layer) {
+    LayerState parsed = layer;
+    ParseLayerIdentifier(br, parsed);
+    SkipAspectRatio(br);
+    SkipControlParameters(br);
+    if (int r = ParseShape(br, parsed))
+        return r;
+    if (int r = ParseTimeBase(br, parsed))
+        return r;
+    ParseLayerSize(br, parsed);
+    if (int r = ParseInterlaceAndSprite(br, parsed))
+        return r;
+    if (int r = ParseSampleDepth(br, parsed))
+        return r;
+    ParseQuantisation(br, parsed);
+    if (int r = ParseCodingTools(br, parsed))
+        return r;
+    if (int r = ParseEnhancements(br, parsed))
+        return r;
+    if (br.Overrun() || parsed.width == 0 || parsed.height == 0)
+        return kBadLayerStartCode;
+    layer = parsed;
     return 0;
 }
 

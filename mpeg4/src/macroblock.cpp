@@ -78,7 +78,6 @@ int ChromaFromSum(int sum) {
 } // namespace
 
 int CMp4Codec::DecodeVop(BitReader& br) {
-    m_dsp = &Dsp();
     m_quant = m_vop.quant;
     ++m_vopSerial;
     for (int mby = 0; mby < m_mbHeight; ++mby) {

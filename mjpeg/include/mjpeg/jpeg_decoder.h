@@ -1,3 +1,6 @@
+// Error model: internal exceptions, caught at each public entry point and kept as the error code below,
+// because a corrupt scan can fail anywhere deep in the entropy decoder. No exception leaves the core.
+//
 // JPEG decoding core: one JPEG image held in memory (or behind any byte stream) into 8-bit scan lines,
 // top line first. Huffman-coded processes of ITU-T T.81: baseline sequential (SOF0), extended sequential
 // with 8-bit samples (SOF1) and progressive (SOF2).

@@ -1,3 +1,6 @@
+// Error model: result codes, returned from every step up to DecodeFrame; nothing throws. Codes suffice
+// because failures are shallow: a refused header, or a bad macroblock seen through the sticky overrun flag.
+//
 // The MPEG-4 Visual (ISO/IEC 14496-2) decoding core: one compressed frame at a time into the
 // caller's buffer, in one of the output formats below, optionally de-interlaced.
 //
