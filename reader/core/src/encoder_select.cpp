@@ -3,12 +3,12 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "reader/graph_pins.h"
 #include "media/clsids.h"
 #include "media/streams.h"
 #include "mjpeg/filter/vtmjpegdec.h"
 #include "platform/registry.h"
 #include "platform/system.h"
+#include "reader/graph_pins.h"
 
 namespace reader {
 

@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <thread>
 
-#include "reader/graph_pins.h"
 #include "media/clsids.h"
 #include "media/pin_names.h"
 #include "mjpeg/filter/vtmjpegdec.h"
@@ -20,6 +19,7 @@
 #include "platform/registry.h"
 #include "platform/system.h"
 #include "reader/direct_avi.h"
+#include "reader/graph_pins.h"
 #include "reader/player.h"
 #include "recovery/lossless_export.h"
 

@@ -2,13 +2,13 @@
 // channel windows are shown in, tear-down and closing.
 #include <cstdio>
 
-#include "reader/graph_pins.h"
 #include "media/clsids.h"
 #include "media/graphtext.h"
 #include "mjpeg/filter/vtmjpegdec.h"
 #include "mpeg4/filter/ivtmp4dec.h"
 #include "platform/registry.h"
 #include "platform/system.h"
+#include "reader/graph_pins.h"
 #include "reader/player.h"
 #include "tav/layout.h"
 
