@@ -4,13 +4,11 @@
 
 #include "cli/audit.h"
 #include "cli/command.h"
+#include "cli/kind_tav.h"
 #include "cli/source_kinds.h"
 #include "tav/disk_source.h"
 
 namespace cli {
-
-// Defined with the "tav" source kind (kind_tav.cpp).
-int OpenTavSource(const SourceSpec& spec, tav::CTavDiskSource** out, const char* command);
 
 namespace {
 

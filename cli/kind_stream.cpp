@@ -8,6 +8,7 @@
 #include "cli/command.h"
 #include "cli/export.h"
 #include "cli/json.h"
+#include "cli/kind_tav.h"
 #include "cli/play.h"
 #include "cli/source_kinds.h"
 #include "tav/file_source.h"
@@ -24,10 +25,6 @@ int OpenStreamSource(const SourceSpec& spec, std::unique_ptr<tav::CFileSource>* 
         return Fail(kFailure, std::string(command) + ": " + spec.Describe() + ": no records found in it");
     *out = std::move(src);
     return kSuccess;
-}
-
-static const char* TypeName(BYTE type) {
-    return type == tav::kTypeKey ? "key" : type == tav::kTypePredicted ? "predicted" : "audio";
 }
 
 static int StreamInfo(const SourceSpec& spec, bool json) {
@@ -82,15 +79,10 @@ static int StreamFrames(const SourceSpec& spec, const FramesOptions& options, bo
     for (int emitted = 0; emitted < options.count && number <= src->RecordCount(); ++emitted, ++number) {
         const tav::TavStreamRecord r = src->Record(number);
         if (json) {
-            w.BeginObject();
-            w.Key("time").String(tav::FormatTime(r.time));
-            w.Key("channel").Int(r.channel);
-            w.Key("type").String(TypeName(r.type));
-            w.Key("size").UInt(r.size);
-            w.EndObject();
+            WriteTavPacket(w, r.time, r.channel, r.type, r.size);
         } else {
             std::printf("%s  ch %2d  %-9s %6u bytes  (record %ld at byte %llu)\n",
-                        tav::FormatTime(r.time).c_str(), r.channel, TypeName(r.type), r.size,
+                        tav::FormatTime(r.time).c_str(), r.channel, TavTypeName(r.type), r.size,
                         static_cast<long>(number), static_cast<unsigned long long>(r.offset));
         }
     }

@@ -9,6 +9,7 @@
 #include "cli/command.h"
 #include "cli/export.h"
 #include "cli/json.h"
+#include "cli/kind_tav.h"
 #include "cli/play.h"
 #include "cli/source_kinds.h"
 #include "common/sector.h"
@@ -52,8 +53,17 @@ int OpenTavSource(const SourceSpec& spec, tav::CTavDiskSource** out, const char*
     return kSuccess;
 }
 
-static const char* TypeName(BYTE type) {
+const char* TavTypeName(BYTE type) {
     return type == tav::kTypeKey ? "key" : type == tav::kTypePredicted ? "predicted" : "audio";
+}
+
+void WriteTavPacket(JsonWriter& w, DWORD time, int channel, BYTE type, DWORD size) {
+    w.BeginObject();
+    w.Key("time").String(tav::FormatTime(time));
+    w.Key("channel").Int(channel);
+    w.Key("type").String(TavTypeName(type));
+    w.Key("size").UInt(size);
+    w.EndObject();
 }
 
 static int TavInfo(const SourceSpec& spec, bool json) {
@@ -154,15 +164,10 @@ static int TavFrames(const SourceSpec& spec, const FramesOptions& options, bool 
     auto emit = [&]() {
         auto p = src->CurrentPacket();
         if (json) {
-            w.BeginObject();
-            w.Key("time").String(tav::FormatTime(p.time));
-            w.Key("channel").Int(p.channel);
-            w.Key("type").String(TypeName(p.type));
-            w.Key("size").UInt(p.size);
-            w.EndObject();
+            WriteTavPacket(w, p.time, p.channel, p.type, p.size);
         } else {
             std::printf("%s  ch %2d  %-9s %6u bytes  (segment %u block %d entry %d)\n",
-                        tav::FormatTime(p.time).c_str(), p.channel, TypeName(p.type), p.size, p.segment,
+                        tav::FormatTime(p.time).c_str(), p.channel, TavTypeName(p.type), p.size, p.segment,
                         p.block, p.entry);
         }
         ++emitted;
