@@ -27,7 +27,7 @@ int jpeg_decoder_memory_stream::read(std::uint8_t* buffer, int max_bytes, std::u
 namespace detail {
 
 jpeg_decoder_impl::jpeg_decoder_impl(jpeg_decoder_stream* stream, jpeg_kernels kernels) : m_stream(stream) {
-    const jpeg_kernel_set* fast = Sse2Kernels();
+    const jpeg_kernel_set* fast = Avx2Kernels() != nullptr ? Avx2Kernels() : Sse2Kernels();
     m_kernels = (kernels == jpeg_kernels::fast && fast != nullptr) ? fast : &ScalarKernels();
 }
 
@@ -132,7 +132,7 @@ void jpeg_decoder_impl::LayoutFrame() {
     m_line_buf[1] = static_cast<std::uint8_t*>(Allocate(line_bytes));
     m_colour = static_cast<colour_tables*>(Allocate(sizeof(colour_tables)));
     BuildColourTables(*m_colour);
-    m_block = static_cast<std::int16_t*>(Allocate(64 * sizeof(std::int16_t)));
+    m_block = static_cast<std::int16_t*>(Allocate(kMaxBlocksPerMcu * 64 * sizeof(std::int16_t)));
 }
 
 void jpeg_decoder_impl::PrescaleTables() {
@@ -186,7 +186,10 @@ void jpeg_decoder_impl::ProduceMcuRowBuffered() {
             int by = m_mcu_row * c.mcu_v + v;
             const std::int16_t* blk = c.coef + static_cast<std::size_t>(by) * c.blocks_w * 64;
             std::uint8_t* dst = c.plane + v * 8 * c.plane_stride;
-            for (int bx = 0; bx < c.blocks_w; ++bx, blk += 64, dst += 8)
+            int bx = 0;
+            for (; bx + 1 < c.blocks_w; bx += 2, blk += 128, dst += 16)
+                m_kernels->idct_pair(blk, qt, qt, dst, dst + 8, c.plane_stride);
+            if (bx < c.blocks_w)
                 m_kernels->idct(blk, qt, dst, c.plane_stride);
         }
     }

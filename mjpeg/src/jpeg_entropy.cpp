@@ -287,28 +287,59 @@ void jpeg_decoder_impl::DecodeBufferedImage(bool first_scan_read) {
     }
 }
 
-// One row of MCUs of an interleaved sequential scan, each block dequantised and transformed into the
-// sample planes as soon as it is decoded.
+// One row of MCUs of an interleaved sequential scan. The blocks of each MCU are decoded first, then
+// dequantised and transformed into the sample planes two at a time (neighbours of one component, or Cb
+// and Cr); a pair whose blocks hold only their DC terms takes the flat-block shortcut instead.
 void jpeg_decoder_impl::DecodeMcuRowSequential() {
+    // Where each block of an MCU goes: its scan component, plane, table and step from one MCU to the next.
+    struct block_place {
+        int sc;
+        std::uint8_t* dst;
+        const std::int16_t* qt;
+        int stride;
+        int step;
+    };
+    block_place place[kMaxBlocksPerMcu];
+    int n = 0;
+    for (int i = 0; i < m_comps_in_scan; ++i) {
+        frame_component& c = m_comp[m_scan[i].comp];
+        for (int v = 0; v < c.mcu_v; ++v)
+            for (int h = 0; h < c.mcu_h; ++h)
+                place[n++] = {i, c.plane + v * 8 * c.plane_stride + h * 8, m_quant_scaled[c.tq],
+                              c.plane_stride, c.mcu_h * 8};
+    }
+    int last[kMaxBlocksPerMcu];
     for (int mx = 0; mx < m_mcus_per_row; ++mx) {
         if (RestartDue())
             ProcessRestart();
-        for (int i = 0; i < m_comps_in_scan; ++i) {
-            frame_component& c = m_comp[m_scan[i].comp];
-            const std::int16_t* qt = m_quant_scaled[c.tq];
-            for (int v = 0; v < c.mcu_v; ++v) {
-                for (int h = 0; h < c.mcu_h; ++h) {
-                    int last = DecodeBlockSequential(m_block, i);
-                    std::uint8_t* dst = c.plane + v * 8 * c.plane_stride + (mx * c.mcu_h + h) * 8;
-                    if (last == 0) {
-                        IdctDcOnly(m_block[0], qt[0], dst, c.plane_stride);
-                        m_block[0] = 0;
-                    } else {
-                        m_kernels->idct(m_block, qt, dst, c.plane_stride);
-                        std::memset(m_block, 0, 64 * sizeof(std::int16_t));
-                    }
+        for (int b = 0; b < n; ++b)
+            last[b] = DecodeBlockSequential(m_block + b * 64, place[b].sc);
+        for (int b = 0; b < n;) {
+            std::int16_t* blk = m_block + b * 64;
+            const block_place& p = place[b];
+            std::uint8_t* dst = p.dst + mx * p.step;
+            if (b + 1 < n && place[b + 1].stride == p.stride) {
+                const block_place& p2 = place[b + 1];
+                std::uint8_t* dst2 = p2.dst + mx * p2.step;
+                if ((last[b] | last[b + 1]) == 0) {
+                    IdctDcOnly(blk[0], p.qt[0], dst, p.stride);
+                    IdctDcOnly(blk[64], p2.qt[0], dst2, p.stride);
+                    blk[0] = blk[64] = 0;
+                } else {
+                    m_kernels->idct_pair(blk, p.qt, p2.qt, dst, dst2, p.stride);
+                    std::memset(blk, 0, 128 * sizeof(std::int16_t));
                 }
+                b += 2;
+                continue;
             }
+            if (last[b] == 0) {
+                IdctDcOnly(blk[0], p.qt[0], dst, p.stride);
+                blk[0] = 0;
+            } else {
+                m_kernels->idct(blk, p.qt, dst, p.stride);
+                std::memset(blk, 0, 64 * sizeof(std::int16_t));
+            }
+            ++b;
         }
     }
 }

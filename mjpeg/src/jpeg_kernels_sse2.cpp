@@ -98,6 +98,12 @@ void IdctSse2(const std::int16_t* coef, const std::int16_t* qt, std::uint8_t* ds
     }
 }
 
+void IdctPairSse2(const std::int16_t* coef, const std::int16_t* qt_a, const std::int16_t* qt_b,
+                  std::uint8_t* dst_a, std::uint8_t* dst_b, int stride) {
+    IdctSse2(coef, qt_a, dst_a, stride);
+    IdctSse2(coef + 64, qt_b, dst_b, stride);
+}
+
 // The chroma terms of eight Cb and Cr samples (low 8 bytes of each register) as 16-bit offsets to add to
 // Y. They are computed in 32-bit lanes with the same integers the tables hold:
 //   red   = (cr * 65536 + cr * 26346 - 11682187) >> 16            (91882 = 65536 + 26346)
@@ -179,7 +185,7 @@ void ConvertH2Sse2(const std::uint8_t* y, const std::uint8_t* cb, const std::uin
     }
 }
 
-const jpeg_kernel_set kSse2 = {IdctSse2, ConvertH1Sse2, ConvertH2Sse2};
+const jpeg_kernel_set kSse2 = {IdctSse2, IdctPairSse2, ConvertH1Sse2, ConvertH2Sse2};
 
 } // namespace
 
