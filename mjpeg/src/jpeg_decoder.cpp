@@ -176,6 +176,18 @@ void jpeg_decoder_impl::Begin() {
     m_line_in_mcu = 0;
 }
 
+namespace {
+
+void NaturalOrder(const std::int16_t* __restrict zigzag, std::int16_t* __restrict natural) {
+#pragma GCC unroll 64
+    for (int i = 0; i < 64; ++i)
+        natural[kZigZag[i]] = zigzag[i];
+}
+
+} // namespace
+
+// Progressive scans keep each block's coefficients in zig-zag order (the refinement walks them in that
+// order); they are put back in natural order here, two blocks at a time, before the transform.
 void jpeg_decoder_impl::ProduceMcuRowBuffered() {
     for (int ci = 0; ci < m_comps_in_frame; ++ci) {
         frame_component& c = m_comp[ci];
@@ -186,11 +198,19 @@ void jpeg_decoder_impl::ProduceMcuRowBuffered() {
             int by = m_mcu_row * c.mcu_v + v;
             const std::int16_t* blk = c.coef + static_cast<std::size_t>(by) * c.blocks_w * 64;
             std::uint8_t* dst = c.plane + v * 8 * c.plane_stride;
-            int bx = 0;
-            for (; bx + 1 < c.blocks_w; bx += 2, blk += 128, dst += 16)
-                m_kernels->idct_pair(blk, qt, qt, dst, dst + 8, c.plane_stride);
-            if (bx < c.blocks_w)
-                m_kernels->idct(blk, qt, dst, c.plane_stride);
+            for (int bx = 0; bx < c.blocks_w; bx += 2, blk += 128, dst += 16) {
+                int n = bx + 1 < c.blocks_w ? 2 : 1;
+                const std::int16_t* src = blk;
+                if (m_progressive) {
+                    for (int b = 0; b < n; ++b)
+                        NaturalOrder(blk + 64 * b, m_block + 64 * b);
+                    src = m_block;
+                }
+                if (n == 2)
+                    m_kernels->idct_pair(src, qt, qt, dst, dst + 8, c.plane_stride);
+                else
+                    m_kernels->idct(src, qt, dst, c.plane_stride);
+            }
         }
     }
 }
