@@ -27,7 +27,7 @@ int jpeg_decoder_memory_stream::read(std::uint8_t* buffer, int max_bytes, std::u
 namespace detail {
 
 jpeg_decoder_impl::jpeg_decoder_impl(jpeg_decoder_stream* stream, jpeg_kernels kernels) : m_stream(stream) {
-    const jpeg_kernel_set* fast = Sse2Kernels();
+    const jpeg_kernel_set* fast = Avx2Kernels() != nullptr ? Avx2Kernels() : Sse2Kernels();
     m_kernels = (kernels == jpeg_kernels::fast && fast != nullptr) ? fast : &ScalarKernels();
 }
 
@@ -132,7 +132,7 @@ void jpeg_decoder_impl::LayoutFrame() {
     m_line_buf[1] = static_cast<std::uint8_t*>(Allocate(line_bytes));
     m_colour = static_cast<colour_tables*>(Allocate(sizeof(colour_tables)));
     BuildColourTables(*m_colour);
-    m_block = static_cast<std::int16_t*>(Allocate(64 * sizeof(std::int16_t)));
+    m_block = static_cast<std::int16_t*>(Allocate(kMaxBlocksPerMcu * 64 * sizeof(std::int16_t)));
 }
 
 void jpeg_decoder_impl::PrescaleTables() {
@@ -176,6 +176,18 @@ void jpeg_decoder_impl::Begin() {
     m_line_in_mcu = 0;
 }
 
+namespace {
+
+void NaturalOrder(const std::int16_t* __restrict zigzag, std::int16_t* __restrict natural) {
+#pragma GCC unroll 64
+    for (int i = 0; i < 64; ++i)
+        natural[kZigZag[i]] = zigzag[i];
+}
+
+} // namespace
+
+// Progressive scans keep each block's coefficients in zig-zag order (the refinement walks them in that
+// order); they are put back in natural order here, two blocks at a time, before the transform.
 void jpeg_decoder_impl::ProduceMcuRowBuffered() {
     for (int ci = 0; ci < m_comps_in_frame; ++ci) {
         frame_component& c = m_comp[ci];
@@ -186,8 +198,19 @@ void jpeg_decoder_impl::ProduceMcuRowBuffered() {
             int by = m_mcu_row * c.mcu_v + v;
             const std::int16_t* blk = c.coef + static_cast<std::size_t>(by) * c.blocks_w * 64;
             std::uint8_t* dst = c.plane + v * 8 * c.plane_stride;
-            for (int bx = 0; bx < c.blocks_w; ++bx, blk += 64, dst += 8)
-                m_kernels->idct(blk, qt, dst, c.plane_stride);
+            for (int bx = 0; bx < c.blocks_w; bx += 2, blk += 128, dst += 16) {
+                int n = bx + 1 < c.blocks_w ? 2 : 1;
+                const std::int16_t* src = blk;
+                if (m_progressive) {
+                    for (int b = 0; b < n; ++b)
+                        NaturalOrder(blk + 64 * b, m_block + 64 * b);
+                    src = m_block;
+                }
+                if (n == 2)
+                    m_kernels->idct_pair(src, qt, qt, dst, dst + 8, c.plane_stride);
+                else
+                    m_kernels->idct(src, qt, dst, c.plane_stride);
+            }
         }
     }
 }

@@ -24,6 +24,7 @@ inline constexpr int kMaxDimension = 8192;
 inline constexpr int kMaxBlocksPerMcuRow = 6144;
 inline constexpr int kMaxAllocations = 100;
 inline constexpr int kMaxComponents = 4;
+inline constexpr int kMaxBlocksPerMcu = 6; // Y at 2x2 with Cb and Cr
 // Input buffering: 4096 bytes of data, 128 bytes of slack in front for pushed-back bytes and 128 bytes of
 // end padding behind (FF D9 repeated), so the bit reader can look 8 bytes ahead without a bounds check.
 inline constexpr int kInBufSize = 4096;
@@ -266,7 +267,7 @@ private:
     std::uint8_t* m_line_buf[2] = {};
     int m_line_toggle = 0;
     colour_tables* m_colour = nullptr;
-    std::int16_t* m_block = nullptr; // one block of coefficients for sequential decoding
+    std::int16_t* m_block = nullptr; // the blocks of one MCU, for sequential decoding
 };
 
 } // namespace mjpeg::detail

@@ -2,6 +2,10 @@
 // procedures (T.81 G.1.2), for the streamed sequential path and the buffered path.
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "mjpeg/src/jpeg_decoder_impl.h"
 
 namespace mjpeg::detail {
@@ -142,7 +146,7 @@ void jpeg_decoder_impl::DecodeAcFirst(std::int16_t* blk, int sc) {
             if (k > 63)
                 StopDecoding(jpeg_error::corrupt_data);
             int v = Extend(GetBits(size), size);
-            blk[kZigZag[k]] = static_cast<std::int16_t>(v * (1 << m_approx_low));
+            blk[k] = static_cast<std::int16_t>(v * (1 << m_approx_low));
         } else if (r == 15) {
             k += 15;
         } else {
@@ -154,17 +158,59 @@ void jpeg_decoder_impl::DecodeAcFirst(std::int16_t* blk, int sc) {
     }
 }
 
+namespace {
+
+// Bit k set where the coefficient at zig-zag position k is non-zero.
+inline std::uint64_t NonZeroMask(const std::int16_t* blk) {
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    std::uint64_t mask = 0;
+    for (int i = 0; i < 64; i += 16) {
+        __m128i a = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(blk + i)), zero);
+        __m128i b = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(blk + i + 8)), zero);
+        auto zeros = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(a, b)));
+        mask |= static_cast<std::uint64_t>(~zeros & 0xFFFFu) << i;
+    }
+    return mask;
+#else
+    std::uint64_t mask = 0;
+    for (int i = 0; i < 64; ++i)
+        mask |= static_cast<std::uint64_t>(blk[i] != 0) << i;
+    return mask;
+#endif
+}
+
+// Positions from..to (inclusive) as a mask; empty when from > to.
+inline std::uint64_t PositionRange(int from, int to) {
+    if (from > to)
+        return 0;
+    return (~0ull >> (63 - to)) & (~0ull << from);
+}
+
+} // namespace
+
 // T.81 G.1.2.3: AC refinement. Coefficients already non-zero get one correction bit each; new ones have
-// magnitude 1 (in units of 2^Al) and are placed after skipping r zero-history coefficients.
+// magnitude 1 (in units of 2^Al) and are placed after skipping r zero-history coefficients. The
+// non-zero coefficients are tracked as a mask, so the walk visits only them and the zero it stops at.
 void jpeg_decoder_impl::DecodeAcRefine(std::int16_t* blk, int sc) {
     const int p1 = 1 << m_approx_low;
     const int m1 = -p1;
     int k = m_spectral_start;
     const int end = m_spectral_end;
+    std::uint64_t nonzero = NonZeroMask(blk);
 
-    auto refine = [&](std::int16_t& c) {
-        if (GetBit() && (c & p1) == 0)
-            c = static_cast<std::int16_t>(c + (c >= 0 ? p1 : m1));
+    // The correction bits of the non-zero coefficients in mask, in zig-zag order.
+    auto refine = [&](std::uint64_t mask) {
+        for (; mask != 0; mask &= mask - 1) {
+            std::int16_t& c = blk[__builtin_ctzll(mask)];
+            if (m_bit_count < 1)
+                FillBits();
+            int bit = static_cast<int>(m_bits >> 63);
+            m_bits <<= 1;
+            --m_bit_count;
+            if (bit && (c & p1) == 0)
+                c = static_cast<std::int16_t>(c + (c >= 0 ? p1 : m1));
+        }
     };
 
     if (m_eob_run == 0) {
@@ -183,30 +229,24 @@ void jpeg_decoder_impl::DecodeAcRefine(std::int16_t* blk, int sc) {
                     m_eob_run += static_cast<int>(GetBits(r));
                 break;
             }
-            // Walk over coefficients: refine the non-zero ones, count the zero ones against r.
-            for (; k <= end; ++k) {
-                std::int16_t& c = blk[kZigZag[k]];
-                if (c != 0) {
-                    refine(c);
-                } else {
-                    if (r == 0)
-                        break;
-                    --r;
-                }
-            }
+            // Skip r zero-history coefficients, refining the non-zero ones met on the way; stop at the
+            // next zero one (or past the band).
+            std::uint64_t zeros = ~nonzero & PositionRange(k, end);
+            for (; r > 0 && zeros != 0; --r)
+                zeros &= zeros - 1;
+            int stop = zeros != 0 ? __builtin_ctzll(zeros) : end + 1;
+            refine(nonzero & PositionRange(k, stop - 1));
+            k = stop;
             if (value != 0) {
                 if (k > 63)
                     StopDecoding(jpeg_error::corrupt_data);
-                blk[kZigZag[k]] = static_cast<std::int16_t>(value);
+                blk[k] = static_cast<std::int16_t>(value);
+                nonzero |= 1ull << k;
             }
         }
     }
     if (m_eob_run > 0) {
-        for (; k <= end; ++k) {
-            std::int16_t& c = blk[kZigZag[k]];
-            if (c != 0)
-                refine(c);
-        }
+        refine(nonzero & PositionRange(k, end));
         --m_eob_run;
     }
 }
@@ -287,28 +327,59 @@ void jpeg_decoder_impl::DecodeBufferedImage(bool first_scan_read) {
     }
 }
 
-// One row of MCUs of an interleaved sequential scan, each block dequantised and transformed into the
-// sample planes as soon as it is decoded.
+// One row of MCUs of an interleaved sequential scan. The blocks of each MCU are decoded first, then
+// dequantised and transformed into the sample planes two at a time (neighbours of one component, or Cb
+// and Cr); a pair whose blocks hold only their DC terms takes the flat-block shortcut instead.
 void jpeg_decoder_impl::DecodeMcuRowSequential() {
+    // Where each block of an MCU goes: its scan component, plane, table and step from one MCU to the next.
+    struct block_place {
+        int sc;
+        std::uint8_t* dst;
+        const std::int16_t* qt;
+        int stride;
+        int step;
+    };
+    block_place place[kMaxBlocksPerMcu];
+    int n = 0;
+    for (int i = 0; i < m_comps_in_scan; ++i) {
+        frame_component& c = m_comp[m_scan[i].comp];
+        for (int v = 0; v < c.mcu_v; ++v)
+            for (int h = 0; h < c.mcu_h; ++h)
+                place[n++] = {i, c.plane + v * 8 * c.plane_stride + h * 8, m_quant_scaled[c.tq],
+                              c.plane_stride, c.mcu_h * 8};
+    }
+    int last[kMaxBlocksPerMcu];
     for (int mx = 0; mx < m_mcus_per_row; ++mx) {
         if (RestartDue())
             ProcessRestart();
-        for (int i = 0; i < m_comps_in_scan; ++i) {
-            frame_component& c = m_comp[m_scan[i].comp];
-            const std::int16_t* qt = m_quant_scaled[c.tq];
-            for (int v = 0; v < c.mcu_v; ++v) {
-                for (int h = 0; h < c.mcu_h; ++h) {
-                    int last = DecodeBlockSequential(m_block, i);
-                    std::uint8_t* dst = c.plane + v * 8 * c.plane_stride + (mx * c.mcu_h + h) * 8;
-                    if (last == 0) {
-                        IdctDcOnly(m_block[0], qt[0], dst, c.plane_stride);
-                        m_block[0] = 0;
-                    } else {
-                        m_kernels->idct(m_block, qt, dst, c.plane_stride);
-                        std::memset(m_block, 0, 64 * sizeof(std::int16_t));
-                    }
+        for (int b = 0; b < n; ++b)
+            last[b] = DecodeBlockSequential(m_block + b * 64, place[b].sc);
+        for (int b = 0; b < n;) {
+            std::int16_t* blk = m_block + b * 64;
+            const block_place& p = place[b];
+            std::uint8_t* dst = p.dst + mx * p.step;
+            if (b + 1 < n && place[b + 1].stride == p.stride) {
+                const block_place& p2 = place[b + 1];
+                std::uint8_t* dst2 = p2.dst + mx * p2.step;
+                if ((last[b] | last[b + 1]) == 0) {
+                    IdctDcOnly(blk[0], p.qt[0], dst, p.stride);
+                    IdctDcOnly(blk[64], p2.qt[0], dst2, p.stride);
+                    blk[0] = blk[64] = 0;
+                } else {
+                    m_kernels->idct_pair(blk, p.qt, p2.qt, dst, dst2, p.stride);
+                    std::memset(blk, 0, 128 * sizeof(std::int16_t));
                 }
+                b += 2;
+                continue;
             }
+            if (last[b] == 0) {
+                IdctDcOnly(blk[0], p.qt[0], dst, p.stride);
+                blk[0] = 0;
+            } else {
+                m_kernels->idct(blk, p.qt, dst, p.stride);
+                std::memset(blk, 0, 64 * sizeof(std::int16_t));
+            }
+            ++b;
         }
     }
 }

@@ -137,6 +137,12 @@ void IdctScalar(const std::int16_t* coef, const std::int16_t* qt, std::uint8_t* 
     }
 }
 
+void IdctPairScalar(const std::int16_t* coef, const std::int16_t* qt_a, const std::int16_t* qt_b,
+                    std::uint8_t* dst_a, std::uint8_t* dst_b, int stride) {
+    IdctScalar(coef, qt_a, dst_a, stride);
+    IdctScalar(coef + 64, qt_b, dst_b, stride);
+}
+
 void ConvertH1Scalar(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr, std::uint8_t* out,
                      int width, const colour_tables& t) {
     for (int x = 0; x < width; ++x, out += 4) {
@@ -157,7 +163,7 @@ void ConvertH2Scalar(const std::uint8_t* y, const std::uint8_t* cb, const std::u
     }
 }
 
-const jpeg_kernel_set kScalar = {IdctScalar, ConvertH1Scalar, ConvertH2Scalar};
+const jpeg_kernel_set kScalar = {IdctScalar, IdctPairScalar, ConvertH1Scalar, ConvertH2Scalar};
 
 } // namespace
 

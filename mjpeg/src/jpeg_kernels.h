@@ -33,6 +33,10 @@ struct jpeg_kernel_set {
     // Dequantises one block (coefficients and pre-scaled table, natural order, 16-byte aligned) and runs
     // the 16-bit AAN inverse DCT; writes 8 rows of 8 samples at dst with the given stride.
     void (*idct)(const std::int16_t* coef, const std::int16_t* qt, std::uint8_t* dst, int stride);
+    // The same on two blocks at once: coef holds 128 coefficients (block a, then block b), each block with
+    // its own table and destination, both written with the same stride.
+    void (*idct_pair)(const std::int16_t* coef, const std::int16_t* qt_a, const std::int16_t* qt_b,
+                      std::uint8_t* dst_a, std::uint8_t* dst_b, int stride);
     // One line of pixels (red, green, blue, 0) from full-width Y, Cb and Cr samples. May write pixels up
     // to the next multiple of 8 beyond width (and read samples that far).
     void (*convert_h1)(const std::uint8_t* y, const std::uint8_t* cb, const std::uint8_t* cr,
@@ -46,6 +50,9 @@ struct jpeg_kernel_set {
 const jpeg_kernel_set& ScalarKernels();
 // The SSE2 set, or nullptr on machines without it.
 const jpeg_kernel_set* Sse2Kernels();
+// The SSE2 set with its block pairs transformed in AVX2 registers, or nullptr where the build or the
+// processor has no AVX2. Chosen at run time.
+const jpeg_kernel_set* Avx2Kernels();
 
 // A block whose only non-zero coefficient is the DC term: every sample is the same value.
 void IdctDcOnly(std::int16_t dc, std::int16_t q, std::uint8_t* dst, int stride);

@@ -98,57 +98,55 @@ void IdctSse2(const std::int16_t* coef, const std::int16_t* qt, std::uint8_t* ds
     }
 }
 
+void IdctPairSse2(const std::int16_t* coef, const std::int16_t* qt_a, const std::int16_t* qt_b,
+                  std::uint8_t* dst_a, std::uint8_t* dst_b, int stride) {
+    IdctSse2(coef, qt_a, dst_a, stride);
+    IdctSse2(coef + 64, qt_b, dst_b, stride);
+}
+
 // The chroma terms of eight Cb and Cr samples (low 8 bytes of each register) as 16-bit offsets to add to
-// Y. They are computed in 32-bit lanes with the same integers the tables hold:
-//   red   = (cr * 65536 + cr * 26346 - 11682187) >> 16            (91882 = 65536 + 26346)
-//   blue  = (cb * 131072 - cb * 14942 - 14773807) >> 16           (116130 = 131072 - 14942)
-//   green = (8875658 - 2 * (23401 * cr + 11277 * cb)) >> 16       (46802 = 2 * 23401, 22554 = 2 * 11277)
-// Each lies within -226..226, so the signed pack to 16 bits is exact and adding Y in 16-bit lanes gives
-// the sums the tables give.
+// Y, equal to the table entries for every byte value. With c = sample - 128 the tables give
+//   red   = (91882 * cr - 11682187) >> 16 = c + 1 + ((13173 * (2c + 1)) >> 16)
+//   blue  = (116130 * cb - 14773807) >> 16 = c + 1 + ((25297 * (2c + 1)) >> 16)
+//   green = (8875658 - 46802 * cr - 22554 * cb) >> 16 = (-23401 * c_r - 11277 * c_b - 955) >> 15
+// (the two sides of each were checked for all 256, or 65536, inputs). Red and blue take one high
+// 16-bit product each; green is summed in 32-bit lanes and lies within -226..226, so the signed pack to
+// 16 bits is exact, and adding Y in 16-bit lanes gives the sums the tables give.
 struct chroma8 {
     __m128i red, green, blue;
 };
 
 inline chroma8 ChromaTerms(__m128i cb8, __m128i cr8) {
     const __m128i zero = _mm_setzero_si128();
-    __m128i cb16 = _mm_unpacklo_epi8(cb8, zero);
-    __m128i cr16 = _mm_unpacklo_epi8(cr8, zero);
+    const __m128i centre = _mm_set1_epi16(128);
+    const __m128i one = _mm_set1_epi16(1);
+    __m128i cb = _mm_sub_epi16(_mm_unpacklo_epi8(cb8, zero), centre);
+    __m128i cr = _mm_sub_epi16(_mm_unpacklo_epi8(cr8, zero), centre);
 
-    const __m128i k_red = _mm_setr_epi16(26346, 0, 26346, 0, 26346, 0, 26346, 0);
-    const __m128i k_blue = _mm_setr_epi16(14942, 0, 14942, 0, 14942, 0, 14942, 0);
-    const __m128i k_green = _mm_setr_epi16(23401, 11277, 23401, 11277, 23401, 11277, 23401, 11277);
-    const __m128i c_red = _mm_set1_epi32(-11682187);
-    const __m128i c_blue = _mm_set1_epi32(-14773807);
-    const __m128i c_green = _mm_set1_epi32(8875658);
+    __m128i red =
+        _mm_add_epi16(_mm_add_epi16(cr, one),
+                      _mm_mulhi_epi16(_mm_add_epi16(_mm_add_epi16(cr, cr), one), _mm_set1_epi16(13173)));
+    __m128i blue =
+        _mm_add_epi16(_mm_add_epi16(cb, one),
+                      _mm_mulhi_epi16(_mm_add_epi16(_mm_add_epi16(cb, cb), one), _mm_set1_epi16(25297)));
 
-    __m128i r32[2], g32[2], b32[2];
-    for (int h = 0; h < 2; ++h) {
-        __m128i cb = h ? _mm_unpackhi_epi16(cb16, zero) : _mm_unpacklo_epi16(cb16, zero);
-        __m128i cr = h ? _mm_unpackhi_epi16(cr16, zero) : _mm_unpacklo_epi16(cr16, zero);
-        __m128i crcb = h ? _mm_unpackhi_epi16(cr16, cb16) : _mm_unpacklo_epi16(cr16, cb16);
-
-        __m128i red = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(cr, k_red), _mm_slli_epi32(cr, 16)), c_red);
-        __m128i blue =
-            _mm_add_epi32(_mm_sub_epi32(_mm_slli_epi32(cb, 17), _mm_madd_epi16(cb, k_blue)), c_blue);
-        __m128i green = _mm_sub_epi32(c_green, _mm_slli_epi32(_mm_madd_epi16(crcb, k_green), 1));
-
-        r32[h] = _mm_srai_epi32(red, 16);
-        g32[h] = _mm_srai_epi32(green, 16);
-        b32[h] = _mm_srai_epi32(blue, 16);
-    }
-    return {_mm_packs_epi32(r32[0], r32[1]), _mm_packs_epi32(g32[0], g32[1]),
-            _mm_packs_epi32(b32[0], b32[1])};
+    const __m128i k_green = _mm_setr_epi16(-23401, -11277, -23401, -11277, -23401, -11277, -23401, -11277);
+    const __m128i c_green = _mm_set1_epi32(-955);
+    __m128i g_lo =
+        _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(cr, cb), k_green), c_green), 15);
+    __m128i g_hi =
+        _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(cr, cb), k_green), c_green), 15);
+    return {red, _mm_packs_epi32(g_lo, g_hi), blue};
 }
 
 // Eight pixels (red, green, blue, 0) from eight Y samples (16-bit lanes) and their chroma offsets;
 // writes 32 bytes. Sums lie within -226..481 and the unsigned pack clamps them to 0..255.
 inline void Store8(__m128i y16, __m128i red, __m128i green, __m128i blue, std::uint8_t* out) {
     const __m128i zero = _mm_setzero_si128();
-    __m128i r = _mm_packus_epi16(_mm_add_epi16(y16, red), zero);
-    __m128i g = _mm_packus_epi16(_mm_add_epi16(y16, green), zero);
-    __m128i b = _mm_packus_epi16(_mm_add_epi16(y16, blue), zero);
-    __m128i rg = _mm_unpacklo_epi8(r, g);
-    __m128i bx = _mm_unpacklo_epi8(b, zero);
+    __m128i rb = _mm_packus_epi16(_mm_add_epi16(y16, red), _mm_add_epi16(y16, blue)); // 8 red, then 8 blue
+    __m128i g = _mm_packus_epi16(_mm_add_epi16(y16, green), zero);                    // 8 green, then 0
+    __m128i rg = _mm_unpacklo_epi8(rb, g);
+    __m128i bx = _mm_unpackhi_epi8(rb, g);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi16(rg, bx));
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_unpackhi_epi16(rg, bx));
 }
@@ -179,7 +177,7 @@ void ConvertH2Sse2(const std::uint8_t* y, const std::uint8_t* cb, const std::uin
     }
 }
 
-const jpeg_kernel_set kSse2 = {IdctSse2, ConvertH1Sse2, ConvertH2Sse2};
+const jpeg_kernel_set kSse2 = {IdctSse2, IdctPairSse2, ConvertH1Sse2, ConvertH2Sse2};
 
 } // namespace
 

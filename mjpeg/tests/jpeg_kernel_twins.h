@@ -71,6 +71,43 @@ inline void CallIdct(IdctFn fn, IdctState& s) {
     fn(s.coef, s.qt, s.out, 24);
 }
 
+// Two blocks for the paired transform, each with its own table, written side by side into 8 rows of 24
+// bytes (block a at 0, block b at 12).
+struct IdctPairState {
+    alignas(16) std::int16_t coef[128];
+    alignas(16) std::int16_t qt_a[64];
+    alignas(16) std::int16_t qt_b[64];
+    alignas(16) std::uint8_t out[8 * 24];
+    std::span<const std::uint8_t> Output() const { return simdtwin::Bytes(out, sizeof out); }
+};
+
+inline IdctPairState IdctPairFrom(const IdctState& a, const IdctState& b) {
+    IdctPairState s;
+    std::memcpy(s.coef, a.coef, sizeof a.coef);
+    std::memcpy(s.coef + 64, b.coef, sizeof b.coef);
+    std::memcpy(s.qt_a, a.qt, sizeof a.qt);
+    std::memcpy(s.qt_b, b.qt, sizeof b.qt);
+    std::memset(s.out, 0xAA, sizeof s.out);
+    return s;
+}
+
+inline IdctPairState IdctPairInput(std::mt19937& rng, int round) {
+    IdctState a = IdctInput(rng, round);
+    return IdctPairFrom(a, IdctInput(rng, round / 2));
+}
+
+inline IdctPairState IdctPairTypical(std::mt19937& rng, int round) {
+    IdctState a = IdctTypical(rng, round);
+    return IdctPairFrom(a, IdctTypical(rng, round));
+}
+
+using IdctPairFn = void (*)(const std::int16_t*, const std::int16_t*, const std::int16_t*, std::uint8_t*,
+                            std::uint8_t*, int);
+
+inline void CallIdctPair(IdctPairFn fn, IdctPairState& s) {
+    fn(s.coef, s.qt_a, s.qt_b, s.out, s.out + 12, 24);
+}
+
 // One line of samples. The routines may read and write up to the next multiple of 16 past width, so
 // the rows have that room and only width pixels are compared.
 struct LineState {
@@ -136,17 +173,25 @@ inline void CallConvert(ConvertFn fn, LineState& s) {
 
 } // namespace twin
 
-// The pairs of the kernel set; without SIMD kernels on the machine each has no twin.
+// The pairs of the kernel sets (SSE2, and the AVX2 routines by a name of their own); without SIMD
+// kernels on the machine each has no twin.
 inline std::vector<simdtwin::Entry> KernelTwins() {
     using simdtwin::Erase;
     using simdtwin::Twin;
     using namespace twin;
     const jpeg_kernel_set& s = detail::ScalarKernels();
     const jpeg_kernel_set* v = detail::Sse2Kernels();
+    const jpeg_kernel_set* w = detail::Avx2Kernels();
     auto simd = [v]<typename F>(F jpeg_kernel_set::*member) -> F { return v ? v->*member : nullptr; };
+    auto avx2 = [w]<typename F>(F jpeg_kernel_set::*member) -> F { return w ? w->*member : nullptr; };
     return {
         Erase(Twin<IdctFn, IdctState>{"idct", s.idct, simd(&jpeg_kernel_set::idct), 20000, IdctInput,
                                       CallIdct, IdctTypical}),
+        Erase(Twin<IdctPairFn, IdctPairState>{"idct_pair", s.idct_pair, simd(&jpeg_kernel_set::idct_pair),
+                                              10000, IdctPairInput, CallIdctPair, IdctPairTypical}),
+        Erase(Twin<IdctPairFn, IdctPairState>{"idct_pair_avx2", s.idct_pair,
+                                              avx2(&jpeg_kernel_set::idct_pair), 10000, IdctPairInput,
+                                              CallIdctPair, IdctPairTypical}),
         Erase(Twin<ConvertFn, LineState>{"convert_h1", s.convert_h1, simd(&jpeg_kernel_set::convert_h1),
                                          kEveryColour + 1000, FullChromaInput, CallConvert, TypicalLine}),
         Erase(Twin<ConvertFn, LineState>{"convert_h2", s.convert_h2, simd(&jpeg_kernel_set::convert_h2), 2000,
