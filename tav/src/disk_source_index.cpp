@@ -10,7 +10,7 @@ namespace tav {
 void CTavDiskSource::ScanTrailer(DWORD v, TavSegmentSlot& slot, BYTE* trailer) {
     slot.scanned = true;
     slot.trailerOnDevice = m_isImage && v == m_rangeLastSegment;
-    slot.trailerSector = slot.trailerOnDevice ? 1 : ULONGLONG(v + 1) * m_geo.S - 12;
+    slot.trailerSector = slot.trailerOnDevice ? 1 : ULONGLONG(v + 1) * m_geo.S - kTrailerAreaSectors;
     if (slot.trailerOnDevice)
         ReadDeviceSectors(slot.trailerSector, kTrailerSectors, trailer);
     else
@@ -113,8 +113,8 @@ bool CTavDiskSource::ScanDrive() {
         F = 0;
     if (h >= G)
         h = F / K;
-    std::vector<BYTE> first(512);
-    ReadSectors(ULONGLONG(F + 1) * m_geo.S - 12, 1, first.data());
+    std::vector<BYTE> first(kSectorBytes);
+    ReadSectors(ULONGLONG(F + 1) * m_geo.S - kTrailerAreaSectors, 1, first.data());
     WORD expected = platform::ReadLE16(first.data() + trl::kSequence);
     bool firstRun = true, notWrapped = false;
     DWORD newest = 0xFFFFFFFF, lastValid = 0xFFFFFFFF;
@@ -181,11 +181,12 @@ void CTavDiskSource::BuildWrappedSections(DWORD F, DWORD W) {
     m_wrapped = true;
     TavSegmentSlot& w = m_slots[W];
     DWORD used = std::min<DWORD>(w.BlocksUsed(), m_geo.B);
-    std::vector<BYTE> index(512);
+    std::vector<BYTE> index(kSectorBytes);
     // The write sequence number of a block sits at index byte 19476, in the index's 39th sector.
     auto blockSequence = [&](DWORD segment, DWORD block) {
-        ReadSectors(IndexSector(segment, static_cast<int>(block)) + idx::kSequence / 512, 1, index.data());
-        return platform::ReadLE16(index.data() + idx::kSequence % 512);
+        ReadSectors(IndexSector(segment, static_cast<int>(block)) + idx::kSequence / kSectorBytes, 1,
+                    index.data());
+        return platform::ReadLE16(index.data() + idx::kSequence % kSectorBytes);
     };
     DWORD stale = used;
     for (DWORD b = 0; b < used; ++b) {

@@ -35,18 +35,18 @@ bool CTavDiskSource::ReadDeviceSectors(ULONGLONG dev, DWORD count, BYTE* buf) {
         // An image shorter than its fields claim is damaged: what lies beyond its end reads as zeros.
         ULONGLONG end = dev + count;
         if (dev >= m_imageSectors) {
-            std::memset(buf, 0, ULONGLONG(count) * 512);
+            std::memset(buf, 0, ULONGLONG(count) * kSectorBytes);
             return false;
         }
         if (end > m_imageSectors) {
             DWORD have = static_cast<DWORD>(m_imageSectors - dev);
-            std::memset(buf + ULONGLONG(have) * 512, 0, ULONGLONG(count - have) * 512);
+            std::memset(buf + ULONGLONG(have) * kSectorBytes, 0, ULONGLONG(count - have) * kSectorBytes);
             common::ReadSector(false, m_handle, m_drive, buf, static_cast<DWORD>(dev), static_cast<int>(have),
                                V());
             return false;
         }
     } else if (dev + count > 0x100000000ull) {
-        std::memset(buf, 0, ULONGLONG(count) * 512);
+        std::memset(buf, 0, ULONGLONG(count) * kSectorBytes);
         return false;
     }
     return common::ReadSector(m_driverMode, m_handle, m_drive, buf, static_cast<DWORD>(dev),
@@ -140,8 +140,8 @@ bool CTavDiskSource::OpenDrive(int drive, const char* path) {
         return false;
     }
     m_geo = ComputeGeometry(static_cast<DWORD>(geometry.sectors));
-    std::vector<BYTE> sector(512, 0);
-    bool read = m_geo.N >= 3 && ReadSectors(2008, 1, sector.data());
+    std::vector<BYTE> sector(kSectorBytes, 0);
+    bool read = m_geo.N >= 3 && ReadSectors(kDataSectors, 1, sector.data());
     if (!read || !IsBlockTag(platform::ReadLE32(sector.data()))) {
         common::ErrorBox(
             common::Format(common::msg::kCheckHardDriveFailed, static_cast<int>(GetLastError())));
@@ -165,7 +165,7 @@ bool CTavDiskSource::OpenImage(const char* path) {
     }
     LARGE_INTEGER size{};
     GetFileSizeEx(m_handle, &size);
-    m_imageSectors = static_cast<ULONGLONG>(size.QuadPart) / 512;
+    m_imageSectors = static_cast<ULONGLONG>(size.QuadPart) / kSectorBytes;
     m_sectorOffset = 0;
     ReadDeviceSectors(0, 1, m_header.data());
     const BYTE* h = m_header.data();
@@ -208,10 +208,10 @@ bool CTavDiskSource::ReadIndex(DWORD segment, int block, BYTE* index) {
 }
 
 bool CTavDiskSource::ProbeDrive() {
-    std::vector<BYTE> trailer(512);
+    std::vector<BYTE> trailer(kSectorBytes);
     DWORD found = 0xFFFFFFFF;
     for (DWORD s = 0; s + 1 < m_geo.N; ++s) {
-        ReadSectors(ULONGLONG(s + 1) * m_geo.S - 12, 1, trailer.data());
+        ReadSectors(ULONGLONG(s + 1) * m_geo.S - kTrailerAreaSectors, 1, trailer.data());
         if (IsSegmentTag(platform::ReadLE32(trailer.data())) &&
             platform::ReadLE16(trailer.data() + trl::kBlocksUsed)) {
             found = s;
@@ -239,8 +239,8 @@ bool CTavDiskSource::ProbeDrive() {
 bool CTavDiskSource::ProbeImage() {
     std::vector<BYTE> index(kIndexBytes);
     ReadIndex(m_rangeFirstSegment, m_rangeFirstBlock, index.data());
-    m_code =
-        index[idx::kEntries + 30 * std::min<DWORD>(m_rangeFirstEntry, kMaxIndexEntries - 1) + ent::kCode];
+    m_code = index[idx::kEntries +
+                   kIndexEntryBytes * std::min<DWORD>(m_rangeFirstEntry, kMaxIndexEntries - 1) + ent::kCode];
     ProbeEntries(m_rangeFirstSegment, m_rangeFirstBlock, 2, m_rangeFirstEntry, m_rangeLastSegment);
     return true;
 }
@@ -261,7 +261,7 @@ void CTavDiskSource::ProbeEntries(DWORD segment, int block, int blocks, int firs
         if (IsBlockTag(platform::ReadLE32(index.data()))) {
             DWORD count = std::min<DWORD>(platform::ReadLE16(index.data() + idx::kCount), kMaxIndexEntries);
             for (DWORD i = n == 0 ? static_cast<DWORD>(firstEntry) : 0; i < count && !(audio && video); ++i) {
-                TavIndexEntry e = ReadIndexEntry(index.data() + idx::kEntries + 30 * i);
+                TavIndexEntry e = ReadIndexEntry(index.data() + idx::kEntries + kIndexEntryBytes * i);
                 ProbeEntry(e, BlockSector(segment, block), DataSectors(block), &audio, &video);
             }
         }
@@ -272,14 +272,14 @@ void CTavDiskSource::ProbeEntries(DWORD segment, int block, int blocks, int firs
 
 bool CTavDiskSource::ProbeEntry(const TavIndexEntry& e, DWORD blockSector, DWORD dataSectors, bool* audio,
                                 bool* video) {
-    if (!IsValidEntry(e, dataSectors * 512))
+    if (!IsValidEntry(e, dataSectors * kSectorBytes))
         return false;
     bool wantAudio = !*audio && e.type == kTypeAudio;
     bool wantVideo = !*video && e.type == kTypeKey;
     if (!wantAudio && !wantVideo)
         return false;
-    if (wantAudio && e.size != 2080) {
-        if (e.size == 4160)
+    if (wantAudio && e.size != kG711AudioPacketBytes) {
+        if (e.size == kAdpcmAudioPacketBytes)
             m_audioFormat = 1;
         *audio = true;
         return true;
@@ -289,7 +289,7 @@ bool CTavDiskSource::ProbeEntry(const TavIndexEntry& e, DWORD blockSector, DWORD
     m_pkt.dataSectors = dataSectors;
     m_pkt.offset = e.offset;
     m_pkt.size = e.size;
-    m_pkt.wraps = dataSectors * 512 < ULONGLONG(e.offset) + e.size + kPacketTail;
+    m_pkt.wraps = dataSectors * kSectorBytes < ULONGLONG(e.offset) + e.size + kPacketTail;
     std::vector<BYTE> packet;
     ReadPacket(&packet);
     m_pkt = saved;
@@ -314,9 +314,9 @@ bool CTavDiskSource::ProbeEntry(const TavIndexEntry& e, DWORD blockSector, DWORD
 // past the data area from the first sector of the next block (never the block index behind the data).
 DWORD CTavDiskSource::ReadPacket(std::vector<BYTE>* out) {
     CAutoLock disk(&m_diskLock);
-    DWORD byteOffset = m_pkt.offset % 512;
-    DWORD startIndex = m_pkt.offset / 512;
-    DWORD n = ((byteOffset + m_pkt.size + kPacketTail) >> 9) + 1;
+    DWORD byteOffset = m_pkt.offset % kSectorBytes;
+    DWORD startIndex = m_pkt.offset / kSectorBytes;
+    DWORD n = (byteOffset + m_pkt.size + kPacketTail) / kSectorBytes + 1;
     DWORD o = 0;
     if (m_pkt.wraps) {
         WORD over = static_cast<WORD>(startIndex + n - m_pkt.dataSectors);
@@ -326,8 +326,8 @@ DWORD CTavDiskSource::ReadPacket(std::vector<BYTE>* out) {
     ULONGLONG start = ULONGLONG(m_pkt.blockSector) + startIndex;
     ReadSectors(start, n - o, buf);
     if (o)
-        ReadSectors(ULONGLONG(m_pkt.blockSector) + kBlockSectors, o, buf + ULONGLONG(n - o) * 512);
-    DWORD bytes = n * 512 - byteOffset;
+        ReadSectors(ULONGLONG(m_pkt.blockSector) + kBlockSectors, o, buf + ULONGLONG(n - o) * kSectorBytes);
+    DWORD bytes = n * kSectorBytes - byteOffset;
     out->assign(buf + byteOffset, buf + byteOffset + bytes);
     return bytes;
 }

@@ -39,7 +39,7 @@ void CTavDiskSource::BlockRange(DWORD segment, int* first, int* last) const {
 
 DWORD CTavDiskSource::CountSection(int section) {
     const TavSection& sec = m_sections[section];
-    std::vector<BYTE> sector(512);
+    std::vector<BYTE> sector(kSectorBytes);
     DWORD total = 0;
     m_segCounts.assign(sec.last - sec.first + 1, 0);
     for (DWORD s = sec.first; s <= sec.last; ++s) {
@@ -69,7 +69,7 @@ HRESULT CTavDiskSource::InitSection() {
 
 bool CTavDiskSource::EnterSegment(int d) {
     const TavSection& sec = m_sections[m_section];
-    std::vector<BYTE> sector(512);
+    std::vector<BYTE> sector(kSectorBytes);
     for (;;) {
         while (m_seg >= sec.first && m_seg <= sec.last && !SegmentUsable(m_seg))
             m_seg += static_cast<DWORD>(d);
@@ -132,9 +132,9 @@ bool CTavDiskSource::LoadEntry() {
     m_pkt.channel = e.channel;
     m_pkt.type = e.type;
     m_pkt.code = e.code;
-    m_pkt.wraps = m_pkt.dataSectors * 512 < ULONGLONG(e.offset) + e.size + kPacketTail;
+    m_pkt.wraps = m_pkt.dataSectors * kSectorBytes < ULONGLONG(e.offset) + e.size + kPacketTail;
     m_curTime = e.time;
-    return IsValidEntry(e, m_pkt.dataSectors * 512);
+    return IsValidEntry(e, m_pkt.dataSectors * kSectorBytes);
 }
 
 // Moves one entry in the current direction, across blocks and segments; false at the section's end.

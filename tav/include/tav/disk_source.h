@@ -178,7 +178,7 @@ private:
     DWORD m_sectorOffset = 0; // image: drive sector = image sector + this
 
     TavGeometry m_geo;
-    std::vector<BYTE> m_header = std::vector<BYTE>(512, 0);
+    std::vector<BYTE> m_header = std::vector<BYTE>(kSectorBytes, 0);
     std::vector<TavSegmentSlot> m_slots;
     DWORD m_validSegments = 0;
     bool m_wrapped = false;
