@@ -218,6 +218,8 @@ HRESULT CTavDiskSource::ClearDrive() {
         write((T / u - (T % u == 0 ? 1 : 0)) * u, 1);
     if (own)
         CloseHandle(own);
+    // The block indexes just cleared are no longer what the section count read.
+    m_sectionBlocks.section = -1;
     return S_OK;
 }
 

@@ -78,6 +78,7 @@ void CTavDiskSource::ResetTables() {
     m_slots.clear();
     m_sections.clear();
     m_sectionsInUse = 0;
+    m_sectionBlocks.section = -1;
     m_validSegments = 0;
     m_wrapped = false;
     m_oldest = m_newest = 0xFFFFFFFF;

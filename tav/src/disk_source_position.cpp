@@ -42,6 +42,11 @@ DWORD CTavDiskSource::CountSection(int section) {
     std::vector<BYTE> sector(kSectorBytes);
     DWORD total = 0;
     m_segCounts.assign(sec.last - sec.first + 1, 0);
+    SectionBlocks& table = m_sectionBlocks;
+    table.section = section;
+    table.first = sec.first;
+    table.counts.assign(std::size_t(sec.last - sec.first + 1) * m_geo.B, 0);
+    table.times.assign(table.counts.size(), 0);
     for (DWORD s = sec.first; s <= sec.last; ++s) {
         if (!SegmentUsable(s))
             continue;
@@ -50,8 +55,15 @@ DWORD CTavDiskSource::CountSection(int section) {
         DWORD count = 0;
         for (int b = first; b <= last; ++b) {
             ReadSectors(IndexSector(s, b), 1, sector.data());
-            if (IsBlockTag(platform::ReadLE32(sector.data())))
-                count += std::min<DWORD>(platform::ReadLE16(sector.data() + idx::kCount), kMaxIndexEntries);
+            if (!IsBlockTag(platform::ReadLE32(sector.data())))
+                continue;
+            WORD entries = platform::ReadLE16(sector.data() + idx::kCount);
+            count += std::min<DWORD>(entries, kMaxIndexEntries);
+            if (entries) {
+                std::size_t i = std::size_t(s - sec.first) * m_geo.B + DWORD(b);
+                table.counts[i] = static_cast<WORD>(std::min<DWORD>(entries, kMaxIndexEntries));
+                table.times[i] = platform::ReadLE32(sector.data() + idx::kFirstEntryTime);
+            }
         }
         m_segCounts[s - sec.first] = count;
         total += count;
@@ -78,7 +90,15 @@ bool CTavDiskSource::EnterSegment(int d) {
         BlockRange(m_seg, &m_blocks.first, &m_blocks.last);
         m_blocks.counts.assign(m_geo.B, 0);
         m_blocks.times.assign(m_geo.B + 1, 0);
+        const SectionBlocks& table = m_sectionBlocks;
+        const bool counted = table.section.load() == m_section;
         for (int b = m_blocks.first; b <= m_blocks.last; ++b) {
+            if (counted) {
+                std::size_t i = std::size_t(m_seg - table.first) * m_geo.B + DWORD(b);
+                m_blocks.counts[b] = table.counts[i];
+                m_blocks.times[b] = table.times[i];
+                continue;
+            }
             ReadSectors(IndexSector(m_seg, b), 1, sector.data());
             WORD count = platform::ReadLE16(sector.data() + idx::kCount);
             if (IsBlockTag(platform::ReadLE32(sector.data())) && count) {
