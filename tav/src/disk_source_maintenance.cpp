@@ -48,7 +48,7 @@ HRESULT CTavDiskSource::WriteDiagnosticLog(const char* path) {
     std::fprintf(o, "|-- Recording end time = %s\r\n", t(hdr::kEndTime).c_str());
     std::fprintf(o, "|-- Current recording time = %s\r\n", t(hdr::kCurrentTime).c_str());
     std::fprintf(o, "|-- Playback current reading-from sector = %u\r\n",
-                 u32(hdr::kPlaySegment) * S + u32(hdr::kPlayBlock) * 2048);
+                 u32(hdr::kPlaySegment) * S + u32(hdr::kPlayBlock) * kBlockSectors);
     std::fprintf(o, "|-- Current writing-to sector = %u\r\n\r\n", u32(hdr::kWriteSegment) * S);
     std::fprintf(o, "<<---- Protected partition ---->>\r\n");
     std::fprintf(o, "|-- Sectors = 0 to %u, percentage of total drive = %d\r\n", u32(hdr::kProtSegments) * S,
@@ -57,7 +57,7 @@ HRESULT CTavDiskSource::WriteDiagnosticLog(const char* path) {
     std::fprintf(o, "|-- Recording end time = %s\r\n", t(hdr::kProtEndTime).c_str());
     std::fprintf(o, "|-- Protected clear time = %s\r\n", t(hdr::kProtClearTime).c_str());
     std::fprintf(o, "|-- Playback current reading-from sector = %u\r\n",
-                 u32(hdr::kProtPlaySegment) * S + u32(hdr::kProtPlayBlock) * 2048);
+                 u32(hdr::kProtPlaySegment) * S + u32(hdr::kProtPlayBlock) * kBlockSectors);
     std::fprintf(o, "|-- Current writing-to sector = %u\r\n\r\n", u32(hdr::kProtWriteSegment) * S);
     std::fprintf(o, "<<---- System log file ---->>\r\n");
     std::fprintf(o, "|-- Log size = %d entries\r\n", static_cast<int>(u32(hdr::kLogSize)));
@@ -73,18 +73,18 @@ HRESULT CTavDiskSource::ExportSystemLog(const char* path) {
         return E_FAIL;
     // The ring lies in the system segment behind its first block; a header that puts it elsewhere, or
     // its next entry outside it, is not followed.
-    if (m_geo.S <= 2048 || ULONGLONG(size) > ULONGLONG(m_geo.S - 2048) * 8 || next >= size)
+    if (m_geo.S <= kBlockSectors || ULONGLONG(size) > ULONGLONG(m_geo.S - kBlockSectors) * 8 || next >= size)
         return E_FAIL;
     File f = CreateOutput(path);
     if (!f)
         return S_OK;
     const DWORD base = m_geo.SystemLogSector();
-    std::vector<BYTE> first(512), run(64 * 512);
+    std::vector<BYTE> first(kSectorBytes), run(64 * kSectorBytes);
     auto copy = [&](DWORD from, DWORD to) {
         for (DWORD s = from; s < to;) {
             DWORD n = std::min<DWORD>(64, to - s);
             ReadSectors(s, n, run.data());
-            std::fwrite(run.data(), 512, n, f.get());
+            std::fwrite(run.data(), kSectorBytes, n, f.get());
             s += n;
         }
     };
@@ -92,7 +92,7 @@ HRESULT CTavDiskSource::ExportSystemLog(const char* path) {
     std::fwrite(first.data() + 64 * (next % 8), 64, 8 - next % 8, f.get());
     copy(base + next / 8 + 1, base + size / 8);
     if (size % 8) {
-        std::vector<BYTE> tail(512);
+        std::vector<BYTE> tail(kSectorBytes);
         ReadSectors(base + size / 8, 1, tail.data());
         std::fwrite(tail.data(), 64, size % 8, f.get());
     }
@@ -126,10 +126,10 @@ HRESULT CTavDiskSource::ExportImage(const char* path) {
     ReadIndex(start.segment, start.block, index.data());
     DWORD entry = static_cast<DWORD>(std::clamp(start.entry, 0, static_cast<int>(kMaxIndexEntries) - 1));
     DWORD offset = platform::ReadLE32(index.data() + idx::kEntries + kIndexEntryBytes * entry + ent::kOffset);
-    offset = std::min<DWORD>(offset, kDataSectors * 512 - 1);
+    offset = std::min<DWORD>(offset, kDataSectors * kSectorBytes - 1);
     const DWORD startBlock = BlockSector(start.segment, start.block) - m_sectorOffset;
     const DWORD endBlock = BlockSector(end.segment, end.block) - m_sectorOffset;
-    DWORD R = startBlock + offset / 512;
+    DWORD R = startBlock + offset / kSectorBytes;
     // The copy ends 400 sectors into the block behind the end block, where the end block's last packet
     // may run on. The range wraps past the end of the drive when the end block lies before the start
     // block, even when it is the block just before it and E therefore lands past R.
@@ -150,13 +150,13 @@ HRESULT CTavDiskSource::ExportImage(const char* path) {
     platform::WriteLE32(h + hdr::kRangeLastEntry, static_cast<DWORD>(end.entry));
     platform::WriteLE32(h + hdr::kRangeStartTime, start.time);
     platform::WriteLE32(h + hdr::kRangeEndTime, end.time);
-    std::fwrite(h, 1, 512, f.get());
+    std::fwrite(h, 1, kSectorBytes, f.get());
     std::vector<BYTE> trailer(kTrailerBytes, 0);
     if (!m_slots.empty())
         ReadTrailer(m_slots[Slot(end.segment)], trailer.data());
     std::fwrite(trailer.data(), 1, kTrailerBytes, f.get());
 
-    std::vector<BYTE> buf(ULONGLONG(kBlockSectors) * 512);
+    std::vector<BYTE> buf(ULONGLONG(kBlockSectors) * kSectorBytes);
     DWORD runs = 0, done = 0;
     auto count = [](DWORD from, DWORD to) { return (to - from + kBlockSectors - 1) / kBlockSectors; };
     runs = wraps ? count(R, m_geo.HeaderSector()) + count(0, E) : (E > R ? count(R, E) : 0);
@@ -164,7 +164,7 @@ HRESULT CTavDiskSource::ExportImage(const char* path) {
         for (DWORD s = from; s < to;) {
             DWORD n = std::min<DWORD>(kBlockSectors, to - s);
             ReadDeviceSectors(s, n, buf.data());
-            std::fwrite(buf.data(), 512, n, f.get());
+            std::fwrite(buf.data(), kSectorBytes, n, f.get());
             s += n;
             ++done;
             // Progress shows as the current entry time moving from the start to the end mark.
@@ -208,7 +208,7 @@ HRESULT CTavDiskSource::ClearDrive() {
     for (DWORD b = 0; b < m_geo.B; ++b)
         write(IndexSector(F, static_cast<int>(b)), kIndexSectors);
     for (DWORD s = F; s <= N - 2; ++s)
-        write((s + 1) * S - 12, 12);
+        write((s + 1) * S - kTrailerAreaSectors, kTrailerAreaSectors);
     write(m_geo.HeaderSector(), 1);
     for (DWORD s = 0; s < 2080; s += 40)
         write(s, 40);
@@ -218,6 +218,8 @@ HRESULT CTavDiskSource::ClearDrive() {
         write((T / u - (T % u == 0 ? 1 : 0)) * u, 1);
     if (own)
         CloseHandle(own);
+    // The block indexes just cleared are no longer what the section count read.
+    m_sectionBlocks.section = -1;
     return S_OK;
 }
 

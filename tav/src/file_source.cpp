@@ -176,9 +176,9 @@ void CFileSource::Probe() {
             continue;
         if (!audio && r.type == kTypeAudio) {
             audio = true;
-            if (r.size == 4160) {
+            if (r.size == kAdpcmAudioPacketBytes) {
                 m_audioFormat = 1;
-            } else if (r.size == 2080) {
+            } else if (r.size == kG711AudioPacketBytes) {
                 BYTE format = 0;
                 ReadAt(r.offset + 60, &format, 1);
                 m_audioFormat = format;

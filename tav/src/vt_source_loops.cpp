@@ -60,7 +60,8 @@ int CVTSource::SelectPlaybackPacket() {
                 return p.type;
             if (p.type == kTypeAudio && p.channel == m_audioChannel && dir > 0 && n == 1 &&
                 m_stepCount == 0 && m_timestamps &&
-                ((m_audioFormat == 1 && p.size == 4160) || (m_audioFormat != 1 && p.size == 2080)))
+                ((m_audioFormat == 1 && p.size == kAdpcmAudioPacketBytes) ||
+                 (m_audioFormat != 1 && p.size == kG711AudioPacketBytes)))
                 return p.type;
             continue;
         }
@@ -246,9 +247,9 @@ HRESULT CVTSource::PrepareExport(int* audioFormat, int channel) {
                 break;
             const TavPacket& p = m_pkt;
             if (!audio && p.type == kTypeAudio) {
-                if (p.size == 4160) {
+                if (p.size == kAdpcmAudioPacketBytes) {
                     format = 1;
-                } else if (p.size == 2080) {
+                } else if (p.size == kG711AudioPacketBytes) {
                     CAutoLock disk(&m_diskLock);
                     if (ReadPacket(&packet) > 60)
                         format = packet[60];

@@ -122,6 +122,16 @@ private:
         std::vector<DWORD> times; // first-entry time of each block, closed by 0xFFFFFFFF
         int first = 0, last = -1; // usable block range
     };
+    // What CountSection read from the first sector of each block index of a section: the entry count
+    // (0 for no index) and the first entry's time, [(segment - first) x B + block]. Entering a segment
+    // of that section takes its block tables from here instead of reading the same sectors again.
+    // The section is atomic because ClearDrive, which holds the disk lock only, drops the table.
+    struct SectionBlocks {
+        std::atomic<int> section{-1}; // the section counted; -1: none
+        DWORD first = 0;              // its first segment
+        std::vector<WORD> counts;
+        std::vector<DWORD> times;
+    };
 
     void ResetTables();
     bool OpenDrive(int drive, const char* path);
@@ -178,7 +188,7 @@ private:
     DWORD m_sectorOffset = 0; // image: drive sector = image sector + this
 
     TavGeometry m_geo;
-    std::vector<BYTE> m_header = std::vector<BYTE>(512, 0);
+    std::vector<BYTE> m_header = std::vector<BYTE>(kSectorBytes, 0);
     std::vector<TavSegmentSlot> m_slots;
     DWORD m_validSegments = 0;
     bool m_wrapped = false;
@@ -194,6 +204,7 @@ private:
     LONG m_running = 0;
     LONG m_total = 0;
     std::vector<DWORD> m_segCounts;
+    SectionBlocks m_sectionBlocks;
     BlockTables m_blocks;
     std::vector<BYTE> m_index = std::vector<BYTE>(kIndexBytes, 0);
     int m_entryFirst = 0, m_entryLast = -1;

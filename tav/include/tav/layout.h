@@ -12,13 +12,17 @@
 namespace tav {
 
 constexpr DWORD kSectorBytes = 512;
-constexpr DWORD kBlockSectors = 2048;                  // one block is 1 MiB
-constexpr DWORD kIndexSectors = 40;                    // TavBlockIndex
-constexpr DWORD kIndexBytes = kIndexSectors * 512;     // 20,480
-constexpr DWORD kTrailerSectors = 10;                  // TavSegmentTrailer
-constexpr DWORD kTrailerBytes = kTrailerSectors * 512; // 5120
-constexpr DWORD kDataSectors = 2008;                   // data area of a block that is not the last
-constexpr DWORD kLastDataSectors = 1996;               // data area of a segment's last block
+constexpr DWORD kBlockSectors = 2048;                           // one block is 1 MiB
+constexpr DWORD kIndexSectors = 40;                             // TavBlockIndex
+constexpr DWORD kIndexBytes = kIndexSectors * kSectorBytes;     // 20,480
+constexpr DWORD kTrailerSectors = 10;                           // TavSegmentTrailer
+constexpr DWORD kTrailerBytes = kTrailerSectors * kSectorBytes; // 5120
+// A segment ends in its trailer and two unused sectors: the trailer starts this far before the end.
+constexpr DWORD kTrailerAreaSectors = 12;
+// Data area of a block that is not a segment's last (2008): the block index follows it.
+constexpr DWORD kDataSectors = kBlockSectors - kIndexSectors;
+// Data area of a segment's last block (1996): the block index and the trailer area follow it.
+constexpr DWORD kLastDataSectors = kBlockSectors - kIndexSectors - kTrailerAreaSectors;
 constexpr DWORD kIndexEntryBytes = 30;
 constexpr DWORD kEventRecordBytes = 18;
 constexpr DWORD kEventViewBytes = 24;
@@ -42,13 +46,19 @@ constexpr BYTE kTypePredicted = 0x82;
 constexpr BYTE kTypeNone = 0x83;
 constexpr BYTE kTypeAudio = 0x84;
 
+// Sizes of an audio packet: IMA ADPCM (audio format 1), and A-law or mu-law, whose packet names its
+// format in its stream header.
+constexpr DWORD kAdpcmAudioPacketBytes = 4160;
+constexpr DWORD kG711AudioPacketBytes = 2080;
+
 // Entry validity limits.
 constexpr DWORD kEarliestEntryTime = 978516997;
 constexpr DWORD kMaxPacketSize = 204800; // sizes must stay below this
 // Bytes read behind a packet's start beyond its size: header, stream header, trailer and status.
 constexpr DWORD kPacketTail = 553;
 // Largest read of one packet: ((511 + 204,799 + 553) >> 9) + 1 sectors.
-constexpr DWORD kMaxPacketReadBytes = (((511 + (kMaxPacketSize - 1) + kPacketTail) >> 9) + 1) * 512;
+constexpr DWORD kMaxPacketReadBytes =
+    (((kSectorBytes - 1) + (kMaxPacketSize - 1) + kPacketTail) / kSectorBytes + 1) * kSectorBytes;
 // A drive image numbers the segments of a range that wraps past the end of the drive one pass on
 // (s + N - 1), and reads them by 32-bit sector numbers: the range's last segment must still end below
 // 2^32 sectors, which a wrapped range on a drive over 1 TiB does not.
