@@ -16,6 +16,7 @@
 #include "media/videowindow.h"
 #include "platform/registry.h"
 #include "test_filters.h"
+#include "testsupport/temp.h"
 
 using namespace testfilters;
 namespace fs = std::filesystem;
@@ -66,7 +67,7 @@ ComPtr<IPin> FreePin(IBaseFilter* f, PIN_DIRECTION dir) {
 }
 
 std::string TempPath(const std::string& name) {
-    return (fs::temp_directory_path() / ("media_stock_" + std::to_string(::getpid()) + "_" + name)).string();
+    return testsupport::TempPath("media_stock", "_" + name);
 }
 
 // Standard output and error of a shell command.

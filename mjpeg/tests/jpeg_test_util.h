@@ -99,13 +99,6 @@ inline double Psnr(const Bytes& a, const Bytes& b, int* max_error) {
     return 10.0 * std::log10(255.0 * 255.0 * static_cast<double>(a.size()) / se);
 }
 
-inline std::uint64_t Fnv1a(const Bytes& b) {
-    std::uint64_t h = 0xcbf29ce484222325ull;
-    for (std::uint8_t c : b)
-        h = (h ^ c) * 0x100000001b3ull;
-    return h;
-}
-
 // A JPEG byte stream written segment by segment.
 struct JpegWriter {
     Bytes out;

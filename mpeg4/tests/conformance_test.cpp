@@ -11,6 +11,7 @@
 #include "mpeg4/m4v_split.h"
 #include "mpeg4/mpeg4_core.h"
 #include "test_streams.h"
+#include "testsupport/checksum.h"
 
 namespace mpeg4 {
 namespace {
@@ -70,7 +71,7 @@ TEST_P(Conformance, LumaPsnrAgainstReference) {
             << "frame " << f;
         for (size_t i = 0; i < luma.size(); ++i)
             luma[i] = out[2 * i];
-        if (test::Fnv1a64(luma.data(), luma.size()) == ref.lumaChecksum[f])
+        if (testsupport::Fnv1a64(luma.data(), luma.size()) == ref.lumaChecksum[f])
             ++exact;
         if (f % ref.step != 0)
             continue;

@@ -18,13 +18,6 @@ inline std::vector<uint8_t> ReadFile(const std::string& path) {
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline uint64_t Fnv1a64(const uint8_t* p, size_t n) {
-    uint64_t h = 0xCBF29CE484222325ull;
-    for (size_t i = 0; i < n; ++i)
-        h = (h ^ p[i]) * 0x100000001B3ull;
-    return h;
-}
-
 // NAME.ref: the reference decode's size, per-frame plane checksums and luma sampling plan.
 struct Reference {
     int width = 0, height = 0, frames = 0, samples = 0, step = 1;

@@ -17,6 +17,7 @@
 #include "sim_orma/orma_sim.h"
 #include "sim_tav/tav_recorder.h"
 #include "tav/layout.h"
+#include "testsupport/temp.h"
 
 namespace {
 
@@ -45,13 +46,7 @@ std::vector<double> Lines(const std::string& text) {
 
 class ExportLossless : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_dir = std::filesystem::path(::testing::TempDir()) / ("lossless_" + std::to_string(::getpid()));
-        std::filesystem::remove_all(m_dir);
-        std::filesystem::create_directories(m_dir);
-    }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
-    std::string Path(const std::string& name) const { return (m_dir / name).string(); }
+    std::string Path(const std::string& name) const { return m_dir.File(name); }
     clitest::Result Run(std::vector<std::string> args) {
         return clitest::RunScryde(args, {"SCRYDE_HOME=" + Path("home")});
     }
@@ -69,7 +64,7 @@ protected:
                            " -of csv=p=0 '" + file + "'",
                        &status);
     }
-    std::filesystem::path m_dir;
+    testsupport::CTempDir m_dir{"lossless"};
 };
 
 TEST_F(ExportLossless, TavChannelKeepsItsFramesTimesAndSound) {

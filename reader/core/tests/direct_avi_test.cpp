@@ -11,6 +11,7 @@
 #include "platform/bytes.h"
 #include "reader/direct_avi.h"
 #include "tav/layout.h"
+#include "testsupport/temp.h"
 
 namespace {
 
@@ -74,9 +75,7 @@ Parsed Parse(const std::vector<BYTE>& f) {
 
 class DirectAvi : public ::testing::Test {
 protected:
-    std::string Path(const char* name) {
-        return ::testing::TempDir() + name + std::to_string(::getpid()) + ".avi";
-    }
+    std::string Path(const char* name) { return testsupport::TempPath(name, ".avi"); }
     std::string Write(const char* name, const std::vector<Packet>& packets, bool audio) {
         std::string path = Path(name);
         std::size_t i = 0;
