@@ -38,9 +38,10 @@ struct Registered {
     HRESULT answer; // Pause, Run, Pause and Stop, each
 };
 
-// The sources (file source, ORMA, TAV) open nothing here: without a file their pins have no media
-// type and cannot be connected, and a filter whose pins are all unconnected starts and stops no
-// streaming thread, so each state change is accepted at once.
+// Alone, every filter takes each state at once: S_OK, and GetState answers the new state, not
+// VFW_S_STATE_INTERMEDIATE. That holds for the sources too (file source, ORMA, TAV) with nothing
+// open: a source without a file or drive is stopped, paused and run like any other, it only has
+// nothing to deliver; the renderers, with no input connected, wait for no first sample.
 const Registered kRegistered[] = {
     {"MediaStock", CLSID_FilterGraph, "filter graph", false, S_OK},
     {"MediaStock", CLSID_CaptureGraphBuilder2, "capture graph builder", false, S_OK},
