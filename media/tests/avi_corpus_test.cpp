@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "fuzz/avi/harness.h"
+#include "testsupport/files.h"
 #include "testsupport/temp.h"
 
 namespace {
@@ -19,8 +20,7 @@ TEST(AviFuzzCorpus, EveryInputIsTakenOrRefusedCleanly) {
     const std::string scratch = testsupport::TempPath("avi_corpus", ".avi");
     int seeds = 0, taken = 0, inputs = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        std::vector<std::uint8_t> data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        const std::vector<std::uint8_t> data = testsupport::ReadFileBytes(entry.path().string());
         const bool ok = media::fuzz::RunAviInput(data.data(), data.size(), scratch);
         ++inputs;
         if (entry.path().filename().string().rfind("seed_", 0) == 0) {

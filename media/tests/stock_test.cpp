@@ -16,6 +16,7 @@
 #include "media/videowindow.h"
 #include "platform/registry.h"
 #include "test_filters.h"
+#include "testsupport/files.h"
 #include "testsupport/temp.h"
 
 using namespace testfilters;
@@ -382,8 +383,7 @@ TEST(StockFilters, AviPastOneRiffGoesOnInOpenDmlRiffs) {
     ::unsetenv("SCRYDE_AVI_RIFF_LIMIT");
     if (HasFatalFailure())
         return;
-    std::ifstream in(file, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string bytes = testsupport::ReadFileText(file);
     std::size_t riffs = 0;
     for (std::size_t at = bytes.find("AVIX"); at != std::string::npos; at = bytes.find("AVIX", at + 4))
         ++riffs;

@@ -14,14 +14,14 @@
 #include <vector>
 
 #include "mjpeg/jpeg_decoder.h"
+#include "testsupport/files.h"
 
 namespace mjpeg::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
 inline Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return testsupport::ReadFileBytes(path);
 }
 
 inline std::string DataPath(const std::string& name) {

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "testsupport/files.h"
+
 namespace mpeg4::test {
 
 inline std::string DataPath(const std::string& name) {
@@ -14,8 +16,7 @@ inline std::string DataPath(const std::string& name) {
 }
 
 inline std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return testsupport::ReadFileBytes(path);
 }
 
 // NAME.ref: the reference decode's size, per-frame plane checksums and luma sampling plan.

@@ -10,6 +10,7 @@
 
 #include "fuzz/orma/harness.h"
 #include "fuzz/orma/mutator.h"
+#include "testsupport/files.h"
 #include "testsupport/temp.h"
 
 namespace orma {
@@ -20,8 +21,7 @@ TEST(OrmaFuzzCorpus, EveryInputOpensOrFailsCleanly) {
     const std::string scratch = testsupport::TempPath("orma_corpus", ".img");
     int seeds = 0, opened = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        std::vector<std::uint8_t> data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        const std::vector<std::uint8_t> data = testsupport::ReadFileBytes(entry.path().string());
         const bool open = fuzz::RunImageInput(data.data(), data.size(), scratch);
         if (entry.path().filename().string().rfind("seed_", 0) == 0) {
             ++seeds;
@@ -43,8 +43,7 @@ TEST(OrmaFuzzCorpus, EmptyAndTinyInputsFail) {
 }
 
 std::vector<std::uint8_t> ReadInput(const std::string& name) {
-    std::ifstream in(std::filesystem::path(SCRYDE_ORMA_FUZZ_CORPUS) / name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return testsupport::ReadFileBytes((std::filesystem::path(SCRYDE_ORMA_FUZZ_CORPUS) / name).string());
 }
 
 // The structure-aware mutator reads an input back as the patches it was written from, and its mutants

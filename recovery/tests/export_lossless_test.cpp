@@ -17,6 +17,7 @@
 #include "sim_orma/orma_sim.h"
 #include "sim_tav/tav_recorder.h"
 #include "tav/layout.h"
+#include "testsupport/files.h"
 #include "testsupport/temp.h"
 
 namespace {
@@ -118,8 +119,7 @@ TEST_F(ExportLossless, TavChannelKeepsItsFramesTimesAndSound) {
         int status = -1;
         Capture("ffmpeg -v error -i '" + out + "' -map 0:v:0 -c copy -f data -y '" + Path("v.bin") + "'",
                 &status);
-        std::ifstream in(Path("v.bin"), std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string bytes = testsupport::ReadFileText(Path("v.bin"));
         EXPECT_TRUE(bytes == expectedBytes) << "the packets are not the recorded payloads";
     }
 }

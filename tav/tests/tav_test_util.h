@@ -17,6 +17,7 @@
 #include "sim_tav/tav_recorder.h"
 #include "tav/disk_source.h"
 #include "testsupport/checksum.h"
+#include "testsupport/files.h"
 #include "testsupport/temp.h"
 
 namespace tavtest {
@@ -40,8 +41,7 @@ private:
 };
 
 inline std::vector<unsigned char> ReadAll(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::vector<unsigned char>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    return testsupport::ReadFileBytes(path);
 }
 
 // FNV-1a over the data regions of a (sparse) file and their offsets: enough to prove its bytes did not

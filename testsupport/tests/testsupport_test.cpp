@@ -1,5 +1,5 @@
-// The shared checksums against published FNV-1a 64 values, the data-extent walk on a sparse file, and
-// the scratch folder's removal.
+// The shared checksums against published FNV-1a 64 values, the data-extent walk on a sparse file, the
+// scratch folder's removal and the whole-file readers.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "testsupport/checksum.h"
+#include "testsupport/files.h"
 #include "testsupport/temp.h"
 
 using namespace testsupport;
@@ -34,7 +35,7 @@ TEST(TestSupport, Fnv1a64KnownValuesAndContinuation) {
     EXPECT_EQ(Fnv1a64("bar", 3, Fnv1a64("foo", 3)), 0x85944171f73967e8ull);
 }
 
-TEST(TestSupport, TempDirRemovesItselfAndFileChecksumsReadWholeFiles) {
+TEST(TestSupport, TempDirRemovesItselfAndFileReadersReadWholeFiles) {
     std::string kept;
     {
         CTempDir dir("testsupport");
@@ -45,6 +46,13 @@ TEST(TestSupport, TempDirRemovesItselfAndFileChecksumsReadWholeFiles) {
         std::ofstream(dir.File("sub/foobar")) << "foobar";
         EXPECT_EQ(FileFnv1a64(dir.File("sub/foobar")), 0x85944171f73967e8ull);
         EXPECT_EQ(FileFnv1a64(dir.File("missing")), 0u);
+        // Bytes past a NUL and a CR LF come back as written.
+        const std::string binary("a\0b\r\n\xff", 6);
+        std::ofstream(dir.File("binary"), std::ios::binary) << binary;
+        EXPECT_EQ(ReadFileText(dir.File("binary")), binary);
+        EXPECT_EQ(ReadFileBytes(dir.File("binary")), std::vector<std::uint8_t>(binary.begin(), binary.end()));
+        EXPECT_TRUE(ReadFileBytes(dir.File("missing")).empty());
+        EXPECT_TRUE(ReadFileText(dir.File("missing")).empty());
         CTempDir other("testsupport");
         EXPECT_NE(other.Path(), kept);
     }

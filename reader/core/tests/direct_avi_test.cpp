@@ -11,6 +11,7 @@
 #include "platform/bytes.h"
 #include "reader/direct_avi.h"
 #include "tav/layout.h"
+#include "testsupport/files.h"
 #include "testsupport/temp.h"
 
 namespace {
@@ -40,8 +41,7 @@ void Fill(std::vector<BYTE>& b, const Packet& p) {
 }
 
 std::vector<BYTE> Slurp(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::vector<BYTE>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    return testsupport::ReadFileBytes(path);
 }
 
 struct Parsed {

@@ -21,6 +21,7 @@
 #include "sim_m4v/m4v_encoder.h"
 #include "sim_orma/orma_sim.h"
 #include "sim_tav/tav_recorder.h"
+#include "testsupport/files.h"
 #include "testsupport/temp.h"
 
 namespace readertest {
@@ -95,9 +96,8 @@ inline simorma::Options OrmaOptions() {
 }
 
 inline std::string Sha256Of(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return common::Sha256Hex(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size());
+    const std::vector<std::uint8_t> bytes = testsupport::ReadFileBytes(path);
+    return common::Sha256Hex(bytes.data(), bytes.size());
 }
 
 // The channel tagged in the last picture a renderer presented, or -1.
