@@ -11,6 +11,7 @@
 #include <string>
 
 #include "orma/tests/orma_test_util.h"
+#include "testsupport/checksum.h"
 
 namespace checker::test {
 
@@ -44,33 +45,16 @@ inline simorma::Options SoundDrive(std::uint32_t clusters, bool everyBlock = tru
 // A checksum of a sparse drive that reads only its data: FNV-1a over each data extent's offset and
 // bytes, and the file size. Any write, even of zeros into a hole, shows as changed data or a new extent.
 inline unsigned long long SparseChecksum(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0)
+    std::uint64_t h = testsupport::kFnv1a64Offset;
+    const off_t size = testsupport::ForEachDataPiece(
+        path, [&h](off_t extent, off_t at, const std::uint8_t* data, std::size_t n) {
+            if (at == extent)
+                h = testsupport::Fnv1a64(&extent, sizeof extent, h);
+            h = testsupport::Fnv1a64(data, n, h);
+        });
+    if (size < 0)
         return 0;
-    unsigned long long h = 1469598103934665603ull;
-    auto mix = [&h](const unsigned char* p, std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i)
-            h = (h ^ p[i]) * 1099511628211ull;
-    };
-    const off_t size = ::lseek(fd, 0, SEEK_END);
-    std::vector<unsigned char> buf(1 << 20);
-    for (off_t data = ::lseek(fd, 0, SEEK_DATA); data >= 0 && data < size;
-         data = ::lseek(fd, data, SEEK_DATA)) {
-        const off_t hole = ::lseek(fd, data, SEEK_HOLE);
-        mix(reinterpret_cast<const unsigned char*>(&data), sizeof data);
-        for (off_t at = data; at < hole;) {
-            ssize_t n =
-                ::pread(fd, buf.data(), std::min<off_t>(hole - at, static_cast<off_t>(buf.size())), at);
-            if (n <= 0)
-                break;
-            mix(buf.data(), static_cast<std::size_t>(n));
-            at += n;
-        }
-        data = hole;
-    }
-    mix(reinterpret_cast<const unsigned char*>(&size), sizeof size);
-    ::close(fd);
-    return h;
+    return testsupport::Fnv1a64(&size, sizeof size, h);
 }
 
 // The whole file, byte for byte.

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include "run_scryde.h"
+#include "testsupport/temp.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ TEST(ScrydeCli, HelpVersionAndUsageErrors) {
 }
 
 TEST(ScrydeCli, DrivesListsAnAttachedImageWithItsExactSectorCount) {
-    std::string path = ::testing::TempDir() + "drives_test_" + std::to_string(::getpid()) + ".img";
+    std::string path = testsupport::TempPath("drives_test", ".img");
     {
         std::ofstream out(path, std::ios::binary);
         out.seekp(1000 * 512 + 511); // 1001 sectors, the last one partial: 1000 whole sectors

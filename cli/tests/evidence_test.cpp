@@ -10,10 +10,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 
 #include "media/clsids.h"
 #include "platform/registry.h"
 #include "run_scryde.h"
+#include "testsupport/temp.h"
 
 namespace {
 
@@ -74,8 +76,7 @@ std::string SheetPictures(const std::string& path) {
 class EvidenceTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        s_dir = ::testing::TempDir() + "evidence_test_" + std::to_string(::getpid());
-        ::mkdir(s_dir.c_str(), 0755);
+        s_dir = s_scratch.emplace("evidence_test").Path();
         auto orma =
             RunScryde({"sim", "orma", s_dir + "/rec.orm", "--image", "--channels", "2", "--minutes", "1"});
         ASSERT_EQ(orma.status, 0) << orma.err;
@@ -94,7 +95,7 @@ protected:
             ASSERT_EQ(Shell("split -n 4 -a 2 " + raw + " " + raw + "."), 0);
         }
     }
-    static void TearDownTestSuite() { std::system(("rm -rf " + s_dir).c_str()); }
+    static void TearDownTestSuite() { s_scratch.reset(); }
     void SetUp() override {
         if (!platform::LookupClass(CLSID_FilterGraph))
             GTEST_SKIP() << "the stock filters are not registered in this build";
@@ -105,9 +106,11 @@ protected:
         return RunScryde(args, {"SCRYDE_HOME=" + m_home});
     }
 
+    static std::optional<testsupport::CTempDir> s_scratch;
     static std::string s_dir;
     std::string m_home;
 };
+std::optional<testsupport::CTempDir> EvidenceTest::s_scratch;
 std::string EvidenceTest::s_dir;
 
 TEST_F(EvidenceTest, ImagesReadExactlyLikeTheRawDriveAndStayUnchanged) {

@@ -15,6 +15,7 @@
 #include "platform/types.h"
 #include "run_scryde.h"
 #include "sim_tav/tav_recorder.h"
+#include "testsupport/temp.h"
 
 namespace {
 
@@ -44,11 +45,10 @@ std::string SparseDigest(const std::string& path) {
 }
 
 struct Drives {
-    std::string dir, tav, plain;
+    testsupport::CTempDir scratch{"format-cli"};
+    std::string dir = scratch.Path(), tav, plain;
     std::vector<std::string> env;
     Drives() {
-        char tmpl[] = "/tmp/format-cli-XXXXXX";
-        dir = ::mkdtemp(tmpl);
         tav = dir + "/tav.img";
         plain = dir + "/plain.img";
         sim_tav::RecorderOptions o;
@@ -60,7 +60,6 @@ struct Drives {
         // Nobody at a terminal: the children inherit this.
         std::freopen("/dev/null", "r", stdin);
     }
-    ~Drives() { std::filesystem::remove_all(dir); }
     std::string KindOf(int drive) {
         auto r = RunScryde({"drives", "--json"}, env);
         const std::string key = "\"drive\": " + std::to_string(drive) + ",";

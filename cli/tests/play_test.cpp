@@ -8,6 +8,7 @@
 #include "media/clsids.h"
 #include "platform/registry.h"
 #include "run_scryde.h"
+#include "testsupport/temp.h"
 
 namespace {
 
@@ -19,17 +20,12 @@ protected:
     void SetUp() override {
         if (!platform::LookupClass(CLSID_FilterGraph))
             GTEST_SKIP() << "the stock filters are not registered in this build";
-        m_dir = ::testing::TempDir() + "play_test_" + std::to_string(::getpid());
-        ::mkdir(m_dir.c_str(), 0755);
         m_image = m_dir + "/rec.orm";
         auto sim = RunScryde({"sim", "orma", m_image, "--image", "--channels", "4", "--minutes", "1"});
         ASSERT_EQ(sim.status, 0) << sim.err;
     }
-    void TearDown() override {
-        if (!m_dir.empty())
-            std::system(("rm -rf " + m_dir).c_str());
-    }
-    std::string m_dir, m_image;
+    testsupport::CTempDir m_scratch{"play_test"};
+    std::string m_dir = m_scratch.Path(), m_image;
 };
 
 TEST_F(PlayTest, PlaysFourChannelsThroughTheGraphAndLeavesTheImageAlone) {

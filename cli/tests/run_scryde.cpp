@@ -8,24 +8,17 @@
 #include <fstream>
 #include <sstream>
 
+#include "testsupport/files.h"
+#include "testsupport/temp.h"
+
 namespace clitest {
 
-namespace {
-std::string TempDir() {
-    const char* t = std::getenv("TMPDIR");
-    return std::string(t && *t ? t : "/tmp") + "/";
-}
-} // namespace
-
 std::string Slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
+    return testsupport::ReadFileText(path);
 }
 
 Result RunScryde(const std::vector<std::string>& args, const std::vector<std::string>& env) {
-    std::string base = TempDir() + "scryde_run_" + std::to_string(::getpid());
+    std::string base = testsupport::TempPath("scryde_run");
     std::string outPath = base + ".out", errPath = base + ".err";
     pid_t pid = ::fork();
     if (pid == 0) {

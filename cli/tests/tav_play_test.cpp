@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "media/clsids.h"
 #include "platform/registry.h"
 #include "run_scryde.h"
+#include "testsupport/temp.h"
 
 namespace {
 
@@ -39,8 +41,7 @@ long Number(const std::string& json, const std::string& key) {
 class TavPlayTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        s_dir = ::testing::TempDir() + "tav_play_test_" + std::to_string(::getpid());
-        ::mkdir(s_dir.c_str(), 0755);
+        s_dir = s_scratch.emplace("tav_play_test").Path();
         auto drive = RunScryde({"sim", "tav", "--out", s_dir + "/drive.img", "--image", s_dir + "/rec.tav",
                                 "--channels", "4", "--kind", "2", "--pictures", "--segments", "3"});
         ASSERT_EQ(drive.status, 0) << drive.err;
@@ -48,13 +49,15 @@ protected:
                                  "2", "--pictures", "--stream-packets", "300"});
         ASSERT_EQ(stream.status, 0) << stream.err;
     }
-    static void TearDownTestSuite() { std::system(("rm -rf " + s_dir).c_str()); }
+    static void TearDownTestSuite() { s_scratch.reset(); }
     void SetUp() override {
         if (!platform::LookupClass(CLSID_FilterGraph))
             GTEST_SKIP() << "the stock filters are not registered in this build";
     }
+    static std::optional<testsupport::CTempDir> s_scratch;
     static std::string s_dir;
 };
+std::optional<testsupport::CTempDir> TavPlayTest::s_scratch;
 std::string TavPlayTest::s_dir;
 
 TEST_F(TavPlayTest, ImageAndStreamFilePlayPicturesAndSoundAndStayUnchanged) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/debug.h"
+#include "testsupport/temp.h"
 
 namespace {
 
@@ -26,9 +27,7 @@ protected:
         DebugSetStyle(kDefaultDebugStyle);
         DebugSetLevel(0);
     }
-    std::string TempLog(const char* name) {
-        return ::testing::TempDir() + name + std::to_string(::getpid()) + ".log";
-    }
+    std::string TempLog(const char* name) { return testsupport::TempPath(name, ".log"); }
 };
 
 TEST_F(DebugTest, LinesCarryTheLevelAndAreFlushedAtOnce) {

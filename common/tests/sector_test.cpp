@@ -13,6 +13,7 @@
 #include "common/sector.h"
 #include "platform/glmdrv.h"
 #include "platform/system.h"
+#include "testsupport/temp.h"
 
 namespace {
 
@@ -25,7 +26,7 @@ protected:
     static constexpr DWORD kSectors = 64;
 
     void SetUp() override {
-        m_path = ::testing::TempDir() + "sector_test_" + std::to_string(::getpid()) + ".img";
+        m_path = testsupport::TempPath("sector_test", ".img");
         std::ofstream out(m_path, std::ios::binary | std::ios::trunc);
         for (DWORD s = 0; s < kSectors; ++s)
             out << std::string(512, static_cast<char>(s & 0xFF));

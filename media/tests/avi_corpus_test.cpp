@@ -10,17 +10,17 @@
 #include <vector>
 
 #include "fuzz/avi/harness.h"
+#include "testsupport/files.h"
+#include "testsupport/temp.h"
 
 namespace {
 
 TEST(AviFuzzCorpus, EveryInputIsTakenOrRefusedCleanly) {
     const std::filesystem::path dir = SCRYDE_AVI_FUZZ_CORPUS;
-    const std::string scratch =
-        std::string(::testing::TempDir()) + "avi_corpus_" + std::to_string(::getpid()) + ".avi";
+    const std::string scratch = testsupport::TempPath("avi_corpus", ".avi");
     int seeds = 0, taken = 0, inputs = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        std::vector<std::uint8_t> data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        const std::vector<std::uint8_t> data = testsupport::ReadFileBytes(entry.path().string());
         const bool ok = media::fuzz::RunAviInput(data.data(), data.size(), scratch);
         ++inputs;
         if (entry.path().filename().string().rfind("seed_", 0) == 0) {
@@ -36,8 +36,7 @@ TEST(AviFuzzCorpus, EveryInputIsTakenOrRefusedCleanly) {
 }
 
 TEST(AviFuzzCorpus, EmptyAndNonRiffInputsAreRefused) {
-    const std::string scratch =
-        std::string(::testing::TempDir()) + "avi_tiny_" + std::to_string(::getpid()) + ".avi";
+    const std::string scratch = testsupport::TempPath("avi_tiny", ".avi");
     const std::uint8_t riffOnly[] = {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'A', 'V', 'I', ' '};
     const std::uint8_t wave[] = {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V', 'E'};
     EXPECT_FALSE(media::fuzz::RunAviInput(riffOnly, 0, scratch));

@@ -11,6 +11,7 @@
 #include "media/graphtext.h"
 #include "platform/registry.h"
 #include "test_filters.h"
+#include "testsupport/temp.h"
 
 using namespace testfilters;
 
@@ -238,7 +239,7 @@ TEST(Graph, IntelligentConnectInsertsARegisteredTransform) {
     // A private copy of the class registry with the test transform registered in it.
     namespace fs = std::filesystem;
     std::string original = platform::ClassRegistryPath();
-    fs::path copy = fs::temp_directory_path() / ("media_graph_test_" + std::to_string(::getpid()) + ".reg");
+    fs::path copy = testsupport::TempPath("media_graph_test", ".reg");
     fs::copy_file(original, copy, fs::copy_options::overwrite_existing);
     ::setenv("SCRYDE_CLASSES", copy.c_str(), 1);
     platform::ClassEntry e;
@@ -281,8 +282,7 @@ TEST(Graph, IntelligentConnectInsertsARegisteredTransform) {
         std::string text = media::DescribeGraph(graph.Get());
         EXPECT_NE(text.find("filter \"Test Transform\""), std::string::npos) << text;
         EXPECT_NE(text.find("\"source\".\"Out0\""), std::string::npos) << text;
-        fs::path saved =
-            fs::temp_directory_path() / ("media_graph_test_" + std::to_string(::getpid()) + ".grf");
+        fs::path saved = testsupport::TempPath("media_graph_test", ".grf");
         ASSERT_EQ(media::SaveGraphDescription(graph.Get(), saved.string()), S_OK);
         std::ifstream f(saved);
         std::string first;

@@ -1,7 +1,8 @@
-// The stock objects, created by class id from the class registry: every filter cycles through its
-// states; the video renderer's frame store and window; the audio renderer on SDL's dummy driver; the
-// compressor category; an AVI written through "MJPEG Compressor" and the multiplexer, read back by the
-// file source and splitter frame for frame, and checked by ffprobe when it is installed.
+// The stock objects, created by class id from the class registry (their state cycle is in
+// testsupport/tests/plugin_states_test.cpp, with every other plug-in's): the video renderer's frame
+// store and window; the audio renderer on SDL's dummy driver; the compressor category; an AVI written through
+// "MJPEG Compressor" and the multiplexer, read back by the file source and splitter frame for frame, and
+// checked by ffprobe when it is installed.
 #include <gtest/gtest.h>
 
 #include <turbojpeg.h>
@@ -15,6 +16,8 @@
 #include "media/videowindow.h"
 #include "platform/registry.h"
 #include "test_filters.h"
+#include "testsupport/files.h"
+#include "testsupport/temp.h"
 
 using namespace testfilters;
 namespace fs = std::filesystem;
@@ -65,7 +68,7 @@ ComPtr<IPin> FreePin(IBaseFilter* f, PIN_DIRECTION dir) {
 }
 
 std::string TempPath(const std::string& name) {
-    return (fs::temp_directory_path() / ("media_stock_" + std::to_string(::getpid()) + "_" + name)).string();
+    return testsupport::TempPath("media_stock", "_" + name);
 }
 
 // Standard output and error of a shell command.
@@ -129,47 +132,6 @@ LONG FrameCount(IBaseFilter* renderer) {
 }
 
 } // namespace
-
-TEST(StockFilters, EveryRegisteredFilterCyclesThroughItsStates) {
-    ASSERT_TRUE(kDummyAudio);
-    const CLSID expected[] = {CLSID_VideoRenderer, CLSID_NullRenderer, CLSID_DSoundRender, CLSID_AviDest,
-                              CLSID_FileWriter,    CLSID_AsyncReader,  CLSID_AviSplitter,  CLSID_MJPGEnc};
-    for (const CLSID& id : expected)
-        ASSERT_TRUE(platform::LookupClass(id).has_value()) << platform::GuidToString(id);
-    int filters = 0;
-    for (const platform::ClassEntry& e : platform::EnumerateClasses()) {
-        if (e.module.find("MediaStock") == std::string::npos)
-            continue;
-        ComPtr<IUnknown> object;
-        ASSERT_EQ(CoCreateInstance(e.clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                   object.ReleaseAndGetVoidAddress()),
-                  S_OK)
-            << e.name;
-        ComPtr<IBaseFilter> filter;
-        if (FAILED(object.As(IID_IBaseFilter, filter)))
-            continue; // the graph, the builder and the enumerator are not filters
-        ++filters;
-        CLSID clsid;
-        filter->GetClassID(&clsid);
-        EXPECT_EQ(clsid, e.clsid);
-        FILTER_STATE s;
-        ASSERT_EQ(filter->Pause(), S_OK) << e.name;
-        ASSERT_EQ(filter->Run(0), S_OK) << e.name;
-        EXPECT_EQ(filter->GetState(100, &s), S_OK);
-        EXPECT_EQ(s, State_Running);
-        ASSERT_EQ(filter->Pause(), S_OK) << e.name;
-        ASSERT_EQ(filter->Stop(), S_OK) << e.name;
-        EXPECT_EQ(filter->GetState(0, &s), S_OK);
-        EXPECT_EQ(s, State_Stopped);
-    }
-    EXPECT_EQ(filters, 8);
-    // An unknown class is not registered.
-    ComPtr<IBaseFilter> none;
-    const CLSID unknown = {0x0BADC0DE, 0x1234, 0x4321, {0x80, 0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66}};
-    EXPECT_EQ(CoCreateInstance(unknown, nullptr, CLSCTX_INPROC_SERVER, IID_IBaseFilter,
-                               none.ReleaseAndGetVoidAddress()),
-              REGDB_E_CLASSNOTREG);
-}
 
 TEST(StockFilters, VideoRendererKeepsFramesAndWindowSettings) {
     auto graph = Create<IGraphBuilder>(CLSID_FilterGraph, IID_IGraphBuilder);
@@ -421,8 +383,7 @@ TEST(StockFilters, AviPastOneRiffGoesOnInOpenDmlRiffs) {
     ::unsetenv("SCRYDE_AVI_RIFF_LIMIT");
     if (HasFatalFailure())
         return;
-    std::ifstream in(file, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string bytes = testsupport::ReadFileText(file);
     std::size_t riffs = 0;
     for (std::size_t at = bytes.find("AVIX"); at != std::string::npos; at = bytes.find("AVIX", at + 4))
         ++riffs;

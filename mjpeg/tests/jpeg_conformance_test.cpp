@@ -8,6 +8,7 @@
 #include <cinttypes>
 
 #include "mjpeg/tests/jpeg_test_util.h"
+#include "testsupport/checksum.h"
 
 namespace mjpeg::test {
 namespace {
@@ -60,7 +61,7 @@ TEST(JpegConformance, FilesDecodeCloseToTheReference) {
         double psnr = Psnr(fast.pixels, ref, &max_error);
         EXPECT_GE(psnr, 40.0);
         EXPECT_LE(max_error, 8);
-        std::uint64_t sum = Fnv1a(fast.pixels);
+        std::uint64_t sum = testsupport::Fnv1a64(fast.pixels);
         EXPECT_EQ(sum, c.checksum) << "checksum 0x" << std::hex << sum;
         RecordProperty(c.name, std::to_string(psnr));
     }

@@ -14,14 +14,14 @@
 #include <vector>
 
 #include "mjpeg/jpeg_decoder.h"
+#include "testsupport/files.h"
 
 namespace mjpeg::test {
 
 using Bytes = std::vector<std::uint8_t>;
 
 inline Bytes ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return testsupport::ReadFileBytes(path);
 }
 
 inline std::string DataPath(const std::string& name) {
@@ -97,13 +97,6 @@ inline double Psnr(const Bytes& a, const Bytes& b, int* max_error) {
     if (se == 0)
         return 99.0;
     return 10.0 * std::log10(255.0 * 255.0 * static_cast<double>(a.size()) / se);
-}
-
-inline std::uint64_t Fnv1a(const Bytes& b) {
-    std::uint64_t h = 0xcbf29ce484222325ull;
-    for (std::uint8_t c : b)
-        h = (h ^ c) * 0x100000001b3ull;
-    return h;
 }
 
 // A JPEG byte stream written segment by segment.

@@ -12,6 +12,7 @@
 #include "mpeg4/m4v_split.h"
 #include "mpeg4/mpeg4_core.h"
 #include "test_streams.h"
+#include "testsupport/checksum.h"
 
 namespace mpeg4 {
 namespace {
@@ -56,7 +57,7 @@ struct StreamCase {
 // One whole stream decoded in one output format: the running checksum of the output and the luma
 // plane of every frame.
 struct StreamDecode {
-    uint64_t checksum = test::kFnvBasis;
+    uint64_t checksum = testsupport::kFnv1a64Offset;
     std::vector<std::vector<uint8_t>> luma;
 };
 
@@ -84,7 +85,7 @@ StreamDecode DecodeStream(const StreamCase& sc, const test::Reference& ref, int3
         p.stride = ref.width;
         p.deinterlace = deinterlace;
         EXPECT_EQ(DecodeFrame(codec.get(), p), kOk) << "frame " << f;
-        result.checksum = test::Fnv1a64(out.data(), bytes, result.checksum);
+        result.checksum = testsupport::Fnv1a64(out.data(), bytes, result.checksum);
         if (format == kYuy2) {
             std::vector<uint8_t> luma(pixels);
             for (size_t i = 0; i < pixels; ++i)
@@ -110,7 +111,7 @@ TEST_P(Conformance, LumaPsnrAgainstReference) {
     int measured = 0, exact = 0;
     for (int f = 0; f < ref.frames; ++f) {
         const std::vector<uint8_t>& luma = yuy2.luma[static_cast<size_t>(f)];
-        if (test::Fnv1a64(luma.data(), luma.size()) == ref.lumaChecksum[f])
+        if (testsupport::Fnv1a64(luma.data(), luma.size()) == ref.lumaChecksum[f])
             ++exact;
         if (f % ref.step != 0)
             continue;

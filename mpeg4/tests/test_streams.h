@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "testsupport/files.h"
+
 namespace mpeg4::test {
 
 inline std::string DataPath(const std::string& name) {
@@ -14,17 +16,7 @@ inline std::string DataPath(const std::string& name) {
 }
 
 inline std::vector<uint8_t> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-constexpr uint64_t kFnvBasis = 0xCBF29CE484222325ull;
-
-// FNV-1a 64 of n bytes, continuing from h (so whole streams chain frame after frame).
-inline uint64_t Fnv1a64(const uint8_t* p, size_t n, uint64_t h = kFnvBasis) {
-    for (size_t i = 0; i < n; ++i)
-        h = (h ^ p[i]) * 0x100000001B3ull;
-    return h;
+    return testsupport::ReadFileBytes(path);
 }
 
 // NAME.ref: the reference decode's size, per-frame plane checksums and luma sampling plan.

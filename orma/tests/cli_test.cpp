@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "testsupport/temp.h"
+
 namespace {
 
 struct Outcome {
@@ -29,7 +31,7 @@ Outcome Scryde(const std::string& args, const std::string& env = "") {
 }
 
 std::string Temp(const char* name) {
-    return std::string(::testing::TempDir()) + "orma_cli_" + std::to_string(::getpid()) + name;
+    return testsupport::TempPath("orma_cli", name);
 }
 
 TEST(OrmaCli, ImageInfoAndFrames) {

@@ -5,6 +5,7 @@
 #include <iterator>
 
 #include "orma_test_util.h"
+#include "testsupport/files.h"
 
 namespace orma {
 namespace {
@@ -451,8 +452,7 @@ TEST_F(OrmaFrames, StatusExportAsTextAndRecords) {
         m_disk.ArchiveDataFile(nullptr, 1);
         test::Walk(m_disk, 1);
         CloseHandle(h);
-        std::ifstream in(path, std::ios::binary);
-        std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        std::string text = testsupport::ReadFileText(path);
         const auto frames = Listed(m_rec->result, 1);
         if (mode == 1) {
             std::string time0 = simorma::FormatStamp(frames[0].time);

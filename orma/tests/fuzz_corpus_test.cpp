@@ -10,18 +10,18 @@
 
 #include "fuzz/orma/harness.h"
 #include "fuzz/orma/mutator.h"
+#include "testsupport/files.h"
+#include "testsupport/temp.h"
 
 namespace orma {
 namespace {
 
 TEST(OrmaFuzzCorpus, EveryInputOpensOrFailsCleanly) {
     const std::filesystem::path dir = SCRYDE_ORMA_FUZZ_CORPUS;
-    const std::string scratch =
-        std::string(::testing::TempDir()) + "orma_corpus_" + std::to_string(::getpid()) + ".img";
+    const std::string scratch = testsupport::TempPath("orma_corpus", ".img");
     int seeds = 0, opened = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) {
-        std::ifstream in(entry.path(), std::ios::binary);
-        std::vector<std::uint8_t> data{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        const std::vector<std::uint8_t> data = testsupport::ReadFileBytes(entry.path().string());
         const bool open = fuzz::RunImageInput(data.data(), data.size(), scratch);
         if (entry.path().filename().string().rfind("seed_", 0) == 0) {
             ++seeds;
@@ -35,8 +35,7 @@ TEST(OrmaFuzzCorpus, EveryInputOpensOrFailsCleanly) {
 }
 
 TEST(OrmaFuzzCorpus, EmptyAndTinyInputsFail) {
-    const std::string scratch =
-        std::string(::testing::TempDir()) + "orma_tiny_" + std::to_string(::getpid()) + ".img";
+    const std::string scratch = testsupport::TempPath("orma_tiny", ".img");
     const std::uint8_t one[] = {0};
     EXPECT_FALSE(fuzz::RunImageInput(one, 0, scratch));
     EXPECT_FALSE(fuzz::RunImageInput(one, 1, scratch));
@@ -44,8 +43,7 @@ TEST(OrmaFuzzCorpus, EmptyAndTinyInputsFail) {
 }
 
 std::vector<std::uint8_t> ReadInput(const std::string& name) {
-    std::ifstream in(std::filesystem::path(SCRYDE_ORMA_FUZZ_CORPUS) / name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return testsupport::ReadFileBytes((std::filesystem::path(SCRYDE_ORMA_FUZZ_CORPUS) / name).string());
 }
 
 // The structure-aware mutator reads an input back as the patches it was written from, and its mutants
@@ -59,8 +57,7 @@ TEST(OrmaFuzzMutator, ReadsInputsBackAndKeepsMostMutantsOpenable) {
     ASSERT_TRUE(fuzz::DecodeInput(seed.data(), seed.size(), &selector, &patches));
     EXPECT_EQ(fuzz::EncodeInput(selector, patches), seed);
 
-    const std::string scratch =
-        std::string(::testing::TempDir()) + "orma_mutant_" + std::to_string(::getpid()) + ".img";
+    const std::string scratch = testsupport::TempPath("orma_mutant", ".img");
     auto keep = [](std::uint8_t*, std::size_t size, std::size_t) { return size; }; // no byte-level changes
     constexpr int kMutants = 60;
     int opened = 0, changed = 0;

@@ -14,11 +14,13 @@
 #include "orma/orma_disk.h"
 #include "platform/system.h"
 #include "sim_orma/orma_sim.h"
+#include "testsupport/checksum.h"
+#include "testsupport/temp.h"
 
 namespace orma::test {
 
 inline std::string TempPath(const std::string& name) {
-    return std::string(::testing::TempDir()) + "orma_" + std::to_string(::getpid()) + "_" + name;
+    return testsupport::TempPath("orma", "_" + name);
 }
 
 // A recording written for one test and removed afterwards.
@@ -95,17 +97,7 @@ private:
 
 // FNV-1a over the whole file.
 inline unsigned long long Checksum(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0)
-        return 0;
-    unsigned long long h = 1469598103934665603ull;
-    std::vector<unsigned char> buf(1 << 20);
-    ssize_t n;
-    while ((n = ::read(fd, buf.data(), buf.size())) > 0)
-        for (ssize_t i = 0; i < n; ++i)
-            h = (h ^ buf[static_cast<std::size_t>(i)]) * 1099511628211ull;
-    ::close(fd);
-    return h;
+    return testsupport::FileFnv1a64(path);
 }
 
 // Rewrites bytes of one sector of a file in place.

@@ -15,6 +15,7 @@
 #include "platform/fileio.h"
 #include "platform/glmdrv.h"
 #include "platform/system.h"
+#include "testsupport/temp.h"
 
 namespace {
 
@@ -39,8 +40,6 @@ int Shell(const std::string& command) {
 class DiskImageTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_dir = ::testing::TempDir() + "disk_image_test_" + std::to_string(::getpid());
-        ::mkdir(m_dir.c_str(), 0755);
         // 3000 sectors of noise: every sector differs, so a misplaced part or chunk shows.
         std::mt19937 random(7);
         m_raw.resize(3000 * 512);
@@ -49,10 +48,7 @@ protected:
         Spit(m_dir + "/drive.img", m_raw);
         ::unsetenv("SCRYDE_DRIVES");
     }
-    void TearDown() override {
-        ::unsetenv("SCRYDE_DRIVES");
-        Shell("rm -rf " + m_dir);
-    }
+    void TearDown() override { ::unsetenv("SCRYDE_DRIVES"); }
 
     // The whole container through CreateFileA and ReadFile, as the readers see it.
     std::string ReadThroughFile(const std::string& path, DWORD* error = nullptr) {
@@ -80,7 +76,8 @@ protected:
         return all;
     }
 
-    std::string m_dir, m_raw;
+    testsupport::CTempDir m_scratch{"disk_image_test"};
+    std::string m_dir = m_scratch.Path(), m_raw;
 };
 
 TEST(DiskImageNames, FormatAndKindComeFromTheName) {

@@ -8,11 +8,12 @@
 #include "platform/fileio.h"
 #include "platform/settings.h"
 #include "platform/system.h"
+#include "testsupport/temp.h"
 
 namespace {
 
 std::string TempPath(const char* name) {
-    return ::testing::TempDir() + name + std::to_string(::getpid());
+    return testsupport::TempPath(name);
 }
 
 TEST(FileIo, SetFilePointerTakesTheHighHalfAndReadsPastFourGiB) {

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "platform/registry.h"
+#include "testsupport/temp.h"
 
 #include "test_object.h"
 
@@ -42,7 +43,7 @@ TEST(Registry, UnregisteredClassIsReported) {
 }
 
 TEST(Registry, EntriesSurviveRewriteAndRemoval) {
-    std::string path = ::testing::TempDir() + "classes_" + std::to_string(::getpid()) + ".reg";
+    std::string path = testsupport::TempPath("classes", ".reg");
     std::string old = platform::ClassRegistryPath();
     ::setenv("SCRYDE_CLASSES", path.c_str(), 1);
     platform::ClassEntry a;
@@ -81,7 +82,7 @@ TEST(Registry, RelativeModuleIsFoundBesideTheRegistry) {
     namespace fs = std::filesystem;
     auto built = platform::LookupClass(CLSID_TestObject);
     ASSERT_TRUE(built);
-    const fs::path folder = fs::path(::testing::TempDir()) / ("installed_" + std::to_string(::getpid()));
+    const fs::path folder = testsupport::TempPath("installed");
     fs::create_directories(folder);
     fs::copy_file(built->module, folder / "libScrydeTestPlugin.so", fs::copy_options::overwrite_existing);
     const std::string text = "[" + platform::GuidToString(CLSID_TestObject) +

@@ -13,6 +13,7 @@
 #include "cli/tests/run_scryde.h"
 #include "sim_orma/orma_sim.h"
 #include "sim_tav/tav_recorder.h"
+#include "testsupport/temp.h"
 
 namespace {
 
@@ -31,17 +32,11 @@ int Shell(const std::string& command) {
 
 class CarveCli : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_dir = std::filesystem::path(::testing::TempDir()) / ("carve_cli_" + std::to_string(::getpid()));
-        std::filesystem::remove_all(m_dir);
-        std::filesystem::create_directories(m_dir);
-    }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
-    std::string Path(const std::string& name) const { return (m_dir / name).string(); }
+    std::string Path(const std::string& name) const { return m_dir.File(name); }
     clitest::Result Run(std::vector<std::string> args) {
         return RunScryde(args, {"SCRYDE_HOME=" + Path("home")});
     }
-    std::filesystem::path m_dir;
+    testsupport::CTempDir m_dir{"carve_cli"};
 };
 
 TEST_F(CarveCli, OrmaImageWithAWipedClusterHeader) {

@@ -19,12 +19,13 @@
 #include "sim_orma/orma_sim.h"
 #include "sim_tav/tav_recorder.h"
 #include "tav/layout.h"
+#include "testsupport/temp.h"
 
 namespace recovery {
 namespace {
 
 std::string TempPath(const std::string& name) {
-    return std::string(::testing::TempDir()) + "carve_" + name;
+    return testsupport::TempPath("carve", "_" + name);
 }
 
 // The SHA-256 of a (sparse) file's data extents with their offsets: any write shows, whether it

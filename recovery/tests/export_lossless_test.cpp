@@ -17,6 +17,8 @@
 #include "sim_orma/orma_sim.h"
 #include "sim_tav/tav_recorder.h"
 #include "tav/layout.h"
+#include "testsupport/files.h"
+#include "testsupport/temp.h"
 
 namespace {
 
@@ -45,13 +47,7 @@ std::vector<double> Lines(const std::string& text) {
 
 class ExportLossless : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_dir = std::filesystem::path(::testing::TempDir()) / ("lossless_" + std::to_string(::getpid()));
-        std::filesystem::remove_all(m_dir);
-        std::filesystem::create_directories(m_dir);
-    }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
-    std::string Path(const std::string& name) const { return (m_dir / name).string(); }
+    std::string Path(const std::string& name) const { return m_dir.File(name); }
     clitest::Result Run(std::vector<std::string> args) {
         return clitest::RunScryde(args, {"SCRYDE_HOME=" + Path("home")});
     }
@@ -69,7 +65,7 @@ protected:
                            " -of csv=p=0 '" + file + "'",
                        &status);
     }
-    std::filesystem::path m_dir;
+    testsupport::CTempDir m_dir{"lossless"};
 };
 
 TEST_F(ExportLossless, TavChannelKeepsItsFramesTimesAndSound) {
@@ -123,8 +119,7 @@ TEST_F(ExportLossless, TavChannelKeepsItsFramesTimesAndSound) {
         int status = -1;
         Capture("ffmpeg -v error -i '" + out + "' -map 0:v:0 -c copy -f data -y '" + Path("v.bin") + "'",
                 &status);
-        std::ifstream in(Path("v.bin"), std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string bytes = testsupport::ReadFileText(Path("v.bin"));
         EXPECT_TRUE(bytes == expectedBytes) << "the packets are not the recorded payloads";
     }
 }

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,21 +16,13 @@
 #include "platform/system.h"
 #include "sim_tav/tav_recorder.h"
 #include "tav/disk_source.h"
+#include "testsupport/checksum.h"
+#include "testsupport/files.h"
+#include "testsupport/temp.h"
 
 namespace tavtest {
 
-class ScratchDir {
-public:
-    ScratchDir() {
-        char tmpl[] = "/tmp/tav-test-XXXXXX";
-        m_path = ::mkdtemp(tmpl);
-    }
-    ~ScratchDir() { std::filesystem::remove_all(m_path); }
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
+using ScratchDir = testsupport::CTempDir;
 
 // Records every message box instead of showing it.
 class BoxRecorder {
@@ -48,48 +41,24 @@ private:
 };
 
 inline std::vector<unsigned char> ReadAll(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::vector<unsigned char>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    return testsupport::ReadFileBytes(path);
 }
 
 // FNV-1a over the data regions of a (sparse) file and their offsets: enough to prove its bytes did not
 // change, without reading gigabytes of holes.
 inline unsigned long long Checksum(const std::string& path) {
-    unsigned long long h = 1469598103934665603ull;
-    auto mix = [&](const void* p, std::size_t n) {
-        for (std::size_t i = 0; i < n; ++i) {
-            h ^= static_cast<const unsigned char*>(p)[i];
-            h *= 1099511628211ull;
-        }
-    };
-    int fd = ::open(path.c_str(), O_RDONLY);
-    if (fd < 0)
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0)
         return 0;
-    off_t end = ::lseek(fd, 0, SEEK_END);
-    mix(&end, sizeof end);
-    std::vector<char> buf(1 << 20);
-    off_t pos = 0;
-    while (pos < end) {
-        off_t data = ::lseek(fd, pos, SEEK_DATA);
-        if (data < 0)
-            break;
-        off_t hole = ::lseek(fd, data, SEEK_HOLE);
-        for (off_t at = data; at < hole;) {
-            ssize_t n =
-                ::pread(fd, buf.data(), std::min<off_t>(hole - at, static_cast<off_t>(buf.size())), at);
-            if (n <= 0)
-                break;
-            // Zero runs hash the same whether stored or a hole.
-            bool zero = std::all_of(buf.begin(), buf.begin() + n, [](char c) { return c == 0; });
-            if (!zero) {
-                mix(&at, sizeof at);
-                mix(buf.data(), static_cast<std::size_t>(n));
-            }
-            at += n;
+    const off_t end = st.st_size;
+    std::uint64_t h = testsupport::Fnv1a64(&end, sizeof end);
+    testsupport::ForEachDataPiece(path, [&h](off_t, off_t at, const std::uint8_t* data, std::size_t n) {
+        // Zero runs hash the same whether stored or a hole.
+        if (std::any_of(data, data + n, [](std::uint8_t c) { return c != 0; })) {
+            h = testsupport::Fnv1a64(&at, sizeof at, h);
+            h = testsupport::Fnv1a64(data, n, h);
         }
-        pos = hole;
-    }
-    ::close(fd);
+    });
     return h;
 }
 

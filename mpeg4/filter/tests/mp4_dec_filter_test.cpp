@@ -17,6 +17,7 @@
 #include "platform/bytes.h"
 #include "platform/registry.h"
 #include "platform/system.h"
+#include "testsupport/files.h"
 
 namespace {
 
@@ -43,9 +44,8 @@ struct Stream {
 };
 
 Stream Load(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
     Stream s;
-    s.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    s.bytes = testsupport::ReadFileBytes(path);
     s.spans = mpeg4::SplitElementaryStream(s.bytes.data(), s.bytes.size());
     return s;
 }

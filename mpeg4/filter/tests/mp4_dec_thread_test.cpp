@@ -13,12 +13,12 @@
 #include "mp4_dec_filter.h"
 #include "mpeg4/m4v_split.h"
 #include "platform/bytes.h"
+#include "testsupport/files.h"
 
 namespace {
 
 std::vector<std::vector<BYTE>> Frames(const char* name) {
-    std::ifstream in(std::string(MPEG4_TEST_DATA) + "/" + name, std::ios::binary);
-    std::vector<BYTE> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::vector<BYTE> bytes = testsupport::ReadFileBytes(std::string(MPEG4_TEST_DATA) + "/" + name);
     std::vector<std::vector<BYTE>> frames;
     for (const auto& s : mpeg4::SplitElementaryStream(bytes.data(), bytes.size()))
         frames.emplace_back(bytes.begin() + static_cast<std::ptrdiff_t>(s.offset),

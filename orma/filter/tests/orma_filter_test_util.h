@@ -16,6 +16,7 @@
 #include "platform/registry.h"
 #include "platform/system.h"
 #include "sim_orma/orma_sim.h"
+#include "testsupport/temp.h"
 
 namespace ormasrc::test {
 
@@ -25,7 +26,7 @@ using orma::test::Checksum;
 using orma::test::Recording;
 
 inline std::string TempPath(const std::string& name) {
-    return std::string(::testing::TempDir()) + "ormasrc_" + std::to_string(::getpid()) + "_" + name;
+    return testsupport::TempPath("ormasrc", "_" + name);
 }
 
 // Keeps the filter's log and home folder out of the user's state folder.

@@ -15,6 +15,7 @@
 #include "media/pin_names.h"
 #include "orma_filter_test_util.h"
 #include "orma_src.h"
+#include "testsupport/files.h"
 
 namespace {
 
@@ -56,8 +57,7 @@ protected:
 
     COrmaSrc* Src() { return static_cast<COrmaSrc*>(m_filter.src.Get()); }
     std::vector<BYTE> BlueScreen() {
-        std::ifstream in(platform::FindDataFile("bluescreen_PAL.jpg").value_or(""), std::ios::binary);
-        return std::vector<BYTE>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return testsupport::ReadFileBytes(platform::FindDataFile("bluescreen_PAL.jpg").value_or(""));
     }
     // The recorded frame with index k in reading order: playback goes on from the last segment's end
     // to the first segment's start.

@@ -11,6 +11,8 @@
 #include "platform/bytes.h"
 #include "reader/direct_avi.h"
 #include "tav/layout.h"
+#include "testsupport/files.h"
+#include "testsupport/temp.h"
 
 namespace {
 
@@ -39,8 +41,7 @@ void Fill(std::vector<BYTE>& b, const Packet& p) {
 }
 
 std::vector<BYTE> Slurp(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::vector<BYTE>((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    return testsupport::ReadFileBytes(path);
 }
 
 struct Parsed {
@@ -74,9 +75,7 @@ Parsed Parse(const std::vector<BYTE>& f) {
 
 class DirectAvi : public ::testing::Test {
 protected:
-    std::string Path(const char* name) {
-        return ::testing::TempDir() + name + std::to_string(::getpid()) + ".avi";
-    }
+    std::string Path(const char* name) { return testsupport::TempPath(name, ".avi"); }
     std::string Write(const char* name, const std::vector<Packet>& packets, bool audio) {
         std::string path = Path(name);
         std::size_t i = 0;

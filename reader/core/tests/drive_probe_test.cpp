@@ -10,13 +10,14 @@
 #include "reader/drive_probe.h"
 #include "sim_orma/orma_sim.h"
 #include "sim_tav/tav_recorder.h"
+#include "testsupport/temp.h"
 
 namespace {
 
 using reader::DetectFileKind;
 
 std::string Temp(const std::string& name) {
-    return ::testing::TempDir() + "probe_" + std::to_string(::getpid()) + "_" + name;
+    return testsupport::TempPath("probe", "_" + name);
 }
 
 // A sparse file of `sectors` sectors with the given 32-bit words written into it.

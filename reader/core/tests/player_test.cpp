@@ -8,6 +8,7 @@
 #include "platform/settings.h"
 #include "reader/drive_list.h"
 #include "reader_test_util.h"
+#include "testsupport/files.h"
 
 namespace {
 
@@ -100,8 +101,7 @@ TEST(ReaderSettings, DefaultsAndAllSixWrittenTogether) {
     ReaderSettings s = d;
     s.displayMode = 3;
     ASSERT_TRUE(s.Save());
-    std::ifstream in(scratch.Path() + "/config/Veltrix/GLM500.conf");
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string text = testsupport::ReadFileText(scratch.Path() + "/config/Veltrix/GLM500.conf");
     for (const char* line : {"Model=1", "DisplayMode=3", "Video=1", "Audio=1", "Delay=200", "HDD=1"})
         EXPECT_NE(text.find(line), std::string::npos) << line;
     EXPECT_EQ(ReaderSettings::Load().displayMode, 3u);
@@ -183,11 +183,9 @@ TEST(ReaderPlayer, OpensATavDriveAndPlaysEachChannelWithItsOwnPictures) {
     }
     EXPECT_EQ(tick.timeText.substr(0, 11), "2010/01/01 ");
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    std::ifstream grf(scratch.Path() + "/docs/BuildVideoWindow.grf");
-    std::string graph((std::istreambuf_iterator<char>(grf)), std::istreambuf_iterator<char>());
+    std::string graph = testsupport::ReadFileText(scratch.Path() + "/docs/BuildVideoWindow.grf");
     EXPECT_NE(graph.find("Video Renderer Filter"), std::string::npos);
-    std::ifstream stats(scratch.Path() + "/home/AUDIOSTATS.TXT");
-    std::string log((std::istreambuf_iterator<char>(stats)), std::istreambuf_iterator<char>());
+    std::string log = testsupport::ReadFileText(scratch.Path() + "/home/AUDIOSTATS.TXT");
     EXPECT_EQ(log.rfind("Audio render rate match mode = ", 0), 0u) << log;
     EXPECT_NE(log.find(" - Audio Breaks = "), std::string::npos);
     EXPECT_NE(log.find("Last buffer = "), std::string::npos);

@@ -21,28 +21,27 @@
 #include "sim_m4v/m4v_encoder.h"
 #include "sim_orma/orma_sim.h"
 #include "sim_tav/tav_recorder.h"
+#include "testsupport/files.h"
+#include "testsupport/temp.h"
 
 namespace readertest {
 
 class Scratch {
 public:
-    Scratch() {
-        char tmpl[] = "/tmp/reader-test-XXXXXX";
-        m_path = ::mkdtemp(tmpl);
+    Scratch() : m_dir("reader-test") {
         for (const char* sub : {"home", "config", "docs"})
-            std::filesystem::create_directories(m_path + "/" + sub);
-        ::setenv("SCRYDE_HOME", (m_path + "/home").c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", (m_path + "/config").c_str(), 1);
-        ::setenv("XDG_DOCUMENTS_DIR", (m_path + "/docs").c_str(), 1);
+            std::filesystem::create_directories(m_dir.File(sub));
+        ::setenv("SCRYDE_HOME", m_dir.File("home").c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", m_dir.File("config").c_str(), 1);
+        ::setenv("XDG_DOCUMENTS_DIR", m_dir.File("docs").c_str(), 1);
         ::setenv("SCRYDE_WINVER", "5.1", 1);
         ::setenv("SCRYDE_DRIVES", "", 1);
     }
-    ~Scratch() { std::filesystem::remove_all(m_path); }
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
-    const std::string& Path() const { return m_path; }
+    std::string File(const std::string& name) const { return m_dir.File(name); }
+    const std::string& Path() const { return m_dir.Path(); }
 
 private:
-    std::string m_path;
+    testsupport::CTempDir m_dir;
 };
 
 // Records every message box; answers with the box's default button.
@@ -97,9 +96,8 @@ inline simorma::Options OrmaOptions() {
 }
 
 inline std::string Sha256Of(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return common::Sha256Hex(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size());
+    const std::vector<std::uint8_t> bytes = testsupport::ReadFileBytes(path);
+    return common::Sha256Hex(bytes.data(), bytes.size());
 }
 
 // The channel tagged in the last picture a renderer presented, or -1.

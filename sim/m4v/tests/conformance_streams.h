@@ -64,14 +64,6 @@ inline std::vector<std::vector<uint8_t>> ConformanceFrames(const ConformanceStre
     return frames;
 }
 
-// FNV-1a 64 over bytes.
-inline uint64_t Fnv1a64(const uint8_t* p, size_t n) {
-    uint64_t h = 0xCBF29CE484222325ull;
-    for (size_t i = 0; i < n; ++i)
-        h = (h ^ p[i]) * 0x100000001B3ull;
-    return h;
-}
-
 // Sample position i of a plane of `size` samples.
 inline size_t SamplePosition(uint32_t i, size_t size) {
     return size_t(i * 2654435761u) % size;

@@ -10,6 +10,7 @@
 
 #include "conformance_streams.h"
 #include "decode_helpers.h"
+#include "testsupport/checksum.h"
 
 namespace simm4v {
 namespace {
@@ -58,7 +59,7 @@ TEST(Conformance, StreamsMatchTheIndependentDecode) {
         for (const auto& f : frames)
             all.insert(all.end(), f.begin(), f.end());
         // A changed stream must be checked again with make_reference.sh.
-        ASSERT_EQ(test::Fnv1a64(all.data(), all.size()), ref.streamChecksum);
+        ASSERT_EQ(testsupport::Fnv1a64(all.data(), all.size()), ref.streamChecksum);
         ASSERT_EQ(ref.frames, 3); // the not-coded VOP gives no picture there
         ASSERT_EQ(ref.samples.size(), 3u);
 

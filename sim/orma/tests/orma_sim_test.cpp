@@ -6,6 +6,7 @@
 
 #include "platform/bytes.h"
 #include "sim_orma/orma_sim.h"
+#include "testsupport/temp.h"
 
 namespace simorma {
 namespace {
@@ -25,7 +26,7 @@ std::uint64_t FileSize(const std::string& path) {
 }
 
 std::string TempPath(const char* name) {
-    return std::string(::testing::TempDir()) + name;
+    return testsupport::TempPath("orma_sim", std::string("_") + name);
 }
 
 TEST(OrmaSim, TimesPackAndPrint) {

@@ -10,21 +10,11 @@
 #include "sim_tav/tav_recorder.h"
 #include "tav/disk_source.h"
 #include "tav/file_source.h"
+#include "testsupport/temp.h"
 
 namespace {
 
-class ScratchDir {
-public:
-    ScratchDir() {
-        char tmpl[] = "/tmp/sim-tav-test-XXXXXX";
-        m_path = ::mkdtemp(tmpl);
-    }
-    ~ScratchDir() { std::filesystem::remove_all(m_path); }
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
+using ScratchDir = testsupport::CTempDir;
 
 struct Decoder {
     explicit Decoder(int w, int h) : width(w), height(h), picture(std::size_t(w) * h * 4) {

@@ -28,12 +28,8 @@ namespace vtstest {
 // Physical drives are opened as files (the Windows 4 access), the log goes to a scratch home, and
 // message boxes are answered without a window.
 inline void UseTestEnvironment() {
-    static const std::string home = [] {
-        char tmpl[] = "/tmp/vts-home-XXXXXX";
-        std::string h = ::mkdtemp(tmpl);
-        return h;
-    }();
-    ::setenv("SCRYDE_HOME", home.c_str(), 1);
+    static const testsupport::CTempDir home("vts-home");
+    ::setenv("SCRYDE_HOME", home.Path().c_str(), 1);
     ::setenv("SCRYDE_WINVER", "4.0", 1);
 }
 
