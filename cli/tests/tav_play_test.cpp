@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <numeric>
 #include <optional>
 #include <sstream>
 
@@ -101,7 +102,10 @@ TEST_F(TavPlayTest, FastReverseAndStepPlayEndAndBadOptionsAreRefused) {
         SCOPED_TRACE(extra.front());
         ASSERT_EQ(r.status, 0) << r.err << r.out;
         EXPECT_NE(r.out.find("\"end\": \"limit\", \"message\": \"\""), std::string::npos) << r.out;
-        EXPECT_GT(Numbers(r.out, "frames_per_channel").at(0), 0) << r.out;
+        // Which channels show a picture in a few seconds of key frames depends on where the play began
+        // (a loaded machine notes its first time later): some channel must.
+        const std::vector<long> frames = Numbers(r.out, "frames_per_channel");
+        EXPECT_GT(std::accumulate(frames.begin(), frames.end(), 0L), 0) << r.out;
     }
     auto section = RunScryde({"play", path, "--segment", "4", "--out", s_dir});
     EXPECT_EQ(section.status, 1);
