@@ -2,9 +2,11 @@
 // and the correction for an oldest cluster that the recorder has begun to overwrite.
 #include <sys/mman.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <unordered_map>
 
 #include "orma/orma_disk.h"
 #include "platform/glmdrv.h"
@@ -314,7 +316,10 @@ HRESULT COrmaDisk::ScanIndex() {
 HRESULT COrmaDisk::BuildSegments() {
     const DWORD n = m_ClusterNum;
     const DWORD startCluster = platform::ReadSwapped32(m_marker + 16) / m_ClusterSize;
-    std::vector<int> byId(65536, -1); // segment id → its entry in m_seg
+    // Segment id → its entry in m_seg. A map, not a table of all 65,536 ids: clearing that table cost
+    // more than the whole scan of a small drive.
+    std::unordered_map<WORD, int> byId;
+    byId.reserve(std::min<DWORD>(n, 65536));
     m_seg.clear();
     m_UsedClusters = 0;
     for (DWORD i = 0; i < n; ++i) {
@@ -324,14 +329,13 @@ HRESULT COrmaDisk::BuildSegments() {
         if (id == kUnusedCluster)
             continue;
         ++m_UsedClusters;
-        int& found = byId[id];
-        if (found < 0) {
-            found = static_cast<int>(m_seg.size());
+        auto [entry, added] = byId.try_emplace(id, static_cast<int>(m_seg.size()));
+        if (added) {
             m_seg.push_back({d.FirstTime(), d.StartAddress() - m_SectorBase, x, d.LastTime(),
                              d.EndAddress() - m_SectorBase, x, id, d.FirstYear(), d.LastYear()});
             continue;
         }
-        OrmaSegment& s = m_seg[static_cast<std::size_t>(found)];
+        OrmaSegment& s = m_seg[static_cast<std::size_t>(entry->second)];
         if (d.FirstYear() < s.start_year || (d.FirstYear() == s.start_year && d.FirstTime() < s.start_time)) {
             s.start_time = d.FirstTime();
             s.start_address = d.StartAddress() - m_SectorBase;
