@@ -40,41 +40,83 @@ inline __m128i Pair(int lowCoef, int highCoef) {
 }
 
 // out[n] = sat16((sum_k C[n][k] × x[k] + bias) >> shift) for 8 lanes, even/odd split as the scalar.
-template <int Shift> inline void Pass(__m128i* x) {
+// LowLanes: lanes 4..7 of every input are zero, so they give zeros and are not computed. LowInputs:
+// x[4..7] are zero, so their products are left out. Both skip only terms that add nothing, so the
+// result is the full pass's.
+template <int Shift, bool LowLanes, bool LowInputs> inline void Pass(__m128i* x) {
     const __m128i bias = _mm_set1_epi32(1 << (Shift - 1));
+    const __m128i zero = _mm_setzero_si128();
     const __m128i p02l = _mm_unpacklo_epi16(x[0], x[2]), p02h = _mm_unpackhi_epi16(x[0], x[2]);
-    const __m128i p46l = _mm_unpacklo_epi16(x[4], x[6]), p46h = _mm_unpackhi_epi16(x[4], x[6]);
     const __m128i p13l = _mm_unpacklo_epi16(x[1], x[3]), p13h = _mm_unpackhi_epi16(x[1], x[3]);
-    const __m128i p57l = _mm_unpacklo_epi16(x[5], x[7]), p57h = _mm_unpackhi_epi16(x[5], x[7]);
+    __m128i p46l = zero, p46h = zero, p57l = zero, p57h = zero;
+    if (!LowInputs) {
+        p46l = _mm_unpacklo_epi16(x[4], x[6]);
+        p46h = _mm_unpackhi_epi16(x[4], x[6]);
+        p57l = _mm_unpacklo_epi16(x[5], x[7]);
+        p57h = _mm_unpackhi_epi16(x[5], x[7]);
+    }
     __m128i out[8];
     for (int n = 0; n < 4; ++n) {
         const __m128i c02 = Pair(idct::Coef(n, 0), idct::Coef(n, 2));
-        const __m128i c46 = Pair(idct::Coef(n, 4), idct::Coef(n, 6));
         const __m128i c13 = Pair(idct::Coef(n, 1), idct::Coef(n, 3));
-        const __m128i c57 = Pair(idct::Coef(n, 5), idct::Coef(n, 7));
-        __m128i el = _mm_add_epi32(_mm_madd_epi16(p02l, c02), _mm_madd_epi16(p46l, c46));
-        __m128i eh = _mm_add_epi32(_mm_madd_epi16(p02h, c02), _mm_madd_epi16(p46h, c46));
-        __m128i ol = _mm_add_epi32(_mm_madd_epi16(p13l, c13), _mm_madd_epi16(p57l, c57));
-        __m128i oh = _mm_add_epi32(_mm_madd_epi16(p13h, c13), _mm_madd_epi16(p57h, c57));
+        __m128i el = _mm_madd_epi16(p02l, c02), ol = _mm_madd_epi16(p13l, c13);
+        __m128i eh = zero, oh = zero;
+        if (!LowLanes) {
+            eh = _mm_madd_epi16(p02h, c02);
+            oh = _mm_madd_epi16(p13h, c13);
+        }
+        if (!LowInputs) {
+            const __m128i c46 = Pair(idct::Coef(n, 4), idct::Coef(n, 6));
+            const __m128i c57 = Pair(idct::Coef(n, 5), idct::Coef(n, 7));
+            el = _mm_add_epi32(el, _mm_madd_epi16(p46l, c46));
+            ol = _mm_add_epi32(ol, _mm_madd_epi16(p57l, c57));
+            if (!LowLanes) {
+                eh = _mm_add_epi32(eh, _mm_madd_epi16(p46h, c46));
+                oh = _mm_add_epi32(oh, _mm_madd_epi16(p57h, c57));
+            }
+        }
         el = _mm_add_epi32(el, bias);
-        eh = _mm_add_epi32(eh, bias);
-        out[n] = _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(el, ol), Shift),
-                                 _mm_srai_epi32(_mm_add_epi32(eh, oh), Shift));
-        out[7 - n] = _mm_packs_epi32(_mm_srai_epi32(_mm_sub_epi32(el, ol), Shift),
-                                     _mm_srai_epi32(_mm_sub_epi32(eh, oh), Shift));
+        if (LowLanes) {
+            out[n] = _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(el, ol), Shift), zero);
+            out[7 - n] = _mm_packs_epi32(_mm_srai_epi32(_mm_sub_epi32(el, ol), Shift), zero);
+        } else {
+            eh = _mm_add_epi32(eh, bias);
+            out[n] = _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(el, ol), Shift),
+                                     _mm_srai_epi32(_mm_add_epi32(eh, oh), Shift));
+            out[7 - n] = _mm_packs_epi32(_mm_srai_epi32(_mm_sub_epi32(el, ol), Shift),
+                                         _mm_srai_epi32(_mm_sub_epi32(eh, oh), Shift));
+        }
     }
     for (int i = 0; i < 8; ++i)
         x[i] = out[i];
 }
 
+inline bool AllZero(__m128i a, __m128i b, __m128i c, __m128i d) {
+    const __m128i any = _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) == 0xFFFF;
+}
+
+// The coefficients of most blocks lie in the top-left quarter: when rows 4..7 are zero the row pass
+// computes half its lanes and the column pass half its products, and when columns 4..7 are zero too
+// the row pass leaves out half its products as well.
 void IdctSse2(int16_t* block) {
     __m128i r[8];
     for (int i = 0; i < 8; ++i)
         r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * i));
+    const bool lowRows = AllZero(r[4], r[5], r[6], r[7]);
     Transpose(r);
-    Pass<idct::kRowShift>(r);
-    Transpose(r);
-    Pass<idct::kColShift>(r);
+    if (lowRows) {
+        if (AllZero(r[4], r[5], r[6], r[7]))
+            Pass<idct::kRowShift, true, true>(r);
+        else
+            Pass<idct::kRowShift, true, false>(r);
+        Transpose(r);
+        Pass<idct::kColShift, false, true>(r);
+    } else {
+        Pass<idct::kRowShift, false, false>(r);
+        Transpose(r);
+        Pass<idct::kColShift, false, false>(r);
+    }
     for (int i = 0; i < 8; ++i)
         _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * i), r[i]);
 }
