@@ -173,7 +173,8 @@ inline RowState RowTypical(std::mt19937& rng, int) {
 
 } // namespace twin
 
-// The pairs, in the order of DspTable; without SIMD kernels in the build each has no twin.
+// The pairs, in the order of DspTable, then the AVX2 rows; without SIMD kernels in the build (or
+// AVX2 in the processor) a pair has no twin.
 inline std::vector<simdtwin::Entry> DspTwins() {
     using simdtwin::Erase;
     using simdtwin::Twin;
@@ -181,6 +182,8 @@ inline std::vector<simdtwin::Entry> DspTwins() {
     const DspTable& s = ScalarDsp();
     const DspTable* v = Sse2Dsp();
     auto simd = [v]<typename F>(F DspTable::*member) -> F { return v ? v->*member : nullptr; };
+    const DspTable* w = Avx2Dsp();
+    auto avx2 = [w]<typename F>(F DspTable::*member) -> F { return w ? w->*member : nullptr; };
     auto idct = [](void (*fn)(int16_t*), IdctState& st) { fn(st.block); };
     auto deinterlaceAny = [](std::mt19937& rng, int round) {
         return DeinterlaceInput(rng, 1 + static_cast<int>(rng() % 90), 2 + static_cast<int>(rng() % 9),
@@ -211,6 +214,10 @@ inline std::vector<simdtwin::Entry> DspTwins() {
         row("rowRgb565", &DspTable::rowRgb565),
         row("rowYuy2", &DspTable::rowYuy2),
         row("rowUyvy", &DspTable::rowUyvy),
+        Erase(Twin<RowFn, RowState>{"rowRgb32_avx2", s.rowRgb32, avx2(&DspTable::rowRgb32), 2000, RowAnyWidth,
+                                    CallRow, RowTypical}),
+        Erase(Twin<RowFn, RowState>{"rowYuy2_avx2", s.rowYuy2, avx2(&DspTable::rowYuy2), 2000, RowAnyWidth,
+                                    CallRow, RowTypical}),
     };
 }
 
