@@ -96,14 +96,60 @@ inline bool AllZero(__m128i a, __m128i b, __m128i c, __m128i d) {
     return _mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) == 0xFFFF;
 }
 
+// One 1-D pass over the single vector x (8 lanes): out[n] = sat16((sum_k C[n][k] × x[k] + bias) >>
+// shift), even and odd halves as the scalar pass.
+template <int Shift> inline __m128i PassOne(__m128i x) {
+    const __m128i bias = _mm_set1_epi32(1 << (Shift - 1));
+    // The pairs (x0, x2), (x4, x6), (x1, x3), (x5, x7) in every 32-bit lane.
+    const __m128i even = _mm_shufflelo_epi16(x, 0x88), odd = _mm_shufflelo_epi16(_mm_srli_si128(x, 2), 0x88);
+    const __m128i evenHigh = _mm_shufflelo_epi16(_mm_srli_si128(x, 8), 0x88);
+    const __m128i oddHigh = _mm_shufflelo_epi16(_mm_srli_si128(x, 10), 0x88);
+    const __m128i x02 = _mm_shuffle_epi32(even, 0), x46 = _mm_shuffle_epi32(evenHigh, 0);
+    const __m128i x13 = _mm_shuffle_epi32(odd, 0), x57 = _mm_shuffle_epi32(oddHigh, 0);
+    auto pairs = [](int k0, int k1) {
+        return _mm_setr_epi16(
+            static_cast<int16_t>(idct::Coef(0, k0)), static_cast<int16_t>(idct::Coef(0, k1)),
+            static_cast<int16_t>(idct::Coef(1, k0)), static_cast<int16_t>(idct::Coef(1, k1)),
+            static_cast<int16_t>(idct::Coef(2, k0)), static_cast<int16_t>(idct::Coef(2, k1)),
+            static_cast<int16_t>(idct::Coef(3, k0)), static_cast<int16_t>(idct::Coef(3, k1)));
+    };
+    __m128i e = _mm_add_epi32(_mm_madd_epi16(x02, pairs(0, 2)), _mm_madd_epi16(x46, pairs(4, 6)));
+    const __m128i o = _mm_add_epi32(_mm_madd_epi16(x13, pairs(1, 3)), _mm_madd_epi16(x57, pairs(5, 7)));
+    e = _mm_add_epi32(e, bias);
+    const __m128i first = _mm_srai_epi32(_mm_add_epi32(e, o), Shift); // out[0..3]
+    const __m128i last = _mm_srai_epi32(_mm_sub_epi32(e, o), Shift);  // out[7..4]
+    return _mm_packs_epi32(first, _mm_shuffle_epi32(last, 0x1B));
+}
+
+// A block whose coefficients all lie in its first row: the row pass has one row to transform, and the
+// column pass sees one non-zero input per column, so every output row is the same row,
+// sat16((C[n][0] × t + bias) >> shift) with C[n][0] the same for every n.
+inline void IdctFirstRow(int16_t* block, __m128i row) {
+    const __m128i t = PassOne<idct::kRowShift>(row);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i dc = _mm_set1_epi32(idct::Coef(0, 0)); // the pair (C[n][0], 0)
+    const __m128i bias = _mm_set1_epi32(1 << (idct::kColShift - 1));
+    const __m128i lo = _mm_madd_epi16(_mm_unpacklo_epi16(t, zero), dc);
+    const __m128i hi = _mm_madd_epi16(_mm_unpackhi_epi16(t, zero), dc);
+    const __m128i out = _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, bias), idct::kColShift),
+                                        _mm_srai_epi32(_mm_add_epi32(hi, bias), idct::kColShift));
+    for (int i = 0; i < 8; ++i)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * i), out);
+}
+
 // The coefficients of most blocks lie in the top-left quarter: when rows 4..7 are zero the row pass
 // computes half its lanes and the column pass half its products, and when columns 4..7 are zero too
-// the row pass leaves out half its products as well.
+// the row pass leaves out half its products as well. Blocks with only a first row (the most common
+// kind in smooth pictures) take the shortcut above.
 void IdctSse2(int16_t* block) {
     __m128i r[8];
     for (int i = 0; i < 8; ++i)
         r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * i));
     const bool lowRows = AllZero(r[4], r[5], r[6], r[7]);
+    if (lowRows && AllZero(r[1], r[2], r[3], _mm_setzero_si128())) {
+        IdctFirstRow(block, r[0]);
+        return;
+    }
     Transpose(r);
     if (lowRows) {
         if (AllZero(r[4], r[5], r[6], r[7]))

@@ -24,16 +24,19 @@ struct IdctState {
 };
 
 // Sparse to dense blocks, small coefficients and the full -2048..2047 range; some with rows 4..7,
-// columns 4..7 or both zero, the blocks the SIMD transform shortens.
+// columns 4..7 or both zero, or with only a first row or a first column: the blocks the SIMD
+// transform shortens.
 inline IdctState IdctInput(std::mt19937& rng, int round) {
     std::uniform_int_distribution<int> full(-2048, 2047), small(-40, 40);
     IdctState s;
     const int density = round % 4;
-    const int zeroRows = (round / 4) % 4;
+    const int shape = (round / 4) % 6;
     for (int i = 0; i < 64; ++i) {
         int value = (round & 1) ? full(rng) : small(rng);
         bool kept = static_cast<int>(rng() % 4) <= density;
-        if (((zeroRows & 1) && i >= 32) || ((zeroRows & 2) && (i & 7) >= 4))
+        const int row = i / 8, col = i % 8;
+        if (((shape == 1 || shape == 3) && row >= 4) || ((shape == 2 || shape == 3) && col >= 4) ||
+            (shape == 4 && row > 0) || (shape == 5 && col > 0))
             kept = false;
         s.block[i] = static_cast<int16_t>(kept ? value : 0);
     }
