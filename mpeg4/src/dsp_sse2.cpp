@@ -121,18 +121,43 @@ template <int Shift> inline __m128i PassOne(__m128i x) {
     return _mm_packs_epi32(first, _mm_shuffle_epi32(last, 0x1B));
 }
 
+// sat16((C[n][0] × x + bias) >> Shift) on 8 lanes: a pass whose only non-zero input is x[0], the
+// same for every output n.
+template <int Shift> inline __m128i PassDc(__m128i x) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i dc = _mm_set1_epi32(idct::Coef(0, 0)); // the pair (C[n][0], 0)
+    const __m128i bias = _mm_set1_epi32(1 << (Shift - 1));
+    const __m128i lo = _mm_madd_epi16(_mm_unpacklo_epi16(x, zero), dc);
+    const __m128i hi = _mm_madd_epi16(_mm_unpackhi_epi16(x, zero), dc);
+    return _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, bias), Shift),
+                           _mm_srai_epi32(_mm_add_epi32(hi, bias), Shift));
+}
+
+// A block whose coefficients all lie in its first column: each row pass sees only its first
+// coefficient and gives a flat row, so the column pass is the same for every column and row n of
+// the output is flat as well.
+inline void IdctFirstColumn(int16_t* block, const __m128i* r) {
+    const __m128i r01 = _mm_unpacklo_epi16(r[0], r[1]), r23 = _mm_unpacklo_epi16(r[2], r[3]);
+    const __m128i r45 = _mm_unpacklo_epi16(r[4], r[5]), r67 = _mm_unpacklo_epi16(r[6], r[7]);
+    const __m128i column = _mm_unpacklo_epi64(_mm_unpacklo_epi32(r01, r23), _mm_unpacklo_epi32(r45, r67));
+    const __m128i u = PassOne<idct::kColShift>(PassDc<idct::kRowShift>(column));
+    const __m128i lo = _mm_unpacklo_epi16(u, u), hi = _mm_unpackhi_epi16(u, u);
+    __m128i* out = reinterpret_cast<__m128i*>(block);
+    _mm_storeu_si128(out + 0, _mm_shuffle_epi32(lo, 0x00));
+    _mm_storeu_si128(out + 1, _mm_shuffle_epi32(lo, 0x55));
+    _mm_storeu_si128(out + 2, _mm_shuffle_epi32(lo, 0xAA));
+    _mm_storeu_si128(out + 3, _mm_shuffle_epi32(lo, 0xFF));
+    _mm_storeu_si128(out + 4, _mm_shuffle_epi32(hi, 0x00));
+    _mm_storeu_si128(out + 5, _mm_shuffle_epi32(hi, 0x55));
+    _mm_storeu_si128(out + 6, _mm_shuffle_epi32(hi, 0xAA));
+    _mm_storeu_si128(out + 7, _mm_shuffle_epi32(hi, 0xFF));
+}
+
 // A block whose coefficients all lie in its first row: the row pass has one row to transform, and the
 // column pass sees one non-zero input per column, so every output row is the same row,
 // sat16((C[n][0] × t + bias) >> shift) with C[n][0] the same for every n.
 inline void IdctFirstRow(int16_t* block, __m128i row) {
-    const __m128i t = PassOne<idct::kRowShift>(row);
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i dc = _mm_set1_epi32(idct::Coef(0, 0)); // the pair (C[n][0], 0)
-    const __m128i bias = _mm_set1_epi32(1 << (idct::kColShift - 1));
-    const __m128i lo = _mm_madd_epi16(_mm_unpacklo_epi16(t, zero), dc);
-    const __m128i hi = _mm_madd_epi16(_mm_unpackhi_epi16(t, zero), dc);
-    const __m128i out = _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, bias), idct::kColShift),
-                                        _mm_srai_epi32(_mm_add_epi32(hi, bias), idct::kColShift));
+    const __m128i out = PassDc<idct::kColShift>(PassOne<idct::kRowShift>(row));
     for (int i = 0; i < 8; ++i)
         _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * i), out);
 }
@@ -140,7 +165,7 @@ inline void IdctFirstRow(int16_t* block, __m128i row) {
 // The coefficients of most blocks lie in the top-left quarter: when rows 4..7 are zero the row pass
 // computes half its lanes and the column pass half its products, and when columns 4..7 are zero too
 // the row pass leaves out half its products as well. Blocks with only a first row (the most common
-// kind in smooth pictures) take the shortcut above.
+// kind in smooth pictures) and blocks with only a first column take the shortcuts above.
 void IdctSse2(int16_t* block) {
     __m128i r[8];
     for (int i = 0; i < 8; ++i)
@@ -148,6 +173,14 @@ void IdctSse2(int16_t* block) {
     const bool lowRows = AllZero(r[4], r[5], r[6], r[7]);
     if (lowRows && AllZero(r[1], r[2], r[3], _mm_setzero_si128())) {
         IdctFirstRow(block, r[0]);
+        return;
+    }
+    const __m128i notFirst = _mm_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i any = _mm_or_si128(_mm_or_si128(_mm_or_si128(r[0], r[1]), _mm_or_si128(r[2], r[3])),
+                                     _mm_or_si128(_mm_or_si128(r[4], r[5]), _mm_or_si128(r[6], r[7])));
+    if (AllZero(_mm_and_si128(any, notFirst), _mm_setzero_si128(), _mm_setzero_si128(),
+                _mm_setzero_si128())) {
+        IdctFirstColumn(block, r);
         return;
     }
     Transpose(r);
