@@ -356,6 +356,8 @@ int CMp4Codec::DecodeIntraBlock(BitReader& br, int16_t* block, int b, int mbx, i
         scan = fromAbove ? kAlternateHorizontal : kAlternateVertical;
 
     alignas(16) int16_t qf[64] = {};
+    uint8_t coded[64]; // the positions the bits set, each once (the scan only moves forward)
+    int codedCount = 0;
     int start = 0;
     if (dcVlc) {
         int size = luma ? DecodeDcSizeLuma(br) : DecodeDcSizeChroma(br);
@@ -371,8 +373,10 @@ int CMp4Codec::DecodeIntraBlock(BitReader& br, int16_t* block, int b, int mbx, i
         qf[0] = static_cast<int16_t>(diff);
         start = 1;
     }
-    if (m_codedBlock &&
-        DecodeTcoefRun(br, start, true, scan, [&qf](int pos, int level) { qf[pos] = Clamp2048(level); }) != 0)
+    if (m_codedBlock && DecodeTcoefRun(br, start, true, scan, [&](int pos, int level) {
+                            qf[pos] = Clamp2048(level);
+                            coded[codedCount++] = static_cast<uint8_t>(pos);
+                        }) != 0)
         return 1;
 
     // DC: predicted from the neighbour's reconstructed DC, rescaled to this block's dc_scaler.
@@ -414,11 +418,19 @@ int CMp4Codec::DecodeIntraBlock(BitReader& br, int16_t* block, int b, int mbx, i
         if ((sum & 1) == 0)
             block[63] = static_cast<int16_t>(block[63] ^ 1); // 7.4.4.3 mismatch control
     } else {
+        // Only the coefficients the bits set and those AC prediction changed can be non-zero.
         const int add = (qp & 1) ? qp : qp - 1;
-        for (int i = 1; i < 64; ++i) {
-            int v = qf[i];
+        auto dequantise = [&](int i) {
+            const int v = qf[i];
             block[i] = v == 0 ? 0 : Clamp2048(v < 0 ? -(2 * qp * -v + add) : 2 * qp * v + add);
-        }
+        };
+        std::memset(block + 1, 0, 63 * sizeof(int16_t));
+        for (int k = 0; k < codedCount; ++k)
+            if (coded[k] != 0)
+                dequantise(coded[k]);
+        if (acPred)
+            for (int i = 1; i < 8; ++i)
+                dequantise(fromAbove ? i : i * 8);
     }
     return 0;
 }
