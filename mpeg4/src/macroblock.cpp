@@ -461,7 +461,10 @@ int CMp4Codec::DecodeInterBlock(BitReader& br, int16_t* block, int qp, bool& dcO
     } else {
         const int add = (qp & 1) ? qp : qp - 1;
         auto sink = [&](int pos, int level) {
-            block[pos] = Clamp2048(level < 0 ? -(2 * qp * -level + add) : 2 * qp * level + add);
+            // Clamp2048(±(2 × qp × |level| + add)) without a branch on the sign, which is random.
+            const int sign = level >> 31; // 0 or -1
+            const int magnitude = std::min(2 * qp * ((level ^ sign) - sign) + add, 2047 - sign);
+            block[pos] = static_cast<int16_t>((magnitude ^ sign) - sign);
             highest |= pos;
         };
         if (DecodeTcoefRun(br, 0, false, scan, sink) != 0)
