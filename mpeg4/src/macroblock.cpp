@@ -318,8 +318,10 @@ int CMp4Codec::DecodeTcoefRun(BitReader& br, int start, bool intra, const uint8_
         sink(scan[i], level);
         ++i;
         if (last)
-            return 0;
-        if (i > 63 || br.Overrun())
+            return br.Overrun() ? 1 : 0;
+        // Past the end the reader gives zero bits; the loop still ends within 64 events, so the
+        // overrun is looked at once at the end rather than for every coefficient.
+        if (i > 63)
             return 1;
     }
 }
