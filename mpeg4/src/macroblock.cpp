@@ -191,12 +191,15 @@ void CMp4Codec::PredictLumaBlock(uint8_t* dst, int ds, const Plane& ref, int x, 
     m_dsp->halfPel(dst, ds, src, stride, w, h, mvx & 1, mvy & 1, m_vop.rounding);
 }
 
-void CMp4Codec::PredictChromaBlock(uint8_t* dst, int ds, const Plane& ref, int x, int y, int w, int h,
-                                   int cmx, int cmy, int field, int parity) {
+// Both chroma blocks: the U and V stores have the same geometry, so one window position serves both.
+void CMp4Codec::PredictChromaBlocks(uint8_t* du, uint8_t* dv, int ds, const Picture& ref, int x, int y, int w,
+                                    int h, int cmx, int cmy, int field, int parity) {
     int stride;
-    const uint8_t* src =
-        FetchWindow(ref, x + (cmx >> 1), y + (cmy >> 1), w + 1, h + 1, field, parity, stride);
-    m_dsp->halfPel(dst, ds, src, stride, w, h, cmx & 1, cmy & 1, m_vop.rounding);
+    const uint8_t* srcU =
+        FetchWindow(ref.u, x + (cmx >> 1), y + (cmy >> 1), w + 1, h + 1, field, parity, stride);
+    const uint8_t* srcV = ref.v.origin + (srcU - ref.u.origin);
+    m_dsp->halfPel(du, ds, srcU, stride, w, h, cmx & 1, cmy & 1, m_vop.rounding);
+    m_dsp->halfPel(dv, ds, srcV, stride, w, h, cmx & 1, cmy & 1, m_vop.rounding);
 }
 
 void CMp4Codec::PredictFrame(int mbx, int mby, const MotionVector* mv, bool fourMv) {
@@ -224,8 +227,7 @@ void CMp4Codec::PredictFrame(int mbx, int mby, const MotionVector* mv, bool four
         cmx = ChromaFromSum(sx);
         cmy = ChromaFromSum(sy);
     }
-    PredictChromaBlock(du, cs, ref.u, mbx * 8, mby * 8, 8, 8, cmx, cmy, 0, 0);
-    PredictChromaBlock(dv, cs, ref.v, mbx * 8, mby * 8, 8, 8, cmx, cmy, 0, 0);
+    PredictChromaBlocks(du, dv, cs, ref, mbx * 8, mby * 8, 8, 8, cmx, cmy, 0, 0);
 }
 
 // 7.6.2 field prediction: each field of the macroblock (16 × 8 luma, 8 × 4 chroma) from the
@@ -242,8 +244,7 @@ void CMp4Codec::PredictFields(int mbx, int mby, const MotionVector* mv, const in
         PredictLumaBlock(dy, 2 * ys, ref.y, mbx * 16, mby * 8, 16, 8, mv[f].x, mv[f].y, 1, fieldSelect[f]);
         int cmx = ChromaFromLuma(qpel ? mv[f].x / 2 : mv[f].x);
         int cmy = ChromaFromLuma(qpel ? mv[f].y / 2 : mv[f].y);
-        PredictChromaBlock(du, 2 * cs, ref.u, mbx * 8, mby * 4, 8, 4, cmx, cmy, 1, fieldSelect[f]);
-        PredictChromaBlock(dv, 2 * cs, ref.v, mbx * 8, mby * 4, 8, 4, cmx, cmy, 1, fieldSelect[f]);
+        PredictChromaBlocks(du, dv, 2 * cs, ref, mbx * 8, mby * 4, 8, 4, cmx, cmy, 1, fieldSelect[f]);
     }
 }
 
