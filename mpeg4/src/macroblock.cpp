@@ -1,6 +1,7 @@
 // ISO/IEC 14496-2 macroblock layer for I- and P-VOPs: 6.2.6 syntax, 7.4 texture decoding (DC and AC
 // prediction, inverse quantisation, IDCT) and 7.6 motion compensation.
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 
@@ -574,37 +575,45 @@ int CMp4Codec::DecodeMacroblock(BitReader& br, int mbx, int mby) {
 
     const bool dcVlc = qp < kDcVlcThreshold[m_vop.intraDcVlcThreshold];
     alignas(16) int16_t block[64];
-    for (int b = 0; b < 6; ++b) {
-        uint8_t* dst;
-        int stride;
-        if (b < 4) {
-            if (fieldDct) {
-                dst = dy + (b >> 1) * ys + (b & 1) * 8;
-                stride = 2 * ys;
-            } else {
-                dst = dy + (b >> 1) * 8 * ys + (b & 1) * 8;
-                stride = ys;
-            }
-        } else {
-            dst = b == 4 ? du : dv;
+    auto target = [&](int b, int& stride) -> uint8_t* {
+        if (b >= 4) {
             stride = cs;
+            return b == 4 ? du : dv;
         }
-        m_codedBlock = (cbp >> (5 - b)) & 1;
-        if (intra) {
+        if (fieldDct) {
+            stride = 2 * ys;
+            return dy + (b >> 1) * ys + (b & 1) * 8;
+        }
+        stride = ys;
+        return dy + (b >> 1) * 8 * ys + (b & 1) * 8;
+    };
+    if (intra) {
+        for (int b = 0; b < 6; ++b) {
+            int stride;
+            uint8_t* dst = target(b, stride);
+            m_codedBlock = (cbp >> (5 - b)) & 1;
             if (DecodeIntraBlock(br, block, b, mbx, mby, qp, acPred, dcVlc) != 0)
                 return 1;
             m_dsp->idct(block);
             m_dsp->putBlock(dst, stride, block);
-        } else if (m_codedBlock) {
-            bool dcOnly = false;
-            if (DecodeInterBlock(br, block, qp, dcOnly) != 0)
-                return 1;
-            if (dcOnly)
-                IdctDcOnly(block);
-            else
-                m_dsp->idct(block);
-            m_dsp->addBlock(dst, stride, block);
         }
+        return 0;
+    }
+    // Inter blocks: only the coded ones, taken from the pattern's highest bit (block 0) down, so
+    // the loop does not branch on each bit of a pattern that follows the picture.
+    for (unsigned bits = static_cast<unsigned>(cbp); bits != 0;) {
+        const int high = std::bit_width(bits) - 1;
+        bits &= ~(1u << high);
+        int stride;
+        uint8_t* dst = target(5 - high, stride);
+        bool dcOnly = false;
+        if (DecodeInterBlock(br, block, qp, dcOnly) != 0)
+            return 1;
+        if (dcOnly)
+            IdctDcOnly(block);
+        else
+            m_dsp->idct(block);
+        m_dsp->addBlock(dst, stride, block);
     }
     return 0;
 }
