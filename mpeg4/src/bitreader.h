@@ -71,16 +71,63 @@ public:
         return false;
     }
 
+    // The reader's position and bit cache held in locals for a tight decoding loop (the transform
+    // coefficients), so that they live in registers rather than in the reader between two codes.
+    // It works like the reader; Save() hands the state back before anything else uses the reader,
+    // Load() takes it again after.
+    class Local {
+    public:
+        explicit Local(BitReader& reader) : m_reader(reader) { Load(); }
+        void Load() {
+            m_pos = m_reader.m_pos;
+            m_cache = m_reader.m_cache;
+            m_cacheBits = m_reader.m_cacheBits;
+        }
+        void Save() const {
+            m_reader.m_pos = m_pos;
+            m_reader.m_cache = m_cache;
+            m_reader.m_cacheBits = m_cacheBits;
+        }
+        uint32_t Peek(int n) { // n in 1..32
+            if (m_cacheBits < n) {
+                m_cache = m_reader.WindowAt(m_pos);
+                m_cacheBits = 64 - static_cast<int>(m_pos & 7);
+            }
+            return static_cast<uint32_t>(m_cache >> (64 - n));
+        }
+        void Skip(int n) {
+            m_pos += static_cast<size_t>(n);
+            if (m_pos > m_reader.m_bitLength) {
+                m_reader.m_overrun = true;
+                m_pos = m_reader.m_bitLength;
+                m_cacheBits = 0;
+            } else if (n < m_cacheBits) {
+                m_cache <<= n;
+                m_cacheBits -= n;
+            } else {
+                m_cacheBits = 0;
+            }
+        }
+        bool Overrun() const { return m_reader.m_overrun; }
+
+    private:
+        BitReader& m_reader;
+        size_t m_pos;
+        uint64_t m_cache;
+        int m_cacheBits;
+    };
+
 private:
     // Loads the cache with the bits from the current position on: at least 57 of them, zeros past
     // the end of the data.
     void Refill() const {
-        m_cache = Window64();
+        m_cache = WindowAt(m_pos);
         m_cacheBits = 64 - static_cast<int>(m_pos & 7);
     }
 
-    uint64_t Window64() const {
-        size_t byte = m_pos >> 3;
+    // 64 bits from bit position pos on, zeros past the end of the data.
+    uint64_t WindowAt(size_t pos) const {
+        size_t byte = pos >> 3;
         uint64_t v = 0;
         if (byte + 8 <= m_length) {
             std::memcpy(&v, m_data + byte, 8);
@@ -89,7 +136,7 @@ private:
             for (int i = 0; i < 8; ++i)
                 v = (v << 8) | (byte + i < m_length ? m_data[byte + i] : 0);
         }
-        return v << (m_pos & 7);
+        return v << (pos & 7);
     }
 
     const uint8_t* m_data;

@@ -296,35 +296,49 @@ int DecodeTcoefEscape(BitReader& br, bool intra, int length, int* lastOut, int* 
 // 6.2.8 block(): TCOEF events (tables B-16/B-17 with the three escape modes of 7.4.1.3) placed
 // along `scan` from position `start`. Returns 0, or 1 for an invalid code or a run beyond 63.
 template <typename Sink>
-int CMp4Codec::DecodeTcoefRun(BitReader& br, int start, bool intra, const uint8_t* scan, Sink sink) {
+int CMp4Codec::DecodeTcoefRun(BitReader& reader, int start, bool intra, const uint8_t* scan, Sink sink) {
     const TcoefEvent* table = TcoefTable(intra);
+    // Position and bit cache in locals, handed back to the reader on every way out and around the
+    // escapes, which read through the reader itself.
+    BitReader::Local br(reader);
     int i = start;
     for (;;) {
         // Codes are at most 12 bits: one 13-bit peek holds the code and, behind it, the sign.
         const uint32_t window = br.Peek(13);
         const TcoefEvent e = table[window >> 1];
-        if (e.length == 0)
+        if (e.length == 0) {
+            br.Save();
             return 1;
+        }
         int last, run, level;
         if (e.run != kEscapeRun) {
             last = e.last;
             run = e.run;
             level = (window >> (12 - e.length)) & 1 ? -e.level : e.level;
             br.Skip(e.length + 1);
-        } else if (DecodeTcoefEscape(br, intra, e.length, &last, &run, &level) != 0) {
-            return 1;
+        } else {
+            br.Save();
+            if (DecodeTcoefEscape(reader, intra, e.length, &last, &run, &level) != 0)
+                return 1;
+            br.Load();
         }
         i += run;
-        if (i > 63)
+        if (i > 63) {
+            br.Save();
             return 1;
+        }
         sink(scan[i], level);
         ++i;
-        if (last)
+        if (last) {
+            br.Save();
             return br.Overrun() ? 1 : 0;
+        }
         // Past the end the reader gives zero bits; the loop still ends within 64 events, so the
         // overrun is looked at once at the end rather than for every coefficient.
-        if (i > 63)
+        if (i > 63) {
+            br.Save();
             return 1;
+        }
     }
 }
 
