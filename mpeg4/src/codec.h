@@ -133,8 +133,8 @@ private:
     void PredictFields(int mbx, int mby, const MotionVector* mv, const int* fieldSelect);
     void PredictLumaBlock(uint8_t* dst, int dstStride, const Plane& ref, int x, int y, int w, int h, int mvx,
                           int mvy, int field, int parity);
-    void PredictChromaBlock(uint8_t* dst, int dstStride, const Plane& ref, int x, int y, int w, int h,
-                            int cmx, int cmy, int field, int parity);
+    void PredictChromaBlocks(uint8_t* du, uint8_t* dv, int dstStride, const Picture& ref, int x, int y, int w,
+                             int h, int cmx, int cmy, int field, int parity);
     const uint8_t* FetchWindow(const Plane& ref, int x, int y, int w, int h, int field, int parity,
                                int& stride);
 

@@ -1,6 +1,7 @@
 // Pixel kernels of the decoder: the 8 × 8 IDCT, motion compensation, residual reconstruction,
 // the de-interlacer and the output conversions. Each exists as a portable scalar routine and, on
-// x86-64, as an SSE2 twin that gives the same bytes; Dsp() picks the fastest one present.
+// x86-64, as an SSE2 twin that gives the same bytes (and, for some, an AVX2 one); Dsp() picks the
+// fastest one present.
 #pragma once
 
 #include <cstdint>
@@ -39,6 +40,9 @@ void IdctDcOnly(int16_t* block);
 const DspTable& ScalarDsp();
 // The SSE2 table, or nullptr where SSE2 is not built.
 const DspTable* Sse2Dsp();
+// The SSE2 table with AVX2 output rows in place of some, or nullptr where the build or the processor
+// has no AVX2. Chosen at run time.
+const DspTable* Avx2Dsp();
 // The table the decoder uses.
 const DspTable& Dsp();
 

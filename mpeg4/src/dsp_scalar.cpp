@@ -230,7 +230,9 @@ const DspTable* Sse2Dsp() {
 #endif
 
 const DspTable& Dsp() {
-    const DspTable* simd = Sse2Dsp();
+    const DspTable* simd = Avx2Dsp();
+    if (!simd)
+        simd = Sse2Dsp();
     return simd ? *simd : kScalar;
 }
 

@@ -40,41 +40,162 @@ inline __m128i Pair(int lowCoef, int highCoef) {
 }
 
 // out[n] = sat16((sum_k C[n][k] × x[k] + bias) >> shift) for 8 lanes, even/odd split as the scalar.
-template <int Shift> inline void Pass(__m128i* x) {
+// LowLanes: lanes 4..7 of every input are zero, so they give zeros and are not computed. LowInputs:
+// x[4..7] are zero, so their products are left out. Both skip only terms that add nothing, so the
+// result is the full pass's.
+template <int Shift, bool LowLanes, bool LowInputs> inline void Pass(__m128i* x) {
     const __m128i bias = _mm_set1_epi32(1 << (Shift - 1));
+    const __m128i zero = _mm_setzero_si128();
     const __m128i p02l = _mm_unpacklo_epi16(x[0], x[2]), p02h = _mm_unpackhi_epi16(x[0], x[2]);
-    const __m128i p46l = _mm_unpacklo_epi16(x[4], x[6]), p46h = _mm_unpackhi_epi16(x[4], x[6]);
     const __m128i p13l = _mm_unpacklo_epi16(x[1], x[3]), p13h = _mm_unpackhi_epi16(x[1], x[3]);
-    const __m128i p57l = _mm_unpacklo_epi16(x[5], x[7]), p57h = _mm_unpackhi_epi16(x[5], x[7]);
+    __m128i p46l = zero, p46h = zero, p57l = zero, p57h = zero;
+    if (!LowInputs) {
+        p46l = _mm_unpacklo_epi16(x[4], x[6]);
+        p46h = _mm_unpackhi_epi16(x[4], x[6]);
+        p57l = _mm_unpacklo_epi16(x[5], x[7]);
+        p57h = _mm_unpackhi_epi16(x[5], x[7]);
+    }
     __m128i out[8];
     for (int n = 0; n < 4; ++n) {
         const __m128i c02 = Pair(idct::Coef(n, 0), idct::Coef(n, 2));
-        const __m128i c46 = Pair(idct::Coef(n, 4), idct::Coef(n, 6));
         const __m128i c13 = Pair(idct::Coef(n, 1), idct::Coef(n, 3));
-        const __m128i c57 = Pair(idct::Coef(n, 5), idct::Coef(n, 7));
-        __m128i el = _mm_add_epi32(_mm_madd_epi16(p02l, c02), _mm_madd_epi16(p46l, c46));
-        __m128i eh = _mm_add_epi32(_mm_madd_epi16(p02h, c02), _mm_madd_epi16(p46h, c46));
-        __m128i ol = _mm_add_epi32(_mm_madd_epi16(p13l, c13), _mm_madd_epi16(p57l, c57));
-        __m128i oh = _mm_add_epi32(_mm_madd_epi16(p13h, c13), _mm_madd_epi16(p57h, c57));
+        __m128i el = _mm_madd_epi16(p02l, c02), ol = _mm_madd_epi16(p13l, c13);
+        __m128i eh = zero, oh = zero;
+        if (!LowLanes) {
+            eh = _mm_madd_epi16(p02h, c02);
+            oh = _mm_madd_epi16(p13h, c13);
+        }
+        if (!LowInputs) {
+            const __m128i c46 = Pair(idct::Coef(n, 4), idct::Coef(n, 6));
+            const __m128i c57 = Pair(idct::Coef(n, 5), idct::Coef(n, 7));
+            el = _mm_add_epi32(el, _mm_madd_epi16(p46l, c46));
+            ol = _mm_add_epi32(ol, _mm_madd_epi16(p57l, c57));
+            if (!LowLanes) {
+                eh = _mm_add_epi32(eh, _mm_madd_epi16(p46h, c46));
+                oh = _mm_add_epi32(oh, _mm_madd_epi16(p57h, c57));
+            }
+        }
         el = _mm_add_epi32(el, bias);
-        eh = _mm_add_epi32(eh, bias);
-        out[n] = _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(el, ol), Shift),
-                                 _mm_srai_epi32(_mm_add_epi32(eh, oh), Shift));
-        out[7 - n] = _mm_packs_epi32(_mm_srai_epi32(_mm_sub_epi32(el, ol), Shift),
-                                     _mm_srai_epi32(_mm_sub_epi32(eh, oh), Shift));
+        if (LowLanes) {
+            out[n] = _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(el, ol), Shift), zero);
+            out[7 - n] = _mm_packs_epi32(_mm_srai_epi32(_mm_sub_epi32(el, ol), Shift), zero);
+        } else {
+            eh = _mm_add_epi32(eh, bias);
+            out[n] = _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(el, ol), Shift),
+                                     _mm_srai_epi32(_mm_add_epi32(eh, oh), Shift));
+            out[7 - n] = _mm_packs_epi32(_mm_srai_epi32(_mm_sub_epi32(el, ol), Shift),
+                                         _mm_srai_epi32(_mm_sub_epi32(eh, oh), Shift));
+        }
     }
     for (int i = 0; i < 8; ++i)
         x[i] = out[i];
 }
 
+inline bool AllZero(__m128i a, __m128i b, __m128i c, __m128i d) {
+    const __m128i any = _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) == 0xFFFF;
+}
+
+// One 1-D pass over the single vector x (8 lanes): out[n] = sat16((sum_k C[n][k] × x[k] + bias) >>
+// shift), even and odd halves as the scalar pass.
+template <int Shift> inline __m128i PassOne(__m128i x) {
+    const __m128i bias = _mm_set1_epi32(1 << (Shift - 1));
+    // The pairs (x0, x2), (x4, x6), (x1, x3), (x5, x7) in every 32-bit lane.
+    const __m128i even = _mm_shufflelo_epi16(x, 0x88), odd = _mm_shufflelo_epi16(_mm_srli_si128(x, 2), 0x88);
+    const __m128i evenHigh = _mm_shufflelo_epi16(_mm_srli_si128(x, 8), 0x88);
+    const __m128i oddHigh = _mm_shufflelo_epi16(_mm_srli_si128(x, 10), 0x88);
+    const __m128i x02 = _mm_shuffle_epi32(even, 0), x46 = _mm_shuffle_epi32(evenHigh, 0);
+    const __m128i x13 = _mm_shuffle_epi32(odd, 0), x57 = _mm_shuffle_epi32(oddHigh, 0);
+    auto pairs = [](int k0, int k1) {
+        return _mm_setr_epi16(
+            static_cast<int16_t>(idct::Coef(0, k0)), static_cast<int16_t>(idct::Coef(0, k1)),
+            static_cast<int16_t>(idct::Coef(1, k0)), static_cast<int16_t>(idct::Coef(1, k1)),
+            static_cast<int16_t>(idct::Coef(2, k0)), static_cast<int16_t>(idct::Coef(2, k1)),
+            static_cast<int16_t>(idct::Coef(3, k0)), static_cast<int16_t>(idct::Coef(3, k1)));
+    };
+    __m128i e = _mm_add_epi32(_mm_madd_epi16(x02, pairs(0, 2)), _mm_madd_epi16(x46, pairs(4, 6)));
+    const __m128i o = _mm_add_epi32(_mm_madd_epi16(x13, pairs(1, 3)), _mm_madd_epi16(x57, pairs(5, 7)));
+    e = _mm_add_epi32(e, bias);
+    const __m128i first = _mm_srai_epi32(_mm_add_epi32(e, o), Shift); // out[0..3]
+    const __m128i last = _mm_srai_epi32(_mm_sub_epi32(e, o), Shift);  // out[7..4]
+    return _mm_packs_epi32(first, _mm_shuffle_epi32(last, 0x1B));
+}
+
+// sat16((C[n][0] × x + bias) >> Shift) on 8 lanes: a pass whose only non-zero input is x[0], the
+// same for every output n.
+template <int Shift> inline __m128i PassDc(__m128i x) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i dc = _mm_set1_epi32(idct::Coef(0, 0)); // the pair (C[n][0], 0)
+    const __m128i bias = _mm_set1_epi32(1 << (Shift - 1));
+    const __m128i lo = _mm_madd_epi16(_mm_unpacklo_epi16(x, zero), dc);
+    const __m128i hi = _mm_madd_epi16(_mm_unpackhi_epi16(x, zero), dc);
+    return _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, bias), Shift),
+                           _mm_srai_epi32(_mm_add_epi32(hi, bias), Shift));
+}
+
+// A block whose coefficients all lie in its first column: each row pass sees only its first
+// coefficient and gives a flat row, so the column pass is the same for every column and row n of
+// the output is flat as well.
+inline void IdctFirstColumn(int16_t* block, const __m128i* r) {
+    const __m128i r01 = _mm_unpacklo_epi16(r[0], r[1]), r23 = _mm_unpacklo_epi16(r[2], r[3]);
+    const __m128i r45 = _mm_unpacklo_epi16(r[4], r[5]), r67 = _mm_unpacklo_epi16(r[6], r[7]);
+    const __m128i column = _mm_unpacklo_epi64(_mm_unpacklo_epi32(r01, r23), _mm_unpacklo_epi32(r45, r67));
+    const __m128i u = PassOne<idct::kColShift>(PassDc<idct::kRowShift>(column));
+    const __m128i lo = _mm_unpacklo_epi16(u, u), hi = _mm_unpackhi_epi16(u, u);
+    __m128i* out = reinterpret_cast<__m128i*>(block);
+    _mm_storeu_si128(out + 0, _mm_shuffle_epi32(lo, 0x00));
+    _mm_storeu_si128(out + 1, _mm_shuffle_epi32(lo, 0x55));
+    _mm_storeu_si128(out + 2, _mm_shuffle_epi32(lo, 0xAA));
+    _mm_storeu_si128(out + 3, _mm_shuffle_epi32(lo, 0xFF));
+    _mm_storeu_si128(out + 4, _mm_shuffle_epi32(hi, 0x00));
+    _mm_storeu_si128(out + 5, _mm_shuffle_epi32(hi, 0x55));
+    _mm_storeu_si128(out + 6, _mm_shuffle_epi32(hi, 0xAA));
+    _mm_storeu_si128(out + 7, _mm_shuffle_epi32(hi, 0xFF));
+}
+
+// A block whose coefficients all lie in its first row: the row pass has one row to transform, and the
+// column pass sees one non-zero input per column, so every output row is the same row,
+// sat16((C[n][0] × t + bias) >> shift) with C[n][0] the same for every n.
+inline void IdctFirstRow(int16_t* block, __m128i row) {
+    const __m128i out = PassDc<idct::kColShift>(PassOne<idct::kRowShift>(row));
+    for (int i = 0; i < 8; ++i)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * i), out);
+}
+
+// The coefficients of most blocks lie in the top-left quarter: when rows 4..7 are zero the row pass
+// computes half its lanes and the column pass half its products, and when columns 4..7 are zero too
+// the row pass leaves out half its products as well. Blocks with only a first row (the most common
+// kind in smooth pictures) and blocks with only a first column take the shortcuts above.
 void IdctSse2(int16_t* block) {
     __m128i r[8];
     for (int i = 0; i < 8; ++i)
         r[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * i));
+    const bool lowRows = AllZero(r[4], r[5], r[6], r[7]);
+    if (lowRows && AllZero(r[1], r[2], r[3], _mm_setzero_si128())) {
+        IdctFirstRow(block, r[0]);
+        return;
+    }
+    const __m128i notFirst = _mm_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i any = _mm_or_si128(_mm_or_si128(_mm_or_si128(r[0], r[1]), _mm_or_si128(r[2], r[3])),
+                                     _mm_or_si128(_mm_or_si128(r[4], r[5]), _mm_or_si128(r[6], r[7])));
+    if (AllZero(_mm_and_si128(any, notFirst), _mm_setzero_si128(), _mm_setzero_si128(),
+                _mm_setzero_si128())) {
+        IdctFirstColumn(block, r);
+        return;
+    }
     Transpose(r);
-    Pass<idct::kRowShift>(r);
-    Transpose(r);
-    Pass<idct::kColShift>(r);
+    if (lowRows) {
+        if (AllZero(r[4], r[5], r[6], r[7]))
+            Pass<idct::kRowShift, true, true>(r);
+        else
+            Pass<idct::kRowShift, true, false>(r);
+        Transpose(r);
+        Pass<idct::kColShift, false, true>(r);
+    } else {
+        Pass<idct::kRowShift, false, false>(r);
+        Transpose(r);
+        Pass<idct::kColShift, false, false>(r);
+    }
     for (int i = 0; i < 8; ++i)
         _mm_storeu_si128(reinterpret_cast<__m128i*>(block + 8 * i), r[i]);
 }

@@ -1,6 +1,7 @@
 // ISO/IEC 14496-2 macroblock layer for I- and P-VOPs: 6.2.6 syntax, 7.4 texture decoding (DC and AC
 // prediction, inverse quantisation, IDCT) and 7.6 motion compensation.
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 #include <cstring>
 
@@ -191,12 +192,15 @@ void CMp4Codec::PredictLumaBlock(uint8_t* dst, int ds, const Plane& ref, int x, 
     m_dsp->halfPel(dst, ds, src, stride, w, h, mvx & 1, mvy & 1, m_vop.rounding);
 }
 
-void CMp4Codec::PredictChromaBlock(uint8_t* dst, int ds, const Plane& ref, int x, int y, int w, int h,
-                                   int cmx, int cmy, int field, int parity) {
+// Both chroma blocks: the U and V stores have the same geometry, so one window position serves both.
+void CMp4Codec::PredictChromaBlocks(uint8_t* du, uint8_t* dv, int ds, const Picture& ref, int x, int y, int w,
+                                    int h, int cmx, int cmy, int field, int parity) {
     int stride;
-    const uint8_t* src =
-        FetchWindow(ref, x + (cmx >> 1), y + (cmy >> 1), w + 1, h + 1, field, parity, stride);
-    m_dsp->halfPel(dst, ds, src, stride, w, h, cmx & 1, cmy & 1, m_vop.rounding);
+    const uint8_t* srcU =
+        FetchWindow(ref.u, x + (cmx >> 1), y + (cmy >> 1), w + 1, h + 1, field, parity, stride);
+    const uint8_t* srcV = ref.v.origin + (srcU - ref.u.origin);
+    m_dsp->halfPel(du, ds, srcU, stride, w, h, cmx & 1, cmy & 1, m_vop.rounding);
+    m_dsp->halfPel(dv, ds, srcV, stride, w, h, cmx & 1, cmy & 1, m_vop.rounding);
 }
 
 void CMp4Codec::PredictFrame(int mbx, int mby, const MotionVector* mv, bool fourMv) {
@@ -224,8 +228,7 @@ void CMp4Codec::PredictFrame(int mbx, int mby, const MotionVector* mv, bool four
         cmx = ChromaFromSum(sx);
         cmy = ChromaFromSum(sy);
     }
-    PredictChromaBlock(du, cs, ref.u, mbx * 8, mby * 8, 8, 8, cmx, cmy, 0, 0);
-    PredictChromaBlock(dv, cs, ref.v, mbx * 8, mby * 8, 8, 8, cmx, cmy, 0, 0);
+    PredictChromaBlocks(du, dv, cs, ref, mbx * 8, mby * 8, 8, 8, cmx, cmy, 0, 0);
 }
 
 // 7.6.2 field prediction: each field of the macroblock (16 × 8 luma, 8 × 4 chroma) from the
@@ -242,8 +245,7 @@ void CMp4Codec::PredictFields(int mbx, int mby, const MotionVector* mv, const in
         PredictLumaBlock(dy, 2 * ys, ref.y, mbx * 16, mby * 8, 16, 8, mv[f].x, mv[f].y, 1, fieldSelect[f]);
         int cmx = ChromaFromLuma(qpel ? mv[f].x / 2 : mv[f].x);
         int cmy = ChromaFromLuma(qpel ? mv[f].y / 2 : mv[f].y);
-        PredictChromaBlock(du, 2 * cs, ref.u, mbx * 8, mby * 4, 8, 4, cmx, cmy, 1, fieldSelect[f]);
-        PredictChromaBlock(dv, 2 * cs, ref.v, mbx * 8, mby * 4, 8, 4, cmx, cmy, 1, fieldSelect[f]);
+        PredictChromaBlocks(du, dv, 2 * cs, ref, mbx * 8, mby * 4, 8, 4, cmx, cmy, 1, fieldSelect[f]);
     }
 }
 
@@ -294,33 +296,49 @@ int DecodeTcoefEscape(BitReader& br, bool intra, int length, int* lastOut, int* 
 // 6.2.8 block(): TCOEF events (tables B-16/B-17 with the three escape modes of 7.4.1.3) placed
 // along `scan` from position `start`. Returns 0, or 1 for an invalid code or a run beyond 63.
 template <typename Sink>
-int CMp4Codec::DecodeTcoefRun(BitReader& br, int start, bool intra, const uint8_t* scan, Sink sink) {
+int CMp4Codec::DecodeTcoefRun(BitReader& reader, int start, bool intra, const uint8_t* scan, Sink sink) {
     const TcoefEvent* table = TcoefTable(intra);
+    // Position and bit cache in locals, handed back to the reader on every way out and around the
+    // escapes, which read through the reader itself.
+    BitReader::Local br(reader);
     int i = start;
     for (;;) {
         // Codes are at most 12 bits: one 13-bit peek holds the code and, behind it, the sign.
         const uint32_t window = br.Peek(13);
         const TcoefEvent e = table[window >> 1];
-        if (e.length == 0)
+        if (e.length == 0) {
+            br.Save();
             return 1;
+        }
         int last, run, level;
         if (e.run != kEscapeRun) {
             last = e.last;
             run = e.run;
             level = (window >> (12 - e.length)) & 1 ? -e.level : e.level;
             br.Skip(e.length + 1);
-        } else if (DecodeTcoefEscape(br, intra, e.length, &last, &run, &level) != 0) {
-            return 1;
+        } else {
+            br.Save();
+            if (DecodeTcoefEscape(reader, intra, e.length, &last, &run, &level) != 0)
+                return 1;
+            br.Load();
         }
         i += run;
-        if (i > 63)
+        if (i > 63) {
+            br.Save();
             return 1;
+        }
         sink(scan[i], level);
         ++i;
-        if (last)
-            return 0;
-        if (i > 63 || br.Overrun())
+        if (last) {
+            br.Save();
+            return br.Overrun() ? 1 : 0;
+        }
+        // Past the end the reader gives zero bits; the loop still ends within 64 events, so the
+        // overrun is looked at once at the end rather than for every coefficient.
+        if (i > 63) {
+            br.Save();
             return 1;
+        }
     }
 }
 
@@ -356,6 +374,8 @@ int CMp4Codec::DecodeIntraBlock(BitReader& br, int16_t* block, int b, int mbx, i
         scan = fromAbove ? kAlternateHorizontal : kAlternateVertical;
 
     alignas(16) int16_t qf[64] = {};
+    uint8_t coded[64]; // the positions the bits set, each once (the scan only moves forward)
+    int codedCount = 0;
     int start = 0;
     if (dcVlc) {
         int size = luma ? DecodeDcSizeLuma(br) : DecodeDcSizeChroma(br);
@@ -371,8 +391,10 @@ int CMp4Codec::DecodeIntraBlock(BitReader& br, int16_t* block, int b, int mbx, i
         qf[0] = static_cast<int16_t>(diff);
         start = 1;
     }
-    if (m_codedBlock &&
-        DecodeTcoefRun(br, start, true, scan, [&qf](int pos, int level) { qf[pos] = Clamp2048(level); }) != 0)
+    if (m_codedBlock && DecodeTcoefRun(br, start, true, scan, [&](int pos, int level) {
+                            qf[pos] = Clamp2048(level);
+                            coded[codedCount++] = static_cast<uint8_t>(pos);
+                        }) != 0)
         return 1;
 
     // DC: predicted from the neighbour's reconstructed DC, rescaled to this block's dc_scaler.
@@ -414,11 +436,19 @@ int CMp4Codec::DecodeIntraBlock(BitReader& br, int16_t* block, int b, int mbx, i
         if ((sum & 1) == 0)
             block[63] = static_cast<int16_t>(block[63] ^ 1); // 7.4.4.3 mismatch control
     } else {
+        // Only the coefficients the bits set and those AC prediction changed can be non-zero.
         const int add = (qp & 1) ? qp : qp - 1;
-        for (int i = 1; i < 64; ++i) {
-            int v = qf[i];
+        auto dequantise = [&](int i) {
+            const int v = qf[i];
             block[i] = v == 0 ? 0 : Clamp2048(v < 0 ? -(2 * qp * -v + add) : 2 * qp * v + add);
-        }
+        };
+        std::memset(block + 1, 0, 63 * sizeof(int16_t));
+        for (int k = 0; k < codedCount; ++k)
+            if (coded[k] != 0)
+                dequantise(coded[k]);
+        if (acPred)
+            for (int i = 1; i < 8; ++i)
+                dequantise(fromAbove ? i : i * 8);
     }
     return 0;
 }
@@ -449,7 +479,10 @@ int CMp4Codec::DecodeInterBlock(BitReader& br, int16_t* block, int qp, bool& dcO
     } else {
         const int add = (qp & 1) ? qp : qp - 1;
         auto sink = [&](int pos, int level) {
-            block[pos] = Clamp2048(level < 0 ? -(2 * qp * -level + add) : 2 * qp * level + add);
+            // Clamp2048(±(2 × qp × |level| + add)) without a branch on the sign, which is random.
+            const int sign = level >> 31; // 0 or -1
+            const int magnitude = std::min(2 * qp * ((level ^ sign) - sign) + add, 2047 - sign);
+            block[pos] = static_cast<int16_t>((magnitude ^ sign) - sign);
             highest |= pos;
         };
         if (DecodeTcoefRun(br, 0, false, scan, sink) != 0)
@@ -556,37 +589,45 @@ int CMp4Codec::DecodeMacroblock(BitReader& br, int mbx, int mby) {
 
     const bool dcVlc = qp < kDcVlcThreshold[m_vop.intraDcVlcThreshold];
     alignas(16) int16_t block[64];
-    for (int b = 0; b < 6; ++b) {
-        uint8_t* dst;
-        int stride;
-        if (b < 4) {
-            if (fieldDct) {
-                dst = dy + (b >> 1) * ys + (b & 1) * 8;
-                stride = 2 * ys;
-            } else {
-                dst = dy + (b >> 1) * 8 * ys + (b & 1) * 8;
-                stride = ys;
-            }
-        } else {
-            dst = b == 4 ? du : dv;
+    auto target = [&](int b, int& stride) -> uint8_t* {
+        if (b >= 4) {
             stride = cs;
+            return b == 4 ? du : dv;
         }
-        m_codedBlock = (cbp >> (5 - b)) & 1;
-        if (intra) {
+        if (fieldDct) {
+            stride = 2 * ys;
+            return dy + (b >> 1) * ys + (b & 1) * 8;
+        }
+        stride = ys;
+        return dy + (b >> 1) * 8 * ys + (b & 1) * 8;
+    };
+    if (intra) {
+        for (int b = 0; b < 6; ++b) {
+            int stride;
+            uint8_t* dst = target(b, stride);
+            m_codedBlock = (cbp >> (5 - b)) & 1;
             if (DecodeIntraBlock(br, block, b, mbx, mby, qp, acPred, dcVlc) != 0)
                 return 1;
             m_dsp->idct(block);
             m_dsp->putBlock(dst, stride, block);
-        } else if (m_codedBlock) {
-            bool dcOnly = false;
-            if (DecodeInterBlock(br, block, qp, dcOnly) != 0)
-                return 1;
-            if (dcOnly)
-                IdctDcOnly(block);
-            else
-                m_dsp->idct(block);
-            m_dsp->addBlock(dst, stride, block);
         }
+        return 0;
+    }
+    // Inter blocks: only the coded ones, taken from the pattern's highest bit (block 0) down, so
+    // the loop does not branch on each bit of a pattern that follows the picture.
+    for (unsigned bits = static_cast<unsigned>(cbp); bits != 0;) {
+        const int high = std::bit_width(bits) - 1;
+        bits &= ~(1u << high);
+        int stride;
+        uint8_t* dst = target(5 - high, stride);
+        bool dcOnly = false;
+        if (DecodeInterBlock(br, block, qp, dcOnly) != 0)
+            return 1;
+        if (dcOnly)
+            IdctDcOnly(block);
+        else
+            m_dsp->idct(block);
+        m_dsp->addBlock(dst, stride, block);
     }
     return 0;
 }
