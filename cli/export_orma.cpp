@@ -18,15 +18,22 @@
 namespace cli {
 namespace {
 
+// The range's two times; the usage failure when one is not a time.
+int ParseOrmaRange(const std::string& from, const std::string& to, BYTE* y0, DWORD* t0, BYTE* y1, DWORD* t1) {
+    if (!orma::ParseTime(from, y0, t0))
+        return Fail(kUsage, "export: \"" + from + "\" is not a time of the form 20YY/MM/DD hh:mm:ss");
+    if (!orma::ParseTime(to, y1, t1))
+        return Fail(kUsage, "export: \"" + to + "\" is not a time of the form 20YY/MM/DD hh:mm:ss");
+    return kSuccess;
+}
+
 // The ORMA drive-image export: the clusters covering the range, copied whole, with the marker sector.
 int ExportOrmaImage(const SourceSpec& spec, const std::string& from, const std::string& to,
                     const std::string& out) {
     BYTE y0 = 0, y1 = 0;
     DWORD t0 = 0, t1 = 0;
-    if (!orma::ParseTime(from, &y0, &t0))
-        return Fail(kUsage, "export: \"" + from + "\" is not a time of the form 20YY/MM/DD hh:mm:ss");
-    if (!orma::ParseTime(to, &y1, &t1))
-        return Fail(kUsage, "export: \"" + to + "\" is not a time of the form 20YY/MM/DD hh:mm:ss");
+    if (int status = ParseOrmaRange(from, to, &y0, &t0, &y1, &t1))
+        return status;
     ComPtr<IBaseFilter> filter;
     ComPtr<IOrmaSrc> orma;
     std::string message;
@@ -64,10 +71,8 @@ int ExportOrmaData(const SourceSpec& spec, const std::string& from, const std::s
                    const std::string& out, int mode) {
     BYTE y0 = 0, y1 = 0;
     DWORD t0 = 0, t1 = 0;
-    if (!orma::ParseTime(from, &y0, &t0))
-        return Fail(kUsage, "export: \"" + from + "\" is not a time of the form 20YY/MM/DD hh:mm:ss");
-    if (!orma::ParseTime(to, &y1, &t1))
-        return Fail(kUsage, "export: \"" + to + "\" is not a time of the form 20YY/MM/DD hh:mm:ss");
+    if (int status = ParseOrmaRange(from, to, &y0, &t0, &y1, &t1))
+        return status;
     const long long first = orma::UnixSeconds(y0, t0), last = orma::UnixSeconds(y1, t1);
     if (last < first)
         return Fail(kUsage, "export: the range " + from + " - " + to + " ends before it starts");

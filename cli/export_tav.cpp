@@ -22,17 +22,37 @@
 namespace cli {
 namespace {
 
-// TAV: marks the range on the source, as the reader does from its two mark buttons. Returns false with
-// *message when a time cannot be parsed or is not on the recording.
-bool MarkTavRange(IVTSourceFilter* vts, const std::string& from, const std::string& to,
+// A TAV source opened with the range marked, as the reader marks it from its two mark buttons, and the
+// range's ends in seconds.
+struct TavRange {
+    ComPtr<IBaseFilter> source;
+    ComPtr<IVTSourceFilter> vts;
+    DWORD first = 0, last = 0;
+    // How far `now` is through the range, 0 to 100.
+    int Percent(DWORD now) const {
+        return last > first ? static_cast<int>(std::clamp<long long>(
+                                  (static_cast<long long>(now) - first) * 100 / (last - first), 0, 100))
+                            : 100;
+    }
+};
+
+// Opens `spec` and marks the range. False with *message when the source does not open, a time cannot be
+// parsed or is not on the recording.
+bool OpenTavRange(const SourceSpec& spec, const std::string& from, const std::string& to, TavRange* range,
                   std::string* message) {
-    DWORD t0 = 0, t1 = 0, marked = 0;
+    bool audio = false;
+    if (!OpenVtsSource(spec, range->source, range->vts, &audio, message))
+        return false;
+    DWORD& t0 = range->first;
+    DWORD& t1 = range->last;
+    DWORD marked = 0;
     if (!tav::ParseTime(from, &t0))
         return *message = "\"" + from + "\" is not a time of the form YYYY/MM/DD hh:mm:ss", false;
     if (!tav::ParseTime(to, &t1))
         return *message = "\"" + to + "\" is not a time of the form YYYY/MM/DD hh:mm:ss", false;
     if (t1 < t0)
         return *message = "the range " + from + " - " + to + " ends before it starts", false;
+    IVTSourceFilter* vts = range->vts.Get();
     if (FAILED(vts->SeekToTime(t0)) || FAILED(vts->MarkStart(&marked)))
         return *message = "no section of the recording holds " + from, false;
     if (FAILED(vts->SeekToTime(t1)) || FAILED(vts->MarkEnd(&marked)))
@@ -44,12 +64,11 @@ bool MarkTavRange(IVTSourceFilter* vts, const std::string& from, const std::stri
 // the layout that opens again as a ".tav" image.
 int ExportTavImage(const SourceSpec& spec, const std::string& from, const std::string& to,
                    const std::string& out) {
-    ComPtr<IBaseFilter> source;
-    ComPtr<IVTSourceFilter> vts;
-    bool audio = false;
+    TavRange range;
     std::string message;
-    if (!OpenVtsSource(spec, source, vts, &audio, &message) || !MarkTavRange(vts.Get(), from, to, &message))
+    if (!OpenTavRange(spec, from, to, &range, &message))
         return Fail(kFailure, "export: " + message);
+    IVTSourceFilter* vts = range.vts.Get();
     CProgressLine line("Exporting: ");
     HRESULT hr = RunShowingProgress([&] { return vts->ExportImage(out.c_str()); },
                                     [&] {
@@ -73,17 +92,13 @@ int ExportTavImage(const SourceSpec& spec, const std::string& from, const std::s
 // streams when the range is done.
 int ExportTavText(const SourceSpec& spec, const std::string& from, const std::string& to,
                   const std::string& out, int channel, bool digest = true) {
-    ComPtr<IBaseFilter> source;
-    ComPtr<IVTSourceFilter> vts;
-    bool audio = false;
+    TavRange range;
     std::string message;
     CExportGraph graph;
-    if (!OpenVtsSource(spec, source, vts, &audio, &message) || !MarkTavRange(vts.Get(), from, to, &message) ||
-        !graph.Create(source.Get(), nullptr, &message))
+    if (!OpenTavRange(spec, from, to, &range, &message) ||
+        !graph.Create(range.source.Get(), nullptr, &message))
         return Fail(kFailure, "export: " + message);
-    DWORD first = 0, last = 0;
-    tav::ParseTime(from, &first);
-    tav::ParseTime(to, &last);
+    IVTSourceFilter* vts = range.vts.Get();
 
     HANDLE file =
         CreateFileA(out.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -99,17 +114,14 @@ int ExportTavText(const SourceSpec& spec, const std::string& from, const std::st
     if (audioFormat)
         pins.push_back("Audio PIN");
     std::string error;
-    if (graph.Connect(source.Get(), pins, &error) && graph.Run(&error)) {
+    if (graph.Connect(range.source.Get(), pins, &error) && graph.Run(&error)) {
         int shown = 0;
-        error =
-            graph.RunToEnd([] { return false; }, // the pins end their streams when the range is done
-                           [&] {
-                               const DWORD now = VtsPositionSeconds(vts.Get());
-                               if (now && last > first)
-                                   shown = static_cast<int>(std::clamp<long long>(
-                                       (static_cast<long long>(now) - first) * 100 / (last - first), 0, 100));
-                               return shown;
-                           });
+        error = graph.RunToEnd([] { return false; }, // the pins end their streams when the range is done
+                               [&] {
+                                   if (const DWORD now = VtsPositionSeconds(vts))
+                                       shown = range.Percent(now);
+                                   return shown;
+                               });
     }
     vts->EndExport(); // closes the file
     if (!error.empty()) {
@@ -150,31 +162,24 @@ int ExportTavTrack(const SourceSpec& spec, const std::string& from, const std::s
 // A TAV range of one channel as an AVI file, the recorded MPEG-4 frames and sound copied as they are.
 int ExportTavDirectAvi(const SourceSpec& spec, const std::string& from, const std::string& to,
                        const std::string& out, int channel) {
-    ComPtr<IBaseFilter> source;
-    ComPtr<IVTSourceFilter> vts;
-    bool audio = false;
+    TavRange range;
     std::string message;
-    if (!OpenVtsSource(spec, source, vts, &audio, &message) || !MarkTavRange(vts.Get(), from, to, &message))
+    if (!OpenTavRange(spec, from, to, &range, &message))
         return Fail(kFailure, "export: " + message);
+    IVTSourceFilter* vts = range.vts.Get();
     BYTE audioType = 0;
     if (FAILED(vts->PrepareExport(&audioType, static_cast<BYTE>(channel))))
         return Fail(kFailure, "export: cannot get archive info from the recording");
     DWORD fps = 0, width = 0, height = 0;
     vts->GetFrameRate(&fps);
     vts->GetFrameSize(&width, &height);
-    DWORD first = 0, last = 0;
-    tav::ParseTime(from, &first);
-    tav::ParseTime(to, &last);
     int shown = -1;
     const reader::DirectAviFormat format = reader::DirectAviFormatFor(
         reader::kKindTav, audioType, static_cast<WORD>(width), static_cast<WORD>(height), fps);
     const std::string error = reader::WriteDirectAvi(
         out, format, [&](BYTE* buffer, DWORD) { return vts->ExportNextPacket(buffer) == S_FALSE; },
         [&](DWORD time) {
-            const int now = last > first
-                                ? static_cast<int>(std::clamp<long long>(
-                                      (static_cast<long long>(time) - first) * 100 / (last - first), 0, 100))
-                                : 100;
+            const int now = range.Percent(time);
             if (now != shown)
                 std::fprintf(stderr, "\rArchiving CH%02d... %d%%", channel + 1, shown = now);
         });
@@ -195,15 +200,12 @@ int ExportTavAvi(const SourceSpec& spec, const ExportRequest& r) {
 }
 
 int ExportTavLossless(const SourceSpec& spec, const ExportRequest& r) {
-    ComPtr<IBaseFilter> source;
-    ComPtr<IVTSourceFilter> vts;
-    bool hasAudio = false;
+    TavRange range;
     std::string message;
-    if (!OpenVtsSource(spec, source, vts, &hasAudio, &message) ||
-        !MarkTavRange(vts.Get(), r.from, r.to, &message))
+    if (!OpenTavRange(spec, r.from, r.to, &range, &message))
         return Fail(kFailure, "export: " + message);
-    return LosslessDone(recovery::ExportTavLossless(vts.Get(), r.channel, r.out, ContainerOf(r.type)), r,
-                        "frames");
+    return LosslessDone(recovery::ExportTavLossless(range.vts.Get(), r.channel, r.out, ContainerOf(r.type)),
+                        r, "frames");
 }
 
 // What a drive or image and a stream file both export.
