@@ -232,20 +232,54 @@ void CMp4Codec::PredictFrame(int mbx, int mby, const MotionVector* mv, bool four
 }
 
 // 7.6.2 field prediction: each field of the macroblock (16 × 8 luma, 8 × 4 chroma) from the
-// reference field its field select names.
+// reference field its field select names. With half-sample vectors the windows are placed here
+// directly (the bounds FetchWindow clamps to, computed once for both fields) and the kernel called
+// for each block; quarter-sample vectors take the general path.
 void CMp4Codec::PredictFields(int mbx, int mby, const MotionVector* mv, const int* fieldSelect) {
     Picture& cur = *m_current;
     const Picture& ref = *m_reference;
     const int ys = cur.y.stride, cs = cur.u.stride;
-    const bool qpel = m_layer.quarterSample;
+    if (m_layer.quarterSample) {
+        for (int f = 0; f < 2; ++f) {
+            uint8_t* dy = cur.y.origin + static_cast<ptrdiff_t>(mby * 16 + f) * ys + mbx * 16;
+            uint8_t* du = cur.u.origin + static_cast<ptrdiff_t>(mby * 8 + f) * cs + mbx * 8;
+            uint8_t* dv = cur.v.origin + static_cast<ptrdiff_t>(mby * 8 + f) * cs + mbx * 8;
+            PredictLumaBlock(dy, 2 * ys, ref.y, mbx * 16, mby * 8, 16, 8, mv[f].x, mv[f].y, 1,
+                             fieldSelect[f]);
+            int cmx = ChromaFromLuma(mv[f].x / 2);
+            int cmy = ChromaFromLuma(mv[f].y / 2);
+            PredictChromaBlocks(du, dv, 2 * cs, ref, mbx * 8, mby * 4, 8, 4, cmx, cmy, 1, fieldSelect[f]);
+        }
+        return;
+    }
+    const Plane& ry = ref.y;
+    const Plane& ru = ref.u;
+    const auto halfPel = m_dsp->halfPel;
+    const int rounding = m_vop.rounding;
+    // Windows of 17 × 9 luma and 9 × 5 chroma samples in field rows, clamped as FetchWindow does.
+    const int lxMin = -ry.border, lxMax = ry.codedWidth + ry.border - 17;
+    const int lyMin = -ry.border / 2, lyMax = (ry.codedHeight + ry.border) / 2 - 10;
+    const int cxMin = -ru.border, cxMax = ru.codedWidth + ru.border - 9;
+    const int cyMin = -ru.border / 2, cyMax = (ru.codedHeight + ru.border) / 2 - 6;
+    const int ls = ry.stride, lfs = 2 * ls, chs = ru.stride, cfs = 2 * chs;
+    const ptrdiff_t vOffset = ref.v.origin - ru.origin;
+    uint8_t* dy = cur.y.origin + static_cast<ptrdiff_t>(mby * 16) * ys + mbx * 16;
+    uint8_t* du = cur.u.origin + static_cast<ptrdiff_t>(mby * 8) * cs + mbx * 8;
+    uint8_t* dv = cur.v.origin + static_cast<ptrdiff_t>(mby * 8) * cs + mbx * 8;
     for (int f = 0; f < 2; ++f) {
-        uint8_t* dy = cur.y.origin + static_cast<ptrdiff_t>(mby * 16 + f) * ys + mbx * 16;
-        uint8_t* du = cur.u.origin + static_cast<ptrdiff_t>(mby * 8 + f) * cs + mbx * 8;
-        uint8_t* dv = cur.v.origin + static_cast<ptrdiff_t>(mby * 8 + f) * cs + mbx * 8;
-        PredictLumaBlock(dy, 2 * ys, ref.y, mbx * 16, mby * 8, 16, 8, mv[f].x, mv[f].y, 1, fieldSelect[f]);
-        int cmx = ChromaFromLuma(qpel ? mv[f].x / 2 : mv[f].x);
-        int cmy = ChromaFromLuma(qpel ? mv[f].y / 2 : mv[f].y);
-        PredictChromaBlocks(du, dv, 2 * cs, ref, mbx * 8, mby * 4, 8, 4, cmx, cmy, 1, fieldSelect[f]);
+        const int mvx = mv[f].x, mvy = mv[f].y, parity = fieldSelect[f];
+        const int lx = std::clamp(mbx * 16 + (mvx >> 1), lxMin, lxMax);
+        const int ly = std::clamp(mby * 8 + (mvy >> 1), lyMin, lyMax);
+        const uint8_t* srcY =
+            ry.origin + static_cast<ptrdiff_t>(parity) * ls + static_cast<ptrdiff_t>(ly) * lfs + lx;
+        halfPel(dy + f * ys, 2 * ys, srcY, lfs, 16, 8, mvx & 1, mvy & 1, rounding);
+        const int cmx = ChromaFromLuma(mvx), cmy = ChromaFromLuma(mvy);
+        const int cx = std::clamp(mbx * 8 + (cmx >> 1), cxMin, cxMax);
+        const int cy = std::clamp(mby * 4 + (cmy >> 1), cyMin, cyMax);
+        const uint8_t* srcU =
+            ru.origin + static_cast<ptrdiff_t>(parity) * chs + static_cast<ptrdiff_t>(cy) * cfs + cx;
+        halfPel(du + f * cs, 2 * cs, srcU, cfs, 8, 4, cmx & 1, cmy & 1, rounding);
+        halfPel(dv + f * cs, 2 * cs, srcU + vOffset, cfs, 8, 4, cmx & 1, cmy & 1, rounding);
     }
 }
 
