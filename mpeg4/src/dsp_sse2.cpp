@@ -34,10 +34,24 @@ inline void Transpose(__m128i* r) {
     r[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
-inline __m128i Pair(int lowCoef, int highCoef) {
-    return _mm_set1_epi32(static_cast<int>((static_cast<uint32_t>(highCoef) << 16) |
-                                           (static_cast<uint32_t>(lowCoef) & 0xFFFFu)));
+// The coefficient pairs (C[n][k], C[n][k + 2]) of Pass as 32-bit words, for n = 0..3 and k = 0, 1, 4, 5,
+// built at compile time so that the pass loads them rather than working them out on every call.
+struct PairTable {
+    int32_t v[4][4];
+};
+constexpr int32_t PairWord(int lowCoef, int highCoef) {
+    return static_cast<int32_t>((static_cast<uint32_t>(highCoef) << 16) |
+                                (static_cast<uint32_t>(lowCoef) & 0xFFFFu));
 }
+constexpr PairTable MakePairs() {
+    PairTable t{};
+    constexpr int kFirst[4] = {0, 1, 4, 5};
+    for (int n = 0; n < 4; ++n)
+        for (int j = 0; j < 4; ++j)
+            t.v[n][j] = PairWord(idct::Coef(n, kFirst[j]), idct::Coef(n, kFirst[j] + 2));
+    return t;
+}
+constexpr PairTable kPairs = MakePairs();
 
 // out[n] = sat16((sum_k C[n][k] × x[k] + bias) >> shift) for 8 lanes, even/odd split as the scalar.
 // LowLanes: lanes 4..7 of every input are zero, so they give zeros and are not computed. LowInputs:
@@ -57,8 +71,8 @@ template <int Shift, bool LowLanes, bool LowInputs> inline void Pass(__m128i* x)
     }
     __m128i out[8];
     for (int n = 0; n < 4; ++n) {
-        const __m128i c02 = Pair(idct::Coef(n, 0), idct::Coef(n, 2));
-        const __m128i c13 = Pair(idct::Coef(n, 1), idct::Coef(n, 3));
+        const __m128i c02 = _mm_set1_epi32(kPairs.v[n][0]);
+        const __m128i c13 = _mm_set1_epi32(kPairs.v[n][1]);
         __m128i el = _mm_madd_epi16(p02l, c02), ol = _mm_madd_epi16(p13l, c13);
         __m128i eh = zero, oh = zero;
         if (!LowLanes) {
@@ -66,8 +80,8 @@ template <int Shift, bool LowLanes, bool LowInputs> inline void Pass(__m128i* x)
             oh = _mm_madd_epi16(p13h, c13);
         }
         if (!LowInputs) {
-            const __m128i c46 = Pair(idct::Coef(n, 4), idct::Coef(n, 6));
-            const __m128i c57 = Pair(idct::Coef(n, 5), idct::Coef(n, 7));
+            const __m128i c46 = _mm_set1_epi32(kPairs.v[n][2]);
+            const __m128i c57 = _mm_set1_epi32(kPairs.v[n][3]);
             el = _mm_add_epi32(el, _mm_madd_epi16(p46l, c46));
             ol = _mm_add_epi32(ol, _mm_madd_epi16(p57l, c57));
             if (!LowLanes) {
