@@ -38,7 +38,9 @@ int16_t Clamp2048(int v) {
 }
 
 // 7.6.3.1: motion vector component from its motion_code and residual, wrapped into the f_code range.
-bool DecodeComponent(BitReader& br, int pred, int fcode, int& out) {
+// Inlined into DecodeVector: a call for each of a vector's two components costs about as much as
+// the component itself.
+[[gnu::always_inline]] inline bool DecodeComponent(BitReader& br, int pred, int fcode, int& out) {
     int code = DecodeMotionCode(br);
     if (code == kInvalidMotionCode)
         return false;
@@ -94,6 +96,17 @@ int CMp4Codec::DecodeVop(BitReader& br) {
 // 7.6.5: the median of three candidate vectors around an 8 × 8 block; candidates outside the VOP
 // are replaced following the standard's rules for one, two or three missing candidates.
 MotionVector CMp4Codec::PredictVector(int bx, int by, int block) const {
+    const int gridWidth = 2 * m_mbWidth;
+    // The first block of a macroblock away from the left, top and right edges, the most common
+    // case: all three candidates lie in the picture, and the prediction is their median.
+    if (block == 0 && bx > 0 && by > 0 && bx + 2 < gridWidth) {
+        const MotionVector* at = &m_vectors[static_cast<size_t>(by) * gridWidth + bx];
+        const MotionVector a = at[-1], b = at[-gridWidth], c = at[2 - gridWidth];
+        MotionVector out;
+        out.x = static_cast<int16_t>(Median(a.x, b.x, c.x));
+        out.y = static_cast<int16_t>(Median(a.y, b.y, c.y));
+        return out;
+    }
     int cand[3][2];
     switch (block) {
     case 0:
@@ -122,7 +135,6 @@ MotionVector CMp4Codec::PredictVector(int bx, int by, int block) const {
         cand[2][1] = by - 1;
         break;
     }
-    int gridWidth = 2 * m_mbWidth;
     MotionVector v[3];
     bool valid[3];
     int invalid = 0;
@@ -150,7 +162,8 @@ bool CMp4Codec::DecodeVector(BitReader& br, MotionVector pred, MotionVector& out
     int x, y;
     if (!DecodeComponent(br, pred.x, m_vop.fcode, x))
         return false;
-    if (!DecodeComponent(br, pred.y / predDivY, m_vop.fcode, y))
+    // predDivY is 1 or 2; the halving truncates toward zero, as a division does.
+    if (!DecodeComponent(br, predDivY == 2 ? pred.y / 2 : pred.y, m_vop.fcode, y))
         return false;
     out.x = static_cast<int16_t>(x);
     out.y = static_cast<int16_t>(y);
