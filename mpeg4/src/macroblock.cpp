@@ -298,15 +298,23 @@ void CMp4Codec::PredictFields(int mbx, int mby, const MotionVector* mv, const in
 
 namespace {
 
-// 7.4.1.3: the three escape modes behind an escape code of `length` bits. Returns 0, or 1 for an
-// invalid code.
-int DecodeTcoefEscape(BitReader& br, bool intra, int length, int* lastOut, int* runOut, int* levelOut) {
+// One event read through an escape; level 0 (never a coded level) marks an invalid code. Returned
+// by value, so that the coefficient loop keeps its own last, run and level in registers rather than
+// handing out their addresses.
+struct EscapeEvent {
+    int last = 0;
+    int run = 0;
+    int level = 0;
+};
+
+// 7.4.1.3: the three escape modes behind an escape code of `length` bits.
+EscapeEvent DecodeTcoefEscape(BitReader& br, bool intra, int length) {
     br.Skip(length);
     int last, run, level;
     if (!br.Bit()) { // escape type 1: level offset by LMAX
         TcoefEvent f = DecodeTcoef(br, intra);
         if (f.length == 0 || f.run == kEscapeRun)
-            return 1;
+            return {};
         last = f.last;
         run = f.run;
         level = f.level + TcoefMaxLevel(intra, f.last, f.run);
@@ -315,7 +323,7 @@ int DecodeTcoefEscape(BitReader& br, bool intra, int length, int* lastOut, int* 
     } else if (!br.Bit()) { // escape type 2: run offset by RMAX + 1
         TcoefEvent f = DecodeTcoef(br, intra);
         if (f.length == 0 || f.run == kEscapeRun)
-            return 1;
+            return {};
         last = f.last;
         run = f.run + TcoefMaxRun(intra, f.last, f.level) + 1;
         level = f.level;
@@ -330,12 +338,9 @@ int DecodeTcoefEscape(BitReader& br, bool intra, int length, int* lastOut, int* 
         if (level >= 2048)
             level -= 4096;
         if (level == 0)
-            return 1;
+            return {};
     }
-    *lastOut = last;
-    *runOut = run;
-    *levelOut = level;
-    return 0;
+    return {last, run, level};
 }
 
 } // namespace
@@ -365,8 +370,12 @@ int CMp4Codec::DecodeTcoefRun(BitReader& reader, int start, bool intra, const ui
             br.Skip(e.length + 1);
         } else {
             br.Save();
-            if (DecodeTcoefEscape(reader, intra, e.length, &last, &run, &level) != 0)
+            const EscapeEvent x = DecodeTcoefEscape(reader, intra, e.length);
+            if (x.level == 0)
                 return 1;
+            last = x.last;
+            run = x.run;
+            level = x.level;
             br.Load();
         }
         i += run;
