@@ -5,6 +5,7 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "idct_constants.h"
@@ -230,6 +231,18 @@ void AddBlockSse2(uint8_t* dst, int stride, const int16_t* block) {
         __m128i d = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst)), zero);
         __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * y));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(_mm_adds_epi16(d, r), zero));
+    }
+}
+
+// dst + value with unsigned saturation: the value, limited to ±255 (beyond that every sample clips
+// the same way), added as one byte or subtracted as one.
+void AddDcSse2(uint8_t* dst, int stride, int value) {
+    const int v = std::clamp(value, -255, 255);
+    const __m128i up = _mm_set1_epi8(static_cast<char>(v > 0 ? v : 0));
+    const __m128i down = _mm_set1_epi8(static_cast<char>(v < 0 ? -v : 0));
+    for (int y = 0; y < 8; ++y, dst += stride) {
+        const __m128i d = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_subs_epu8(_mm_adds_epu8(d, up), down));
     }
 }
 
@@ -539,8 +552,8 @@ void RowPacked(uint8_t* dst, const uint8_t* y, const uint8_t* u, const uint8_t* 
 }
 
 const DspTable kSse2 = {
-    IdctSse2,     PutBlockSse2, AddBlockSse2,  HalfPelSse2,      QuarterPelSse2,  DeinterlaceSse2,
-    RowRgb32Sse2, RowRgb24Sse2, RowRgb565Sse2, RowPacked<false>, RowPacked<true>,
+    IdctSse2,        PutBlockSse2, AddBlockSse2, AddDcSse2,     HalfPelSse2,      QuarterPelSse2,
+    DeinterlaceSse2, RowRgb32Sse2, RowRgb24Sse2, RowRgb565Sse2, RowPacked<false>, RowPacked<true>,
 };
 
 } // namespace

@@ -679,11 +679,12 @@ int CMp4Codec::DecodeMacroblock(BitReader& br, int mbx, int mby) {
         bool dcOnly = false;
         if (DecodeInterBlock(br, block, qp, dcOnly) != 0)
             return 1;
-        if (dcOnly)
-            IdctDcOnly(block);
-        else
+        if (dcOnly) {
+            m_dsp->addDc(dst, stride, IdctDcValue(block[0]));
+        } else {
             m_dsp->idct(block);
-        m_dsp->addBlock(dst, stride, block);
+            m_dsp->addBlock(dst, stride, block);
+        }
     }
     return 0;
 }
