@@ -83,7 +83,14 @@ public:
             m_cache = m_reader.m_cache;
             m_cacheBits = m_reader.m_cacheBits;
         }
+        // A position past the end is where the reader would have stopped: at the end, overrun set.
         void Save() const {
+            if (m_pos > m_reader.m_bitLength) {
+                m_reader.m_overrun = true;
+                m_reader.m_pos = m_reader.m_bitLength;
+                m_reader.m_cacheBits = 0;
+                return;
+            }
             m_reader.m_pos = m_pos;
             m_reader.m_cache = m_cache;
             m_reader.m_cacheBits = m_cacheBits;
@@ -95,13 +102,11 @@ public:
             }
             return static_cast<uint32_t>(m_cache >> (64 - n));
         }
+        // Unlike the reader's, no bound check: past the end the window holds zero bits either way,
+        // and Save() settles the overrun (the caller's loop is bounded, so the position stays close).
         void Skip(int n) {
             m_pos += static_cast<size_t>(n);
-            if (m_pos > m_reader.m_bitLength) {
-                m_reader.m_overrun = true;
-                m_pos = m_reader.m_bitLength;
-                m_cacheBits = 0;
-            } else if (n < m_cacheBits) {
+            if (n < m_cacheBits) {
                 m_cache <<= n;
                 m_cacheBits -= n;
             } else {

@@ -14,6 +14,9 @@ struct DspTable {
     // Reconstruction: dst = clamp(block) for intra, dst = clamp(dst + block) for inter residuals.
     void (*putBlock)(uint8_t* dst, int stride, const int16_t* block);
     void (*addBlock)(uint8_t* dst, int stride, const int16_t* block);
+    // dst = clamp(dst + value) on an 8 × 8 block: the residual of a block whose transform is flat
+    // (IdctDcValue), added without filling a block with it.
+    void (*addDc)(uint8_t* dst, int stride, int value);
     // Half-sample interpolation (7.6.2.1) of a w × h block (w = 8 or 16) from src, whose window of
     // (w + 1) × (h + 1) samples must be readable; dx, dy in {0, 1}; rounding is the VOP rounding type.
     void (*halfPel)(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int w, int h, int dx,
@@ -36,6 +39,8 @@ struct DspTable {
 // The IDCT of a block whose only non-zero coefficient is block[0]: the value the full transform
 // gives to every sample, without computing the rest (the same on every path).
 void IdctDcOnly(int16_t* block);
+// That value for a first coefficient dc.
+int IdctDcValue(int dc);
 
 const DspTable& ScalarDsp();
 // The SSE2 table, or nullptr where SSE2 is not built.

@@ -41,15 +41,25 @@ void IdctScalar(int16_t* block) {
 
 } // namespace
 
-void IdctDcOnly(int16_t* block) {
+int IdctDcValue(int dc) {
     const int32_t bias1 = 1 << (idct::kRowShift - 1), bias2 = 1 << (idct::kColShift - 1);
-    const int32_t row = std::clamp((idct::Coef(0, 0) * block[0] + bias1) >> idct::kRowShift, -32768, 32767);
-    const int32_t value = std::clamp((idct::Coef(0, 0) * row + bias2) >> idct::kColShift, -32768, 32767);
+    const int32_t row = std::clamp((idct::Coef(0, 0) * dc + bias1) >> idct::kRowShift, -32768, 32767);
+    return std::clamp((idct::Coef(0, 0) * row + bias2) >> idct::kColShift, -32768, 32767);
+}
+
+void IdctDcOnly(int16_t* block) {
+    const int16_t value = static_cast<int16_t>(IdctDcValue(block[0]));
     for (int i = 0; i < 64; ++i)
-        block[i] = static_cast<int16_t>(value);
+        block[i] = value;
 }
 
 namespace {
+
+void AddDcScalar(uint8_t* dst, int stride, int value) {
+    for (int y = 0; y < 8; ++y, dst += stride)
+        for (int x = 0; x < 8; ++x)
+            dst[x] = Clip8(dst[x] + value);
+}
 
 void PutBlockScalar(uint8_t* dst, int stride, const int16_t* block) {
     for (int y = 0; y < 8; ++y, dst += stride)
@@ -213,8 +223,8 @@ void RowUyvyScalar(uint8_t* dst, const uint8_t* y, const uint8_t* u, const uint8
 }
 
 const DspTable kScalar = {
-    IdctScalar,     PutBlockScalar, AddBlockScalar,  HalfPelScalar, QuarterPelScalar, DeinterlaceScalar,
-    RowRgb32Scalar, RowRgb24Scalar, RowRgb565Scalar, RowYuy2Scalar, RowUyvyScalar,
+    IdctScalar,        PutBlockScalar, AddBlockScalar, AddDcScalar,     HalfPelScalar, QuarterPelScalar,
+    DeinterlaceScalar, RowRgb32Scalar, RowRgb24Scalar, RowRgb565Scalar, RowYuy2Scalar, RowUyvyScalar,
 };
 
 } // namespace

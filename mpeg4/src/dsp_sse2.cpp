@@ -5,6 +5,7 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "idct_constants.h"
@@ -34,10 +35,24 @@ inline void Transpose(__m128i* r) {
     r[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
-inline __m128i Pair(int lowCoef, int highCoef) {
-    return _mm_set1_epi32(static_cast<int>((static_cast<uint32_t>(highCoef) << 16) |
-                                           (static_cast<uint32_t>(lowCoef) & 0xFFFFu)));
+// The coefficient pairs (C[n][k], C[n][k + 2]) of Pass as 32-bit words, for n = 0..3 and k = 0, 1, 4, 5,
+// built at compile time so that the pass loads them rather than working them out on every call.
+struct PairTable {
+    int32_t v[4][4];
+};
+constexpr int32_t PairWord(int lowCoef, int highCoef) {
+    return static_cast<int32_t>((static_cast<uint32_t>(highCoef) << 16) |
+                                (static_cast<uint32_t>(lowCoef) & 0xFFFFu));
 }
+constexpr PairTable MakePairs() {
+    PairTable t{};
+    constexpr int kFirst[4] = {0, 1, 4, 5};
+    for (int n = 0; n < 4; ++n)
+        for (int j = 0; j < 4; ++j)
+            t.v[n][j] = PairWord(idct::Coef(n, kFirst[j]), idct::Coef(n, kFirst[j] + 2));
+    return t;
+}
+constexpr PairTable kPairs = MakePairs();
 
 // out[n] = sat16((sum_k C[n][k] × x[k] + bias) >> shift) for 8 lanes, even/odd split as the scalar.
 // LowLanes: lanes 4..7 of every input are zero, so they give zeros and are not computed. LowInputs:
@@ -57,8 +72,8 @@ template <int Shift, bool LowLanes, bool LowInputs> inline void Pass(__m128i* x)
     }
     __m128i out[8];
     for (int n = 0; n < 4; ++n) {
-        const __m128i c02 = Pair(idct::Coef(n, 0), idct::Coef(n, 2));
-        const __m128i c13 = Pair(idct::Coef(n, 1), idct::Coef(n, 3));
+        const __m128i c02 = _mm_set1_epi32(kPairs.v[n][0]);
+        const __m128i c13 = _mm_set1_epi32(kPairs.v[n][1]);
         __m128i el = _mm_madd_epi16(p02l, c02), ol = _mm_madd_epi16(p13l, c13);
         __m128i eh = zero, oh = zero;
         if (!LowLanes) {
@@ -66,8 +81,8 @@ template <int Shift, bool LowLanes, bool LowInputs> inline void Pass(__m128i* x)
             oh = _mm_madd_epi16(p13h, c13);
         }
         if (!LowInputs) {
-            const __m128i c46 = Pair(idct::Coef(n, 4), idct::Coef(n, 6));
-            const __m128i c57 = Pair(idct::Coef(n, 5), idct::Coef(n, 7));
+            const __m128i c46 = _mm_set1_epi32(kPairs.v[n][2]);
+            const __m128i c57 = _mm_set1_epi32(kPairs.v[n][3]);
             el = _mm_add_epi32(el, _mm_madd_epi16(p46l, c46));
             ol = _mm_add_epi32(ol, _mm_madd_epi16(p57l, c57));
             if (!LowLanes) {
@@ -216,6 +231,18 @@ void AddBlockSse2(uint8_t* dst, int stride, const int16_t* block) {
         __m128i d = _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst)), zero);
         __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 8 * y));
         _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_packus_epi16(_mm_adds_epi16(d, r), zero));
+    }
+}
+
+// dst + value with unsigned saturation: the value, limited to ±255 (beyond that every sample clips
+// the same way), added as one byte or subtracted as one.
+void AddDcSse2(uint8_t* dst, int stride, int value) {
+    const int v = std::clamp(value, -255, 255);
+    const __m128i up = _mm_set1_epi8(static_cast<char>(v > 0 ? v : 0));
+    const __m128i down = _mm_set1_epi8(static_cast<char>(v < 0 ? -v : 0));
+    for (int y = 0; y < 8; ++y, dst += stride) {
+        const __m128i d = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(dst));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_subs_epu8(_mm_adds_epu8(d, up), down));
     }
 }
 
@@ -525,8 +552,8 @@ void RowPacked(uint8_t* dst, const uint8_t* y, const uint8_t* u, const uint8_t* 
 }
 
 const DspTable kSse2 = {
-    IdctSse2,     PutBlockSse2, AddBlockSse2,  HalfPelSse2,      QuarterPelSse2,  DeinterlaceSse2,
-    RowRgb32Sse2, RowRgb24Sse2, RowRgb565Sse2, RowPacked<false>, RowPacked<true>,
+    IdctSse2,        PutBlockSse2, AddBlockSse2, AddDcSse2,     HalfPelSse2,      QuarterPelSse2,
+    DeinterlaceSse2, RowRgb32Sse2, RowRgb24Sse2, RowRgb565Sse2, RowPacked<false>, RowPacked<true>,
 };
 
 } // namespace

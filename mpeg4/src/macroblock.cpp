@@ -38,7 +38,9 @@ int16_t Clamp2048(int v) {
 }
 
 // 7.6.3.1: motion vector component from its motion_code and residual, wrapped into the f_code range.
-bool DecodeComponent(BitReader& br, int pred, int fcode, int& out) {
+// Inlined into DecodeVector: a call for each of a vector's two components costs about as much as
+// the component itself.
+[[gnu::always_inline]] inline bool DecodeComponent(BitReader& br, int pred, int fcode, int& out) {
     int code = DecodeMotionCode(br);
     if (code == kInvalidMotionCode)
         return false;
@@ -94,6 +96,17 @@ int CMp4Codec::DecodeVop(BitReader& br) {
 // 7.6.5: the median of three candidate vectors around an 8 × 8 block; candidates outside the VOP
 // are replaced following the standard's rules for one, two or three missing candidates.
 MotionVector CMp4Codec::PredictVector(int bx, int by, int block) const {
+    const int gridWidth = 2 * m_mbWidth;
+    // The first block of a macroblock away from the left, top and right edges, the most common
+    // case: all three candidates lie in the picture, and the prediction is their median.
+    if (block == 0 && bx > 0 && by > 0 && bx + 2 < gridWidth) {
+        const MotionVector* at = &m_vectors[static_cast<size_t>(by) * gridWidth + bx];
+        const MotionVector a = at[-1], b = at[-gridWidth], c = at[2 - gridWidth];
+        MotionVector out;
+        out.x = static_cast<int16_t>(Median(a.x, b.x, c.x));
+        out.y = static_cast<int16_t>(Median(a.y, b.y, c.y));
+        return out;
+    }
     int cand[3][2];
     switch (block) {
     case 0:
@@ -122,7 +135,6 @@ MotionVector CMp4Codec::PredictVector(int bx, int by, int block) const {
         cand[2][1] = by - 1;
         break;
     }
-    int gridWidth = 2 * m_mbWidth;
     MotionVector v[3];
     bool valid[3];
     int invalid = 0;
@@ -150,7 +162,8 @@ bool CMp4Codec::DecodeVector(BitReader& br, MotionVector pred, MotionVector& out
     int x, y;
     if (!DecodeComponent(br, pred.x, m_vop.fcode, x))
         return false;
-    if (!DecodeComponent(br, pred.y / predDivY, m_vop.fcode, y))
+    // predDivY is 1 or 2; the halving truncates toward zero, as a division does.
+    if (!DecodeComponent(br, predDivY == 2 ? pred.y / 2 : pred.y, m_vop.fcode, y))
         return false;
     out.x = static_cast<int16_t>(x);
     out.y = static_cast<int16_t>(y);
@@ -232,34 +245,76 @@ void CMp4Codec::PredictFrame(int mbx, int mby, const MotionVector* mv, bool four
 }
 
 // 7.6.2 field prediction: each field of the macroblock (16 × 8 luma, 8 × 4 chroma) from the
-// reference field its field select names.
+// reference field its field select names. With half-sample vectors the windows are placed here
+// directly (the bounds FetchWindow clamps to, computed once for both fields) and the kernel called
+// for each block; quarter-sample vectors take the general path.
 void CMp4Codec::PredictFields(int mbx, int mby, const MotionVector* mv, const int* fieldSelect) {
     Picture& cur = *m_current;
     const Picture& ref = *m_reference;
     const int ys = cur.y.stride, cs = cur.u.stride;
-    const bool qpel = m_layer.quarterSample;
+    if (m_layer.quarterSample) {
+        for (int f = 0; f < 2; ++f) {
+            uint8_t* dy = cur.y.origin + static_cast<ptrdiff_t>(mby * 16 + f) * ys + mbx * 16;
+            uint8_t* du = cur.u.origin + static_cast<ptrdiff_t>(mby * 8 + f) * cs + mbx * 8;
+            uint8_t* dv = cur.v.origin + static_cast<ptrdiff_t>(mby * 8 + f) * cs + mbx * 8;
+            PredictLumaBlock(dy, 2 * ys, ref.y, mbx * 16, mby * 8, 16, 8, mv[f].x, mv[f].y, 1,
+                             fieldSelect[f]);
+            int cmx = ChromaFromLuma(mv[f].x / 2);
+            int cmy = ChromaFromLuma(mv[f].y / 2);
+            PredictChromaBlocks(du, dv, 2 * cs, ref, mbx * 8, mby * 4, 8, 4, cmx, cmy, 1, fieldSelect[f]);
+        }
+        return;
+    }
+    const Plane& ry = ref.y;
+    const Plane& ru = ref.u;
+    const auto halfPel = m_dsp->halfPel;
+    const int rounding = m_vop.rounding;
+    // Windows of 17 × 9 luma and 9 × 5 chroma samples in field rows, clamped as FetchWindow does.
+    const int lxMin = -ry.border, lxMax = ry.codedWidth + ry.border - 17;
+    const int lyMin = -ry.border / 2, lyMax = (ry.codedHeight + ry.border) / 2 - 10;
+    const int cxMin = -ru.border, cxMax = ru.codedWidth + ru.border - 9;
+    const int cyMin = -ru.border / 2, cyMax = (ru.codedHeight + ru.border) / 2 - 6;
+    const int ls = ry.stride, lfs = 2 * ls, chs = ru.stride, cfs = 2 * chs;
+    const ptrdiff_t vOffset = ref.v.origin - ru.origin;
+    uint8_t* dy = cur.y.origin + static_cast<ptrdiff_t>(mby * 16) * ys + mbx * 16;
+    uint8_t* du = cur.u.origin + static_cast<ptrdiff_t>(mby * 8) * cs + mbx * 8;
+    uint8_t* dv = cur.v.origin + static_cast<ptrdiff_t>(mby * 8) * cs + mbx * 8;
     for (int f = 0; f < 2; ++f) {
-        uint8_t* dy = cur.y.origin + static_cast<ptrdiff_t>(mby * 16 + f) * ys + mbx * 16;
-        uint8_t* du = cur.u.origin + static_cast<ptrdiff_t>(mby * 8 + f) * cs + mbx * 8;
-        uint8_t* dv = cur.v.origin + static_cast<ptrdiff_t>(mby * 8 + f) * cs + mbx * 8;
-        PredictLumaBlock(dy, 2 * ys, ref.y, mbx * 16, mby * 8, 16, 8, mv[f].x, mv[f].y, 1, fieldSelect[f]);
-        int cmx = ChromaFromLuma(qpel ? mv[f].x / 2 : mv[f].x);
-        int cmy = ChromaFromLuma(qpel ? mv[f].y / 2 : mv[f].y);
-        PredictChromaBlocks(du, dv, 2 * cs, ref, mbx * 8, mby * 4, 8, 4, cmx, cmy, 1, fieldSelect[f]);
+        const int mvx = mv[f].x, mvy = mv[f].y, parity = fieldSelect[f];
+        const int lx = std::clamp(mbx * 16 + (mvx >> 1), lxMin, lxMax);
+        const int ly = std::clamp(mby * 8 + (mvy >> 1), lyMin, lyMax);
+        const uint8_t* srcY =
+            ry.origin + static_cast<ptrdiff_t>(parity) * ls + static_cast<ptrdiff_t>(ly) * lfs + lx;
+        halfPel(dy + f * ys, 2 * ys, srcY, lfs, 16, 8, mvx & 1, mvy & 1, rounding);
+        const int cmx = ChromaFromLuma(mvx), cmy = ChromaFromLuma(mvy);
+        const int cx = std::clamp(mbx * 8 + (cmx >> 1), cxMin, cxMax);
+        const int cy = std::clamp(mby * 4 + (cmy >> 1), cyMin, cyMax);
+        const uint8_t* srcU =
+            ru.origin + static_cast<ptrdiff_t>(parity) * chs + static_cast<ptrdiff_t>(cy) * cfs + cx;
+        halfPel(du + f * cs, 2 * cs, srcU, cfs, 8, 4, cmx & 1, cmy & 1, rounding);
+        halfPel(dv + f * cs, 2 * cs, srcU + vOffset, cfs, 8, 4, cmx & 1, cmy & 1, rounding);
     }
 }
 
 namespace {
 
-// 7.4.1.3: the three escape modes behind an escape code of `length` bits. Returns 0, or 1 for an
-// invalid code.
-int DecodeTcoefEscape(BitReader& br, bool intra, int length, int* lastOut, int* runOut, int* levelOut) {
+// One event read through an escape; level 0 (never a coded level) marks an invalid code. Returned
+// by value, so that the coefficient loop keeps its own last, run and level in registers rather than
+// handing out their addresses.
+struct EscapeEvent {
+    int last = 0;
+    int run = 0;
+    int level = 0;
+};
+
+// 7.4.1.3: the three escape modes behind an escape code of `length` bits.
+EscapeEvent DecodeTcoefEscape(BitReader& br, bool intra, int length) {
     br.Skip(length);
     int last, run, level;
     if (!br.Bit()) { // escape type 1: level offset by LMAX
         TcoefEvent f = DecodeTcoef(br, intra);
         if (f.length == 0 || f.run == kEscapeRun)
-            return 1;
+            return {};
         last = f.last;
         run = f.run;
         level = f.level + TcoefMaxLevel(intra, f.last, f.run);
@@ -268,7 +323,7 @@ int DecodeTcoefEscape(BitReader& br, bool intra, int length, int* lastOut, int* 
     } else if (!br.Bit()) { // escape type 2: run offset by RMAX + 1
         TcoefEvent f = DecodeTcoef(br, intra);
         if (f.length == 0 || f.run == kEscapeRun)
-            return 1;
+            return {};
         last = f.last;
         run = f.run + TcoefMaxRun(intra, f.last, f.level) + 1;
         level = f.level;
@@ -283,12 +338,9 @@ int DecodeTcoefEscape(BitReader& br, bool intra, int length, int* lastOut, int* 
         if (level >= 2048)
             level -= 4096;
         if (level == 0)
-            return 1;
+            return {};
     }
-    *lastOut = last;
-    *runOut = run;
-    *levelOut = level;
-    return 0;
+    return {last, run, level};
 }
 
 } // namespace
@@ -318,8 +370,12 @@ int CMp4Codec::DecodeTcoefRun(BitReader& reader, int start, bool intra, const ui
             br.Skip(e.length + 1);
         } else {
             br.Save();
-            if (DecodeTcoefEscape(reader, intra, e.length, &last, &run, &level) != 0)
+            const EscapeEvent x = DecodeTcoefEscape(reader, intra, e.length);
+            if (x.level == 0)
                 return 1;
+            last = x.last;
+            run = x.run;
+            level = x.level;
             br.Load();
         }
         i += run;
@@ -623,11 +679,12 @@ int CMp4Codec::DecodeMacroblock(BitReader& br, int mbx, int mby) {
         bool dcOnly = false;
         if (DecodeInterBlock(br, block, qp, dcOnly) != 0)
             return 1;
-        if (dcOnly)
-            IdctDcOnly(block);
-        else
+        if (dcOnly) {
+            m_dsp->addDc(dst, stride, IdctDcValue(block[0]));
+        } else {
             m_dsp->idct(block);
-        m_dsp->addBlock(dst, stride, block);
+            m_dsp->addBlock(dst, stride, block);
+        }
     }
     return 0;
 }

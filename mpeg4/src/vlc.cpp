@@ -24,6 +24,9 @@ uint32_t Value(const char* bits) {
     return v;
 }
 
+// The longest motion code magnitude, without its sign bit.
+constexpr int kMotionBits = 12;
+
 // A direct lookup table indexed by the next `bits` bits of the stream.
 struct Lookup {
     int bits = 0;
@@ -70,7 +73,7 @@ struct Tables {
         fill(mcbpcIntra, 9, codes::McbpcIntra());
         fill(mcbpcInter, 9, codes::McbpcInter());
         fill(cbpy, 6, codes::Cbpy());
-        fill(motion, 12, codes::MotionCode());
+        fill(motion, kMotionBits, codes::MotionCode());
         fill(dcLuma, 11, codes::DcSizeLuma());
         fill(dcChroma, 12, codes::DcSizeChroma());
         BuildTcoef(1, codes::IntraTcoef());
@@ -124,10 +127,21 @@ int DecodeDcSizeChroma(BitReader& br) {
 }
 
 int DecodeMotionCode(BitReader& br) {
-    int m = GetTables().motion.Decode(br, kInvalidMotionCode);
-    if (m == kInvalidMotionCode || m == 0)
-        return m;
-    return br.Bit() ? -m : m;
+    // One peek holds the magnitude code and the sign bit behind it (past the end of the data both
+    // read as zero bits, as two reads would).
+    const Lookup& motion = GetTables().motion;
+    const uint32_t window = br.Peek(kMotionBits + 1);
+    const uint32_t index = window >> 1;
+    const int n = motion.length[index];
+    if (n == 0)
+        return kInvalidMotionCode;
+    const int m = motion.value[index];
+    if (m == 0) {
+        br.Skip(n);
+        return 0;
+    }
+    br.Skip(n + 1);
+    return (window >> (kMotionBits - n)) & 1 ? -m : m;
 }
 
 TcoefEvent DecodeTcoef(BitReader& br, bool intra) {

@@ -64,6 +64,31 @@ inline BlockState BlockInput(std::mt19937& rng, int) {
 
 using BlockFn = void (*)(uint8_t*, int, const int16_t*);
 
+// A flat residual added to a picture at any alignment: values around the clipping points and, now
+// and then, anywhere in the int16 range.
+struct DcState {
+    uint8_t picture[8 * 24];
+    int offset;
+    int value;
+    std::span<const uint8_t> Output() const { return simdtwin::Bytes(picture, sizeof picture); }
+};
+
+inline DcState DcInput(std::mt19937& rng, int round) {
+    std::uniform_int_distribution<int> near(-300, 300), wide(-32768, 32767);
+    DcState s;
+    for (uint8_t& p : s.picture)
+        p = Byte(rng);
+    s.offset = static_cast<int>(rng() % 16);
+    s.value = round % 8 == 0 ? wide(rng) : near(rng);
+    return s;
+}
+
+using DcFn = void (*)(uint8_t*, int, int);
+
+inline void CallDc(DcFn fn, DcState& s) {
+    fn(s.picture + s.offset, 24, s.value);
+}
+
 inline void CallBlock(BlockFn fn, BlockState& s) {
     fn(s.picture + s.offset, 24, s.block);
 }
@@ -204,6 +229,7 @@ inline std::vector<simdtwin::Entry> DspTwins() {
                                         CallBlock}),
         Erase(Twin<BlockFn, BlockState>{"addBlock", s.addBlock, simd(&DspTable::addBlock), 4000, BlockInput,
                                         CallBlock}),
+        Erase(Twin<DcFn, DcState>{"addDc", s.addDc, simd(&DspTable::addDc), 4000, DcInput, CallDc}),
         Erase(Twin<HalfPelFn, PredictionState>{"halfPel", s.halfPel, simd(&DspTable::halfPel), 300 * 48,
                                                HalfPelInput, CallHalfPel, HalfPelTypical}),
         Erase(Twin<QuarterPelFn, PredictionState>{"quarterPel", s.quarterPel, simd(&DspTable::quarterPel),
