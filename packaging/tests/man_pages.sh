@@ -37,6 +37,8 @@ for command in $commands; do
       fail "scryde.1 does not show $command's $option"
   done
 done
-render "$gen/ScrydeReader.1.gz" | grep -q -- '--open PATH' ||
-  fail "ScrydeReader.1 does not show --open"
+# The page is read whole before grep looks at it: grep -q stops at the first match, and under pipefail
+# the renderer's broken pipe would then fail the check.
+reader=$(render "$gen/ScrydeReader.1.gz")
+grep -q -- '--open PATH' <<<"$reader" || fail "ScrydeReader.1 does not show --open"
 echo "manual pages render cleanly and cover: $(echo $commands)"
