@@ -5,7 +5,10 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -37,6 +40,42 @@ inline std::optional<std::string> TakeOption(int& argc, char** argv, const char*
         return value;
     }
     return std::nullopt;
+}
+
+// Times `ours` and `floor` alternately, one call each per round, so a change in the machine's load
+// during the run falls on both alike. Gives the median wall time of each (ms) and the median of the
+// per-round ratios ours / floor.
+struct InterleavedTimes {
+    double oursMs = 0, floorMs = 0, ratio = 0;
+};
+inline InterleavedTimes TimeInterleaved(const std::function<void()>& ours, const std::function<void()>& floor,
+                                        int rounds) {
+    using Clock = std::chrono::steady_clock;
+    auto time = [](const std::function<void()>& f) {
+        auto t0 = Clock::now();
+        f();
+        return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+    };
+    std::vector<double> a, b, r;
+    for (int i = 0; i < rounds; ++i) {
+        // Which one goes first alternates too, so neither always finds the caches the other left.
+        double x, y;
+        if (i & 1) {
+            y = time(floor);
+            x = time(ours);
+        } else {
+            x = time(ours);
+            y = time(floor);
+        }
+        a.push_back(x);
+        b.push_back(y);
+        r.push_back(x / y);
+    }
+    auto median = [](std::vector<double>& v) {
+        std::nth_element(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(v.size() / 2), v.end());
+        return v[v.size() / 2];
+    };
+    return {median(a), median(b), median(r)};
 }
 
 } // namespace bench
