@@ -88,19 +88,18 @@ int DriverTransfer(DWORD code, HANDLE driver, int drive, void* buffer, DWORD sta
     return result;
 }
 
-// File mode: SetFilePointer to the sector's offset, then one ReadFile or WriteFile of count sectors.
-// True only when every byte moved.
+// File mode: one ReadFile or WriteFile of count sectors at the sector's offset, given in an OVERLAPPED
+// on the synchronous handle: a positioned transfer that also leaves the file pointer after it, as a
+// SetFilePointer before the transfer would, in one call instead of two. True only when every byte moved.
 bool FileTransfer(bool write, HANDLE file, void* buffer, DWORD start, int count, DWORD* bytes) {
     DWORD size = 0;
     if (!TransferSize(count, &size) || !file)
         return false;
     SectorOffset off = SplitSectorOffset(start);
-    LONG high = static_cast<LONG>(off.high);
-    DWORD pos = SetFilePointer(file, static_cast<LONG>(off.low), &high, FILE_BEGIN);
-    if (pos == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS)
-        return false;
-    BOOL ok =
-        write ? WriteFile(file, buffer, size, bytes, nullptr) : ReadFile(file, buffer, size, bytes, nullptr);
+    OVERLAPPED ov{};
+    ov.Offset = off.low;
+    ov.OffsetHigh = off.high;
+    BOOL ok = write ? WriteFile(file, buffer, size, bytes, &ov) : ReadFile(file, buffer, size, bytes, &ov);
     return ok && *bytes == size;
 }
 

@@ -106,6 +106,12 @@ void CompleteOverlapped(LPOVERLAPPED ov, DWORD status, std::size_t bytes) {
 
 namespace {
 
+// A transfer moves the file pointer past what it moved unless it was an overlapped request on a handle
+// opened for overlapped work: an OVERLAPPED on a synchronous handle only gives the offset.
+bool MovesFilePointer(const FileObject& obj, LPOVERLAPPED ov) {
+    return !ov || !(obj.m_flags & FILE_FLAG_OVERLAPPED);
+}
+
 bool IsPhysicalDrivePath(const std::string& name, int* number) {
     static const char prefix[] = "\\\\.\\PHYSICALDRIVE";
     std::size_t n = sizeof prefix - 1;
@@ -226,13 +232,18 @@ BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPP
         SetLastError(ERROR_NOACCESS);
         return FALSE;
     }
-    std::lock_guard guard(obj->m_lock);
-    ULONGLONG offset = ov ? (ULONGLONG(ov->OffsetHigh) << 32 | ov->Offset) : obj->m_position;
+    // A read at a given offset of a plain file needs no lock: pread leaves the descriptor alone, and the
+    // file pointer is stored whole. A read at the file pointer, or through an image container with its
+    // own state, is serialised.
+    std::unique_lock guard(obj->m_lock, std::defer_lock);
+    if (!ov || obj->m_image)
+        guard.lock();
+    ULONGLONG offset = ov ? (ULONGLONG(ov->OffsetHigh) << 32 | ov->Offset) : obj->m_position.load();
     std::size_t done = 0;
     DWORD error = ERROR_SUCCESS;
     bool ok = obj->m_image ? obj->m_image->Read(buffer, toRead, offset, &done, &error)
                            : PositionedRead(obj->m_fd, buffer, toRead, offset, &done, &error);
-    if (!ov)
+    if (MovesFilePointer(*obj, ov))
         obj->m_position = offset + done;
     if (read)
         *read = static_cast<DWORD>(done);
@@ -265,11 +276,11 @@ BOOL WriteFile(HANDLE file, LPCVOID buffer, DWORD toWrite, LPDWORD written, LPOV
         return FALSE;
     }
     std::lock_guard guard(obj->m_lock);
-    ULONGLONG offset = ov ? (ULONGLONG(ov->OffsetHigh) << 32 | ov->Offset) : obj->m_position;
+    ULONGLONG offset = ov ? (ULONGLONG(ov->OffsetHigh) << 32 | ov->Offset) : obj->m_position.load();
     std::size_t done = 0;
     DWORD error = ERROR_SUCCESS;
     bool ok = PositionedWrite(obj->m_fd, buffer, toWrite, offset, &done, &error);
-    if (!ov)
+    if (MovesFilePointer(*obj, ov))
         obj->m_position = offset + done;
     if (written)
         *written = static_cast<DWORD>(done);

@@ -48,6 +48,30 @@ TEST(FileIo, SetFilePointerTakesTheHighHalfAndReadsPastFourGiB) {
     ::unlink(path.c_str());
 }
 
+// The sector library reads and writes at an offset given in an OVERLAPPED on a synchronous handle; the
+// transfer happens there and leaves the file pointer behind it, as SetFilePointer then ReadFile would.
+TEST(FileIo, OverlappedOffsetOnASynchronousHandleMovesThePointerPastTheTransfer) {
+    std::string path = TempPath("positioned_");
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(h, INVALID_HANDLE_VALUE);
+    const char data[] = "0123456789abcdef";
+    DWORD n = 0;
+    OVERLAPPED at{};
+    at.Offset = 4;
+    ASSERT_TRUE(WriteFile(h, data, 16, &n, &at));
+    EXPECT_EQ(SetFilePointer(h, 0, nullptr, FILE_CURRENT), 20u);
+    char back[4] = {};
+    at.Offset = 8;
+    ASSERT_TRUE(ReadFile(h, back, 4, &n, &at));
+    EXPECT_EQ(std::string(back, 4), "4567");
+    EXPECT_EQ(SetFilePointer(h, 0, nullptr, FILE_CURRENT), 12u);
+    // The next plain read goes on from there.
+    ASSERT_TRUE(ReadFile(h, back, 4, &n, nullptr));
+    EXPECT_EQ(std::string(back, 4), "89ab");
+    CloseHandle(h);
+    ::unlink(path.c_str());
+}
+
 TEST(FileIo, ErrorsMapOntoWin32Numbers) {
     EXPECT_EQ(CreateFileA("/nonexistent-scryde/x", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr),
               INVALID_HANDLE_VALUE);

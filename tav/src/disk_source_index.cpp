@@ -57,6 +57,8 @@ HRESULT CTavDiskSource::LoadIndex() {
         m_progress = 0;
         ResetTables();
         m_slots.assign(m_geo.N, TavSegmentSlot{});
+        // Held across the scan's thousands of reads, so each takes it again without contention.
+        CAutoLock disk(&m_diskLock);
         bool ok = m_isImage ? ScanImage() : ScanDrive();
         if (!ok || m_sectionsInUse == 0) {
             m_sectionsInUse = 0;

@@ -323,6 +323,11 @@ DWORD CTavDiskSource::ReadPacket(std::vector<BYTE>* out) {
         WORD over = static_cast<WORD>(startIndex + n - m_pkt.dataSectors);
         o = std::min<DWORD>(over, n - 1);
     }
+    // The buffer grows to the largest packet read so far, so a source that is only opened and indexed
+    // never makes (and zeroes) room for the largest packet.
+    const std::size_t need = std::size_t(n) * kSectorBytes;
+    if (m_packetBuf.size() < need)
+        m_packetBuf.resize(need);
     BYTE* buf = m_packetBuf.data();
     ULONGLONG start = ULONGLONG(m_pkt.blockSector) + startIndex;
     ReadSectors(start, n - o, buf);

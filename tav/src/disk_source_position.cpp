@@ -38,6 +38,7 @@ void CTavDiskSource::BlockRange(DWORD segment, int* first, int* last) const {
 }
 
 DWORD CTavDiskSource::CountSection(int section) {
+    CAutoLock disk(&m_diskLock); // held across the count's reads, one per block
     const TavSection& sec = m_sections[section];
     std::vector<BYTE> sector(kSectorBytes);
     DWORD total = 0;

@@ -90,13 +90,20 @@ REFERENCE_TIME CVTSource::ClockNow() {
 // ---- the reader thread -------------------------------------------------------------------------------
 
 HRESULT CVTSource::StartReaderThread() {
-    if (!ThreadExists() && !Create())
-        return E_FAIL;
-    return static_cast<HRESULT>(CallWorker(kCmdInit));
+    // The first section is counted on the caller's thread, which would only wait while the reader
+    // thread counted it. The thread itself is made when a run first needs it: opening a drive to list
+    // or check it then costs no thread, and closing it waits for none.
+    InitSection();
+    if (!m_timerRaised) {
+        timeBeginPeriod(1);
+        m_timerRaised = true;
+    }
+    m_indexLoaded = true;
+    return S_OK;
 }
 
 HRESULT CVTSource::Run() {
-    if (!ThreadExists())
+    if (!m_indexLoaded || (!ThreadExists() && !Create()))
         return E_FAIL;
     return static_cast<HRESULT>(CallWorker(kCmdRun));
 }
@@ -108,10 +115,15 @@ void CVTSource::Stop() {
 }
 
 void CVTSource::Close() {
+    m_indexLoaded = false;
     if (ThreadExists()) {
         m_stop.Set();
         CallWorker(kCmdExit);
         CAMThread::Close();
+    }
+    if (m_timerRaised) {
+        timeEndPeriod(1);
+        m_timerRaised = false;
     }
     CloseDevice();
     CAutoLock pos(&m_posLock);
@@ -130,14 +142,6 @@ DWORD CVTSource::ThreadProc() {
     for (;;) {
         DWORD command = GetRequest();
         switch (command) {
-        case kCmdInit:
-            InitSection();
-            if (!m_timerRaised) {
-                timeBeginPeriod(1);
-                m_timerRaised = true;
-            }
-            Reply(S_OK);
-            break;
         case kCmdRun:
         case kCmdRun2:
             // Cleared before the reply, so a stop sent right after the run is never lost.
@@ -153,10 +157,6 @@ DWORD CVTSource::ThreadProc() {
             Reply(S_OK);
             break;
         case kCmdExit:
-            if (m_timerRaised) {
-                timeEndPeriod(1);
-                m_timerRaised = false;
-            }
             Reply(S_OK);
             return 0;
         default:

@@ -205,4 +205,21 @@ TEST(VTLoop, APinWhoseStreamEndedIsPassedOver) {
         EXPECT_NE(h.pin, 1);
 }
 
+// Loading the index makes no reader thread: listing or checking a drive needs none. The first run makes
+// it; a run before the index is loaded, or after the source is closed, is refused.
+TEST(VTLoop, TheReaderThreadIsMadeByTheFirstRunAndOnlyAfterTheIndexLoaded) {
+    CMemorySource src(TwoChannels(16));
+    Pump pump(src);
+    EXPECT_EQ(src.Run(), E_FAIL);
+    ASSERT_EQ(src.StartReaderThread(), S_OK);
+    EXPECT_FALSE(src.ReaderThreadExists());
+    ASSERT_EQ(src.Run(), S_OK);
+    EXPECT_TRUE(src.ReaderThreadExists());
+    ASSERT_TRUE(pump.WaitFor(4));
+    src.Stop();
+    src.Close();
+    EXPECT_FALSE(src.ReaderThreadExists());
+    EXPECT_EQ(src.Run(), E_FAIL);
+}
+
 } // namespace

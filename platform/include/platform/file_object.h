@@ -1,6 +1,7 @@
 // Kernel objects behind file and driver handles. Internal to platform/.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <list>
 #include <map>
@@ -21,8 +22,8 @@ public:
     int m_fd;
     std::string m_path;
     DWORD m_flags;
-    std::mutex m_lock; // guards the file pointer
-    ULONGLONG m_position = 0;
+    std::mutex m_lock; // orders the moves of the file pointer
+    std::atomic<ULONGLONG> m_position{0};
     std::shared_ptr<CDiskImage> m_image; // an image container read in place of m_fd (then -1)
 };
 

@@ -50,8 +50,14 @@ public:
 HANDLE MakeHandle(std::shared_ptr<KernelObject> object);
 std::shared_ptr<KernelObject> LookupHandle(HANDLE handle);
 
+// The object behind a handle as T, or null. The typed pointer shares the looked-up reference (moved,
+// not copied): every file transfer and event call goes through here.
 template <class T> std::shared_ptr<T> LookupHandleAs(HANDLE handle) {
-    return std::dynamic_pointer_cast<T>(LookupHandle(handle));
+    std::shared_ptr<KernelObject> obj = LookupHandle(handle);
+    T* typed = dynamic_cast<T*>(obj.get());
+    if (!typed)
+        return nullptr;
+    return std::shared_ptr<T>(std::move(obj), typed);
 }
 
 } // namespace platform

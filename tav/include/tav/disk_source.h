@@ -210,7 +210,7 @@ private:
     int m_entryFirst = 0, m_entryLast = -1;
     DWORD m_recoveryStart = 0;
 
-    std::vector<BYTE> m_packetBuf = std::vector<BYTE>(kMaxPacketReadBytes, 0);
+    std::vector<BYTE> m_packetBuf; // grows to the largest packet read (at most kMaxPacketReadBytes)
 };
 
 } // namespace tav

@@ -8,8 +8,8 @@
 // in m_pkt. A source supplies those; the loops, the pins' side of the hand-off and the time stamps
 // are common.
 //
-// Threads: the application thread (interface calls), the reader thread (one per source, started by
-// StartReaderThread from LoadIndex) and one streaming thread per connected pin. The reader thread and
+// Threads: the application thread (interface calls), the reader thread (one per source, made by the
+// first Run after LoadIndex) and one streaming thread per connected pin. The reader thread and
 // a pin thread alternate strictly: the reader sets the pin's data-ready event and waits for the
 // source's consumed event (or stop, a pending command, or the pin's ended event); the pin reads the
 // current packet and sets consumed. So ReadSample never runs while NextEntry moves the position; both
@@ -51,7 +51,7 @@ constexpr REFERENCE_TIME kUnitsPerMs = 10000;
 constexpr REFERENCE_TIME kMaxStampJump = 20000000;
 
 // Reader thread commands.
-enum VTCommand : DWORD { kCmdInit = 0, kCmdRun = 1, kCmdRun2 = 2, kCmdStop = 3, kCmdExit = 4 };
+enum VTCommand : DWORD { kCmdRun = 1, kCmdRun2 = 2, kCmdStop = 3, kCmdExit = 4 };
 
 // The packet at the current position. A drive source fills every field; a stream-file source uses
 // entry for the record number and offset for its file offset (segment and block stay 0).
@@ -209,9 +209,10 @@ public:
     virtual DWORD SectionUnit() const { return 0; }
 
     // ---- the reader thread ----
-    // Creates the thread (once) and sends it the initialise command.
+    // Counts the first section and goes to its start on the caller's thread; from then on Run may make
+    // the reader thread.
     HRESULT StartReaderThread();
-    // The run command (Pause or Run from the stopped filter).
+    // The run command (Pause or Run from the stopped filter); makes the reader thread the first time.
     HRESULT Run();
     bool ReaderThreadExists() const { return ThreadExists() != FALSE; }
 
@@ -363,6 +364,7 @@ protected:
     std::atomic<REFERENCE_TIME> m_reference{0};
     BYTE m_exportCode = 0;
     bool m_timerRaised = false;
+    bool m_indexLoaded = false; // LoadIndex succeeded and no Close since: Run may start the reader
 
     CAMEvent m_consumed{FALSE, FALSE};
     CAMEvent m_stop{FALSE, FALSE};
