@@ -201,7 +201,7 @@ inline RowState RowTypical(std::mt19937& rng, int) {
 
 } // namespace twin
 
-// The pairs, in the order of DspTable, then the AVX2 rows; without SIMD kernels in the build (or
+// The pairs, in the order of DspTable, then the AVX2 kernels; without SIMD kernels in the build (or
 // AVX2 in the processor) a pair has no twin.
 inline std::vector<simdtwin::Entry> DspTwins() {
     using simdtwin::Erase;
@@ -247,6 +247,9 @@ inline std::vector<simdtwin::Entry> DspTwins() {
                                     CallRow, RowTypical}),
         Erase(Twin<RowFn, RowState>{"rowYuy2_avx2", s.rowYuy2, avx2(&DspTable::rowYuy2), 2000, RowAnyWidth,
                                     CallRow, RowTypical}),
+        Erase(Twin<QuarterPelFn, PredictionState>{"quarterPel_avx2", s.quarterPel,
+                                                  avx2(&DspTable::quarterPel), 300 * 64, QuarterPelInput,
+                                                  CallQuarterPel, QuarterPelTypical}),
     };
 }
 
