@@ -16,46 +16,45 @@ inline __m256i Chroma16(const uint8_t* p) {
     return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
 }
 
-// 0..255 as the byte packing saturates.
-inline __m256i Clip(__m256i v) {
-    return _mm256_min_epi16(_mm256_max_epi16(v, _mm256_setzero_si256()), _mm256_set1_epi16(255));
-}
-
 // 32 pixels: each chroma term is computed once for two pixels, the luma term per pixel, both as
-// (x × 8 × k) >> 16 like the scalar routine.
+// (x × 8 × k) >> 16 like the scalar routine; the sums stay within -600..600, so adding the two green
+// terms first gives the same sums. Unpacking within lanes pairs luma samples 0..7 and 16..23 (then
+// 8..15 and 24..31) with exactly the chroma terms the unpacks of the terms give, and the byte
+// packing saturates to 0..255 as the scalar clip does.
 void RowRgb32Avx2(uint8_t* dst, const uint8_t* y, const uint8_t* u, const uint8_t* v, int w) {
     const __m256i c128 = _mm256_set1_epi16(128);
+    const __m256i zero = _mm256_setzero_si256();
     int x = 0;
     for (; x + 32 <= w; x += 32) {
+        // Lane 0: the chroma of pixels 0..15, lane 1: of pixels 16..31.
         const __m256i uu = _mm256_slli_epi16(_mm256_sub_epi16(Chroma16(u + x / 2), c128), 3);
         const __m256i vw = _mm256_slli_epi16(_mm256_sub_epi16(Chroma16(v + x / 2), c128), 3);
-        // Quarters (0, 2, 1, 3): the in-lane unpacks below then give each half of the pixels its
-        // chroma samples in order, each twice.
-        const __m256i rv = _mm256_permute4x64_epi64(_mm256_mulhi_epi16(vw, _mm256_set1_epi16(13123)), 0xD8);
-        const __m256i gu = _mm256_permute4x64_epi64(_mm256_mulhi_epi16(uu, _mm256_set1_epi16(-3218)), 0xD8);
-        const __m256i gv = _mm256_permute4x64_epi64(_mm256_mulhi_epi16(vw, _mm256_set1_epi16(-6686)), 0xD8);
-        const __m256i bu = _mm256_permute4x64_epi64(_mm256_mulhi_epi16(uu, _mm256_set1_epi16(16591)), 0xD8);
-        const __m128i y16 = _mm_set1_epi8(16);
-        for (int half = 0; half < 2; ++half) {
-            __m128i yb =
-                _mm_subs_epu8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(y + x + 16 * half)), y16);
-            __m256i yy =
-                _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_cvtepu8_epi16(yb), 3), _mm256_set1_epi16(9576));
-            __m256i r2 = half ? _mm256_unpackhi_epi16(rv, rv) : _mm256_unpacklo_epi16(rv, rv);
-            __m256i gu2 = half ? _mm256_unpackhi_epi16(gu, gu) : _mm256_unpacklo_epi16(gu, gu);
-            __m256i gv2 = half ? _mm256_unpackhi_epi16(gv, gv) : _mm256_unpacklo_epi16(gv, gv);
-            __m256i b2 = half ? _mm256_unpackhi_epi16(bu, bu) : _mm256_unpacklo_epi16(bu, bu);
-            __m256i b = Clip(_mm256_adds_epi16(yy, b2));
-            __m256i g = Clip(_mm256_adds_epi16(_mm256_adds_epi16(yy, gu2), gv2));
-            __m256i r = Clip(_mm256_adds_epi16(yy, r2));
-            __m256i bg = _mm256_or_si256(b, _mm256_slli_epi16(g, 8));
-            // Pixels 0..3 and 8..11 of the half, then 4..7 and 12..15, as BGRX words.
-            __m256i lo = _mm256_unpacklo_epi16(bg, r);
-            __m256i hi = _mm256_unpackhi_epi16(bg, r);
-            uint8_t* d = dst + 4 * (x + 16 * half);
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(d), _mm256_permute2x128_si256(lo, hi, 0x20));
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(d + 32), _mm256_permute2x128_si256(lo, hi, 0x31));
-        }
+        const __m256i rv = _mm256_mulhi_epi16(vw, _mm256_set1_epi16(13123));
+        const __m256i guv = _mm256_add_epi16(_mm256_mulhi_epi16(uu, _mm256_set1_epi16(-3218)),
+                                             _mm256_mulhi_epi16(vw, _mm256_set1_epi16(-6686)));
+        const __m256i bu = _mm256_mulhi_epi16(uu, _mm256_set1_epi16(16591));
+        const __m256i yb = _mm256_subs_epu8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(y + x)),
+                                            _mm256_set1_epi8(16));
+        const __m256i k = _mm256_set1_epi16(9576);
+        const __m256i y0 = _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_unpacklo_epi8(yb, zero), 3), k);
+        const __m256i y1 = _mm256_mulhi_epi16(_mm256_slli_epi16(_mm256_unpackhi_epi8(yb, zero), 3), k);
+        // Bytes of pixels 0..15 in lane 0 and 16..31 in lane 1.
+        const __m256i b = _mm256_packus_epi16(_mm256_add_epi16(y0, _mm256_unpacklo_epi16(bu, bu)),
+                                              _mm256_add_epi16(y1, _mm256_unpackhi_epi16(bu, bu)));
+        const __m256i g = _mm256_packus_epi16(_mm256_add_epi16(y0, _mm256_unpacklo_epi16(guv, guv)),
+                                              _mm256_add_epi16(y1, _mm256_unpackhi_epi16(guv, guv)));
+        const __m256i r = _mm256_packus_epi16(_mm256_add_epi16(y0, _mm256_unpacklo_epi16(rv, rv)),
+                                              _mm256_add_epi16(y1, _mm256_unpackhi_epi16(rv, rv)));
+        const __m256i bgLow = _mm256_unpacklo_epi8(b, g), bgHigh = _mm256_unpackhi_epi8(b, g);
+        const __m256i rxLow = _mm256_unpacklo_epi8(r, zero), rxHigh = _mm256_unpackhi_epi8(r, zero);
+        // BGRX words of pixels 0..3 | 16..19, 4..7 | 20..23, 8..11 | 24..27 and 12..15 | 28..31.
+        const __m256i p0 = _mm256_unpacklo_epi16(bgLow, rxLow), p1 = _mm256_unpackhi_epi16(bgLow, rxLow);
+        const __m256i p2 = _mm256_unpacklo_epi16(bgHigh, rxHigh), p3 = _mm256_unpackhi_epi16(bgHigh, rxHigh);
+        __m256i* d = reinterpret_cast<__m256i*>(dst + 4 * x);
+        _mm256_storeu_si256(d, _mm256_permute2x128_si256(p0, p1, 0x20));
+        _mm256_storeu_si256(d + 1, _mm256_permute2x128_si256(p2, p3, 0x20));
+        _mm256_storeu_si256(d + 2, _mm256_permute2x128_si256(p0, p1, 0x31));
+        _mm256_storeu_si256(d + 3, _mm256_permute2x128_si256(p2, p3, 0x31));
     }
     if (x < w)
         Sse2Dsp()->rowRgb32(dst + 4 * x, y + x, u + x / 2, v + x / 2, w - x);
