@@ -28,6 +28,10 @@ struct DspTable {
     // De-interlaces the luma plane into dst (odd lines blended where they comb).
     void (*deinterlace)(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int width,
                         int height);
+    // One odd line of that: each sample of `row` replaced by the mean of the samples above and below
+    // it where the three comb.
+    void (*deinterlaceRow)(uint8_t* dst, const uint8_t* above, const uint8_t* row, const uint8_t* below,
+                           int width);
     // One output row of w pixels from a luma row and the chroma rows that serve it.
     void (*rowRgb32)(uint8_t* dst, const uint8_t* y, const uint8_t* u, const uint8_t* v, int w);
     void (*rowRgb24)(uint8_t* dst, const uint8_t* y, const uint8_t* u, const uint8_t* v, int w);
@@ -48,6 +52,12 @@ const DspTable* Sse2Dsp();
 // The SSE2 table with AVX2 output rows in place of some, or nullptr where the build or the processor
 // has no AVX2. Chosen at run time.
 const DspTable* Avx2Dsp();
+// Whether the de-interlacer blends line y of a picture `height` lines high: the odd lines that have
+// a line below them, the last odd line excepted (kept as it is).
+inline bool DeinterlaceBlendsLine(int y, int height) {
+    return (y & 1) && (y - 1) / 2 <= height / 2 - 2;
+}
+
 // The table the decoder uses.
 const DspTable& Dsp();
 

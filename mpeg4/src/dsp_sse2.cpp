@@ -397,37 +397,30 @@ inline __m128i DeinterlaceLanes(__m128i a, __m128i b, __m128i c) {
     return _mm_or_si128(_mm_and_si128(comb, blend), _mm_andnot_si128(comb, c));
 }
 
-void DeinterlaceSse2(uint8_t* dst, int ds, const uint8_t* src, int ss, int width, int height) {
-    for (int y = 0; y < height; y += 2)
-        std::memcpy(dst + y * ds, src + y * ss, static_cast<size_t>(width));
+void DeinterlaceRowSse2(uint8_t* out, const uint8_t* a, const uint8_t* c, const uint8_t* b, int width) {
     const __m128i zero = _mm_setzero_si128();
-    for (int k = 0; 2 * k + 1 < height; ++k) {
-        const uint8_t* c = src + (2 * k + 1) * ss;
-        uint8_t* out = dst + (2 * k + 1) * ds;
-        if (k > height / 2 - 2) {
-            std::memcpy(out, c, static_cast<size_t>(width));
-            continue;
-        }
-        const uint8_t* a = c - ss;
-        const uint8_t* b = c + ss;
-        int x = 0;
-        for (; x + 16 <= width; x += 16) {
-            __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x));
-            __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x));
-            __m128i vc = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + x));
-            __m128i lo = DeinterlaceLanes(_mm_unpacklo_epi8(va, zero), _mm_unpacklo_epi8(vb, zero),
-                                          _mm_unpacklo_epi8(vc, zero));
-            __m128i hi = DeinterlaceLanes(_mm_unpackhi_epi8(va, zero), _mm_unpackhi_epi8(vb, zero),
-                                          _mm_unpackhi_epi8(vc, zero));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(lo, hi));
-        }
-        for (; x < width; ++x) { // the row's last pixels, as the scalar kernel does them
-            uint16_t p = static_cast<uint16_t>(static_cast<uint16_t>((a[x] - c[x]) * (b[x] - c[x])) >> 2);
-            uint16_t d2 = static_cast<uint16_t>((a[x] - b[x]) * (a[x] - b[x]));
-            uint16_t q = static_cast<uint16_t>((d2 >> 14) * 625);
-            bool comb = static_cast<int16_t>(static_cast<uint16_t>(p - q)) > 73;
-            out[x] = comb ? static_cast<uint8_t>((a[x] + b[x] + 1) >> 1) : c[x];
-        }
+    int x = 0;
+    for (; x + 16 <= width; x += 16) {
+        __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x));
+        __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x));
+        __m128i vc = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + x));
+        __m128i lo = DeinterlaceLanes(_mm_unpacklo_epi8(va, zero), _mm_unpacklo_epi8(vb, zero),
+                                      _mm_unpacklo_epi8(vc, zero));
+        __m128i hi = DeinterlaceLanes(_mm_unpackhi_epi8(va, zero), _mm_unpackhi_epi8(vb, zero),
+                                      _mm_unpackhi_epi8(vc, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(lo, hi));
+    }
+    if (x < width) // the row's last pixels through the scalar routine
+        ScalarDsp().deinterlaceRow(out + x, a + x, c + x, b + x, width - x);
+}
+
+void DeinterlaceSse2(uint8_t* dst, int ds, const uint8_t* src, int ss, int width, int height) {
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* c = src + y * ss;
+        if (DeinterlaceBlendsLine(y, height))
+            DeinterlaceRowSse2(dst + y * ds, c - ss, c, c + ss, width);
+        else
+            std::memcpy(dst + y * ds, c, static_cast<size_t>(width));
     }
 }
 
@@ -552,8 +545,9 @@ void RowPacked(uint8_t* dst, const uint8_t* y, const uint8_t* u, const uint8_t* 
 }
 
 const DspTable kSse2 = {
-    IdctSse2,        PutBlockSse2, AddBlockSse2, AddDcSse2,     HalfPelSse2,      QuarterPelSse2,
-    DeinterlaceSse2, RowRgb32Sse2, RowRgb24Sse2, RowRgb565Sse2, RowPacked<false>, RowPacked<true>,
+    IdctSse2,       PutBlockSse2,     AddBlockSse2,       AddDcSse2,    HalfPelSse2,
+    QuarterPelSse2, DeinterlaceSse2,  DeinterlaceRowSse2, RowRgb32Sse2, RowRgb24Sse2,
+    RowRgb565Sse2,  RowPacked<false>, RowPacked<true>,
 };
 
 } // namespace

@@ -166,6 +166,13 @@ inline void CallDeinterlace(DeinterlaceFn fn, DeinterlaceState& s) {
     fn(s.out.data(), s.w, s.luma.data(), s.w, s.w, s.h);
 }
 
+using DeinterlaceRowFn = void (*)(uint8_t*, const uint8_t*, const uint8_t*, const uint8_t*, int);
+
+// The line between the first and the third of the state's three lines.
+inline void CallDeinterlaceRow(DeinterlaceRowFn fn, DeinterlaceState& s) {
+    fn(s.out.data(), s.luma.data(), s.luma.data() + s.w, s.luma.data() + 2 * s.w, s.w);
+}
+
 // One output row from luma and chroma rows, with a margin past the row that must stay untouched.
 struct RowState {
     int w;
@@ -238,6 +245,12 @@ inline std::vector<simdtwin::Entry> DspTwins() {
         Erase(Twin<DeinterlaceFn, DeinterlaceState>{"deinterlace", s.deinterlace,
                                                     simd(&DspTable::deinterlace), 2000, deinterlaceAny,
                                                     CallDeinterlace, deinterlaceTypical}),
+        Erase(Twin<DeinterlaceRowFn, DeinterlaceState>{
+            "deinterlaceRow", s.deinterlaceRow, simd(&DspTable::deinterlaceRow), 2000,
+            [](std::mt19937& rng, int round) {
+                return DeinterlaceInput(rng, 1 + static_cast<int>(rng() % 90), 3, round & 1);
+            },
+            CallDeinterlaceRow, [](std::mt19937& rng, int) { return DeinterlaceInput(rng, 704, 3, false); }}),
         row("rowRgb32", &DspTable::rowRgb32),
         row("rowRgb24", &DspTable::rowRgb24),
         row("rowRgb565", &DspTable::rowRgb565),
