@@ -1,7 +1,7 @@
-// AVX2 output rows and quarter-sample interpolation, built with AVX2 enabled for this file alone and
-// used only where the processor reports AVX2 at run time: the rows take 32 pixels per step with the
-// SSE2 routines' integer steps, so the bytes are the scalar routines'. The file includes no inline code
-// shared with other files, so nothing built here for AVX2 can stand in for code that runs on other
+// AVX2 output rows, de-interlaced lines and quarter-sample interpolation, built with AVX2 enabled for this
+// file alone and used only where the processor reports AVX2 at run time: the rows take 32 pixels per step
+// with the SSE2 routines' integer steps, so the bytes are the scalar routines'. The file includes no inline
+// code shared with other files, so nothing built here for AVX2 can stand in for code that runs on other
 // processors.
 #include "dsp.h"
 
@@ -76,6 +76,35 @@ void RowYuy2Avx2(uint8_t* dst, const uint8_t* y, const uint8_t* u, const uint8_t
     }
     if (x < w)
         Sse2Dsp()->rowYuy2(dst + 2 * x, y + x, u + x / 2, v + x / 2, w - x);
+}
+
+// ---------------------------------------------------------------------------------------------
+// De-interlaced line, 32 pixels per step in the SSE2 routine's 16-bit wrap-around lanes.
+
+inline __m256i DeinterlaceLanes(__m256i a, __m256i b, __m256i c) {
+    const __m256i p =
+        _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_sub_epi16(a, c), _mm256_sub_epi16(b, c)), 2);
+    const __m256i d = _mm256_sub_epi16(a, b);
+    const __m256i q =
+        _mm256_mullo_epi16(_mm256_srli_epi16(_mm256_mullo_epi16(d, d), 14), _mm256_set1_epi16(625));
+    const __m256i comb = _mm256_cmpgt_epi16(_mm256_sub_epi16(p, q), _mm256_set1_epi16(73));
+    return _mm256_blendv_epi8(c, _mm256_avg_epu16(a, b), comb);
+}
+
+void DeinterlaceRowAvx2(uint8_t* out, const uint8_t* a, const uint8_t* c, const uint8_t* b, int width) {
+    int x = 0;
+    for (; x + 32 <= width; x += 32) {
+        auto widen = [x](const uint8_t* p, int half) {
+            return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + x + 16 * half)));
+        };
+        const __m256i lo = DeinterlaceLanes(widen(a, 0), widen(b, 0), widen(c, 0));
+        const __m256i hi = DeinterlaceLanes(widen(a, 1), widen(b, 1), widen(c, 1));
+        // The in-lane packing gives pixels 0..7, 16..23, 8..15, 24..31: quarters put back in order.
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + x),
+                            _mm256_permute4x64_epi64(_mm256_packus_epi16(lo, hi), 0xD8));
+    }
+    if (x < width)
+        Sse2Dsp()->deinterlaceRow(out + x, a + x, c + x, b + x, width - x);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -272,6 +301,7 @@ const DspTable* Avx2Dsp() {
         built.rowRgb32 = RowRgb32Avx2;
         built.rowYuy2 = RowYuy2Avx2;
         built.quarterPel = QuarterPelAvx2;
+        built.deinterlaceRow = DeinterlaceRowAvx2;
         return &built;
     }();
     return table;

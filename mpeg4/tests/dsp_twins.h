@@ -225,6 +225,11 @@ inline std::vector<simdtwin::Entry> DspTwins() {
                                 round & 1);
     };
     auto deinterlaceTypical = [](std::mt19937& rng, int) { return DeinterlaceInput(rng, 704, 32, false); };
+    // Three lines, the middle one de-interlaced.
+    auto deinterlaceRowAny = [](std::mt19937& rng, int round) {
+        return DeinterlaceInput(rng, 1 + static_cast<int>(rng() % 90), 3, round & 1);
+    };
+    auto deinterlaceRowTypical = [](std::mt19937& rng, int) { return DeinterlaceInput(rng, 704, 3, false); };
     auto row = [&](const char* name, RowFn DspTable::*member) {
         return Erase(
             Twin<RowFn, RowState>{name, s.*member, simd(member), 2000, RowAnyWidth, CallRow, RowTypical});
@@ -246,11 +251,8 @@ inline std::vector<simdtwin::Entry> DspTwins() {
                                                     simd(&DspTable::deinterlace), 2000, deinterlaceAny,
                                                     CallDeinterlace, deinterlaceTypical}),
         Erase(Twin<DeinterlaceRowFn, DeinterlaceState>{
-            "deinterlaceRow", s.deinterlaceRow, simd(&DspTable::deinterlaceRow), 2000,
-            [](std::mt19937& rng, int round) {
-                return DeinterlaceInput(rng, 1 + static_cast<int>(rng() % 90), 3, round & 1);
-            },
-            CallDeinterlaceRow, [](std::mt19937& rng, int) { return DeinterlaceInput(rng, 704, 3, false); }}),
+            "deinterlaceRow", s.deinterlaceRow, simd(&DspTable::deinterlaceRow), 2000, deinterlaceRowAny,
+            CallDeinterlaceRow, deinterlaceRowTypical}),
         row("rowRgb32", &DspTable::rowRgb32),
         row("rowRgb24", &DspTable::rowRgb24),
         row("rowRgb565", &DspTable::rowRgb565),
@@ -260,6 +262,9 @@ inline std::vector<simdtwin::Entry> DspTwins() {
                                     CallRow, RowTypical}),
         Erase(Twin<RowFn, RowState>{"rowYuy2_avx2", s.rowYuy2, avx2(&DspTable::rowYuy2), 2000, RowAnyWidth,
                                     CallRow, RowTypical}),
+        Erase(Twin<DeinterlaceRowFn, DeinterlaceState>{
+            "deinterlaceRow_avx2", s.deinterlaceRow, avx2(&DspTable::deinterlaceRow), 2000, deinterlaceRowAny,
+            CallDeinterlaceRow, deinterlaceRowTypical}),
         Erase(Twin<QuarterPelFn, PredictionState>{"quarterPel_avx2", s.quarterPel,
                                                   avx2(&DspTable::quarterPel), 300 * 64, QuarterPelInput,
                                                   CallQuarterPel, QuarterPelTypical}),
