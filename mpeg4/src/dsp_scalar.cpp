@@ -41,6 +41,10 @@ void IdctScalar(int16_t* block) {
 
 } // namespace
 
+bool DeinterlaceBlendsLine(int y, int height) {
+    return (y & 1) && (y - 1) / 2 <= height / 2 - 2;
+}
+
 int IdctDcValue(int dc) {
     const int32_t bias1 = 1 << (idct::kRowShift - 1), bias2 = 1 << (idct::kColShift - 1);
     const int32_t row = std::clamp((idct::Coef(0, 0) * dc + bias1) >> idct::kRowShift, -32768, 32767);
