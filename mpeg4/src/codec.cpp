@@ -65,8 +65,7 @@ int CMp4Codec::Init(int width, int height) {
         pic.u.Fill(128);
         pic.v.Fill(128);
     }
-    const size_t lumaSize = static_cast<size_t>(width) * height;
-    m_scratch = AllocateAligned(lumaSize + 2 * static_cast<size_t>((width + 1) / 2) * ((height + 1) / 2));
+    m_scratch = AllocateAligned(static_cast<size_t>(width));
     m_lumaPredStride = 2 * m_mbWidth + 1;
     m_chromaPredStride = m_mbWidth + 1;
     m_lumaPred.reset(new (std::nothrow)
@@ -123,32 +122,17 @@ int BytesPerPixel(int32_t format) {
     }
 }
 
-// Converts the picture (de-interlaced through the scratch picture when asked) into the caller's
-// buffer: rows of params.stride pixels, never writing past width pixels of a row.
+// Converts the picture (de-interlaced when asked) into the caller's buffer: rows of params.stride
+// pixels, never writing past width pixels of a row. De-interlacing changes only the luma lines it
+// blends; each is made in the scratch line just before its conversion, so the picture is read once
+// and the blended line is converted while it is still in the first-level cache.
 void CMp4Codec::WriteOutput(const Picture& pic, const DecodeParams& p) {
     const int w = m_width, h = m_height;
-    const int cw = (w + 1) / 2, ch = (h + 1) / 2;
     const uint8_t* y = pic.y.origin;
     const uint8_t* u = pic.u.origin;
     const uint8_t* v = pic.v.origin;
-    int ys = pic.y.stride, cs = pic.u.stride;
-    if (p.deinterlace == kDeinterlaceBlend) {
-        uint8_t* sy = m_scratch.get();
-        uint8_t* su = sy + static_cast<size_t>(w) * h;
-        uint8_t* sv = su + static_cast<size_t>(cw) * ch;
-        for (int r = 0; r < ch; ++r) {
-            std::memcpy(su + static_cast<size_t>(r) * cw, u + static_cast<ptrdiff_t>(r) * cs,
-                        static_cast<size_t>(cw));
-            std::memcpy(sv + static_cast<size_t>(r) * cw, v + static_cast<ptrdiff_t>(r) * cs,
-                        static_cast<size_t>(cw));
-        }
-        m_dsp->deinterlace(sy, w, y, ys, w, h);
-        y = sy;
-        u = su;
-        v = sv;
-        ys = w;
-        cs = cw;
-    }
+    const int ys = pic.y.stride, cs = pic.u.stride;
+    const bool deinterlace = p.deinterlace == kDeinterlaceBlend;
     const int bpp = BytesPerPixel(p.format);
     const size_t rowBytes = static_cast<size_t>(p.stride) * bpp;
     const bool bottomUp =
@@ -176,8 +160,13 @@ void CMp4Codec::WriteOutput(const Picture& pic, const DecodeParams& p) {
     }
     for (int r = 0; r < h; ++r) {
         const int src = bottomUp ? h - 1 - r : r;
-        row(p.output + rowBytes * r, y + static_cast<ptrdiff_t>(src) * ys,
-            u + static_cast<ptrdiff_t>(src / 2) * cs, v + static_cast<ptrdiff_t>(src / 2) * cs, w);
+        const uint8_t* luma = y + static_cast<ptrdiff_t>(src) * ys;
+        if (deinterlace && DeinterlaceBlendsLine(src, h)) {
+            m_dsp->deinterlaceRow(m_scratch.get(), luma - ys, luma, luma + ys, w);
+            luma = m_scratch.get();
+        }
+        row(p.output + rowBytes * r, luma, u + static_cast<ptrdiff_t>(src / 2) * cs,
+            v + static_cast<ptrdiff_t>(src / 2) * cs, w);
     }
 }
 

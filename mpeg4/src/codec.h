@@ -1,5 +1,5 @@
 // The decoder instance: layer, group-of-VOP and VOP state, the two bordered picture stores, the
-// per-block prediction state and the output scratch picture.
+// per-block prediction state and the output scratch line.
 #pragma once
 
 #include <cstdint>
@@ -152,7 +152,7 @@ private:
     Picture m_pictures[2];
     Picture* m_current = &m_pictures[0];
     Picture* m_reference = &m_pictures[1];
-    AlignedBytes m_scratch;                       // de-interlaced output picture, width × height × 3/2
+    AlignedBytes m_scratch;                       // one de-interlaced luma line, width bytes
     std::unique_ptr<BlockPredictor[]> m_lumaPred; // (2 × MBs across + 1) × (2 × MBs down + 1)
     std::unique_ptr<BlockPredictor[]> m_chromaPred[2];
     std::unique_ptr<MotionVector[]> m_vectors; // one per 8 × 8 luma block

@@ -25,9 +25,14 @@ struct DspTable {
     // half-sample filter mirrors the samples outside the (n + 1) × (n + 1) window.
     void (*quarterPel)(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int n, int fx, int fy,
                        int rounding);
-    // De-interlaces the luma plane into dst (odd lines blended where they comb).
+    // De-interlaces the luma plane into dst (odd lines blended where they comb). The output stage
+    // uses the line routine below; the whole plane is kept for the tests of the blend.
     void (*deinterlace)(uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int width,
                         int height);
+    // One odd line of that: each sample of `row` replaced by the mean of the samples above and below
+    // it where the three comb.
+    void (*deinterlaceRow)(uint8_t* dst, const uint8_t* above, const uint8_t* row, const uint8_t* below,
+                           int width);
     // One output row of w pixels from a luma row and the chroma rows that serve it.
     void (*rowRgb32)(uint8_t* dst, const uint8_t* y, const uint8_t* u, const uint8_t* v, int w);
     void (*rowRgb24)(uint8_t* dst, const uint8_t* y, const uint8_t* u, const uint8_t* v, int w);
@@ -45,9 +50,14 @@ int IdctDcValue(int dc);
 const DspTable& ScalarDsp();
 // The SSE2 table, or nullptr where SSE2 is not built.
 const DspTable* Sse2Dsp();
-// The SSE2 table with AVX2 output rows in place of some, or nullptr where the build or the processor
-// has no AVX2. Chosen at run time.
+// The SSE2 table with AVX2 kernels in place of some (output rows, de-interlaced line, quarter-sample
+// interpolation), or nullptr where the build or the processor has no AVX2. Chosen at run time.
 const DspTable* Avx2Dsp();
+// Whether the de-interlacer blends line y of a picture `height` lines high: the odd lines that have
+// a line below them, the last odd line excepted (kept as it is). Not inline, so that the files built
+// for AVX2 share no inline code with the others.
+bool DeinterlaceBlendsLine(int y, int height);
+
 // The table the decoder uses.
 const DspTable& Dsp();
 

@@ -41,6 +41,10 @@ void IdctScalar(int16_t* block) {
 
 } // namespace
 
+bool DeinterlaceBlendsLine(int y, int height) {
+    return (y & 1) && (y - 1) / 2 <= height / 2 - 2;
+}
+
 int IdctDcValue(int dc) {
     const int32_t bias1 = 1 << (idct::kRowShift - 1), bias2 = 1 << (idct::kColShift - 1);
     const int32_t row = std::clamp((idct::Coef(0, 0) * dc + bias1) >> idct::kRowShift, -32768, 32767);
@@ -143,25 +147,23 @@ void QuarterPelScalar(uint8_t* dst, int ds, const uint8_t* src, int ss, int n, i
     }
 }
 
+void DeinterlaceRowScalar(uint8_t* out, const uint8_t* a, const uint8_t* c, const uint8_t* b, int width) {
+    for (int x = 0; x < width; ++x) {
+        uint16_t p = static_cast<uint16_t>(static_cast<uint16_t>((a[x] - c[x]) * (b[x] - c[x])) >> 2);
+        uint16_t d2 = static_cast<uint16_t>((a[x] - b[x]) * (a[x] - b[x]));
+        uint16_t q = static_cast<uint16_t>((d2 >> 14) * 625);
+        bool comb = static_cast<int16_t>(static_cast<uint16_t>(p - q)) > 73;
+        out[x] = comb ? static_cast<uint8_t>((a[x] + b[x] + 1) >> 1) : c[x];
+    }
+}
+
 void DeinterlaceScalar(uint8_t* dst, int ds, const uint8_t* src, int ss, int width, int height) {
-    for (int y = 0; y < height; y += 2)
-        std::memcpy(dst + y * ds, src + y * ss, static_cast<size_t>(width));
-    for (int k = 0; 2 * k + 1 < height; ++k) {
-        const uint8_t* c = src + (2 * k + 1) * ss;
-        uint8_t* out = dst + (2 * k + 1) * ds;
-        if (k > height / 2 - 2) { // the last odd line has no line below it: kept as it is
-            std::memcpy(out, c, static_cast<size_t>(width));
-            continue;
-        }
-        const uint8_t* a = c - ss;
-        const uint8_t* b = c + ss;
-        for (int x = 0; x < width; ++x) {
-            uint16_t p = static_cast<uint16_t>(static_cast<uint16_t>((a[x] - c[x]) * (b[x] - c[x])) >> 2);
-            uint16_t d2 = static_cast<uint16_t>((a[x] - b[x]) * (a[x] - b[x]));
-            uint16_t q = static_cast<uint16_t>((d2 >> 14) * 625);
-            bool comb = static_cast<int16_t>(static_cast<uint16_t>(p - q)) > 73;
-            out[x] = comb ? static_cast<uint8_t>((a[x] + b[x] + 1) >> 1) : c[x];
-        }
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* c = src + y * ss;
+        if (DeinterlaceBlendsLine(y, height))
+            DeinterlaceRowScalar(dst + y * ds, c - ss, c, c + ss, width);
+        else
+            std::memcpy(dst + y * ds, c, static_cast<size_t>(width));
     }
 }
 
@@ -223,8 +225,9 @@ void RowUyvyScalar(uint8_t* dst, const uint8_t* y, const uint8_t* u, const uint8
 }
 
 const DspTable kScalar = {
-    IdctScalar,        PutBlockScalar, AddBlockScalar, AddDcScalar,     HalfPelScalar, QuarterPelScalar,
-    DeinterlaceScalar, RowRgb32Scalar, RowRgb24Scalar, RowRgb565Scalar, RowYuy2Scalar, RowUyvyScalar,
+    IdctScalar,       PutBlockScalar,    AddBlockScalar,       AddDcScalar,    HalfPelScalar,
+    QuarterPelScalar, DeinterlaceScalar, DeinterlaceRowScalar, RowRgb32Scalar, RowRgb24Scalar,
+    RowRgb565Scalar,  RowYuy2Scalar,     RowUyvyScalar,
 };
 
 } // namespace

@@ -328,59 +328,86 @@ inline __m128i Tap8(const __m128i* t, __m128i bias) {
     return _mm_srai_epi16(_mm_add_epi16(v, bias), 5);
 }
 
-inline int Mirror(int j, int n) {
-    return j < 0 ? -1 - j : (j > n ? 2 * n + 1 - j : j);
+// Words k..k + 7 of the 16 words lo:hi (k = 0..7), as a byte align would give them.
+template <int K> inline __m128i Words(__m128i lo, __m128i hi) {
+    if constexpr (K == 0)
+        return lo;
+    else
+        return _mm_or_si128(_mm_srli_si128(lo, 2 * K), _mm_slli_si128(hi, 16 - 2 * K));
+}
+
+// Eight filtered outputs from the 16 mirrored samples lo:hi, sample k of the run at output i - 3 + k.
+inline __m128i FilterRun(__m128i lo, __m128i hi, __m128i bias) {
+    const __m128i t[8] = {Words<0>(lo, hi), Words<1>(lo, hi), Words<2>(lo, hi), Words<3>(lo, hi),
+                          Words<4>(lo, hi), Words<5>(lo, hi), Words<6>(lo, hi), Words<7>(lo, hi)};
+    return Tap8(t, bias);
+}
+
+// One row of n (8 or 16) horizontally interpolated samples from the n + 1 samples at s: the run
+// mirrored beyond them is built in 16-bit words (samples 2, 1, 0 before the first, n, n - 1, n - 2
+// after the last) from shifted copies of the row.
+inline __m128i QuarterRow(const uint8_t* s, int n, int fx, int rounding, __m128i bias) {
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i at = Load(s, n);
+    if (!fx)
+        return at;
+    const __m128i w0 = _mm_unpacklo_epi8(at, zero); // samples 0..7
+    __m128i e0 = _mm_slli_si128(w0, 6);             // -3..4
+    e0 = _mm_insert_epi16(e0, s[2], 0);
+    e0 = _mm_insert_epi16(e0, s[1], 1);
+    e0 = _mm_insert_epi16(e0, s[0], 2);
+    __m128i half;
+    if (n == 16) {
+        const __m128i w1 = _mm_unpackhi_epi8(at, zero);                                 // 8..15
+        const __m128i e1 = _mm_or_si128(_mm_srli_si128(w0, 10), _mm_slli_si128(w1, 6)); // 5..12
+        __m128i e2 = _mm_srli_si128(w1, 10);                                            // 13..20
+        e2 = _mm_insert_epi16(e2, s[16], 3);
+        e2 = _mm_insert_epi16(e2, s[16], 4);
+        e2 = _mm_insert_epi16(e2, s[15], 5);
+        e2 = _mm_insert_epi16(e2, s[14], 6);
+        half = _mm_packus_epi16(FilterRun(e0, e1, bias), FilterRun(e1, e2, bias));
+    } else {
+        __m128i e1 = _mm_srli_si128(w0, 10); // 5..12
+        e1 = _mm_insert_epi16(e1, s[8], 3);
+        e1 = _mm_insert_epi16(e1, s[8], 4);
+        e1 = _mm_insert_epi16(e1, s[7], 5);
+        e1 = _mm_insert_epi16(e1, s[6], 6);
+        half = _mm_packus_epi16(FilterRun(e0, e1, bias), zero);
+    }
+    if (fx == 2)
+        return half;
+    return Average(fx == 1 ? at : Load(s + 1, n), half, rounding);
 }
 
 void QuarterPelSse2(uint8_t* dst, int ds, const uint8_t* src, int ss, int n, int fx, int fy, int rounding) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i bias = _mm_set1_epi16(static_cast<int16_t>(16 - rounding));
-    alignas(16) uint8_t h[17 * 16];
-    // Horizontal step: each of the n + 1 rows, mirrored beyond the window, into h.
-    for (int y = 0; y <= n; ++y) {
-        const uint8_t* s = src + y * ss;
-        __m128i out = Load(s, n);
-        if (fx) {
-            alignas(16) uint8_t ext[32];
-            for (int i = -3; i < n + 4; ++i)
-                ext[i + 3] = s[Mirror(i, n)];
-            __m128i halves[2];
-            for (int half = 0; half < n / 8; ++half) {
-                __m128i t[8];
-                for (int k = 0; k < 8; ++k)
-                    t[k] = _mm_unpacklo_epi8(
-                        _mm_loadl_epi64(reinterpret_cast<const __m128i*>(ext + half * 8 + k)), zero);
-                halves[half] = Tap8(t, bias);
-            }
-            __m128i halfPel = _mm_packus_epi16(halves[0], n == 16 ? halves[1] : zero);
-            if (fx == 1)
-                out = Average(out, halfPel, rounding);
-            else if (fx == 2)
-                out = halfPel;
-            else
-                out = Average(Load(s + 1, n), halfPel, rounding);
-        }
-        _mm_store_si128(reinterpret_cast<__m128i*>(h + y * 16), out);
+    if (!fy) {
+        for (int y = 0; y < n; ++y)
+            Store(dst + y * ds, QuarterRow(src + y * ss, n, fx, rounding, bias), n);
+        return;
     }
-    // Vertical step over the rows of h.
+    // The horizontal step's rows 0..n, then rows -3..n + 3 (mirrored beyond 0..n) in 16-bit words,
+    // low and high eight columns apart.
+    alignas(16) uint8_t h[17 * 16];
+    for (int y = 0; y <= n; ++y)
+        _mm_store_si128(reinterpret_cast<__m128i*>(h + y * 16),
+                        QuarterRow(src + y * ss, n, fx, rounding, bias));
+    __m128i low[23], high[23];
+    for (int j = -3; j <= n + 3; ++j) {
+        const int r = j < 0 ? -1 - j : (j > n ? 2 * n + 1 - j : j);
+        const __m128i row = _mm_load_si128(reinterpret_cast<const __m128i*>(h + r * 16));
+        low[j + 3] = _mm_unpacklo_epi8(row, zero);
+        high[j + 3] = _mm_unpackhi_epi8(row, zero);
+    }
     for (int y = 0; y < n; ++y, dst += ds) {
-        __m128i out = _mm_load_si128(reinterpret_cast<const __m128i*>(h + y * 16));
-        if (fy) {
-            __m128i tl[8], th[8];
-            for (int k = 0; k < 8; ++k) {
-                __m128i row = _mm_load_si128(reinterpret_cast<const __m128i*>(h + Mirror(y - 3 + k, n) * 16));
-                tl[k] = _mm_unpacklo_epi8(row, zero);
-                th[k] = _mm_unpackhi_epi8(row, zero);
-            }
-            __m128i halfPel = _mm_packus_epi16(Tap8(tl, bias), Tap8(th, bias));
-            if (fy == 1)
-                out = Average(out, halfPel, rounding);
-            else if (fy == 2)
-                out = halfPel;
-            else
-                out = Average(_mm_load_si128(reinterpret_cast<const __m128i*>(h + (y + 1) * 16)), halfPel,
-                              rounding);
-        }
+        __m128i half = _mm_packus_epi16(Tap8(low + y, bias), n == 16 ? Tap8(high + y, bias) : zero);
+        __m128i out;
+        if (fy == 2)
+            out = half;
+        else
+            out = Average(_mm_load_si128(reinterpret_cast<const __m128i*>(h + (fy == 1 ? y : y + 1) * 16)),
+                          half, rounding);
         Store(dst, out, n);
     }
 }
@@ -397,37 +424,30 @@ inline __m128i DeinterlaceLanes(__m128i a, __m128i b, __m128i c) {
     return _mm_or_si128(_mm_and_si128(comb, blend), _mm_andnot_si128(comb, c));
 }
 
-void DeinterlaceSse2(uint8_t* dst, int ds, const uint8_t* src, int ss, int width, int height) {
-    for (int y = 0; y < height; y += 2)
-        std::memcpy(dst + y * ds, src + y * ss, static_cast<size_t>(width));
+void DeinterlaceRowSse2(uint8_t* out, const uint8_t* a, const uint8_t* c, const uint8_t* b, int width) {
     const __m128i zero = _mm_setzero_si128();
-    for (int k = 0; 2 * k + 1 < height; ++k) {
-        const uint8_t* c = src + (2 * k + 1) * ss;
-        uint8_t* out = dst + (2 * k + 1) * ds;
-        if (k > height / 2 - 2) {
-            std::memcpy(out, c, static_cast<size_t>(width));
-            continue;
-        }
-        const uint8_t* a = c - ss;
-        const uint8_t* b = c + ss;
-        int x = 0;
-        for (; x + 16 <= width; x += 16) {
-            __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x));
-            __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x));
-            __m128i vc = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + x));
-            __m128i lo = DeinterlaceLanes(_mm_unpacklo_epi8(va, zero), _mm_unpacklo_epi8(vb, zero),
-                                          _mm_unpacklo_epi8(vc, zero));
-            __m128i hi = DeinterlaceLanes(_mm_unpackhi_epi8(va, zero), _mm_unpackhi_epi8(vb, zero),
-                                          _mm_unpackhi_epi8(vc, zero));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(lo, hi));
-        }
-        for (; x < width; ++x) { // the row's last pixels, as the scalar kernel does them
-            uint16_t p = static_cast<uint16_t>(static_cast<uint16_t>((a[x] - c[x]) * (b[x] - c[x])) >> 2);
-            uint16_t d2 = static_cast<uint16_t>((a[x] - b[x]) * (a[x] - b[x]));
-            uint16_t q = static_cast<uint16_t>((d2 >> 14) * 625);
-            bool comb = static_cast<int16_t>(static_cast<uint16_t>(p - q)) > 73;
-            out[x] = comb ? static_cast<uint8_t>((a[x] + b[x] + 1) >> 1) : c[x];
-        }
+    int x = 0;
+    for (; x + 16 <= width; x += 16) {
+        __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + x));
+        __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + x));
+        __m128i vc = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + x));
+        __m128i lo = DeinterlaceLanes(_mm_unpacklo_epi8(va, zero), _mm_unpacklo_epi8(vb, zero),
+                                      _mm_unpacklo_epi8(vc, zero));
+        __m128i hi = DeinterlaceLanes(_mm_unpackhi_epi8(va, zero), _mm_unpackhi_epi8(vb, zero),
+                                      _mm_unpackhi_epi8(vc, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x), _mm_packus_epi16(lo, hi));
+    }
+    if (x < width) // the row's last pixels through the scalar routine
+        ScalarDsp().deinterlaceRow(out + x, a + x, c + x, b + x, width - x);
+}
+
+void DeinterlaceSse2(uint8_t* dst, int ds, const uint8_t* src, int ss, int width, int height) {
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* c = src + y * ss;
+        if (DeinterlaceBlendsLine(y, height))
+            DeinterlaceRowSse2(dst + y * ds, c - ss, c, c + ss, width);
+        else
+            std::memcpy(dst + y * ds, c, static_cast<size_t>(width));
     }
 }
 
@@ -552,8 +572,9 @@ void RowPacked(uint8_t* dst, const uint8_t* y, const uint8_t* u, const uint8_t* 
 }
 
 const DspTable kSse2 = {
-    IdctSse2,        PutBlockSse2, AddBlockSse2, AddDcSse2,     HalfPelSse2,      QuarterPelSse2,
-    DeinterlaceSse2, RowRgb32Sse2, RowRgb24Sse2, RowRgb565Sse2, RowPacked<false>, RowPacked<true>,
+    IdctSse2,       PutBlockSse2,     AddBlockSse2,       AddDcSse2,    HalfPelSse2,
+    QuarterPelSse2, DeinterlaceSse2,  DeinterlaceRowSse2, RowRgb32Sse2, RowRgb24Sse2,
+    RowRgb565Sse2,  RowPacked<false>, RowPacked<true>,
 };
 
 } // namespace

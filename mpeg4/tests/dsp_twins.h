@@ -166,6 +166,13 @@ inline void CallDeinterlace(DeinterlaceFn fn, DeinterlaceState& s) {
     fn(s.out.data(), s.w, s.luma.data(), s.w, s.w, s.h);
 }
 
+using DeinterlaceRowFn = void (*)(uint8_t*, const uint8_t*, const uint8_t*, const uint8_t*, int);
+
+// The line between the first and the third of the state's three lines.
+inline void CallDeinterlaceRow(DeinterlaceRowFn fn, DeinterlaceState& s) {
+    fn(s.out.data(), s.luma.data(), s.luma.data() + s.w, s.luma.data() + 2 * s.w, s.w);
+}
+
 // One output row from luma and chroma rows, with a margin past the row that must stay untouched.
 struct RowState {
     int w;
@@ -201,7 +208,7 @@ inline RowState RowTypical(std::mt19937& rng, int) {
 
 } // namespace twin
 
-// The pairs, in the order of DspTable, then the AVX2 rows; without SIMD kernels in the build (or
+// The pairs, in the order of DspTable, then the AVX2 kernels; without SIMD kernels in the build (or
 // AVX2 in the processor) a pair has no twin.
 inline std::vector<simdtwin::Entry> DspTwins() {
     using simdtwin::Erase;
@@ -218,6 +225,11 @@ inline std::vector<simdtwin::Entry> DspTwins() {
                                 round & 1);
     };
     auto deinterlaceTypical = [](std::mt19937& rng, int) { return DeinterlaceInput(rng, 704, 32, false); };
+    // Three lines, the middle one de-interlaced.
+    auto deinterlaceRowAny = [](std::mt19937& rng, int round) {
+        return DeinterlaceInput(rng, 1 + static_cast<int>(rng() % 90), 3, round & 1);
+    };
+    auto deinterlaceRowTypical = [](std::mt19937& rng, int) { return DeinterlaceInput(rng, 704, 3, false); };
     auto row = [&](const char* name, RowFn DspTable::*member) {
         return Erase(
             Twin<RowFn, RowState>{name, s.*member, simd(member), 2000, RowAnyWidth, CallRow, RowTypical});
@@ -238,6 +250,9 @@ inline std::vector<simdtwin::Entry> DspTwins() {
         Erase(Twin<DeinterlaceFn, DeinterlaceState>{"deinterlace", s.deinterlace,
                                                     simd(&DspTable::deinterlace), 2000, deinterlaceAny,
                                                     CallDeinterlace, deinterlaceTypical}),
+        Erase(Twin<DeinterlaceRowFn, DeinterlaceState>{
+            "deinterlaceRow", s.deinterlaceRow, simd(&DspTable::deinterlaceRow), 2000, deinterlaceRowAny,
+            CallDeinterlaceRow, deinterlaceRowTypical}),
         row("rowRgb32", &DspTable::rowRgb32),
         row("rowRgb24", &DspTable::rowRgb24),
         row("rowRgb565", &DspTable::rowRgb565),
@@ -247,6 +262,12 @@ inline std::vector<simdtwin::Entry> DspTwins() {
                                     CallRow, RowTypical}),
         Erase(Twin<RowFn, RowState>{"rowYuy2_avx2", s.rowYuy2, avx2(&DspTable::rowYuy2), 2000, RowAnyWidth,
                                     CallRow, RowTypical}),
+        Erase(Twin<DeinterlaceRowFn, DeinterlaceState>{
+            "deinterlaceRow_avx2", s.deinterlaceRow, avx2(&DspTable::deinterlaceRow), 2000, deinterlaceRowAny,
+            CallDeinterlaceRow, deinterlaceRowTypical}),
+        Erase(Twin<QuarterPelFn, PredictionState>{"quarterPel_avx2", s.quarterPel,
+                                                  avx2(&DspTable::quarterPel), 300 * 64, QuarterPelInput,
+                                                  CallQuarterPel, QuarterPelTypical}),
     };
 }
 
