@@ -57,6 +57,10 @@ const DspTable* Avx2Dsp();
 // a line below them, the last odd line excepted (kept as it is). Not inline, so that the files built
 // for AVX2 share no inline code with the others.
 bool DeinterlaceBlendsLine(int y, int height);
+// The whole luma plane de-interlaced line by line with `row` (a table's deinterlaceRow): the lines
+// DeinterlaceBlendsLine names are blended, the others copied.
+void DeinterlacePlane(void (*row)(uint8_t*, const uint8_t*, const uint8_t*, const uint8_t*, int),
+                      uint8_t* dst, int dstStride, const uint8_t* src, int srcStride, int width, int height);
 
 // The table the decoder uses.
 const DspTable& Dsp();

@@ -45,6 +45,17 @@ bool DeinterlaceBlendsLine(int y, int height) {
     return (y & 1) && (y - 1) / 2 <= height / 2 - 2;
 }
 
+void DeinterlacePlane(void (*row)(uint8_t*, const uint8_t*, const uint8_t*, const uint8_t*, int),
+                      uint8_t* dst, int ds, const uint8_t* src, int ss, int width, int height) {
+    for (int y = 0; y < height; ++y) {
+        const uint8_t* c = src + y * ss;
+        if (DeinterlaceBlendsLine(y, height))
+            row(dst + y * ds, c - ss, c, c + ss, width);
+        else
+            std::memcpy(dst + y * ds, c, static_cast<size_t>(width));
+    }
+}
+
 int IdctDcValue(int dc) {
     const int32_t bias1 = 1 << (idct::kRowShift - 1), bias2 = 1 << (idct::kColShift - 1);
     const int32_t row = std::clamp((idct::Coef(0, 0) * dc + bias1) >> idct::kRowShift, -32768, 32767);
@@ -158,13 +169,7 @@ void DeinterlaceRowScalar(uint8_t* out, const uint8_t* a, const uint8_t* c, cons
 }
 
 void DeinterlaceScalar(uint8_t* dst, int ds, const uint8_t* src, int ss, int width, int height) {
-    for (int y = 0; y < height; ++y) {
-        const uint8_t* c = src + y * ss;
-        if (DeinterlaceBlendsLine(y, height))
-            DeinterlaceRowScalar(dst + y * ds, c - ss, c, c + ss, width);
-        else
-            std::memcpy(dst + y * ds, c, static_cast<size_t>(width));
-    }
+    DeinterlacePlane(DeinterlaceRowScalar, dst, ds, src, ss, width, height);
 }
 
 // 13-bit fixed-point YUV to RGB: each term is (x × 8 × k) >> 16.

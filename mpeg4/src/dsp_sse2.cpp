@@ -442,13 +442,7 @@ void DeinterlaceRowSse2(uint8_t* out, const uint8_t* a, const uint8_t* c, const 
 }
 
 void DeinterlaceSse2(uint8_t* dst, int ds, const uint8_t* src, int ss, int width, int height) {
-    for (int y = 0; y < height; ++y) {
-        const uint8_t* c = src + y * ss;
-        if (DeinterlaceBlendsLine(y, height))
-            DeinterlaceRowSse2(dst + y * ds, c - ss, c, c + ss, width);
-        else
-            std::memcpy(dst + y * ds, c, static_cast<size_t>(width));
-    }
+    DeinterlacePlane(DeinterlaceRowSse2, dst, ds, src, ss, width, height);
 }
 
 // ---------------------------------------------------------------------------------------------
